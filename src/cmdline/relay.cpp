@@ -1,0 +1,7 @@
+#include "cmdline/relay.h"
+
+namespace cmdline {
+
+void StopSocketLayer() {}
+
+}  // namespace cmdline

@@ -1,0 +1,61 @@
+#include "launcher/engine.h"
+
+#include <cstdlib>
+
+#include "text/text.h"
+#include "trace/trace.h"
+
+namespace launcher {
+namespace {
+
+// The engine path registered for the file type, always NUL-terminated
+// inside its buffer, whatever the stored value's size, type or ending; null
+// when there is none.
+char16_t* ReadRegisteredEnginePath() {
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyExW(platform::HKEY_CLASSES_ROOT, kEnginePathKey, 0, 0, &key) != platform::ERROR_SUCCESS) {
+        return nullptr;
+    }
+    // Ask for the size first: the registration writes paths of any length the
+    // platform has, and every one of them must come back whole.
+    platform::DWORD size = 0;
+    char16_t* path = nullptr;
+    if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size) == platform::ERROR_SUCCESS) {
+        platform::DWORD characters = size / sizeof(char16_t);   // an odd last byte is no character
+        path = static_cast<char16_t*>(std::malloc((static_cast<size_t>(characters) + 1) * sizeof(char16_t)));
+        platform::DWORD offered = characters * sizeof(char16_t);
+        if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<platform::BYTE*>(path),
+                                       &offered) == platform::ERROR_SUCCESS) {
+            path[offered / sizeof(char16_t)] = 0;
+        } else {
+            std::free(path);
+            path = nullptr;
+        }
+    }
+    platform::RegCloseKey(key);
+    return path;
+}
+
+}  // namespace
+
+platform::HMODULE LoadEngineLibrary() {
+    trace::DebugTrace(u"Going to load Kel.dll");
+    platform::HMODULE engine = platform::LoadLibraryW(kEngineLibraryName);
+    if (engine != nullptr) return engine;
+
+    char16_t* path = ReadRegisteredEnginePath();
+    if (path == nullptr) return nullptr;
+    const char16_t* name = path;
+    if (path[0] == u'"') {
+        // A quoted path loses its first and its last character, whatever that is;
+        // a lone quote leaves an empty path.
+        int32_t length = text::WideLength(path);
+        if (length > 1) path[length - 1] = 0;
+        name = path + 1;
+    }
+    engine = platform::LoadLibraryW(name);
+    std::free(path);
+    return engine;
+}
+
+}  // namespace launcher

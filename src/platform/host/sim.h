@@ -1,0 +1,126 @@
+// The host simulation: just enough of Windows on Linux to make the launcher
+// think it runs on its device. Tests seed this world, run the launcher's code
+// against it, and inspect what it did.
+//
+//   seed:    Reset, SetResource, SetRegistryValue, InstallLibrary,
+//            AddForeignWindow, SetScreenSize, Fail
+//   act:     call the launcher's functions, which reach platform::
+//   inspect: CallLog, MessageBoxes, Traces, RegistryValue, PostedMessages,
+//            ForegroundWindow, Screen pixels
+//
+// Everything is process-wide and guarded by one lock, because the splash
+// thread calls into the simulation while the main thread does.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+// Forgets everything: resources, registry, libraries, windows, sockets, logs, failures.
+void Reset();
+
+// Text helpers for tests: UTF-8 to and from char16_t.
+std::u16string U16(const std::string& utf8);
+std::string U8(const std::u16string& text);
+
+// ---------------------------------------------------------------- modules and resources
+
+// The handle GetModuleHandleW(nullptr) returns: the launcher's own module.
+platform::HMODULE LauncherModule();
+// The path GetModuleFileNameW reports for the launcher's module.
+void SetLauncherPath(const std::u16string& path);
+// Puts a resource into the launcher's module; type and name match without regard to case.
+// An integer id is written "#50".
+void SetResource(const std::u16string& type, const std::u16string& name, const std::string& bytes);
+// Removes every resource.
+void ClearResources();
+
+// A library a test installs: LoadLibraryW finds it by its name or path (case ignored).
+struct Library {
+    std::u16string path;                               // what LoadLibraryW must be given
+    std::map<std::string, platform::FARPROC> exports;  // routine name -> address
+};
+// Makes a library loadable; returns the handle LoadLibraryW will give for it.
+platform::HMODULE InstallLibrary(const Library& library);
+// How often a library is loaded right now (LoadLibraryW minus FreeLibrary).
+int LoadCount(platform::HMODULE library);
+
+// ---------------------------------------------------------------- registry
+
+// A stored value: its type and raw bytes.
+struct RegistryValue {
+    platform::DWORD type;
+    std::string bytes;
+};
+// Sets a value under root\path (creating the keys); an empty name is the default value.
+void SetRegistryValue(platform::HKEY root, const std::u16string& path, const std::u16string& name,
+                      platform::DWORD type, const std::string& bytes);
+// Sets a REG_SZ value holding text and its NUL, as Windows stores it.
+void SetRegistryString(platform::HKEY root, const std::u16string& path, const std::u16string& name,
+                       const std::u16string& text);
+// A value, when it exists.
+std::optional<RegistryValue> GetRegistryValue(platform::HKEY root, const std::u16string& path,
+                                              const std::u16string& name);
+// A REG_SZ value as text without its terminating NUL, when it exists.
+std::optional<std::u16string> GetRegistryString(platform::HKEY root, const std::u16string& path,
+                                                const std::u16string& name);
+// Whether a key exists.
+bool RegistryKeyExists(platform::HKEY root, const std::u16string& path);
+// Registry keys opened and not yet closed.
+int OpenKeyCount();
+
+// ---------------------------------------------------------------- failures and the call log
+
+// Makes the nth call (1-based, counted from now) of an operation fail, for count calls (-1: forever).
+void Fail(const std::string& operation, int nth = 1, int count = 1);
+// Every platform call so far, in order: "Operation" or "Operation(argument)".
+std::vector<std::string> CallLog();
+// How many times an operation was called.
+int CallCount(const std::string& operation);
+
+// ---------------------------------------------------------------- what the user would see
+
+// A message box that was shown.
+struct MessageBox {
+    std::u16string text;
+    std::u16string caption;
+    platform::UINT type;
+    platform::HWND owner;
+};
+std::vector<MessageBox> MessageBoxes();
+// Every text sent to OutputDebugStringW.
+std::vector<std::u16string> Traces();
+
+// ---------------------------------------------------------------- windows and messages
+
+// A message posted to a window.
+struct PostedMessage {
+    platform::UINT message;
+    platform::WPARAM wParam;
+    platform::LPARAM lParam;
+};
+// Stands in for another process's top-level window of the given class; it records what it is posted.
+platform::HWND AddForeignWindow(const std::u16string& className, const std::u16string& title = u"");
+// Messages posted to a foreign window, in order.
+std::vector<PostedMessage> PostedMessages(platform::HWND window);
+// The window last brought to the foreground, or null.
+platform::HWND ForegroundWindow();
+
+// ---------------------------------------------------------------- screen, GDI, threads (splash)
+
+// ---------------------------------------------------------------- sockets (relay)
+
+}  // namespace sim
+
+namespace sim::internal {
+
+// Records a call; returns true when the call must fail. Used by the backend only.
+bool Enter(const char* operation, const std::u16string& argument = u"");
+
+}  // namespace sim::internal
