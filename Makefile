@@ -13,7 +13,7 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-host build-windows test unit e2e demo clean
+.PHONY: all deps build build-host build-asan build-windows test unit asan e2e demo clean
 
 all: build
 
@@ -29,22 +29,30 @@ build-host:
 	cmake --preset host >/dev/null
 	cmake --build --preset host -j $(JOBS)
 
+build-asan:
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+
 build-windows:
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 	cmake --preset windows-x86 >/dev/null
 	cmake --build --preset windows-x86 -j $(JOBS)
 
-build: deps build-host build-windows
+build: deps build-host build-asan build-windows
 
 unit: deps build-host
 	ctest --preset host -j $(JOBS)
+
+asan: deps build-asan
+	ctest --preset asan -j $(JOBS)
 
 e2e: deps build-windows
 	ctest --preset windows
 
 test: deps build
 	ctest --preset host -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
 	ctest --preset windows
 
 demo: deps build-windows
