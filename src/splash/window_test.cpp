@@ -231,6 +231,10 @@ TEST_F(SplashWindow, SecondPaintDrawsAgainAndSignalsAgain) {
 
     // The first paint's signal was used up by the start-up's wait.
     EXPECT_EQ(platform::WaitForSingleObject(splash::theSplash.event, 0), platform::WAIT_TIMEOUT);
+    // The wait ends at the signal, inside the first paint; the default handling
+    // that follows validates the window, so uncover it only once the thread
+    // is back in its loop.
+    ASSERT_TRUE(Eventually([] { return sim::CallCount("GetMessageW") == 2; }));
     // Something covered the screen; uncovering the window paints the bitmap again.
     sim::SetScreenSize(240, 320);
     EXPECT_EQ(sim::ScreenPixel(45, 85), sim::kDesktopColour);
