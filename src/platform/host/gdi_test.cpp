@@ -27,7 +27,7 @@ protected:
         info->bmiHeader.biHeight = h;
         info->bmiHeader.biPlanes = 1;
         info->bmiHeader.biBitCount = bitCount;
-        std::memcpy(info->bmiColors, palette.data(), palette.size() * sizeof(platform::RGBQUAD));
+        if (!palette.empty()) std::memcpy(info->bmiColors, palette.data(), palette.size() * sizeof(platform::RGBQUAD));
         void* pixels = nullptr;
         platform::HBITMAP bitmap =
             platform::CreateDIBSection(nullptr, info, platform::DIB_RGB_COLORS, &pixels, nullptr, 0);
