@@ -5,7 +5,9 @@
 #include "bmp.h"
 #include "fileio.h"
 #include "ico.h"
+#include "launcher_view.h"
 #include "package.h"
+#include "splash/config.h"
 
 namespace kelpack {
 
@@ -251,7 +253,7 @@ PackResult run_pack(const PackOptions& o) {
     // warned about.
     {
         const Resource* cfg = find_resource(res, text_type(), config_name());
-        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(kDefaultSplashConfig);
+        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::DefaultSplashConfig);
         std::string where = write_config ? config_origin : cfg ? "the launcher's CONFIG" : "the default configuration";
         bool strict = write_config && config_origin != "--title";
         bool care = write_config || cfg || !packed_names.empty();
@@ -260,7 +262,7 @@ PackResult run_pack(const PackOptions& o) {
             if (e.key != "SplashScreen" || !e.has_value) continue;
             any = true;
             SplashEntry s = parse_splash_value(e.value);
-            const Resource* r = find_resource(res, splash_type(), res_name_upper(s.name));
+            const Resource* r = find_launcher_resource(res, splash_type(), s.name);
             if (!r) {
                 std::string msg = "names the splash bitmap \"" + s.name + "\", which is not packed (give it with --bitmap " +
                                   s.name + "=FILE)";
