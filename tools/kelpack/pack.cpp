@@ -13,22 +13,6 @@ namespace kelpack {
 
 namespace {
 
-bool parse_size(const std::string& s, std::uint32_t* w, std::uint32_t* h) {
-    std::size_t x = s.find('x');
-    if (x == std::string::npos || x == 0 || x + 1 >= s.size()) return false;
-    auto num = [](const std::string& t, std::uint32_t* v) {
-        if (t.empty() || t.size() > 5) return false;
-        std::uint32_t n = 0;
-        for (char c : t) {
-            if (c < '0' || c > '9') return false;
-            n = n * 10 + static_cast<std::uint32_t>(c - '0');
-        }
-        *v = n;
-        return n >= 1 && n <= 65535;
-    };
-    return num(s.substr(0, x), w) && num(s.substr(x + 1), h);
-}
-
 std::string dir_name(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -67,6 +51,22 @@ bool load_bitmap(Checks* c, const std::string& file, std::vector<std::uint8_t>* 
 }
 
 }  // namespace
+
+bool parse_size(const std::string& s, std::uint32_t* w, std::uint32_t* h) {
+    std::size_t x = s.find('x');
+    if (x == std::string::npos || x == 0 || x + 1 >= s.size()) return false;
+    auto num = [](const std::string& t, std::uint32_t* v) {
+        if (t.empty() || t.size() > 5) return false;
+        std::uint32_t n = 0;
+        for (char c : t) {
+            if (c < '0' || c > '9') return false;
+            n = n * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+        *v = n;
+        return n >= 1 && n <= 65535;
+    };
+    return num(s.substr(0, x), w) && num(s.substr(x + 1), h);
+}
 
 std::string base_name(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
