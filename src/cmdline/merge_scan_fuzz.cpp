@@ -52,11 +52,12 @@ void CheckMergeShape(const std::u16string& merged, const std::u16string& embedde
         Check(merged == expected);
         return;
     }
-    // Each prefix token is copied and followed by one space; nothing else is added.
+    // Each prefix token is copied and followed by one space, so the copied
+    // prefix is empty or ends in a space; then comes a space and the embedded text.
     Check(merged.size() <= 2 * user.size() + embedded.size() + 2);
     std::u16string marked = u" " + embedded;
     for (size_t at = merged.find(marked); at != std::u16string::npos; at = merged.find(marked, at + 1)) {
-        if (at == 0 || merged[at - 1] != u' ') continue;
+        if (at != 0 && merged[at - 1] != u' ') continue;
         size_t after = at + marked.size();
         if (after == merged.size()) return;
         if (merged[after] != u' ') continue;

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs the host benchmarks (build/host/bin/benchmarks) and prints one compact
+# table: per benchmark and size the real and CPU time, and, where the size
+# doubles from the row above, the ratio of CPU times (linear growth gives
+# about 2.0). Benchmarks that set a "ratio" counter (a decoder against a
+# plain memcpy, say) show it in the last column.
+# Usage: tests/bench/host.sh [extra Google Benchmark flags, e.g. --benchmark_filter=Merge]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin=${BENCHMARKS:-$top/build/host/bin/benchmarks}
+if [ ! -x "$bin" ]; then
+    echo "no benchmarks binary at $bin (cmake --preset host && cmake --build --preset host)" >&2
+    exit 1
+fi
+out=$(mktemp)
+log=$(mktemp)
+trap 'rm -f "$out" "$log"' EXIT
+if ! "$bin" --benchmark_out="$out" --benchmark_out_format=json "$@" >/dev/null 2>"$log"; then
+    cat "$log" >&2
+    exit 1
+fi
+python3 - "$out" <<'PY'
+import json, sys
+
+runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"]
+        if b.get("run_type", "iteration") == "iteration" and "aggregate_name" not in b]
+scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+def ms(b, key):
+    return b[key] * scale[b.get("time_unit", "ns")]
+
+def split(name):
+    # "BM_MergeAndScan/1024" -> ("BM_MergeAndScan", 1024); names without a number keep None.
+    head, _, tail = name.rpartition("/")
+    if head and tail.isdigit():
+        return head, int(tail)
+    return name, None
+
+print(f"{'benchmark':<40} {'size':>9} {'real ms':>11} {'cpu ms':>11} {'x/doubling':>10} {'ratio':>8}")
+previous = {}
+for b in runs:
+    family, size = split(b["name"])
+    real, cpu = ms(b, "real_time"), ms(b, "cpu_time")
+    doubling = ""
+    last = previous.get(family)
+    if size is not None and last is not None and last[0] * 2 == size and last[1] > 0:
+        doubling = f"{cpu / last[1]:.2f}"
+    if size is not None:
+        previous[family] = (size, cpu)
+    ratio = f"{b['ratio']:.2f}" if "ratio" in b else ""
+    print(f"{family:<40} {'' if size is None else size:>9} {real:>11.4f} {cpu:>11.4f} {doubling:>10} {ratio:>8}")
+PY
