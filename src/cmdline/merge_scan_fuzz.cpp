@@ -134,11 +134,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (hasResource) sim::SetResource(u"Text", u"CommandLine", resource);
     if (loadFails) sim::Fail("LoadResource");
 
-    const char16_t* merged = cmdline::MergeCommandLine(sim::LauncherModule(), user.c_str());
+    // The user's line and its NUL alone in a block of their size, so that a read past the NUL is caught.
+    auto* userLine = static_cast<char16_t*>(std::malloc((user.size() + 1) * sizeof(char16_t)));
+    std::memcpy(userLine, user.c_str(), (user.size() + 1) * sizeof(char16_t));
+    const char16_t* merged = cmdline::MergeCommandLine(sim::LauncherModule(), userLine);
     if (!hasResource || loadFails) {
-        Check(merged == user.c_str());
+        Check(merged == userLine);
     } else {
-        char16_t* embedded = cmdline::EmbeddedCommandLine(resource.data(), static_cast<uint32_t>(resource.size()));
+        // The resource bytes alone in a block of their size, with no terminator behind them.
+        char* exact = static_cast<char*>(std::malloc(resource.size() > 0 ? resource.size() : 1));
+        if (!resource.empty()) std::memcpy(exact, resource.data(), resource.size());
+        char16_t* embedded = cmdline::EmbeddedCommandLine(exact, static_cast<uint32_t>(resource.size()));
+        std::free(exact);
         std::u16string e(embedded);
         std::free(embedded);
         // The embedded text stops at the first NUL, LF or CR byte and widens the rest.
@@ -174,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(result == cmdline::kGoOn);
     }
 
-    ScanOnly(user.c_str());
-    if (merged != user.c_str()) std::free(const_cast<char16_t*>(merged));
+    ScanOnly(userLine);
+    if (merged != userLine) std::free(const_cast<char16_t*>(merged));
+    std::free(userLine);
     return 0;
 }
