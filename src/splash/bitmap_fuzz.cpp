@@ -26,7 +26,7 @@ constexpr uint8_t kFill = 0xA5;
 constexpr int32_t kUntouched = static_cast<int32_t>(0xdeadbeef);
 // Sections above this are refused in this harness, as a device out of memory
 // refuses them: that path is fuzzed too, and each run stays fast.
-constexpr uint64_t kMaxFuzzSectionBytes = uint64_t{4} << 20;
+constexpr uint64_t kMaxFuzzSectionBytes = uint64_t{256} << 10;
 
 uint32_t U32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
