@@ -3,7 +3,7 @@
 # table: per benchmark and size the real and CPU time, and, where the size
 # doubles from the row above, the ratio of CPU times (linear growth gives
 # about 2.0). Benchmarks that set a "ratio" counter (a decoder against a
-# plain memcpy, say) show it in the last column.
+# plain memcpy, say) show it in the last column, and a second table gives its parts.
 # Each benchmark runs REPS times (default 3) and the median is shown, since
 # the machine may be shared. Below each family of sizes, the fitted growth
 # over its sizes from 1024 on: the mean ratio per doubling.
@@ -79,7 +79,18 @@ for b in runs:
         previous[family] = (size, cpu)
         series.setdefault(family, []).append((size, cpu))
     ratio = f"{b['ratio']:.2f}" if "ratio" in b else ""
+    family = family.replace("/manual_time", "")
     print(f"{family:<40} {'' if size is None else size:>9} {real:>11.4f} {cpu:>11.4f} {doubling:>10} {ratio:>8}")
 if order:
     summary(order[-1])
+
+# Benchmarks measured against a plain copy: what the ratio is made of.
+parts = [b for b in runs if "memcpy_us" in b]
+if parts:
+    print()
+    print(f"{'against memcpy':<40} {'whole us':>11} {'section us':>11} {'memcpy us':>11} {'ratio':>8}")
+    for b in parts:
+        name = b["name"].replace("/manual_time", "")
+        print(f"{name:<40} {b['decode_us']:>11.2f} {b['section_us']:>11.2f} {b['memcpy_us']:>11.2f} {b['ratio']:>8.2f}")
+    print("ratio = (whole decode - section creation) / memcpy of the same pixel bytes")
 PY
