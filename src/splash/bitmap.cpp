@@ -125,13 +125,11 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     if (bitmap == nullptr || bits == nullptr) return nullptr;
 
     // Rows in file order: the file's bottom row is the section's bottom row.
-    // Offsets are 64-bit: stride x row passes 4 GiB for the largest bitmaps,
-    // and any row copied lies inside both the resource and the section.
-    auto* pixels = static_cast<uint8_t*>(bits);
-    for (uint32_t row = 0; row < layout.rowsCopied; ++row) {
-        size_t offset = static_cast<size_t>(SplashRowOffset(row, layout.stride));
-        std::memcpy(pixels + offset, bytes + layout.pixelOffset + offset, layout.stride);
-    }
+    // Both hold their rows back to back at the same stride, so the whole rows
+    // present are one block; it lies inside the resource (rowsCopied is bounded
+    // by the bytes available), so its size fits the resource's 32-bit length.
+    uint64_t bytesCopied = SplashRowOffset(layout.rowsCopied, layout.stride);
+    std::memcpy(bits, bytes + layout.pixelOffset, static_cast<size_t>(bytesCopied));
     return bitmap;
 }
 
