@@ -1,0 +1,265 @@
+"""What every end-to-end scenario needs: the fixture's Wine prefix and
+display, the built programs, runs of Windows programs with exact command
+lines, the registry, and the sample engine's record.
+
+Wine programs are run with their output going to files, never to pipes: a
+Windows process that lives on (a window, a service) would otherwise keep a
+pipe open and hang the reader."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+BUILD = os.environ.get("KEL_E2E_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build", "windows"))
+BUILD = os.path.abspath(BUILD)
+SOURCE = os.path.abspath(os.environ.get("KEL_E2E_SOURCE", os.path.join(os.path.dirname(__file__), "..", "..")))
+E2E = os.path.join(BUILD, "e2e")
+RUN_DIR = os.path.join(E2E, "run")
+BIN = os.path.join(BUILD, "bin")
+KEL_EXE = os.path.join(BIN, "kel.exe")
+KEL_DLL = os.path.join(BIN, "Kel.dll")
+HELPERS = os.path.join(E2E, "helpers")
+APPS = os.path.join(E2E, "apps")
+NOENTRY_DLL = os.path.join(E2E, "noentry", "Kel.dll")
+
+ENGINE_VARIABLES = ("KEL_ENGINE_RECORD", "KEL_ENGINE_EXIT", "KEL_ENGINE_LIFETIME_MS", "KEL_ENGINE_SPLASH_MS")
+
+
+def wine_env(state, extra=None):
+    env = {k: v for k, v in os.environ.items() if k not in ENGINE_VARIABLES}
+    env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"], WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.pop("WAYLAND_DISPLAY", None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+def winpath(path):
+    """The Windows name Wine gives a Unix path: drive Z: is the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Result:
+    def __init__(self, code, out, err, seconds):
+        self.code = code
+        self.out = out
+        self.err = err
+        self.seconds = seconds
+
+    @property
+    def exit(self):
+        """The exit code spawn.exe reported for the program it ran, if it did."""
+        value = self.values().get("exit")
+        return int(value) if value is not None else None
+
+    def values(self):
+        """The helper programs' "key=value" lines, first value of each key."""
+        found = {}
+        for line in self.out.splitlines():
+            key, sep, value = line.partition("=")
+            if sep and key not in found:
+                found[key] = value
+        return found
+
+    def all(self, key):
+        return [line.partition("=")[2] for line in self.out.splitlines() if line.partition("=")[0] == key]
+
+    def __repr__(self):
+        return f"Result(code={self.code}, {self.seconds:.1f} s, out={self.out!r}, err={self.err[-2000:]!r})"
+
+
+class Running:
+    """A Wine program started in the background."""
+
+    def __init__(self, process, out, err, started):
+        self.process = process
+        self._out = out
+        self._err = err
+        self._started = started
+
+    def wait(self, timeout=60):
+        try:
+            code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            code = self.process.wait()
+        self._out.seek(0)
+        self._err.seek(0)
+        out = self._out.read().decode("utf-8", "replace")
+        err = self._err.read().decode("utf-8", "replace")
+        self._out.close()
+        self._err.close()
+        return Result(code, out, err, time.time() - self._started)
+
+
+class Wine:
+    def __init__(self):
+        with open(os.path.join(RUN_DIR, "state.json")) as f:
+            self.state = json.load(f)
+        self.prefix = self.state["prefix"]
+        self.display = self.state["display"]
+
+    def env(self, extra=None):
+        return wine_env(self.state, extra)
+
+    def start(self, args, env=None, cwd=None, wine=True):
+        out = tempfile.TemporaryFile()
+        err = tempfile.TemporaryFile()
+        command = (["wine"] + list(args)) if wine else list(args)
+        process = subprocess.Popen(command, env=self.env(env), cwd=cwd or RUN_DIR, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err)
+        return Running(process, out, err, time.time())
+
+    def run(self, args, env=None, cwd=None, timeout=60, wine=True):
+        return self.start(args, env=env, cwd=cwd, wine=wine).wait(timeout)
+
+    # ------------------------------------------------------------ programs
+
+    def spawn_start(self, application, command_line, env=None, cwd=None, show=None, timeout_ms=30000):
+        """Starts application with exactly command_line through spawn.exe."""
+        args = [os.path.join(HELPERS, "spawn.exe"), "--timeout", str(timeout_ms)]
+        if show is not None:
+            args += ["--show", str(show)]
+        if cwd is not None:
+            args += ["--cwd", winpath(cwd)]
+        args += [winpath(application) if application != "-" else "-", command_line.encode("utf-8").hex()]
+        return self.start(args, env=env, cwd=cwd)
+
+    def spawn(self, application, command_line, env=None, cwd=None, show=None, timeout_ms=30000):
+        return self.spawn_start(application, command_line, env, cwd, show, timeout_ms).wait(timeout_ms / 1000 + 30)
+
+    def launch(self, exe, user_line, env=None, cwd=None, show=None, timeout_ms=30000):
+        """Runs a launcher so that user_line is exactly what it takes as the user's
+        command line: the program's path in quotes, one space, then the line."""
+        command_line = f'"{winpath(exe)}"' + (" " + user_line if user_line else "")
+        return self.spawn(exe, command_line, env=env, cwd=cwd or os.path.dirname(exe), show=show,
+                          timeout_ms=timeout_ms)
+
+    def findwin(self, *args, timeout=60):
+        return self.run([os.path.join(HELPERS, "findwin.exe")] + list(args), timeout=timeout)
+
+    # ------------------------------------------------------------ registry
+
+    def regedit_import(self, text):
+        """Applies a .reg file's text with regedit /S."""
+        with tempfile.NamedTemporaryFile("w", suffix=".reg", dir=RUN_DIR, delete=False, encoding="utf-16") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text.replace("\n", "\r\n") + "\r\n")
+            name = f.name
+        try:
+            result = self.run(["regedit", "/S", winpath(name)])
+            if result.code != 0:
+                raise AssertionError(f"regedit /S failed: {result}")
+        finally:
+            os.remove(name)
+
+    def reg_query(self, key, value=None):
+        """One value as (type, data) from `wine reg query`; None when it is absent.
+        value None asks for the default value."""
+        args = ["reg", "query", key] + (["/v", value] if value is not None else ["/ve"])
+        result = self.run(args)
+        if result.code != 0:
+            return None
+        name = "(Default)" if value is None else value
+        for line in result.out.splitlines():
+            parts = line.strip().split("    ")
+            if len(parts) >= 2 and parts[0].lower() == name.lower():
+                kind = parts[1]
+                data = "    ".join(parts[2:]) if len(parts) > 2 else ""
+                return kind, data
+        return None
+
+    def reg_export(self, key):
+        """A key exported with regedit /E, as text."""
+        path = os.path.join(RUN_DIR, "export.reg")
+        if os.path.exists(path):
+            os.remove(path)
+        result = self.run(["regedit", "/E", winpath(path), key])
+        if result.code != 0 or not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            raw = f.read()
+        os.remove(path)
+        return raw.decode("utf-16") if raw.startswith(b"\xff\xfe") else raw.decode("latin-1")
+
+
+def forget_file_type(wine):
+    """Removes what a registration writes, so that a scenario starts from nothing."""
+    wine.regedit_import("[-HKEY_CLASSES_ROOT\\KelFile10]\n\n[-HKEY_CLASSES_ROOT\\.kel]\n")
+
+
+def work_dir(*names):
+    """A fresh, empty folder for one case."""
+    path = os.path.join(RUN_DIR, "work", *names)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def place(source, folder, name=None):
+    """Copies a built file into a case's folder, under name if given."""
+    target = os.path.join(folder, name or os.path.basename(source))
+    shutil.copyfile(source, target)
+    return target
+
+
+class Record:
+    """The sample engine's record: "key=value" lines in the order they happened."""
+
+    def __init__(self, path):
+        self.path = path
+        self.lines = []
+        if os.path.exists(path):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                for line in f.read().splitlines():
+                    key, _, value = line.partition("=")
+                    self.lines.append((key, value))
+
+    @property
+    def exists(self):
+        return os.path.exists(self.path)
+
+    def get(self, key, default=None):
+        for k, v in self.lines:
+            if k == key:
+                return v
+        return default
+
+    def all(self, key):
+        return [v for k, v in self.lines if k == key]
+
+    def keys(self):
+        return [k for k, _ in self.lines]
+
+    @property
+    def command_line(self):
+        """The command line the engine received, decoded from its 16-bit units."""
+        units = self.get("command_line")
+        if units is None:
+            return None
+        return bytes.fromhex(units).decode("utf-16-be", "surrogatepass")
+
+    def runs(self):
+        """How many times an engine was entered and wrote to this record."""
+        return len(self.all("pid"))
+
+
+def wait_for(predicate, timeout=10.0, interval=0.1):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    return predicate()
+
+
+def engine_env(record_path, exit_code=None, lifetime_ms=0, splash_ms=None):
+    env = {"KEL_ENGINE_RECORD": record_path, "KEL_ENGINE_LIFETIME_MS": str(lifetime_ms)}
+    if exit_code is not None:
+        env["KEL_ENGINE_EXIT"] = str(exit_code)
+    if splash_ms is not None:
+        env["KEL_ENGINE_SPLASH_MS"] = str(splash_ms)
+    return env
