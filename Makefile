@@ -13,7 +13,11 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-host build-windows test unit e2e demo clean
+# Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
+FUZZ_SECONDS ?= 60
+TEST_FUZZ_SECONDS ?= 15
+
+.PHONY: all deps build build-host build-asan build-fuzz build-windows test unit asan fuzz e2e bench demo clean
 
 all: build
 
@@ -29,22 +33,38 @@ build-host:
 	cmake --preset host >/dev/null
 	cmake --build --preset host -j $(JOBS)
 
+build-asan:
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+
+build-fuzz:
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
+
 build-windows:
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 	cmake --preset windows-x86 >/dev/null
 	cmake --build --preset windows-x86 -j $(JOBS)
 
-build: deps build-host build-windows
+build: deps build-host build-asan build-fuzz build-windows
 
 unit: deps build-host
 	ctest --preset host -j $(JOBS)
+
+asan: deps build-asan
+	ctest --preset asan -j $(JOBS)
+
+fuzz: deps build-fuzz
+	bash tests/fuzz/run.sh $(FUZZ_SECONDS)
 
 e2e: deps build-windows
 	ctest --preset windows
 
 test: deps build
 	ctest --preset host -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+	bash tests/fuzz/run.sh $(TEST_FUZZ_SECONDS)
 	ctest --preset windows
 
 demo: deps build-windows

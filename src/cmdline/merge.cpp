@@ -1,7 +1,138 @@
 #include "cmdline/merge.h"
 
-namespace cmdline {
+#include <cstdlib>
 
-const char16_t* MergeCommandLine(platform::HMODULE, const char16_t* userCommandLine) { return userCommandLine; }
+#include "text/text.h"
+
+namespace cmdline {
+namespace {
+
+// Only 0x20 separates; tabs and other control characters are ordinary text.
+constexpr char16_t kSpace = u' ';
+
+// The unread rest of the user's command line: the cursor and the count of characters left.
+struct Cursor {
+    const char16_t* at;
+    int32_t left;
+};
+
+void SkipSpaces(Cursor* c) {
+    while (c->left > 0 && *c->at == kSpace) {
+        ++c->at;
+        --c->left;
+    }
+}
+
+bool IsMarkerLead(char16_t c) { return c == u'-' || c == u'/'; }
+
+// "-+" or "/+" with at least one more character behind it opens the prefix section.
+bool AtPrefixMarker(const Cursor& c) { return c.left > 2 && IsMarkerLead(c.at[0]) && c.at[1] == u'+'; }
+
+// "--" or "/-" standing alone (at the end or before a space) closes it; "--x" is an ordinary token.
+bool AtEndMarker(const Cursor& c) {
+    return c.left >= 2 && IsMarkerLead(c.at[0]) && c.at[1] == u'-' && (c.left == 2 || c.at[2] == kSpace);
+}
+
+// Copies one prefix token. Double quotes and apostrophes both quote, and
+// whichever opened last is the one that closes: the prefix must keep a
+// quoted "-- " from ending the section, and that is all quoting does here.
+// The quotes themselves are copied; an unclosed quote runs to the end.
+void CopyToken(Cursor* c, text::WideBuffer* out) {
+    char16_t open = 0;
+    while (c->left > 0) {
+        char16_t ch = *c->at;
+        if (open != 0 && ch == open) {
+            open = 0;
+        } else if (ch == u'"' || ch == u'\'') {
+            open = ch;
+        } else if (ch == kSpace && open == 0) {
+            return;   // the space stays unread for the next skip
+        }
+        text::WideBufferAppendChar(out, ch);
+        ++c->at;
+        --c->left;
+    }
+}
+
+}  // namespace
+
+char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size) {
+    // Widen's count of -1 means "measure with strlen", which a resource
+    // without a terminator must never get.
+    int32_t count = size > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(size);
+    char16_t* embedded = text::Widen(bytes, count);
+    // The widened characters are sign-extended, so the cut looks at the low byte only.
+    for (int32_t i = 0; i < count; ++i) {
+        char16_t low = embedded[i] & 0xFF;
+        if (low == 0x00 || low == 0x0A || low == 0x0D) {
+            embedded[i] = 0;
+            break;
+        }
+    }
+    return embedded;
+}
+
+// The merge, by example, with the embedded command line app.Main ("·" marks a
+// space where it matters):
+//
+//   user's command line          merged command line
+//   ""                           "app.Main"                 (no buffer, no space)
+//   "doc.kel"                    "·app.Main·doc.kel"
+//   "···-x·3··"                  "·app.Main·-x·3··"         (the rest kept as it stands)
+//   "-+·-h·5·--·doc.kel"         "-h·5··app.Main·doc.kel"   (prefix tokens, each followed by a space)
+//   "-+·-t·\"a·b\"·--·z"         "-t·\"a·b\"··app.Main·z"   (quotes kept, inner space kept)
+//   "-+x"                        "x··app.Main"              (the marker needs no space behind it)
+//   "-+"                         "·app.Main·-+"             (two characters: no prefix section)
+//   "-+·-v"                      "-v··app.Main"             (no end marker: the section runs out)
+//   "-+·--x·/-·z"                "--x··app.Main·z"          (--x is a token; /- ends the section)
+//   "-+·\"it's\"·--·z"           "\"it's\"·--·z··app.Main"  (the apostrophe took over the open quote,
+//                                                           so the closing " opened a new one)
+const char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* userCommandLine) {
+    Cursor c{userCommandLine, text::WideLength(userCommandLine)};
+    if (c.left == 0) return embedded;
+
+    text::WideBuffer* out = text::WideBufferCreate();
+    SkipSpaces(&c);
+    if (AtPrefixMarker(c)) {
+        c.at += 2;
+        c.left -= 2;
+        for (;;) {
+            SkipSpaces(&c);
+            if (c.left == 0) break;
+            if (AtEndMarker(c)) {
+                c.at += 2;
+                c.left -= 2;
+                SkipSpaces(&c);
+                break;
+            }
+            CopyToken(&c, out);
+            text::WideBufferAppendChar(out, kSpace);
+        }
+    }
+    text::WideBufferAppendChar(out, kSpace);
+    text::WideBufferAppend(out, embedded, text::WideLength(embedded));
+    if (c.left > 0) {
+        text::WideBufferAppendChar(out, kSpace);
+        text::WideBufferAppend(out, c.at, c.left);
+    }
+    char16_t* merged = text::WideBufferFinish(out);
+    // The storage lives on as the command line; only the record is done with.
+    std::free(out);
+    return merged;
+}
+
+const char16_t* MergeCommandLine(platform::HMODULE module, const char16_t* userCommandLine) {
+    platform::HRSRC resource = platform::FindResourceW(module, kCommandLineResourceName, kCommandLineResourceType);
+    if (resource == nullptr) return userCommandLine;
+    const void* bytes = platform::LoadResource(module, resource);
+    if (bytes == nullptr) return userCommandLine;
+    platform::DWORD size = platform::SizeofResource(module, resource);
+
+    char16_t* embedded = EmbeddedCommandLine(static_cast<const char*>(bytes), size);
+    const char16_t* merged = ComposeCommandLine(embedded, userCommandLine);
+    // When the embedded text was copied into a new line it is no longer needed.
+    if (merged != embedded) std::free(embedded);
+    return merged;
+}
 
 }  // namespace cmdline

@@ -1,7 +1,117 @@
 #include "cmdline/relay.h"
 
+#include <cstdlib>
+
+#include "text/text.h"
+
 namespace cmdline {
 
-void StopSocketLayer() {}
+int32_t g_socketLayerState = kSocketLayerNotStarted;
+
+char* RelayMessage(const char16_t* command, int32_t* length) {
+    int32_t n = text::WideLength(command);
+    // The engine reads bytes; a character above 0xFF goes as its low byte, not as UTF-8.
+    char* message = static_cast<char*>(std::realloc(text::Narrow(command, n), static_cast<size_t>(n) + 2));
+    message[n] = '\n';
+    message[n + 1] = 0;
+    *length = n + 1;
+    return message;
+}
+
+int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
+    // The port is read first, so that the key exists for the engine even when
+    // this start has nothing to relay.
+    uint32_t port = ReadServerPort();
+    if (position + 1 >= count) return kGoOn;
+    if (port == 0) return kGoOn;
+    if (!StartSocketLayer()) return kGoOn;
+
+    platform::SOCKET s = platform::socket(platform::AF_INET, platform::SOCK_STREAM, 0);
+    if (s == platform::INVALID_SOCKET) return kGoOn;
+    // Closing waits a little for unsent bytes, so the command is not lost when
+    // the launcher goes away right after the close.
+    platform::LINGER linger{1, kRelayLingerSeconds};
+    platform::setsockopt(s, platform::SOL_SOCKET, platform::SO_LINGER, reinterpret_cast<const char*>(&linger),
+                         sizeof linger);
+
+    platform::SOCKADDR_IN address{};
+    address.sin_family = platform::AF_INET;
+    address.sin_port = platform::htons(static_cast<uint16_t>(port & 0xFFFF));
+    address.sin_addr = platform::inet_addr("127.0.0.1");
+    if (platform::connect(s, &address, sizeof address) == platform::SOCKET_ERROR) {
+        platform::closesocket(s);
+        return kGoOn;
+    }
+
+    int32_t length = 0;
+    char* message = RelayMessage(arguments[position + 1], &length);
+    // The command and its newline go in two sends; a short count is still sent.
+    bool sent = platform::send(s, message, length - 1, 0) != platform::SOCKET_ERROR &&
+                platform::send(s, message + length - 1, 1, 0) != platform::SOCKET_ERROR;
+    platform::closesocket(s);
+    std::free(message);
+    return sent ? kStop : kGoOn;
+}
+
+uint32_t ReadServerPort() {
+    platform::HKEY key = nullptr;
+    if (platform::RegCreateKeyExW(platform::HKEY_LOCAL_MACHINE, kServerPortKey, 0, nullptr, 0, 0, nullptr, &key,
+                                  nullptr) != platform::ERROR_SUCCESS) {
+        return 0;
+    }
+    // Whatever the type, up to 4 bytes fill the value from its low end; a
+    // longer value does not fit and reads as no port.
+    uint32_t value = 0;
+    platform::DWORD size = sizeof value;
+    platform::DWORD type = 0;
+    platform::LONG status = platform::RegQueryValueExW(key, kServerPortValue, nullptr, &type,
+                                                       reinterpret_cast<platform::BYTE*>(&value), &size);
+    platform::RegCloseKey(key);
+    return status == platform::ERROR_SUCCESS ? value : 0;
+}
+
+// Decodes one, two and three byte sequences; a sequence's further bytes must
+// not be NUL (checked before the next one is read), but their 10xxxxxx form
+// is not checked. Lead bytes of four-byte sequences and stray continuation
+// bytes never compare equal.
+bool Utf8Equal(const char16_t* wide, const char* utf8) {
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8);
+    for (;; ++wide) {
+        if (*wide == 0) return *s == 0;
+        if (*s == 0) return false;
+        uint16_t c;
+        if (s[0] < 0x80) {
+            c = s[0];
+            s += 1;
+        } else if ((s[0] & 0xE0) == 0xC0) {
+            if (s[1] == 0) return false;
+            c = static_cast<uint16_t>(((s[0] & 0x1F) << 6) | (s[1] & 0x3F));
+            s += 2;
+        } else if ((s[0] & 0xF0) == 0xE0) {
+            if (s[1] == 0 || s[2] == 0) return false;
+            c = static_cast<uint16_t>(((s[0] & 0x0F) << 12) | ((s[1] & 0x3F) << 6) | (s[2] & 0x3F));
+            s += 3;
+        } else {
+            return false;
+        }
+        if (c != static_cast<uint16_t>(*wide)) return false;
+    }
+}
+
+bool StartSocketLayer() {
+    if (g_socketLayerState == kSocketLayerStarted) return true;
+    if (g_socketLayerState == kSocketLayerFailed) return false;
+    platform::WSADATA data;
+    if (platform::WSAStartup(0x0002, &data) == 0) {   // version 2.0
+        g_socketLayerState = kSocketLayerStarted;
+        return true;
+    }
+    g_socketLayerState = kSocketLayerFailed;
+    return false;
+}
+
+void StopSocketLayer() {
+    if (g_socketLayerState == kSocketLayerStarted) platform::WSACleanup();
+}
 
 }  // namespace cmdline

@@ -1,8 +1,46 @@
-// The command relay to a running engine over loopback TCP, and the socket layer it starts.
+// The command relay: one line handed to a running engine over a TCP
+// connection to the local host, on the port the engine keeps in the
+// registry; and the socket layer, started at most once per process.
 #pragma once
+
+#include <cstdint>
+
+#include "cmdline/scan.h"
+#include "platform/platform.h"
 
 namespace cmdline {
 
+// Where the running engine keeps its port, under HKEY_LOCAL_MACHINE.
+constexpr const char16_t* kServerPortKey = u"Software\\Norvane\\KelVM";
+constexpr const char16_t* kServerPortValue = u"ServerPort";
+// How long closing the relay's socket may wait for unsent bytes, in seconds.
+constexpr uint16_t kRelayLingerSeconds = 5;
+
+// Socket layer states.
+constexpr int32_t kSocketLayerNotStarted = 0;
+constexpr int32_t kSocketLayerStarted = 1;
+constexpr int32_t kSocketLayerFailed = -1;   // the start is never tried again
+// The process-wide socket layer state; only the main thread touches it.
+extern int32_t g_socketLayerState;
+
+// Relays the argument after the relay option at position to the running
+// engine; kStop when both the command and its newline were sent, else kGoOn.
+int Relay(char16_t* const* arguments, int32_t position, int32_t count);
+
+// The bytes a relay sends for a command: the low 8 bits of each character,
+// then one LF; *length counts them all (a NUL follows, uncounted). malloc'ed.
+char* RelayMessage(const char16_t* command, int32_t* length);
+
+// The engine's "ServerPort" value, 0 when it is missing, unreadable or larger
+// than 4 bytes; the key is created when missing. Its low 16 bits are the port.
+uint32_t ReadServerPort();
+
+// True when the wide text equals the UTF-8 byte text, character for character.
+// Neither text is read past its NUL.
+bool Utf8Equal(const char16_t* wide, const char* utf8);
+
+// Starts the socket layer once; true while it is started.
+bool StartSocketLayer();
 // Shuts the socket layer down when a relay started it.
 void StopSocketLayer();
 

@@ -1,13 +1,73 @@
-// The argument scan: the target name of the application and the handoff to a running instance.
+// The argument scan: the target name that identifies a running instance of
+// the application, the handoff to that instance, and the relay option.
+//
+// ScanCommandLine is the side-effect-free part (it touches no platform
+// operation), so that the engine can derive its own window class from the
+// command line it receives and tools can explain what a launcher would do;
+// ArgumentScan adds the handoff or the relay.
 #pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
 
 namespace cmdline {
 
-// Scan results.
+// Scan results, as the launch sequence reads them.
 constexpr int kStop = 0;
 constexpr int kGoOn = 1;
 
-// Derives the target name, hands over to a running instance or relays; kStop or kGoOn.
+// The message a running instance is posted when a second start hands over to it.
+constexpr platform::UINT kActivationMessage = platform::WM_USER + 14;   // 1038
+// The target name when the command line names none.
+constexpr const char* kDefaultTargetName = "StartKel";
+// Option letters that, in the last position, do not end the walk at once.
+constexpr const char* kLastArgumentLetters = "azrpnmsoOQRh-+";
+// Option letters that take no parameter.
+constexpr const char* kLettersWithoutParameter = "QRkmnprsz";
+// The relay option's text after its '-' or '/'.
+constexpr const char* kRelayOption = "acommand";
+
+// Splits text in place into arguments and returns how many there are. The
+// text is cut at its first CR or LF even when list is null (it must be
+// writable); with a list, each argument's start is stored and each is ended
+// with a NUL. Spaces (0x20 only) separate; a double quote at an argument's
+// start runs it to the next double quote.
+int32_t SplitArguments(char16_t* text, char16_t** list);
+
+// True when text is longer than ".kel" and ends in it, each letter in either case.
+bool IsKelFile(const char16_t* text);
+
+// What the scan found.
+enum class ScanKind {
+    kTarget,   // target is the name to hand over to
+    kRelay,    // the relay option stands at relayAt; the command, if any, is the argument after it
+};
+
+// The outcome of ScanCommandLine. All pointers are the scan's own heap blocks; FreeScan releases them.
+struct ScanResult {
+    ScanKind kind;
+    char16_t* target;         // kTarget: the target name, '.' and '/' already replaced by '_'
+    char16_t** arguments;     // the argument list, pointing into a private copy of the command line
+    int32_t count;            // number of arguments (at least 1)
+    int32_t relayAt;          // kRelay: position of the relay option in the list; -1 otherwise
+    char16_t* copy;           // the private copy the arguments point into
+    char16_t* defaultTarget;  // the widened default target name, when the target is it; else null
+};
+
+// Splits a private copy of the command line and walks its arguments: the
+// target name, or where the relay option stands. The command line is not changed.
+ScanResult ScanCommandLine(const char16_t* commandLine);
+
+// Releases what a scan allocated; the result's pointers are null afterwards.
+void FreeScan(ScanResult* scan);
+
+// Brings a running window of class target forward and posts it the activation
+// message; false when no such window exists.
+bool Handoff(const char16_t* target);
+
+// The launch sequence's argument scan: kStop when a running instance was told
+// or a command was relayed, kGoOn when the launch must go on.
 int ArgumentScan(const char16_t* commandLine);
 
 }  // namespace cmdline

@@ -21,9 +21,11 @@ char16_t* ReadRegisteredEnginePath() {
     platform::DWORD size = 0;
     char16_t* path = nullptr;
     if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size) == platform::ERROR_SUCCESS) {
-        platform::DWORD characters = size / sizeof(char16_t);   // an odd last byte is no character
+        // Room for every byte and a terminator after the last whole character;
+        // an odd last byte is no character and is overwritten by it.
+        platform::DWORD characters = size / sizeof(char16_t);
         path = static_cast<char16_t*>(std::malloc((static_cast<size_t>(characters) + 1) * sizeof(char16_t)));
-        platform::DWORD offered = characters * sizeof(char16_t);
+        platform::DWORD offered = size;
         if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<platform::BYTE*>(path),
                                        &offered) == platform::ERROR_SUCCESS) {
             path[offered / sizeof(char16_t)] = 0;

@@ -67,6 +67,8 @@ TEST(WideBuffer, GrowsByDoublingAndKeepsOrder) {
     EXPECT_EQ(buffer->capacity, 2300);
     text::WideBufferAppend(buffer, big.data(), 0);
     EXPECT_EQ(buffer->length, 2300);
+    std::free(buffer->data);
+    std::free(buffer);
 }
 
 TEST(WideBuffer, FinishCountsTheNul) {
@@ -75,8 +77,9 @@ TEST(WideBuffer, FinishCountsTheNul) {
     const char16_t* finished = text::WideBufferFinish(buffer);
     EXPECT_EQ(std::u16string(finished), u"ab");
     EXPECT_EQ(buffer->length, 3);
-    // Poison check: nothing past the finished text was written.
     EXPECT_EQ(finished, buffer->data);
+    std::free(buffer->data);
+    std::free(buffer);
 }
 
 }  // namespace

@@ -149,6 +149,7 @@ LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWOR
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("RegQueryValueExW", valueName ? valueName : u"")) return ERROR_ACCESS_DENIED;
     constexpr LONG ERROR_INVALID_PARAMETER = 87;
+    constexpr DWORD kRegMultiSz = 7;
     if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
     sim::Key* node = sim::Resolve(key);
     if (node == nullptr) return ERROR_INVALID_HANDLE;
@@ -163,7 +164,17 @@ LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWOR
         *size = needed;
         return ERROR_MORE_DATA;
     }
-    if (data != nullptr) std::memcpy(data, value.bytes.data(), needed);
+    if (data != nullptr) {
+        std::memcpy(data, value.bytes.data(), needed);
+        // A string stored without its terminator gets one behind it when the
+        // buffer has room for a whole wide NUL; the size reported leaves it out.
+        bool isString = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == kRegMultiSz;
+        bool unterminated = needed >= 2 ? (data[needed - 2] | data[needed - 1]) != 0 : needed == 1 && data[0] != 0;
+        if (isString && unterminated && needed + sizeof(char16_t) <= *size) {
+            data[needed] = 0;
+            data[needed + 1] = 0;
+        }
+    }
     *size = needed;
     return ERROR_SUCCESS;
 }

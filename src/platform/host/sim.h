@@ -115,6 +115,28 @@ platform::HWND ForegroundWindow();
 // ---------------------------------------------------------------- screen, GDI, threads (splash)
 
 // ---------------------------------------------------------------- sockets (relay)
+//
+// The socket operations are real POSIX sockets, limited to the loopback
+// address; a listener stands in for a running engine.
+
+// Starts a listener on 127.0.0.1 (replacing any earlier one) and returns its
+// port. It accepts connections one after the other and records each one's
+// bytes until the peer closes; it never answers.
+platform::WORD Listen();
+// The bytes of each connection the listener saw closed, in order. Waits up to
+// timeoutMs for at least `connections` of them and returns what it has then.
+std::vector<std::string> Received(size_t connections, int timeoutMs = 2000);
+// A loopback port nothing listens on: a connection there is refused.
+platform::WORD UnusedPort();
+// From now on every send passes at most bytes of what it is given (-1: all), to produce short counts.
+void LimitSend(int bytes);
+// Successful WSAStartup and WSACleanup calls.
+int SocketLayerStarts();
+int SocketLayerCleanups();
+// Sockets created and not yet closed.
+int OpenSocketCount();
+// Every linger record set on a socket (SOL_SOCKET, SO_LINGER), in order.
+std::vector<platform::LINGER> LingerSettings();
 
 }  // namespace sim
 

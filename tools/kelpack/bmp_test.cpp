@@ -1,0 +1,101 @@
+#include "bmp.h"
+
+#include <gtest/gtest.h>
+
+#include "byteio.h"
+
+namespace kelpack {
+namespace {
+
+// A bottom-up BMP with a full palette and all its rows.
+std::vector<std::uint8_t> bmp(std::int32_t w, std::int32_t h, std::uint16_t bits) {
+    std::uint32_t palette = bits == 24 ? 0 : 4u << bits;
+    std::uint32_t offset = 54 + palette;
+    std::uint32_t stride = bmp_stride(bits, static_cast<std::uint32_t>(w < 0 ? -w : w));
+    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(stride) * static_cast<std::size_t>(h < 0 ? -h : h), 0x33);
+    b[0] = 'B';
+    b[1] = 'M';
+    put_u32(&b, 2, static_cast<std::uint32_t>(b.size()));
+    put_u32(&b, 6, 0);
+    put_u32(&b, 10, offset);
+    put_u32(&b, 14, 40);
+    put_u32(&b, 18, static_cast<std::uint32_t>(w));
+    put_u32(&b, 22, static_cast<std::uint32_t>(h));
+    put_u16(&b, 26, 1);
+    put_u16(&b, 28, bits);
+    put_u32(&b, 30, 0);
+    return b;
+}
+
+std::string rejection(const std::vector<std::uint8_t>& b) {
+    BmpInfo info;
+    std::string error;
+    EXPECT_FALSE(check_bitmap(b, &info, &error));
+    return error;
+}
+
+TEST(BitmapStride, RowsArePaddedToFourBytes) {
+    EXPECT_EQ(bmp_stride(24, 1), 4u);
+    EXPECT_EQ(bmp_stride(24, 3), 12u);
+    EXPECT_EQ(bmp_stride(24, 5), 16u);
+    EXPECT_EQ(bmp_stride(8, 5), 8u);
+    EXPECT_EQ(bmp_stride(1, 33), 8u);
+    EXPECT_EQ(bmp_stride(4, 9), 8u);
+    EXPECT_EQ(bmp_stride(24, 65535), 196608u);
+}
+
+TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
+    for (std::uint16_t bits : {1, 4, 8, 24}) {
+        BmpInfo info;
+        std::string error;
+        ASSERT_TRUE(check_bitmap(bmp(33, 7, bits), &info, &error)) << bits << ": " << error;
+        EXPECT_EQ(info.width, 33);
+        EXPECT_EQ(info.height, 7);
+        EXPECT_EQ(info.bit_count, bits);
+        EXPECT_EQ(info.stride, bmp_stride(bits, 33));
+        EXPECT_EQ(info.pixel_offset, bits == 24 ? 54u : 54u + (4u << bits));
+    }
+}
+
+TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
+    std::vector<std::uint8_t> b = bmp(10, 10, 24);
+    auto with = [&](std::size_t off, std::uint32_t v, int width) {
+        std::vector<std::uint8_t> c = b;
+        width == 2 ? put_u16(&c, off, v) : put_u32(&c, off, v);
+        return c;
+    };
+    EXPECT_NE(rejection({'P', 'N'}).find("not a BMP"), std::string::npos);
+    EXPECT_NE(rejection(std::vector<std::uint8_t>(b.begin(), b.begin() + 53)).find("too short"), std::string::npos);
+    for (std::uint32_t size : {12u, 108u, 124u}) EXPECT_NE(rejection(with(14, size, 4)).find("40-byte"), std::string::npos) << size;
+    EXPECT_NE(rejection(with(22, static_cast<std::uint32_t>(-10), 4)).find("top-down"), std::string::npos);
+    EXPECT_NE(rejection(with(18, 0, 4)).find("out of range"), std::string::npos);
+    EXPECT_NE(rejection(with(22, 0, 4)).find("out of range"), std::string::npos);
+    EXPECT_NE(rejection(with(18, 65536, 4)).find("out of range"), std::string::npos);
+    EXPECT_NE(rejection(with(18, static_cast<std::uint32_t>(-5), 4)).find("out of range"), std::string::npos);
+    for (std::uint32_t bits : {0u, 2u, 16u, 32u}) EXPECT_NE(rejection(with(28, bits, 2)).find("bits per pixel"), std::string::npos) << bits;
+    for (std::uint32_t c : {1u, 2u, 3u}) EXPECT_NE(rejection(with(30, c, 4)).find("compressed"), std::string::npos) << c;
+    EXPECT_NE(rejection(with(10, 20, 4)).find("into its headers"), std::string::npos);
+}
+
+TEST(BitmapCheck, EveryRowMustBePresent) {
+    std::vector<std::uint8_t> b = bmp(5, 4, 24);  // stride 16, 64 bytes of pixels
+    BmpInfo info;
+    std::string error;
+    EXPECT_TRUE(check_bitmap(b, &info, &error));
+    b.pop_back();
+    EXPECT_NE(rejection(b).find("63 bytes of pixels, fewer than its 4 rows of 16 bytes need (64)"), std::string::npos) << rejection(b);
+    std::vector<std::uint8_t> far = bmp(5, 4, 24);
+    put_u32(&far, 10, 0x7FFFFFFF);
+    EXPECT_NE(rejection(far).find("0 bytes of pixels"), std::string::npos);
+    // The largest size is accepted when its rows are there.
+    std::vector<std::uint8_t> tall = bmp(1, 65535, 1);
+    EXPECT_TRUE(check_bitmap(tall, &info, &error)) << error;
+}
+
+TEST(BitmapCheck, HintNamesTheFileAndAConversion) {
+    EXPECT_EQ(bitmap_conversion_hint("a.png"),
+              "convert it to an uncompressed bottom-up 24-bit BMP, for example with ImageMagick: convert a.png -type truecolor BMP3:out.bmp");
+}
+
+}  // namespace
+}  // namespace kelpack

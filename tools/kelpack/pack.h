@@ -1,0 +1,69 @@
+// `kelpack pack`: a launcher copy that carries an application.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pe_write.h"
+
+namespace kelpack {
+
+// Exit codes of the tool (also documented in README.md).
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,      // bad options or arguments
+    kExitRead = 2,       // a file could not be read
+    kExitBadImage = 3,   // the launcher is not a usable PE image, or has no room for resources
+    kExitRejected = 4,   // something to pack was rejected (bitmap, icon, command line, configuration)
+    kExitWrite = 5,      // the output could not be written
+};
+
+// One `--splash [WxH:]FILE[:NAME]`.
+struct SplashOption {
+    bool has_size = false;  // false: the bitmap's own size is written
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::string file;
+    std::string name;  // empty: the file's base name
+};
+
+// One `--bitmap NAME=FILE`.
+struct BitmapOption {
+    std::string name;
+    std::string file;
+};
+
+// Everything `pack` was asked to do.
+struct PackOptions {
+    std::string input;
+    std::string output;
+    std::string app_file;        // empty: keep what the launcher has
+    bool has_command_line = false;
+    std::string command_line;
+    std::vector<SplashOption> splashes;
+    bool has_title = false;
+    std::string title;
+    std::string config_file;     // empty: build CONFIG from splashes and title
+    std::vector<BitmapOption> bitmaps;
+    std::string icon_file;
+};
+
+// The outcome: the exit code, and what to tell the user.
+struct PackResult {
+    int exit_code = kExitOk;
+    std::vector<std::string> errors;    // each names the file and the reason
+    std::vector<std::string> warnings;
+    std::string summary;                // one line on success
+};
+
+// Reads, checks, and writes the output; nothing is written unless every
+// check passed.
+PackResult run_pack(const PackOptions& options);
+
+// Parses `[WxH:]FILE[:NAME]`; false with the reason.
+bool parse_splash_option(const std::string& text, SplashOption* out, std::string* error);
+
+// The last path component (after '/' or '\\').
+std::string base_name(const std::string& path);
+
+}  // namespace kelpack

@@ -1,0 +1,65 @@
+// The resources a packaged launcher carries, and the splash configuration
+// text as the packager writes and checks it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "resources.h"
+
+namespace kelpack {
+
+// Types and names of the launcher's resources, as resource compilers store
+// them (upper case; the launcher's lookups ignore case).
+ResId app_type();           // "KELFILE"
+ResId app_name();           // "KEL-APPLICATION.KEL"
+ResId text_type();          // "TEXT"
+ResId command_line_name();  // "COMMANDLINE"
+ResId config_name();        // "CONFIG"
+ResId splash_type();        // "SPLASHSCREEN"
+constexpr std::uint32_t kIconGroupId = 50;
+
+// The configuration the launcher uses when it carries no CONFIG resource.
+extern const char kDefaultSplashConfig[];
+// The title the launcher uses when the configuration names none.
+extern const char kDefaultSplashTitle[];
+
+// One "key=value" entry of a configuration text, split at its first "=".
+struct ConfigEntry {
+    std::string key;
+    bool has_value = false;  // false for an entry without "="
+    std::string value;
+};
+
+// A "SplashScreen" entry's value, "WxH;NAME".
+struct SplashEntry {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::string name;  // the bitmap's resource name
+};
+
+// Splits a configuration text into its "|"-separated entries; the text ends
+// at its first NUL byte.
+std::vector<ConfigEntry> split_config(const std::string& text);
+
+// Reads "WxH;NAME" as the launcher does: digits, any "x", digits, any ";",
+// and the rest is the name.
+SplashEntry parse_splash_value(const std::string& value);
+
+// Builds "SplashScreen=WxH;NAME|...|SplashScreenTitle=TITLE"; the title entry
+// is left out when `title` is null.
+std::string build_config(const std::vector<SplashEntry>& entries, const std::string* title);
+
+// Checks a splash bitmap name for use in the configuration and as a
+// resource name; false with the reason.
+bool check_splash_name(const std::string& name, std::string* error);
+
+// Checks a splash title; false with the reason.
+bool check_title(const std::string& title, std::string* error);
+
+// Checks the embedded command line; false with the reason. `warning` is set
+// for text the launcher would pass on altered.
+bool check_command_line(const std::string& text, std::string* error, std::string* warning);
+
+}  // namespace kelpack

@@ -1,0 +1,77 @@
+// The resources of an executable as plain records: one leaf per
+// (type, name, language), each with its bytes. The PE reader fills a list of
+// these, `pack` edits it, and the PE writer lays it out again as the
+// three-level directory tree that the format stores.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelpack {
+
+// A resource type or name: an integer identifier or a UTF-16 string.
+struct ResId {
+    bool is_name = false;   // true: `name` is used; false: `id` is used
+    std::uint32_t id = 0;   // integer identifier (RT_ICON is 3, ...)
+    std::u16string name;    // string name, as stored (no terminator)
+};
+
+// One leaf of the resource tree.
+struct Resource {
+    ResId type;                      // first level
+    ResId name;                      // second level
+    std::uint32_t lang = 0;          // third level: language identifier
+    std::uint32_t codepage = 0;      // code page field of the data entry
+    std::vector<std::uint8_t> data;  // the resource's bytes
+};
+
+// All leaves of an executable, in directory order once sorted.
+using ResourceList = std::vector<Resource>;
+
+// Well-known integer resource types.
+constexpr std::uint32_t kRtIcon = 3;
+constexpr std::uint32_t kRtGroupIcon = 14;
+
+// An integer identifier.
+ResId res_id(std::uint32_t id);
+
+// A string name made from ASCII/UTF-8 text, upper-cased the way resource
+// compilers store names (ASCII letters only; the rest is kept).
+ResId res_name_upper(const std::string& utf8);
+
+// True when two ids name the same entry as the loader's lookup sees it:
+// equal integers, or strings equal without regard to ASCII letter case.
+bool res_id_matches(const ResId& a, const ResId& b);
+
+// Directory order: string names first, compared upper-cased, then integers
+// ascending. Returns <0, 0 or >0.
+int res_id_compare(const ResId& a, const ResId& b);
+
+// Sorts leaves by type, name, language in directory order (stable).
+void sort_resources(ResourceList* list);
+
+// Text for people: the string as UTF-8, or "#id" (with the well-known type
+// name for `is_type` ids, e.g. "GROUP_ICON").
+std::string res_id_text(const ResId& id, bool is_type);
+
+// Finds the first leaf with this type and name; null when there is none.
+const Resource* find_resource(const ResourceList& list, const ResId& type, const ResId& name);
+
+// Removes every leaf of this type and name (all languages); returns how many.
+int remove_resources(ResourceList* list, const ResId& type, const ResId& name);
+
+// Replaces every language of (type, name) by one leaf holding `data`. The
+// language of the first replaced leaf is kept, so that a launcher whose
+// resources were compiled for one language keeps finding them; new entries
+// get the neutral language 0.
+void put_resource(ResourceList* list, const ResId& type, const ResId& name,
+                  std::vector<std::uint8_t> data);
+
+// UTF-16 to UTF-8, with U+FFFD for unpaired surrogates.
+std::string utf16_to_utf8(const std::u16string& s);
+
+// UTF-8 to UTF-16; false for malformed UTF-8.
+bool utf8_to_utf16(const std::string& s, std::u16string* out);
+
+}  // namespace kelpack
