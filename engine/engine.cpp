@@ -4,7 +4,8 @@
 // It records its six arguments and the command line, unit for unit (see
 // record.h), shows the application package that the launcher carries in a
 // window of its own, answers the activation message of a second launcher,
-// takes relayed commands on a loopback port, takes the splash down once its
+// takes relayed commands on a loopback port, names its window class after
+// the target name the launcher derives from the same command line, takes the splash down once its
 // own window is up, and returns the exit code it was asked for.
 //
 // What drives it, all from the environment (Wine hands the Unix environment
@@ -17,6 +18,11 @@
 //   KEL_ENGINE_SPLASH_MS     how long to leave the splash alone before the
 //                            engine shows its window and dismisses the splash
 //                            (default 0), so that a screenshot can catch it
+// The launcher's own headers come first: their constants share names with
+// the macros of <windows.h>, which would otherwise rewrite them.
+#include "cmdline/scan.h"
+#include "text/text.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -36,7 +42,6 @@ constexpr UINT_PTR kShowTimer = 2;
 constexpr UINT_PTR kSplashCheckTimer = 3;
 constexpr int kPackageControl = 100;
 
-constexpr const wchar_t* kClassName = L"KelSampleEngine";
 constexpr const wchar_t* kSplashClass = L"KEL_SPLASH";
 
 HMODULE g_self = nullptr;
@@ -47,6 +52,7 @@ struct EngineState {
     HWND window;
     HWND splash;           // the splash window this engine dismissed, if any
     wchar_t* packageText;  // the application package as text, or null
+    wchar_t* className;    // the window class: the target name of the command line
 };
 
 EngineState g_state;
@@ -81,6 +87,29 @@ wchar_t* PackageText(const BYTE* bytes, DWORD size) {
     *out = 0;
     std::free(raw);
     return text;
+}
+
+// The window class a second launcher looks for: the target name that the
+// launcher's own scan derives from this command line. When the line holds
+// the relay option there is no target name (a second start with the same
+// line relays again instead of handing over), and the default name stands in.
+wchar_t* TargetClassName(const wchar_t* commandLine) {
+    cmdline::ScanResult scan = cmdline::ScanCommandLine(reinterpret_cast<const char16_t*>(commandLine));
+    char16_t* name = nullptr;
+    if (scan.kind == cmdline::ScanKind::kTarget) {
+        name = text::WideJoin(scan.target, u"");
+        engine::Record("scan", "target");
+    } else {
+        name = text::Widen(cmdline::kDefaultTargetName, -1);
+        engine::Record("scan", "relay");
+        if (scan.relayAt + 1 < scan.count) {
+            const char16_t* command = scan.arguments[scan.relayAt + 1];
+            engine::RecordWideHex("relay_option_command", reinterpret_cast<const wchar_t*>(command),
+                                  static_cast<size_t>(text::WideLength(command)));
+        }
+    }
+    cmdline::FreeScan(&scan);
+    return reinterpret_cast<wchar_t*>(name);
 }
 
 void RecordArguments(HINSTANCE instance, HINSTANCE previous, const wchar_t* commandLine, int show,
@@ -218,12 +247,12 @@ int RunWindow(HINSTANCE instance, long long lifetime, long long splashDelay) {
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(50));
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = g_state.className;
     if (::RegisterClassW(&windowClass) == 0) {
         engine::Record("window_class_registered", "0");
         return g_state.exitCode;
     }
-    engine::RecordWide("window_class", kClassName);
+    engine::RecordWide("window_class", g_state.className);
 
     // The whole work area, as an application on the device would take it.
     RECT area;
@@ -231,7 +260,7 @@ int RunWindow(HINSTANCE instance, long long lifetime, long long splashDelay) {
         area = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     }
     // Created hidden, so that a second launcher finds it while the splash is still up.
-    HWND window = ::CreateWindowExW(0, kClassName, L"Kel sample engine", WS_OVERLAPPEDWINDOW, area.left, area.top,
+    HWND window = ::CreateWindowExW(0, g_state.className, L"Kel sample engine", WS_OVERLAPPEDWINDOW, area.left, area.top,
                                     area.right - area.left, area.bottom - area.top, nullptr, nullptr, g_self, nullptr);
     if (window == nullptr) {
         engine::Record("window_created", "0");
@@ -253,7 +282,7 @@ int RunWindow(HINSTANCE instance, long long lifetime, long long splashDelay) {
         ::DispatchMessageW(&message);
     }
     engine::StopServer();
-    ::UnregisterClassW(kClassName, g_self);
+    ::UnregisterClassW(g_state.className, g_self);
     return g_state.exitCode;
 }
 
@@ -280,10 +309,12 @@ extern "C" __declspec(dllexport) int KelMainW(HINSTANCE instance, HINSTANCE prev
         engine::Record("package", "none");
     }
 
+    g_state.className = TargetClassName(commandLine != nullptr ? commandLine : L"");
     long long lifetime = engine::EnvNumber("KEL_ENGINE_LIFETIME_MS", 5000);
     if (lifetime > 0) RunWindow(instance, lifetime, engine::EnvNumber("KEL_ENGINE_SPLASH_MS", 0));
 
     engine::RecordNumber("exit", g_state.exitCode);
     std::free(g_state.packageText);
+    std::free(g_state.className);
     return g_state.exitCode;
 }

@@ -103,8 +103,8 @@ def setup():
         # hidden window open for the whole run keeps the desktop up.
         warm = time.time()
         ready = os.path.join(run_dir, "keepalive.txt")
-        subprocess.Popen(["wine", os.path.join(kelwine.HELPERS, "winrec.exe"), "KelE2eKeepAlive",
-                          kelwine.winpath(ready), str(4 * 3600 * 1000), "hidden"],
+        subprocess.Popen(["wine", os.path.join(kelwine.HELPERS, "winrec.exe"), kelwine.winpath(ready),
+                          str(4 * 3600 * 1000), "--hidden", "KelE2eKeepAlive"],
                          env=env, stdin=subprocess.DEVNULL, stdout=wlog, stderr=wlog, start_new_session=True)
         if not kelwine.wait_for(lambda: os.path.exists(ready), timeout=120):
             raise SystemExit("the keep-alive window did not open; see wine.log")

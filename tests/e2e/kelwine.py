@@ -24,6 +24,13 @@ HELPERS = os.path.join(E2E, "helpers")
 APPS = os.path.join(E2E, "apps")
 NOENTRY_DLL = os.path.join(E2E, "noentry", "Kel.dll")
 
+# Debian's `wine` is the 32-bit loader, which hands 64-bit programs on to
+# wine64 but runs Wine's own tools (reg, regedit, start) as 32-bit programs.
+# Those see HKEY_LOCAL_MACHINE\Software through the 32-bit view
+# (Wow6432Node), not the view of the 64-bit launcher and engine, so the
+# registry tools run under the 64-bit loader.
+WINE64 = next((p for p in ("/usr/lib/wine/wine64", shutil.which("wine64")) if p and os.path.exists(p)), "wine")
+
 ENGINE_VARIABLES = ("KEL_ENGINE_RECORD", "KEL_ENGINE_EXIT", "KEL_ENGINE_LIFETIME_MS", "KEL_ENGINE_SPLASH_MS")
 
 
@@ -105,16 +112,16 @@ class Wine:
     def env(self, extra=None):
         return wine_env(self.state, extra)
 
-    def start(self, args, env=None, cwd=None, wine=True):
+    def start(self, args, env=None, cwd=None, wine=True, loader="wine"):
         out = tempfile.TemporaryFile()
         err = tempfile.TemporaryFile()
-        command = (["wine"] + list(args)) if wine else list(args)
+        command = ([loader] + list(args)) if wine else list(args)
         process = subprocess.Popen(command, env=self.env(env), cwd=cwd or RUN_DIR, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err)
         return Running(process, out, err, time.time())
 
-    def run(self, args, env=None, cwd=None, timeout=60, wine=True):
-        return self.start(args, env=env, cwd=cwd, wine=wine).wait(timeout)
+    def run(self, args, env=None, cwd=None, timeout=60, wine=True, loader="wine"):
+        return self.start(args, env=env, cwd=cwd, wine=wine, loader=loader).wait(timeout)
 
     # ------------------------------------------------------------ programs
 
@@ -149,7 +156,7 @@ class Wine:
             f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text.replace("\n", "\r\n") + "\r\n")
             name = f.name
         try:
-            result = self.run(["regedit", "/S", winpath(name)])
+            result = self.run(["regedit", "/S", winpath(name)], loader=WINE64)
             if result.code != 0:
                 raise AssertionError(f"regedit /S failed: {result}")
         finally:
@@ -159,7 +166,7 @@ class Wine:
         """One value as (type, data) from `wine reg query`; None when it is absent.
         value None asks for the default value."""
         args = ["reg", "query", key] + (["/v", value] if value is not None else ["/ve"])
-        result = self.run(args)
+        result = self.run(args, loader=WINE64)
         if result.code != 0:
             return None
         name = "(Default)" if value is None else value
@@ -171,12 +178,15 @@ class Wine:
                 return kind, data
         return None
 
+    def reg_key_exists(self, key):
+        return self.run(["reg", "query", key], loader=WINE64).code == 0
+
     def reg_export(self, key):
         """A key exported with regedit /E, as text."""
         path = os.path.join(RUN_DIR, "export.reg")
         if os.path.exists(path):
             os.remove(path)
-        result = self.run(["regedit", "/E", winpath(path), key])
+        result = self.run(["regedit", "/E", winpath(path), key], loader=WINE64)
         if result.code != 0 or not os.path.exists(path):
             return None
         with open(path, "rb") as f:
@@ -263,3 +273,107 @@ def engine_env(record_path, exit_code=None, lifetime_ms=0, splash_ms=None):
     if splash_ms is not None:
         env["KEL_ENGINE_SPLASH_MS"] = str(splash_ms)
     return env
+
+
+# ---------------------------------------------------------------- running instances and the relay
+
+ENGINE_KEY = r"HKEY_LOCAL_MACHINE\Software\Norvane\KelVM"
+
+
+def set_server_port(wine, value, kind="dword"):
+    """Writes "ServerPort" as a .reg file would: kind "dword" with a number, or
+    "hex" with the value's raw bytes."""
+    if kind == "dword":
+        data = f"dword:{value:08x}"
+    else:
+        data = "hex:" + ",".join(f"{b:02x}" for b in value)
+    wine.regedit_import(f"[{ENGINE_KEY}]\n\"ServerPort\"={data}\n")
+
+
+def forget_engine_key(wine):
+    wine.regedit_import(f"[-{ENGINE_KEY}]\n")
+
+
+class Recorder:
+    """winrec.exe standing in for running applications, one window of each class."""
+
+    def __init__(self, wine, classes, folder, lifetime_ms=120000):
+        self.classes = list(classes)
+        self.path = os.path.join(folder, "winrec.txt")
+        if os.path.exists(self.path):
+            os.remove(self.path)
+        self.running = wine.start([os.path.join(HELPERS, "winrec.exe"), winpath(self.path), str(lifetime_ms)]
+                                  + self.classes)
+        if not wait_for(lambda: "ready=1" in self.lines(), timeout=20):
+            raise AssertionError(f"winrec did not open its windows: {self.running.wait(5)}")
+
+    def lines(self):
+        try:
+            with open(self.path, encoding="utf-8") as f:
+                return f.read().splitlines()
+        except OSError:
+            return []
+
+    def messages(self):
+        """Each message received: "CLASS MESSAGE wparam=W lparam=L foreground=F"."""
+        return [line.partition("=")[2] for line in self.lines() if line.startswith("message=")]
+
+    def close(self, wine):
+        """Closes the windows and waits for winrec to end."""
+        wine.findwin("--class", self.classes[0], "--timeout", "2000", "--close")
+        return self.running.wait(15)
+
+
+class Listener:
+    """A TCP listener on 127.0.0.1 that keeps what each connection sent."""
+
+    def __init__(self):
+        import socket
+        import threading
+        self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(8)
+        self.server.settimeout(0.2)
+        self.port = self.server.getsockname()[1]
+        self.connections = []
+        self._stop = False
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self):
+        import socket
+        while not self._stop:
+            try:
+                client, _ = self.server.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            client.settimeout(10)
+            data = b""
+            try:
+                while True:
+                    chunk = client.recv(4096)
+                    if not chunk:
+                        break
+                    data += chunk
+            except socket.timeout:
+                data += b"<still open after 10 s>"
+            client.close()
+            self.connections.append(data)
+
+    def close(self):
+        self._stop = True
+        self._thread.join(5)
+        self.server.close()
+        return self.connections
+
+
+def closed_port():
+    """A loopback port that nothing listens on (it was bound and let go)."""
+    import socket
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port

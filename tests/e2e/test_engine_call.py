@@ -123,7 +123,7 @@ class Package(unittest.TestCase):
         path = os.path.join(packaged, "record.txt")
         running = wine.spawn_start(shop, f'"{winpath(shop)}" shop.Main', cwd=packaged,
                                    env=kelwine.engine_env(path, exit_code=12, lifetime_ms=20000))
-        window = wine.findwin("--class", "KelSampleEngine", "--timeout", "15000", "--close", "--gone", "5000")
+        window = wine.findwin("--class", "shop_Main", "--timeout", "15000", "--close", "--gone", "5000")
         result = running.wait(30)
         found = window.values()
         self.assertEqual(found.get("found"), "1", window)
