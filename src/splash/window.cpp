@@ -1,7 +1,109 @@
+// The splash window on its own thread.
+//
+// The main thread decodes the bitmap, fills theSplash and starts the thread;
+// the thread makes a borderless window centred on the screen and paints the
+// bitmap into it, signalling the event at every paint. The main thread waits
+// for that event once, at most 3000 ms, and then goes on to the engine while
+// the splash thread keeps the window painted. The launcher never takes the
+// splash down: the engine posts WM_QUIT to the window's thread, or the
+// process ends.
 #include "splash/window.h"
+
+#include <cstdlib>
+
+#include "splash/bitmap.h"
+#include "splash/config.h"
+#include "text/text.h"
 
 namespace splash {
 
-platform::DWORD ShowSplash(platform::HMODULE, platform::HINSTANCE) { return 0; }
+SplashState theSplash;
+
+platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
+    SplashConfig* config = LoadSplashConfig(module);
+    SplashChoice* choice = ChooseSplash(config);
+    if (choice == nullptr) return 0;
+    choice->bitmap = LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height);
+    if (choice->bitmap == nullptr) {
+        std::free(choice);
+        return 0;
+    }
+
+    theSplash.module = module;
+    theSplash.instance = instance;
+    theSplash.window = nullptr;
+    theSplash.event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
+    theSplash.bitmap = choice->bitmap;
+    theSplash.width = choice->width;
+    theSplash.height = choice->height;
+    theSplash.title = text::Widen(choice->title, -1);
+
+    // The thread's handle is not kept: nothing in the launcher waits for it
+    // or stops it. A thread that cannot start shows up as the wait running out.
+    platform::DWORD threadId = 0;
+    platform::CreateThread(nullptr, 0, SplashThread, nullptr, 0, &threadId);
+    return platform::WaitForSingleObject(theSplash.event, kFirstPaintWait);
+}
+
+platform::DWORD SplashThread(void*) {
+    platform::HINSTANCE instance = theSplash.instance;
+    int32_t width = theSplash.width;
+    int32_t height = theSplash.height;
+    int32_t screenWidth = platform::GetSystemMetrics(platform::SM_CXSCREEN);
+    int32_t screenHeight = platform::GetSystemMetrics(platform::SM_CYSCREEN);
+
+    platform::WNDCLASSW windowClass;
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = SplashWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = nullptr;
+    windowClass.hCursor = nullptr;
+    windowClass.hbrBackground = platform::GetStockObject(platform::WHITE_BRUSH);
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = kSplashClassName;
+    // A class left from an earlier registration serves as well; creation decides.
+    platform::RegisterClassW(&windowClass);
+
+    // Centred; a bitmap larger than the screen overhangs it on both sides.
+    // Signed division truncates toward zero: 301 on 240 gives -61 / 2 = -30.
+    int32_t x = (screenWidth - width) / 2;
+    int32_t y = (screenHeight - height) / 2;
+    platform::HWND window =
+        platform::CreateWindowExW(0, kSplashClassName, theSplash.title, platform::WS_POPUP | platform::WS_VISIBLE, x,
+                                  y, width, height, nullptr, nullptr, instance, nullptr);
+    // Without a window there is no paint; the main thread's wait runs out.
+    if (window == nullptr) return 0;
+    theSplash.window = window;
+    platform::SetForegroundWindow(window);
+
+    // GetMessageW answers -1 on an error; looping on it would spin forever, so
+    // an error ends the splash as WM_QUIT does.
+    platform::MSG message;
+    while (platform::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        platform::TranslateMessage(&message);
+        platform::DispatchMessageW(&message);
+    }
+    platform::DestroyWindow(window);
+    return 0;
+}
+
+platform::LRESULT SplashWindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                                   platform::LPARAM lParam) {
+    if (message == platform::WM_PAINT) {
+        platform::PAINTSTRUCT paint;
+        platform::HDC dc = platform::BeginPaint(window, &paint);
+        platform::HDC memory = platform::CreateCompatibleDC(dc);
+        // Deleting the memory context releases the bitmap for the next paint;
+        // the object it replaced needs no putting back.
+        platform::SelectObject(memory, theSplash.bitmap);
+        platform::BitBlt(dc, 0, 0, theSplash.width, theSplash.height, memory, 0, 0, platform::SRCCOPY);
+        platform::DeleteDC(memory);
+        platform::EndPaint(window, &paint);
+        platform::EventModify(theSplash.event, platform::EVENT_SET);
+    }
+    return platform::DefWindowProcW(window, message, wParam, lParam);
+}
 
 }  // namespace splash

@@ -1,11 +1,39 @@
-// The splash window on its own thread.
+// The splash window on its own thread: the launch sequence's splash step.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/platform.h"
 
 namespace splash {
 
+// What the main thread hands the splash thread. Filled before the thread starts;
+// afterwards the main thread only reads the event, and the splash thread writes only the window.
+struct SplashState {
+    platform::HMODULE module;      // whose resources were read
+    platform::HINSTANCE instance;  // owner of the window class and the window
+    int32_t width;                 // the bitmap's own size: window size and blit size
+    int32_t height;
+    platform::HANDLE event;        // auto-reset, signalled at every paint
+    platform::HWND window;         // the splash window; null until the splash thread made it
+    platform::HBITMAP bitmap;      // the decoded bitmap section
+    const char16_t* title;         // the window title
+};
+
+// The process's one splash record.
+extern SplashState theSplash;
+
+// The splash window's class name, by which an engine finds the window to dismiss it.
+constexpr const char16_t* kSplashClassName = u"KEL_SPLASH";
+// How long the start-up waits for the first paint, in milliseconds.
+constexpr platform::DWORD kFirstPaintWait = 3000;
+
 // Shows the best-fitting splash and waits at most 3000 ms for its first paint; 0 when there is no splash.
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance);
+// The splash thread: makes the window and runs its message loop until WM_QUIT; returns 0.
+platform::DWORD SplashThread(void* parameter);
+// The splash window's procedure: paints the bitmap and signals the event; the rest is default handling.
+platform::LRESULT SplashWindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                                   platform::LPARAM lParam);
 
 }  // namespace splash

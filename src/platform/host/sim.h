@@ -3,10 +3,11 @@
 // against it, and inspect what it did.
 //
 //   seed:    Reset, SetResource, SetRegistryValue, InstallLibrary,
-//            AddForeignWindow, SetScreenSize, Fail
-//   act:     call the launcher's functions, which reach platform::
+//            AddForeignWindow, SetScreenSize, SetSectionFill, SetWaitSpeedup, Fail
+//   act:     call the launcher's functions, which reach platform::;
+//            InvalidateWindow, PostThreadMessage stand in for the user and the engine
 //   inspect: CallLog, MessageBoxes, Traces, RegistryValue, PostedMessages,
-//            ForegroundWindow, Screen pixels
+//            ForegroundWindow, GetWindowInfo, GetSectionInfo, ScreenPixel
 //
 // Everything is process-wide and guarded by one lock, because the splash
 // thread calls into the simulation while the main thread does.
@@ -22,7 +23,9 @@
 
 namespace sim {
 
-// Forgets everything: resources, registry, libraries, windows, sockets, logs, failures.
+// Forgets everything: resources, registry, libraries, windows, GDI objects,
+// events, sockets, logs, failures. Threads that CreateThread started are
+// first posted WM_QUIT and joined, so they must end on it (a message loop does).
 void Reset();
 
 // Text helpers for tests: UTF-8 to and from char16_t.
@@ -113,6 +116,82 @@ std::vector<PostedMessage> PostedMessages(platform::HWND window);
 platform::HWND ForegroundWindow();
 
 // ---------------------------------------------------------------- screen, GDI, threads (splash)
+
+// The screen GetSystemMetrics reports and BitBlt draws on; 240 x 320 after Reset.
+// Setting it clears the screen to the desktop colour.
+void SetScreenSize(int width, int height);
+// What a person sees on the screen before any window paints (0x00RRGGBB).
+constexpr uint32_t kDesktopColour = 0x003A6EA5;
+// A screen pixel as 0x00RRGGBB; 0xFFFFFFFF outside the screen.
+uint32_t ScreenPixel(int x, int y);
+
+// A window made by CreateWindowExW, as the simulation keeps it.
+struct WindowInfo {
+    std::u16string className;
+    std::u16string title;
+    platform::DWORD style;
+    platform::DWORD exStyle;
+    int x, y, width, height;
+    platform::HWND parent;
+    platform::HMENU menu;
+    platform::HINSTANCE instance;
+    platform::DWORD threadId;     // the creating thread, whose queue gets its messages
+    bool alive;                   // false once destroyed (DestroyWindow, WM_CLOSE, its thread ended)
+    int paints;                   // BeginPaint calls
+};
+// Windows made by CreateWindowExW since Reset, alive or not, in order of creation.
+std::vector<platform::HWND> CreatedWindows();
+// One of them, alive or not; nothing for an unknown handle or a foreign window.
+std::optional<WindowInfo> GetWindowInfo(platform::HWND window);
+// Marks a window as uncovered: its thread gets a WM_PAINT once its queue is empty.
+bool InvalidateWindow(platform::HWND window);
+
+// A window class as RegisterClassW stored it.
+struct ClassInfo {
+    platform::UINT style;
+    platform::WNDPROC procedure;
+    int classExtra;
+    int windowExtra;
+    platform::HINSTANCE instance;
+    platform::HICON icon;
+    platform::HCURSOR cursor;
+    platform::HBRUSH background;
+    bool hasMenuName;
+    std::u16string menuName;
+};
+// A registered class by name (case ignored).
+std::optional<ClassInfo> GetClassInfo(const std::u16string& className);
+// What DefWindowProcW returns from now on, for every message (0 after Reset).
+void SetDefWindowProcResult(platform::LRESULT result);
+
+// Posts a message to a thread's queue, as the engine does to end the splash
+// thread's loop with WM_QUIT; false when the thread has ended.
+bool PostThreadMessage(platform::DWORD threadId, platform::UINT message, platform::WPARAM wParam = 0,
+                       platform::LPARAM lParam = 0);
+// Threads started by CreateThread since Reset, in order.
+std::vector<platform::DWORD> StartedThreads();
+// Waits up to timeoutMs (real time) for a started thread to end; its exit code when it did.
+std::optional<platform::DWORD> WaitForThreadEnd(platform::DWORD threadId, int timeoutMs);
+// Timed waits (WaitForSingleObject) last milliseconds / factor of real time, so a
+// test sees a long time-out run out without sleeping it; 1 after Reset.
+void SetWaitSpeedup(int factor);
+
+// A bitmap section as CreateDIBSection made it.
+struct SectionInfo {
+    int32_t width = 0;
+    int32_t height = 0;                   // positive: bottom-up rows
+    platform::WORD bitCount = 0;
+    uint32_t stride = 0;
+    std::vector<platform::RGBQUAD> palette;
+    std::vector<uint8_t> bits;            // a copy of its pixel memory
+};
+// A section by handle; nothing for another object.
+std::optional<SectionInfo> GetSectionInfo(platform::HBITMAP bitmap);
+// The byte new sections' pixel memory is filled with (0 after Reset, as on Windows),
+// so a test can tell bytes written from bytes left alone.
+void SetSectionFill(uint8_t byte);
+// Device contexts made and not yet deleted or released.
+int OpenDCCount();
 
 // ---------------------------------------------------------------- sockets (relay)
 //

@@ -67,12 +67,16 @@ bool Enter(const char* operation, const std::u16string& argument) {
 }  // namespace internal
 
 void Reset() {
+    // Threads first, and without the lock, since they need it to see their WM_QUIT.
+    internal::EndThreads();
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
     Log().clear();
     Rules().clear();
     internal::ResetModules();
     internal::ResetRegistry();
     internal::ResetWindows();
+    internal::ResetGdi();
+    internal::ResetThreads();
     internal::ResetSockets();
 }
 

@@ -1,0 +1,92 @@
+// The launch sequence with a splash, on the simulated platform: the splash is
+// up before the engine is entered, and the engine is entered only after the
+// splash window's first paint.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "launcher/launcher.h"
+#include "platform/host/sim.h"
+#include "platform/host/sim_bmp.h"
+
+namespace {
+
+// What the engine saw when the launcher called it.
+struct EngineView {
+    bool called = false;
+    std::vector<std::string> log;
+    platform::HWND splash = nullptr;
+    uint32_t centrePixel = 0;
+    bool dismissed = false;
+};
+EngineView view;
+
+constexpr uint32_t kSplashColour = 0x00C08040;
+
+int32_t Engine(platform::HINSTANCE, platform::HINSTANCE, const char16_t*, int, platform::HMODULE, platform::HMODULE) {
+    view.called = true;
+    view.log = sim::CallLog();
+    view.centrePixel = sim::ScreenPixel(120, 160);
+    // The engine dismisses the splash once it is up, by ending the splash thread's loop.
+    view.splash = platform::FindWindowW(u"KEL_SPLASH", nullptr);
+    if (view.splash != nullptr) {
+        view.dismissed = sim::PostThreadMessage(sim::GetWindowInfo(view.splash)->threadId, platform::WM_QUIT);
+    }
+    return 7;
+}
+
+int IndexOf(const std::vector<std::string>& log, const std::string& entry) {
+    auto it = std::find(log.begin(), log.end(), entry);
+    return it == log.end() ? -1 : static_cast<int>(it - log.begin());
+}
+
+class LaunchWithSplash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::Reset();
+        view = EngineView{};
+        sim::SetScreenSize(240, 320);
+        sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&Engine)}}});
+    }
+    void TearDown() override { sim::Reset(); }
+};
+
+TEST_F(LaunchWithSplash, EngineIsEnteredAfterTheFirstPaint) {
+    sim::BmpFile file;
+    file.width = 150;
+    file.height = 150;
+    file.pixel = [](int, int) { return kSplashColour; };
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", sim::BmpBytes(file));
+
+    EXPECT_EQ(launcher::Launch(sim::LauncherModule(), nullptr, u"\"\\My Documents\\Game.kel\"", 1), 7);
+    ASSERT_TRUE(view.called);
+
+    // Splash step before the engine library is loaded; the engine after the paint's signal.
+    int wait = IndexOf(view.log, "WaitForSingleObject(3000)");
+    int signal = IndexOf(view.log, "EventModify(3)");
+    int load = IndexOf(view.log, "LoadLibraryW(Kel.dll)");
+    ASSERT_GE(wait, 0);
+    ASSERT_GE(signal, 0);
+    EXPECT_LT(wait, load);
+    EXPECT_LT(signal, load);
+    // What a person saw when the engine started: the splash, centred.
+    EXPECT_EQ(view.centrePixel, kSplashColour);
+    ASSERT_NE(view.splash, nullptr);
+    EXPECT_TRUE(view.dismissed);
+    EXPECT_EQ(sim::WaitForThreadEnd(sim::GetWindowInfo(view.splash)->threadId, 20000), platform::DWORD{0});
+    EXPECT_FALSE(sim::GetWindowInfo(view.splash)->alive);
+}
+
+TEST_F(LaunchWithSplash, NoBitmapStillStartsTheEngine) {
+    // The default configuration names bitmaps this launcher does not carry.
+    EXPECT_EQ(launcher::Launch(sim::LauncherModule(), nullptr, u"Game.kel", 1), 7);
+    ASSERT_TRUE(view.called);
+    EXPECT_EQ(view.splash, nullptr);
+    EXPECT_EQ(IndexOf(view.log, "CreateThread"), -1);
+    EXPECT_GE(IndexOf(view.log, "FindResourceW(SplashScreen/Splash.bmp)"), 0);
+    EXPECT_EQ(view.centrePixel, sim::kDesktopColour);
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// Threads and events on the real platform.
+#include <cstdlib>
+
+#include "platform/win32/win32.h"
+
+namespace platform {
+
+using win32::As;
+
+namespace {
+
+// The core's thread routine has the default calling convention; Windows
+// calls WINAPI ones. The trampoline carries the routine and its parameter
+// across on the heap and frees them once it has them.
+struct ThreadStart {
+    THREADPROC routine;
+    void* parameter;
+};
+
+::DWORD WINAPI ThreadTrampoline(LPVOID start) {
+    ThreadStart copy = *static_cast<ThreadStart*>(start);
+    std::free(start);
+    return copy.routine(copy.parameter);
+}
+
+}  // namespace
+
+HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* parameter, DWORD flags,
+                    DWORD* threadId) {
+    auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
+    if (start == nullptr) return nullptr;
+    start->routine = routine;
+    start->parameter = parameter;
+    ::HANDLE thread = ::CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(security), stackSize, ThreadTrampoline,
+                                     start, flags, reinterpret_cast<LPDWORD>(threadId));
+    if (thread == nullptr) std::free(start);
+    return As<HANDLE>(thread);
+}
+
+HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, const char16_t* name) {
+    return As<HANDLE>(::CreateEventW(static_cast<LPSECURITY_ATTRIBUTES>(security), manualReset, initialState,
+                                     win32::W(name)));
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    return ::WaitForSingleObject(As<::HANDLE>(object), milliseconds);
+}
+
+BOOL EventModify(HANDLE event, DWORD function) {
+    // The device's one call for the three actions; the desktop has one each.
+    switch (function) {
+        case EVENT_PULSE: return ::PulseEvent(As<::HANDLE>(event));
+        case EVENT_RESET: return ::ResetEvent(As<::HANDLE>(event));
+        case EVENT_SET: return ::SetEvent(As<::HANDLE>(event));
+        default: ::SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+// Splash bitmap decoding.
+//
+// Accepted: "BM", a 40-byte info header, width and height 1 to 65535 (so the
+// file is bottom-up), 1, 4, 8 or 24 bits per pixel, no compression. The
+// palette runs from byte 54 to the pixel-data offset; the rows follow it.
+// Every read stays inside the resource whatever its header fields claim: the
+// palette and the rows are cut to what the resource really holds.
+#include "splash/bitmap.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "splash/config.h"
+#include "text/text.h"
+
+namespace splash {
+namespace {
+
+constexpr int32_t kMaxSide = 65535;
+constexpr uint32_t kPaletteEntryBytes = 4;
+// The first offset at which the file has room for one palette entry.
+constexpr uint32_t kFirstPaletteEnd = kSplashHeaderBytes + kPaletteEntryBytes;
+
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t ReadU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadU32(p)); }
+
+uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+}  // namespace
+
+uint32_t SplashStride(uint16_t bitCount, int32_t width) {
+    // 24 x 65535 bits fit 32 bits easily; the width is checked before this is used.
+    uint32_t bytes = (static_cast<uint32_t>(bitCount) * static_cast<uint32_t>(width) + 7) / 8;
+    return (bytes + 3) / 4 * 4;
+}
+
+uint64_t SplashRowOffset(uint32_t row, uint32_t stride) { return static_cast<uint64_t>(row) * stride; }
+
+bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) {
+    auto* bytes = static_cast<const uint8_t*>(data);
+    if (length < kSplashHeaderBytes) return false;
+    if (bytes[0] != 'B' || bytes[1] != 'M') return false;
+    uint32_t pixelOffset = ReadU32(bytes + 10);
+    if (ReadU32(bytes + 14) != 40) return false;
+    layout->width = ReadI32(bytes + 18);
+    layout->height = ReadI32(bytes + 22);
+    if (layout->width < 1 || layout->width > kMaxSide || layout->height < 1 || layout->height > kMaxSide) {
+        return false;
+    }
+    uint16_t bitCount = ReadU16(bytes + 28);
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) return false;
+    if (ReadU32(bytes + 30) != 0) return false;
+
+    layout->bitCount = bitCount;
+    layout->pixelOffset = pixelOffset;
+    layout->stride = SplashStride(bitCount, layout->width);
+    layout->paletteEntries = bitCount == 24 ? 0 : (1u << bitCount);
+
+    // Palette: the whole entries between the headers and the pixel data, no
+    // more than the bit count has room for, and none that runs past the end.
+    layout->paletteCopied = 0;
+    if (pixelOffset >= kFirstPaletteEnd) {
+        uint32_t offered = (pixelOffset - kSplashHeaderBytes) / kPaletteEntryBytes;
+        uint32_t present = (length - kSplashHeaderBytes) / kPaletteEntryBytes;
+        layout->paletteCopied = Smaller(Smaller(offered, layout->paletteEntries), present);
+    }
+
+    // Rows: whole rows only, counted in 64 bits because a pixel-data offset
+    // beyond the end leaves a negative count of bytes.
+    int64_t available = static_cast<int64_t>(length) - static_cast<int64_t>(pixelOffset);
+    uint64_t rows = available > 0 ? static_cast<uint64_t>(available) / layout->stride : 0;
+    layout->rowsCopied = rows < static_cast<uint64_t>(layout->height) ? static_cast<uint32_t>(rows)
+                                                                      : static_cast<uint32_t>(layout->height);
+    return true;
+}
+
+platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* width, int32_t* height) {
+    SplashBmpLayout layout;
+    // The outputs change only once the checks have read the size from the header.
+    layout.width = *width;
+    layout.height = *height;
+    bool accepted = CheckSplashBmp(data, length, &layout);
+    *width = layout.width;
+    *height = layout.height;
+    if (!accepted) return nullptr;
+
+    auto* bytes = static_cast<const uint8_t*>(data);
+    size_t infoBytes = sizeof(platform::BITMAPINFOHEADER) + kPaletteEntryBytes * layout.paletteEntries;
+    auto* info = static_cast<platform::BITMAPINFO*>(std::malloc(infoBytes));
+    if (info == nullptr) return nullptr;
+    // Entries the file does not supply show as black rather than as whatever the heap held.
+    std::memset(info, 0, infoBytes);
+    std::memcpy(info->bmiColors, bytes + kSplashHeaderBytes, kPaletteEntryBytes * layout.paletteCopied);
+
+    platform::BITMAPINFOHEADER& header = info->bmiHeader;
+    header.biSize = 40;
+    header.biWidth = layout.width;
+    header.biHeight = layout.height;
+    header.biPlanes = 1;
+    header.biBitCount = layout.bitCount;
+    header.biCompression = platform::BI_RGB;
+    header.biSizeImage = 0;
+    header.biXPelsPerMeter = 1000000;
+    header.biYPelsPerMeter = 1000000;
+    header.biClrUsed = 0;
+    header.biClrImportant = 0;
+
+    platform::HDC display = platform::CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
+    void* bits = nullptr;
+    platform::HBITMAP bitmap =
+        platform::CreateDIBSection(display, info, platform::DIB_RGB_COLORS, &bits, nullptr, 0);
+    platform::DeleteDC(display);
+    std::free(info);
+    if (bitmap == nullptr || bits == nullptr) return nullptr;
+
+    // Rows in file order: the file's bottom row is the section's bottom row.
+    // Offsets are 64-bit: stride x row passes 4 GiB for the largest bitmaps,
+    // and any row copied lies inside both the resource and the section.
+    auto* pixels = static_cast<uint8_t*>(bits);
+    for (uint32_t row = 0; row < layout.rowsCopied; ++row) {
+        size_t offset = static_cast<size_t>(SplashRowOffset(row, layout.stride));
+        std::memcpy(pixels + offset, bytes + layout.pixelOffset + offset, layout.stride);
+    }
+    return bitmap;
+}
+
+platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, int32_t* width, int32_t* height) {
+    char16_t* wideName = text::Widen(name, -1);
+    uint32_t length = 0;
+    const void* bytes = LoadResourceBytes(module, wideName, u"SplashScreen", &length);
+    std::free(wideName);
+    if (bytes == nullptr) return nullptr;
+    return DecodeSplashBmp(bytes, length, width, height);
+}
+
+}  // namespace splash

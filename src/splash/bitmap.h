@@ -1,0 +1,40 @@
+// Splash bitmap decoding: a bitmap file stored as a "SplashScreen" resource,
+// checked against the small subset the launcher accepts and turned into a
+// bitmap section. The checks need no GDI (CheckSplashBmp), so kelpack can
+// tell whether a packaged bitmap would be shown.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace splash {
+
+// Bytes of the two headers that every accepted file starts with.
+constexpr uint32_t kSplashHeaderBytes = 54;
+
+// What the checks learn about an accepted file, and what decoding will copy from it.
+struct SplashBmpLayout {
+    int32_t width;              // 1 to 65535
+    int32_t height;             // 1 to 65535; the file stores its bottom row first
+    uint16_t bitCount;          // 1, 4, 8 or 24
+    uint32_t pixelOffset;       // where the pixel rows begin, as the file says
+    uint32_t stride;            // bytes per row, padded to a multiple of 4
+    uint32_t paletteEntries;    // entries the bit count calls for (0 for 24 bits)
+    uint32_t paletteCopied;     // entries the file supplies, wholly inside it
+    uint32_t rowsCopied;        // whole rows the file holds, at most height
+};
+
+// Row stride in bytes: the bits of a row rounded up to bytes, then to a multiple of 4.
+uint32_t SplashStride(uint16_t bitCount, int32_t width);
+// Byte offset of a row in the pixel memory; rows of the largest bitmaps lie beyond 4 GiB.
+uint64_t SplashRowOffset(uint32_t row, uint32_t stride);
+// Checks the accepted subset and lays the file out; false when rejected. Width and
+// height are written to the layout as soon as the header size is accepted.
+bool CheckSplashBmp(const void* bytes, uint32_t length, SplashBmpLayout* layout);
+// Decodes a bitmap file into a bitmap section; null when rejected or the section cannot be made.
+platform::HBITMAP DecodeSplashBmp(const void* bytes, uint32_t length, int32_t* width, int32_t* height);
+// Finds the "SplashScreen" resource of the given name and decodes it; null when missing or rejected.
+platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, int32_t* width, int32_t* height);
+
+}  // namespace splash

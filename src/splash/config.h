@@ -1,0 +1,66 @@
+// The splash configuration: the "CONFIG" text resource (or the built-in
+// default), its parse into entries, and the choice of the splash bitmap that
+// fits the screen best. Shared with kelpack, which shows and explains a
+// packaged launcher's choice for any screen size.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace splash {
+
+// The configuration used when the module carries no "CONFIG" resource (106 bytes).
+extern const char DefaultSplashConfig[];
+// The window title when the configuration names none.
+extern const char DefaultSplashTitle[];
+
+// The parsed configuration text; keys and values point into a private, NUL-split copy.
+struct SplashConfig {
+    char** keys;      // key of each entry, in the order of the text
+    char** values;    // value of each entry; null for an entry without "="
+    int32_t count;    // entries; 0 only when no text was given at all
+};
+
+// The chosen splash entry.
+struct SplashChoice {
+    const char* resourceName;    // bitmap resource of the entry taken; null while none is taken
+    const char* title;           // splash window title (never null once chosen)
+    int32_t width;               // of the entry taken; the bitmap's own once decoded
+    int32_t height;
+    int32_t screenWidth;         // the screen the choice was made for
+    int32_t screenHeight;
+    platform::HBITMAP bitmap;    // the decoded bitmap; null until the splash step stores it
+};
+
+// One "SplashScreen" value taken apart.
+struct SplashEntry {
+    int32_t width;
+    int32_t height;
+    const char* name;    // points into the value
+};
+
+// A resource's bytes, read in place and never released; null (length 0) when missing or not mappable.
+const void* LoadResourceBytes(platform::HMODULE module, const char16_t* name, const char16_t* type,
+                              uint32_t* length);
+// A "Text" resource, or defaultText itself (length strlen) when missing; null with no default.
+const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
+                             const char* defaultText);
+// Splits configuration text (null: no text) into entries; always returns a record.
+SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length);
+// Parses the module's "CONFIG" resource, or the default text without one.
+SplashConfig* LoadSplashConfig(platform::HMODULE module);
+// The value of the first entry whose key equals key exactly (null when it has no "="); defaultText when none does.
+const char* FindSplashValue(const SplashConfig* config, const char* key, const char* defaultText);
+// Reads decimal digits into value, saturating at INT32_MAX; returns the first byte that is no digit.
+const char* ParseDecimal(const char* text, int32_t* value);
+// Takes a "SplashScreen" value apart: width, "x"s, height, ";"s, then the resource name.
+SplashEntry ParseSplashEntry(const char* value);
+// Takes a candidate into the choice when it is the first or fits the screen and is larger; null counts as "".
+void OfferSplashCandidate(SplashChoice* choice, const char* value);
+// The choice for a given screen size; null (and nothing kept) when no "SplashScreen" entry exists.
+SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWidth, int32_t screenHeight);
+// The choice for this device's screen (GetSystemMetrics).
+SplashChoice* ChooseSplash(const SplashConfig* config);
+
+}  // namespace splash

@@ -1,0 +1,280 @@
+#include "splash/config.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/host/sim.h"
+
+namespace {
+
+using splash::SplashConfig;
+
+// An entry as a test reads it: key and value, with the value absent for an entry without "=".
+struct Entry {
+    std::string key;
+    bool hasValue;
+    std::string value;
+    bool operator==(const Entry& other) const {
+        return key == other.key && hasValue == other.hasValue && value == other.value;
+    }
+};
+
+std::vector<Entry> Entries(const SplashConfig* config) {
+    std::vector<Entry> entries;
+    for (int32_t i = 0; i < config->count; ++i) {
+        const char* value = config->values[i];
+        entries.push_back({config->keys[i], value != nullptr, value != nullptr ? value : ""});
+    }
+    return entries;
+}
+
+std::vector<Entry> Parse(const std::string& bytes) {
+    return Entries(splash::ParseSplashConfig(bytes.data(), static_cast<uint32_t>(bytes.size())));
+}
+
+Entry Absent(const std::string& key) { return {key, false, ""}; }
+Entry Pair(const std::string& key, const std::string& value) { return {key, true, value}; }
+
+TEST(SplashConfigFormat, SplitsAtBarsAndTheFirstEquals) {
+    EXPECT_EQ(Parse("A=b=c"), std::vector<Entry>{Pair("A", "b=c")});
+    EXPECT_EQ(Parse("A|B=1"), (std::vector<Entry>{Absent("A"), Pair("B", "1")}));
+    EXPECT_EQ(Parse("||"), (std::vector<Entry>{Absent(""), Absent(""), Absent("")}));
+    // An empty value is not an absent one; an empty key is allowed.
+    EXPECT_EQ(Parse("K=|=v"), (std::vector<Entry>{Pair("K", ""), Pair("", "v")}));
+    // Nothing is trimmed and case is kept; the same key may come twice.
+    EXPECT_EQ(Parse(" a = b |a=c"), (std::vector<Entry>{Pair(" a ", " b "), Pair("a", "c")}));
+}
+
+TEST(SplashConfigFormat, EndsAtANulOrTheLengthAndLeavesTheResourceAlone) {
+    std::string withNul("A=1\0B=2|C", 9);
+    EXPECT_EQ(Parse(withNul), std::vector<Entry>{Pair("A", "1")});
+
+    // The length bounds the text even where the bytes go on without a NUL.
+    const std::string longer = "A=1|B=2";
+    auto* config = splash::ParseSplashConfig(longer.data(), 3);
+    EXPECT_EQ(Entries(config), std::vector<Entry>{Pair("A", "1")});
+    // Parsing works on a copy: the resource's bytes are read in place and must not change.
+    EXPECT_EQ(longer, "A=1|B=2");
+    EXPECT_NE(config->keys[0], longer.data());
+
+    EXPECT_EQ(Parse(""), std::vector<Entry>{Absent("")});
+
+    SplashConfig* none = splash::ParseSplashConfig(nullptr, 0);
+    EXPECT_EQ(none->count, 0);
+    EXPECT_EQ(none->keys, nullptr);
+    EXPECT_EQ(none->values, nullptr);
+}
+
+TEST(SplashConfigFormat, DefaultTextHasTwoBitmapsAndATitle) {
+    EXPECT_EQ(std::strlen(splash::DefaultSplashConfig), 106u);
+    EXPECT_EQ(Parse(splash::DefaultSplashConfig),
+              (std::vector<Entry>{Pair("SplashScreen", "150x150;Splash.bmp"), Pair("SplashScreen", "300x300;Splash300.bmp"),
+                                  Pair("SplashScreenTitle", "The Big Splash Screen")}));
+}
+
+TEST(SplashConfigFormat, FindsTheFirstExactKey) {
+    auto* config = splash::ParseSplashConfig("T=One|T=Two|Bare|t=lower|T =spaced", 34);
+    EXPECT_STREQ(splash::FindSplashValue(config, "T", "dflt"), "One");
+    EXPECT_STREQ(splash::FindSplashValue(config, "t", "dflt"), "lower");
+    EXPECT_STREQ(splash::FindSplashValue(config, "T ", "dflt"), "spaced");
+    EXPECT_EQ(splash::FindSplashValue(config, "Bare", "dflt"), nullptr);
+    EXPECT_STREQ(splash::FindSplashValue(config, "Missing", "dflt"), "dflt");
+    EXPECT_STREQ(splash::FindSplashValue(splash::ParseSplashConfig(nullptr, 0), "T", "dflt"), "dflt");
+}
+
+class SplashResources : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+    void TearDown() override { sim::Reset(); }
+};
+
+TEST_F(SplashResources, LoadsResourceBytesInPlace) {
+    sim::SetResource(u"TEXT", u"CONFIG", "A=1");
+    uint32_t length = 0xdeadbeef;
+    const void* bytes = splash::LoadResourceBytes(sim::LauncherModule(), u"config", u"Text", &length);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::string(static_cast<const char*>(bytes), length), "A=1");
+
+    length = 0xdeadbeef;
+    EXPECT_EQ(splash::LoadResourceBytes(sim::LauncherModule(), u"Other", u"Text", &length), nullptr);
+    EXPECT_EQ(length, 0u);
+
+    // A resource that is found but cannot be mapped reports no length either.
+    sim::Fail("LoadResource");
+    length = 0xdeadbeef;
+    EXPECT_EQ(splash::LoadResourceBytes(sim::LauncherModule(), u"CONFIG", u"Text", &length), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(sim::CallCount("SizeofResource"), 1);
+}
+
+TEST_F(SplashResources, TextFallsBackToTheDefaultItself) {
+    uint32_t length = 0xdeadbeef;
+    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::DefaultSplashConfig),
+              splash::DefaultSplashConfig);
+    EXPECT_EQ(length, 106u);
+    length = 0xdeadbeef;
+    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, nullptr), nullptr);
+    EXPECT_EQ(length, 0u);
+
+    sim::SetResource(u"Text", u"CONFIG", "");
+    const char* text = splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::DefaultSplashConfig);
+    EXPECT_NE(text, splash::DefaultSplashConfig);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST_F(SplashResources, ConfigComesFromTheResourceOrTheDefault) {
+    EXPECT_EQ(Entries(splash::LoadSplashConfig(sim::LauncherModule())).size(), 3u);
+    EXPECT_EQ(sim::CallLog().front(), "FindResourceW(Text/CONFIG)");
+
+    // A resource of 0 bytes is one entry with an empty key, and no splash.
+    sim::SetResource(u"Text", u"CONFIG", "");
+    auto* config = splash::LoadSplashConfig(sim::LauncherModule());
+    EXPECT_EQ(Entries(config), std::vector<Entry>{Absent("")});
+    EXPECT_EQ(splash::ChooseSplashForScreen(config, 240, 320), nullptr);
+
+    sim::Fail("LoadResource");
+    EXPECT_EQ(Entries(splash::LoadSplashConfig(sim::LauncherModule())).size(), 3u);
+}
+
+TEST(SplashEntryParse, ReadsWidthHeightAndName) {
+    struct Case {
+        const char* value;
+        int32_t width, height;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"150x150;Splash.bmp", 150, 150, "Splash.bmp"},
+        {"150xx200;;A", 150, 200, "A"},
+        {"Splash.bmp", 0, 0, "Splash.bmp"},
+        {"150;A", 150, 0, "A"},
+        {" 150x150;A", 0, 0, " 150x150;A"},
+        {"150X150;A", 150, 0, "X150;A"},
+        {"1x2;", 1, 2, ""},
+        {"1x2;;x 3", 1, 2, "x 3"},
+        {"", 0, 0, ""},
+        {"-5x5;A", 0, 0, "-5x5;A"},
+    };
+    for (const Case& c : cases) {
+        splash::SplashEntry entry = splash::ParseSplashEntry(c.value);
+        EXPECT_EQ(entry.width, c.width) << c.value;
+        EXPECT_EQ(entry.height, c.height) << c.value;
+        EXPECT_STREQ(entry.name, c.name) << c.value;
+        // The name lies inside the value, not in a copy.
+        EXPECT_EQ(entry.name, c.value + (std::strlen(c.value) - std::strlen(c.name))) << c.value;
+    }
+}
+
+TEST(SplashEntryParse, DecimalStopsAtTheFirstNonDigitAndSaturates) {
+    int32_t value = -1;
+    const char* text = "0042x";
+    EXPECT_EQ(splash::ParseDecimal(text, &value), text + 4);
+    EXPECT_EQ(value, 42);
+
+    text = "x1";
+    value = -1;
+    EXPECT_EQ(splash::ParseDecimal(text, &value), text);
+    EXPECT_EQ(value, 0);
+
+    // Bytes of 0x80 and above are no digits, even where a signed char would say so.
+    text = "7\xB9";
+    EXPECT_EQ(splash::ParseDecimal(text, &value), text + 1);
+    EXPECT_EQ(value, 7);
+
+    text = "2147483647;";
+    EXPECT_EQ(splash::ParseDecimal(text, &value), text + 10);
+    EXPECT_EQ(value, INT32_MAX);
+    text = "2147483648;";
+    EXPECT_EQ(splash::ParseDecimal(text, &value), text + 10);
+    EXPECT_EQ(value, INT32_MAX);
+    // 2^32 + 10 wraps to 10 in 32 bits; it must stay too large instead.
+    text = "4294967306";
+    EXPECT_EQ(splash::ParseDecimal(text, &value), text + 10);
+    EXPECT_EQ(value, INT32_MAX);
+    text = "99999999999999999999999999x";
+    EXPECT_EQ(*splash::ParseDecimal(text, &value), 'x');
+    EXPECT_EQ(value, INT32_MAX);
+}
+
+// The resource name chosen for a configuration on a screen, or "(none)".
+std::string Choose(const std::string& text, int32_t screenWidth, int32_t screenHeight) {
+    auto* config = splash::ParseSplashConfig(text.data(), static_cast<uint32_t>(text.size()));
+    splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, screenWidth, screenHeight);
+    return choice != nullptr ? choice->resourceName : "(none)";
+}
+
+TEST(SplashChoiceRule, FirstEntryIsTakenThenOnlyFittingLargerOnes) {
+    EXPECT_EQ(Choose("SplashScreen=4000x4000;Big.bmp", 240, 320), "Big.bmp");
+    EXPECT_EQ(Choose("SplashScreen=400x400;L.bmp|SplashScreen=150x150;S.bmp", 240, 320), "L.bmp");
+    EXPECT_EQ(Choose("SplashScreen=150x150;A|SplashScreen=200x100;B", 240, 320), "B");
+    EXPECT_EQ(Choose("SplashScreen=150x150;A|SplashScreen=100x200;B", 240, 320), "B");
+    EXPECT_EQ(Choose("SplashScreen=150x150;A|SplashScreen=150x150;B", 240, 320), "A");
+    // Equal to the screen fits; one pixel more does not.
+    EXPECT_EQ(Choose("SplashScreen=1x1;A|SplashScreen=240x320;B", 240, 320), "B");
+    EXPECT_EQ(Choose("SplashScreen=1x1;A|SplashScreen=241x320;B", 240, 320), "A");
+    EXPECT_EQ(Choose("SplashScreen=1x1;A|SplashScreen=240x321;B", 240, 320), "A");
+    // Each later entry is measured against the current one, not the first.
+    EXPECT_EQ(Choose("SplashScreen=10x10;A|SplashScreen=100x100;B|SplashScreen=50x50;C", 240, 320), "B");
+    // Only the exact key counts.
+    EXPECT_EQ(Choose("splashscreen=1x1;A|SplashScreen =1x1;B|Other=1x1;C", 240, 320), "(none)");
+    EXPECT_EQ(Choose("SplashScreenTitle=Only a title", 240, 320), "(none)");
+}
+
+TEST(SplashChoiceRule, DefaultTextOnTheNamedScreens) {
+    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 240, 320), "Splash.bmp");
+    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 480, 640), "Splash300.bmp");
+    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 320, 240), "Splash.bmp");
+    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 300, 300), "Splash300.bmp");
+}
+
+TEST(SplashChoiceRule, OverlongNumbersNeverFit) {
+    // Wrapped to 32 bits, 4294967306 would be 10 and win on any screen.
+    EXPECT_EQ(Choose("SplashScreen=5x5;A|SplashScreen=4294967306x4294967306;B", 240, 320), "A");
+    EXPECT_EQ(Choose("SplashScreen=5x5;A|SplashScreen=99999999999x10;B", 240, 320), "A");
+}
+
+TEST(SplashChoiceRule, EntriesWithoutEqualsCountAsEmptyValues) {
+    // "SplashScreen" alone is "SplashScreen=": as the first entry it is taken, as 0 x 0 with
+    // an empty name, and any later entry that fits replaces it.
+    EXPECT_EQ(Choose("SplashScreen|SplashScreen=4000x10;A", 240, 320), "");
+    EXPECT_EQ(Choose("SplashScreen|SplashScreen=10x10;A", 240, 320), "A");
+    EXPECT_EQ(Choose("SplashScreen=10x10;A|SplashScreen", 240, 320), "A");
+
+    auto* config = splash::ParseSplashConfig("SplashScreen=1x1;A|SplashScreenTitle", 36);
+    splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, 240, 320);
+    ASSERT_NE(choice, nullptr);
+    EXPECT_STREQ(choice->title, "");
+}
+
+TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
+    auto* config = splash::ParseSplashConfig("SplashScreen=150x100;A|SplashScreenTitle=One|SplashScreenTitle=Two", 66);
+    splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, 240, 320);
+    ASSERT_NE(choice, nullptr);
+    EXPECT_STREQ(choice->title, "One");
+    EXPECT_EQ(choice->width, 150);
+    EXPECT_EQ(choice->height, 100);
+    EXPECT_EQ(choice->screenWidth, 240);
+    EXPECT_EQ(choice->screenHeight, 320);
+    EXPECT_EQ(choice->bitmap, nullptr);
+
+    config = splash::ParseSplashConfig("SplashScreen=1x1;A", 18);
+    EXPECT_STREQ(splash::ChooseSplashForScreen(config, 240, 320)->title, "My Splash Screen");
+}
+
+TEST_F(SplashResources, ChooseSplashAsksTheScreenSize) {
+    sim::SetScreenSize(480, 640);
+    auto* config = splash::ParseSplashConfig(splash::DefaultSplashConfig, 106);
+    splash::SplashChoice* choice = splash::ChooseSplash(config);
+    ASSERT_NE(choice, nullptr);
+    EXPECT_STREQ(choice->resourceName, "Splash300.bmp");
+    EXPECT_STREQ(choice->title, "The Big Splash Screen");
+    EXPECT_EQ(choice->screenWidth, 480);
+    EXPECT_EQ(choice->screenHeight, 640);
+    EXPECT_EQ(sim::CallLog(), (std::vector<std::string>{"GetSystemMetrics(0)", "GetSystemMetrics(1)"}));
+}
+
+}  // namespace

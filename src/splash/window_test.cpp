@@ -1,0 +1,353 @@
+#include "splash/window.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/host/sim.h"
+#include "platform/host/sim_bmp.h"
+
+namespace {
+
+// Generous: the wait only bounds a test that has already gone wrong.
+constexpr int kPatienceMs = 20000;
+
+platform::HINSTANCE const kInstance = reinterpret_cast<platform::HINSTANCE>(static_cast<uintptr_t>(0x10000));
+
+// Waits for a condition that another thread brings about; false when it never comes.
+bool Eventually(const std::function<bool()>& condition) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// A 24-bit bitmap whose every pixel has its own colour.
+sim::BmpFile Picture(int32_t w, int32_t h) {
+    sim::BmpFile file;
+    file.width = w;
+    file.height = h;
+    file.bitCount = 24;
+    file.pixel = [](int x, int y) { return static_cast<uint32_t>(((x * 7) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | 0x42); };
+    return file;
+}
+
+int IndexOf(const std::vector<std::string>& log, const std::string& entry, int from = 0) {
+    auto it = std::find(log.begin() + from, log.end(), entry);
+    return it == log.end() ? -1 : static_cast<int>(it - log.begin());
+}
+
+class SplashWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::Reset();
+        sim::SetScreenSize(240, 320);
+    }
+    void TearDown() override { sim::Reset(); }
+
+    // Puts a configuration and one bitmap resource in place.
+    void Package(const std::string& config, const std::u16string& name, const sim::BmpFile& file) {
+        sim::SetResource(u"Text", u"CONFIG", config);
+        sim::SetResource(u"SplashScreen", name, sim::BmpBytes(file));
+    }
+
+    platform::HWND OnlyWindow() {
+        auto windows = sim::CreatedWindows();
+        return windows.size() == 1 ? windows[0] : nullptr;
+    }
+
+    // Ends the splash thread as the engine does, and waits for it.
+    std::optional<platform::DWORD> Dismiss(platform::HWND window) {
+        platform::DWORD thread = sim::GetWindowInfo(window)->threadId;
+        EXPECT_TRUE(sim::PostThreadMessage(thread, platform::WM_QUIT));
+        return sim::WaitForThreadEnd(thread, kPatienceMs);
+    }
+
+    // Checks that the screen shows the file's pixels with the file's top left at (x0, y0), clipped.
+    void ExpectShown(const sim::BmpFile& file, int x0, int y0) {
+        for (int y = 0; y < file.height; ++y) {
+            for (int x = 0; x < file.width; ++x) {
+                if (x0 + x < 0 || y0 + y < 0 || x0 + x >= 240 || y0 + y >= 320) continue;
+                ASSERT_EQ(sim::ScreenPixel(x0 + x, y0 + y), file.pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+};
+
+TEST_F(SplashWindow, FirstPaintReleasesTheMainThread) {
+    sim::BmpFile file = Picture(150, 150);
+    Package("SplashScreen=150x150;Splash.bmp|SplashScreenTitle=Shop", u"Splash.bmp", file);
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+
+    platform::HWND window = OnlyWindow();
+    ASSERT_NE(window, nullptr);
+    // By the time the wait ends the bitmap is on the screen, centred.
+    ExpectShown(file, 45, 85);
+    EXPECT_EQ(sim::ScreenPixel(44, 85), sim::kDesktopColour);
+    EXPECT_EQ(sim::ScreenPixel(195, 234), sim::kDesktopColour);
+
+    auto log = sim::CallLog();
+    int wait = IndexOf(log, "WaitForSingleObject(3000)");
+    int paint = IndexOf(log, "BeginPaint");
+    int signal = IndexOf(log, "EventModify(3)");
+    ASSERT_GE(wait, 0);
+    ASSERT_GT(paint, 0);
+    ASSERT_GT(signal, paint);
+    EXPECT_LT(IndexOf(log, "CreateEventW"), IndexOf(log, "CreateThread"));
+    EXPECT_LT(IndexOf(log, "CreateThread"), wait);
+    EXPECT_LT(IndexOf(log, "BitBlt"), signal);
+    EXPECT_EQ(sim::CallCount("CreateEventW"), 1);
+    EXPECT_EQ(sim::CallCount("CreateThread"), 1);
+    EXPECT_EQ(splash::theSplash.window, window);
+    EXPECT_EQ(splash::theSplash.width, 150);
+    EXPECT_EQ(Dismiss(window), platform::DWORD{0});
+}
+
+TEST_F(SplashWindow, ClassStyleTitleAndPlace) {
+    Package("SplashScreen=150x150;S|SplashScreenTitle=Shop", u"S", Picture(150, 150));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+
+    auto info = sim::GetWindowInfo(OnlyWindow());
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->className, u"KEL_SPLASH");
+    EXPECT_EQ(info->title, u"Shop");
+    EXPECT_EQ(info->style, 0x90000000u);
+    EXPECT_EQ(info->exStyle, 0u);
+    EXPECT_EQ(info->x, 45);
+    EXPECT_EQ(info->y, 85);
+    EXPECT_EQ(info->width, 150);
+    EXPECT_EQ(info->height, 150);
+    EXPECT_EQ(info->parent, nullptr);
+    EXPECT_EQ(info->menu, nullptr);
+    EXPECT_EQ(info->instance, kInstance);
+    EXPECT_EQ(sim::ForegroundWindow(), OnlyWindow());
+    // The window belongs to the splash thread, not to the caller.
+    EXPECT_EQ(sim::StartedThreads(), std::vector<platform::DWORD>{info->threadId});
+
+    auto windowClass = sim::GetClassInfo(u"KEL_SPLASH");
+    ASSERT_TRUE(windowClass.has_value());
+    EXPECT_EQ(windowClass->style, 0u);
+    EXPECT_EQ(windowClass->procedure, &splash::SplashWindowProc);
+    EXPECT_EQ(windowClass->classExtra, 0);
+    EXPECT_EQ(windowClass->windowExtra, 0);
+    EXPECT_EQ(windowClass->instance, kInstance);
+    EXPECT_EQ(windowClass->icon, nullptr);
+    EXPECT_EQ(windowClass->cursor, nullptr);
+    EXPECT_EQ(windowClass->background, platform::GetStockObject(platform::WHITE_BRUSH));
+    EXPECT_FALSE(windowClass->hasMenuName);
+
+    // Another party finds it by class name, as an engine that dismisses it does.
+    EXPECT_EQ(platform::FindWindowW(u"KEL_SPLASH", u"Shop"), OnlyWindow());
+}
+
+TEST_F(SplashWindow, TitleWithoutConfigOrWithoutTitleEntry) {
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", sim::BmpBytes(Picture(150, 150)));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"The Big Splash Screen");
+
+    sim::Reset();
+    Package("SplashScreen=150x150;Splash.bmp", u"Splash.bmp", Picture(150, 150));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"My Splash Screen");
+
+    // Title bytes above 0x7F widen by sign extension, as all resource text does.
+    sim::Reset();
+    Package("SplashScreen=1x1;A|SplashScreenTitle=Caf\xE9", u"A", Picture(1, 1));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"Caf\xFFE9");
+}
+
+TEST_F(SplashWindow, LargerThanTheScreenOverhangsWithTruncatedCentring) {
+    sim::BmpFile file = Picture(300, 300);
+    Package("SplashScreen=300x300;Big", u"Big", file);
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    auto info = sim::GetWindowInfo(OnlyWindow());
+    EXPECT_EQ(info->x, -30);
+    EXPECT_EQ(info->y, 10);
+    // The screen shows the middle of the bitmap, clipped at both edges.
+    ExpectShown(file, -30, 10);
+    EXPECT_EQ(sim::ScreenPixel(0, 9), sim::kDesktopColour);
+
+    sim::Reset();
+    sim::SetScreenSize(240, 320);
+    file = Picture(301, 301);
+    Package("SplashScreen=1x1;Big", u"Big", file);
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    info = sim::GetWindowInfo(OnlyWindow());
+    // (240 - 301) / 2 = -61 / 2 truncates to -30, not -31; (320 - 301) / 2 = 9.
+    EXPECT_EQ(info->x, -30);
+    EXPECT_EQ(info->y, 9);
+    // The window takes the bitmap's own size, not the configuration's.
+    EXPECT_EQ(info->width, 301);
+    EXPECT_EQ(info->height, 301);
+    ExpectShown(file, -30, 9);
+}
+
+TEST_F(SplashWindow, ChoosesForTheScreen) {
+    sim::SetScreenSize(480, 640);
+    sim::BmpFile small = Picture(150, 150);
+    sim::BmpFile large = Picture(300, 300);
+    large.pixel = [](int x, int y) { return static_cast<uint32_t>(0x800000 | (x & 0xFF) << 8 | (y & 0xFF)); };
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", sim::BmpBytes(small));
+    sim::SetResource(u"SplashScreen", u"Splash300.bmp", sim::BmpBytes(large));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    auto info = sim::GetWindowInfo(OnlyWindow());
+    EXPECT_EQ(info->x, 90);
+    EXPECT_EQ(info->y, 170);
+    for (int y = 0; y < 300; y += 37) {
+        for (int x = 0; x < 300; x += 41) ASSERT_EQ(sim::ScreenPixel(90 + x, 170 + y), large.pixel(x, y));
+    }
+}
+
+TEST_F(SplashWindow, PaletteBitmapShownThroughItsPalette) {
+    sim::BmpFile file;
+    file.width = 37;
+    file.height = 21;
+    file.bitCount = 8;
+    file.palette = sim::RampPalette(256);
+    file.pixel = [](int x, int y) { return static_cast<uint32_t>((x * 3 + y * 11) % 256); };
+    Package("SplashScreen=37x21;P", u"P", file);
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    // (240 - 37) / 2 = 101, (320 - 21) / 2 = 149.
+    for (int y = 0; y < file.height; ++y) {
+        for (int x = 0; x < file.width; ++x) {
+            ASSERT_EQ(sim::ScreenPixel(101 + x, 149 + y), sim::Colour(file.palette[file.pixel(x, y)])) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(SplashWindow, SecondPaintDrawsAgainAndSignalsAgain) {
+    sim::BmpFile file = Picture(150, 150);
+    Package("SplashScreen=150x150;S", u"S", file);
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    platform::HWND window = OnlyWindow();
+
+    // The first paint's signal was used up by the start-up's wait.
+    EXPECT_EQ(platform::WaitForSingleObject(splash::theSplash.event, 0), platform::WAIT_TIMEOUT);
+    // The wait ends at the signal, inside the first paint; the default handling
+    // that follows validates the window, so uncover it only once the thread
+    // is back in its loop.
+    ASSERT_TRUE(Eventually([] { return sim::CallCount("GetMessageW") == 2; }));
+    // Something covered the screen; uncovering the window paints the bitmap again.
+    sim::SetScreenSize(240, 320);
+    EXPECT_EQ(sim::ScreenPixel(45, 85), sim::kDesktopColour);
+    ASSERT_TRUE(sim::InvalidateWindow(window));
+    EXPECT_EQ(platform::WaitForSingleObject(splash::theSplash.event, kPatienceMs), platform::WAIT_OBJECT_0);
+    ExpectShown(file, 45, 85);
+    EXPECT_EQ(sim::GetWindowInfo(window)->paints, 2);
+    EXPECT_EQ(sim::CallCount("BitBlt"), 2);
+    EXPECT_EQ(sim::CallCount("EventModify"), 2);
+    // Each paint gives its memory context and its paint context back.
+    EXPECT_EQ(sim::OpenDCCount(), 0);
+}
+
+TEST_F(SplashWindow, QuitEndsTheThreadAndTakesTheWindowDown) {
+    Package("SplashScreen=150x150;S", u"S", Picture(150, 150));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    platform::HWND window = OnlyWindow();
+    EXPECT_EQ(Dismiss(window), platform::DWORD{0});
+    EXPECT_FALSE(sim::GetWindowInfo(window)->alive);
+    EXPECT_EQ(sim::CallCount("DestroyWindow"), 1);
+    EXPECT_EQ(platform::FindWindowW(u"KEL_SPLASH", nullptr), nullptr);
+    EXPECT_EQ(sim::ScreenPixel(100, 100), sim::kDesktopColour);
+}
+
+TEST_F(SplashWindow, CloseRemovesTheWindowButNotTheThread) {
+    Package("SplashScreen=150x150;S", u"S", Picture(150, 150));
+    ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    platform::HWND window = OnlyWindow();
+    platform::DWORD thread = sim::GetWindowInfo(window)->threadId;
+    ASSERT_TRUE(platform::PostMessageW(window, platform::WM_CLOSE, 0, 0));
+    ASSERT_TRUE(Eventually([&] { return !sim::GetWindowInfo(window)->alive; }));
+    // The loop goes on without a window until WM_QUIT.
+    EXPECT_TRUE(sim::PostThreadMessage(thread, platform::WM_QUIT));
+    EXPECT_EQ(sim::WaitForThreadEnd(thread, kPatienceMs), platform::DWORD{0});
+    EXPECT_EQ(sim::CallCount("DefWindowProcW(16)"), 1);
+}
+
+TEST_F(SplashWindow, WindowCreationFailingRunsTheWaitOut) {
+    Package("SplashScreen=150x150;S", u"S", Picture(150, 150));
+    sim::Fail("CreateWindowExW");
+    // The wait is the full 3000 ms of the start-up, run out at a hundredth of real time.
+    sim::SetWaitSpeedup(100);
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_TIMEOUT);
+    EXPECT_EQ(sim::CallCount("WaitForSingleObject(3000)"), 1);
+    ASSERT_EQ(sim::StartedThreads().size(), 1u);
+    EXPECT_EQ(sim::WaitForThreadEnd(sim::StartedThreads()[0], kPatienceMs), platform::DWORD{0});
+    EXPECT_EQ(sim::CallCount("GetMessageW"), 0);
+    EXPECT_EQ(sim::CallCount("BeginPaint"), 0);
+}
+
+TEST_F(SplashWindow, ThreadOrEventFailingDoesNotHoldTheStartUp) {
+    Package("SplashScreen=150x150;S", u"S", Picture(150, 150));
+    sim::Fail("CreateThread");
+    sim::SetWaitSpeedup(100);
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_TIMEOUT);
+    EXPECT_TRUE(sim::CreatedWindows().empty());
+
+    // Without an event the wait fails at once; the window still shows, and its signal fails quietly.
+    sim::Reset();
+    sim::BmpFile file = Picture(150, 150);
+    Package("SplashScreen=150x150;S", u"S", file);
+    sim::Fail("CreateEventW");
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_FAILED);
+    ASSERT_TRUE(Eventually([] { return sim::CallCount("EventModify(3)") == 1; }));
+    ExpectShown(file, 45, 85);
+}
+
+TEST_F(SplashWindow, MessageErrorEndsTheLoopInsteadOfSpinning) {
+    Package("SplashScreen=150x150;S", u"S", Picture(150, 150));
+    sim::Fail("GetMessageW");
+    sim::SetWaitSpeedup(100);
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_TIMEOUT);
+    ASSERT_EQ(sim::WaitForThreadEnd(sim::StartedThreads()[0], kPatienceMs), platform::DWORD{0});
+    EXPECT_EQ(sim::CallCount("GetMessageW"), 1);
+    EXPECT_FALSE(sim::GetWindowInfo(OnlyWindow())->alive);
+}
+
+TEST_F(SplashWindow, NoSplashMakesNoEventThreadOrWindow) {
+    auto expectNothing = [](const char* what) {
+        EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), 0u) << what;
+        EXPECT_EQ(sim::CallCount("CreateEventW"), 0) << what;
+        EXPECT_EQ(sim::CallCount("CreateThread"), 0) << what;
+        EXPECT_EQ(sim::CallCount("CreateWindowExW"), 0) << what;
+        EXPECT_EQ(sim::CallCount("WaitForSingleObject"), 0) << what;
+    };
+    sim::SetResource(u"Text", u"CONFIG", "SplashScreenTitle=No bitmap");
+    expectNothing("no entry");
+
+    sim::Reset();
+    sim::SetResource(u"Text", u"CONFIG", "SplashScreen=150x150;Missing.bmp");
+    expectNothing("no resource");
+
+    sim::Reset();
+    std::string topDown = sim::BmpBytes(Picture(5, 5));
+    sim::PutU32(topDown, 22, static_cast<uint32_t>(-5));
+    sim::SetResource(u"Text", u"CONFIG", "SplashScreen=5x5;Bad|SplashScreen=4x4;Good");
+    sim::SetResource(u"SplashScreen", u"Bad", topDown);
+    sim::SetResource(u"SplashScreen", u"Good", sim::BmpBytes(Picture(4, 4)));
+    // The chosen bitmap does not decode; no other entry is tried.
+    expectNothing("undecodable");
+    EXPECT_EQ(sim::CallCount("FindResourceW(SplashScreen/Good)"), 0);
+}
+
+TEST_F(SplashWindow, ProcedureReturnsWhatTheDefaultReturns) {
+    sim::SetDefWindowProcResult(0x1234);
+    splash::theSplash = splash::SplashState{};
+    EXPECT_EQ(splash::SplashWindowProc(nullptr, platform::WM_USER + 5, 7, 9), 0x1234);
+    EXPECT_EQ(sim::CallCount("EventModify"), 0);
+    EXPECT_EQ(splash::SplashWindowProc(nullptr, platform::WM_PAINT, 0, 0), 0x1234);
+    EXPECT_EQ(sim::CallCount("EventModify"), 1);
+    auto log = sim::CallLog();
+    EXPECT_EQ(log.back(), "DefWindowProcW(15)");
+    EXPECT_EQ(log.front(), "DefWindowProcW(1029)");
+}
+
+}  // namespace
