@@ -129,6 +129,10 @@ void RecordArguments(HINSTANCE instance, HINSTANCE previous, const wchar_t* comm
     if (::GetModuleFileNameW(launcher, path, MAX_PATH * 4) != 0) engine::RecordWide("launcher_path", path);
     if (::GetModuleFileNameW(g_self, path, MAX_PATH * 4) != 0) engine::RecordWide("engine_path", path);
 
+    char screen[48];
+    wsprintfA(screen, "%dx%d", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    engine::Record("screen", screen);
+
     size_t units = commandLine != nullptr ? std::wcslen(commandLine) : 0;
     engine::RecordNumber("command_line_units", static_cast<long long>(units));
     engine::RecordWideHex("command_line", commandLine != nullptr ? commandLine : L"", units);
@@ -286,6 +290,31 @@ int RunWindow(HINSTANCE instance, long long lifetime, long long splashDelay) {
     return g_state.exitCode;
 }
 
+// Milliseconds from the creation of this process to now: how long the
+// launcher took to reach the engine, the splash's wait included.
+long long MillisecondsSinceProcessStart() {
+    FILETIME created, exited, kernel, user, now;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER a, b;
+    a.LowPart = created.dwLowDateTime;
+    a.HighPart = created.dwHighDateTime;
+    b.LowPart = now.dwLowDateTime;
+    b.HighPart = now.dwHighDateTime;
+    return static_cast<long long>((b.QuadPart - a.QuadPart) / 10000);
+}
+
+// What of the splash stands when the engine is entered: the launcher waits
+// for its first paint, so it must be up and painted by now.
+void RecordSplashAtEntry() {
+    HWND splash = FindOwnSplash();
+    engine::RecordNumber("splash_at_entry", splash != nullptr ? 1 : 0);
+    if (splash == nullptr) return;
+    wchar_t title[256] = {0};
+    ::GetWindowTextW(splash, title, 256);
+    engine::RecordWide("splash_title_at_entry", title);
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
@@ -295,10 +324,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 
 extern "C" __declspec(dllexport) int KelMainW(HINSTANCE instance, HINSTANCE previous, const wchar_t* commandLine,
                                               int show, HMODULE launcherModule, HMODULE engineModule) {
+    long long entered = MillisecondsSinceProcessStart();
     engine::OpenRecord();
     std::memset(&g_state, 0, sizeof g_state);
+    engine::RecordNumber("entered_after_ms", entered);
     g_state.exitCode = static_cast<int>(engine::EnvNumber("KEL_ENGINE_EXIT", 0));
     RecordArguments(instance, previous, commandLine, show, launcherModule, engineModule);
+    RecordSplashAtEntry();
 
     DWORD size = 0;
     const BYTE* package = FindPackage(launcherModule, &size);

@@ -125,9 +125,11 @@ class Wine:
 
     # ------------------------------------------------------------ programs
 
-    def spawn_start(self, application, command_line, env=None, cwd=None, show=None, timeout_ms=30000):
+    def spawn_start(self, application, command_line, env=None, cwd=None, show=None, timeout_ms=30000, desktop=None):
         """Starts application with exactly command_line through spawn.exe."""
         args = [os.path.join(HELPERS, "spawn.exe"), "--timeout", str(timeout_ms)]
+        if desktop is not None:
+            args += ["--desktop", desktop]
         if show is not None:
             args += ["--show", str(show)]
         if cwd is not None:
@@ -135,8 +137,9 @@ class Wine:
         args += [winpath(application) if application != "-" else "-", command_line.encode("utf-8").hex()]
         return self.start(args, env=env, cwd=cwd)
 
-    def spawn(self, application, command_line, env=None, cwd=None, show=None, timeout_ms=30000):
-        return self.spawn_start(application, command_line, env, cwd, show, timeout_ms).wait(timeout_ms / 1000 + 30)
+    def spawn(self, application, command_line, env=None, cwd=None, show=None, timeout_ms=30000, desktop=None):
+        return self.spawn_start(application, command_line, env, cwd, show, timeout_ms,
+                                desktop).wait(timeout_ms / 1000 + 30)
 
     def launch(self, exe, user_line, env=None, cwd=None, show=None, timeout_ms=30000):
         """Runs a launcher so that user_line is exactly what it takes as the user's
@@ -377,3 +380,128 @@ def closed_port():
     port = s.getsockname()[1]
     s.close()
     return port
+
+
+# ---------------------------------------------------------------- screens of a given size
+
+class VirtualDesktop:
+    """A Wine virtual desktop of a given screen size, kept up by a hidden
+    window for as long as it is needed. Programs are started on it with
+    spawn.exe --desktop, and found on it with findwin.exe --desktop."""
+
+    def __init__(self, wine, name, width, height):
+        self.wine = wine
+        self.name = name
+        self.width = width
+        self.height = height
+        folder = work_dir("desktops", name)
+        ready = os.path.join(folder, "ready.txt")
+        self.keeper = f"KelKeep_{name}"
+        self.running = wine.start(["explorer", f"/desktop={name},{width}x{height}",
+                                   os.path.join(HELPERS, "winrec.exe"), winpath(ready), str(600000), "--hidden",
+                                   self.keeper], cwd=folder)
+        if not wait_for(lambda: os.path.exists(ready), timeout=60):
+            raise AssertionError(f"virtual desktop {name} did not come up: {self.running.wait(5)}")
+
+    def findwin(self, *args, timeout=60):
+        return self.wine.findwin("--desktop", self.name, *args, timeout=timeout)
+
+    def spawn_start(self, application, command_line, env=None, cwd=None, timeout_ms=30000):
+        """Starts application on this desktop with exactly command_line.
+
+        spawn.exe runs under explorer /desktop so that every thread of the
+        program lands on this desktop (spawn.exe --desktop would put only its
+        first thread here), and reports through a file."""
+        folder = cwd or os.path.dirname(application)
+        report = os.path.join(folder, "spawn-report.txt")
+        if os.path.exists(report):
+            os.remove(report)
+        args = ["explorer", f"/desktop={self.name}", os.path.join(HELPERS, "spawn.exe"), "--timeout",
+                str(timeout_ms), "--out", winpath(report), "--cwd", winpath(folder), winpath(application),
+                command_line.encode("utf-8").hex()]
+        return DesktopRun(self.wine.start(args, env=env, cwd=folder), report)
+
+    def origin(self):
+        """Where the desktop's X window lies on the X screen."""
+        tree = subprocess.run(["xwininfo", "-display", self.wine.display, "-root", "-tree"],
+                              capture_output=True, text=True).stdout
+        for line in tree.splitlines():
+            if f'"{self.name} - Wine desktop"' in line:
+                geometry = line.split(")")[-1].split()[0]   # WxH+X+Y
+                _, x, y = geometry.replace("+", " ").replace("-", " -").split()[:3]
+                return int(x), int(y)
+        raise AssertionError(f"no X window for the desktop {self.name}")
+
+    def close(self):
+        self.findwin("--class", self.keeper, "--hidden", "--close", "--timeout", "2000")
+        return self.running.wait(30)
+
+
+class DesktopRun:
+    """A program started on a virtual desktop; its spawn.exe reports to a file."""
+
+    def __init__(self, running, report):
+        self.running = running
+        self.report = report
+
+    def wait(self, timeout=60):
+        def finished():
+            try:
+                with open(self.report) as f:
+                    text = f.read()
+            except OSError:
+                return None
+            return text if ("exit=" in text or "timeout=" in text or "create_error=" in text) else None
+        text = wait_for(finished, timeout=timeout, interval=0.1) or ""
+        # explorer itself may linger; what it started has ended.
+        if self.running.process.poll() is None:
+            self.running.process.kill()
+        self.running.wait(5)
+        return Result(0 if text else None, text, "", 0.0)
+
+
+class Screenshot:
+    """The X screen as a person sees it, read back pixel by pixel."""
+
+    def __init__(self, display, png_path):
+        ppm = subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:-"],
+                             capture_output=True, check=True).stdout
+        # P6 header: magic, width, height, maximum value, one whitespace byte.
+        fields = []
+        position = 0
+        while len(fields) < 4:
+            while ppm[position:position + 1].isspace():
+                position += 1
+            end = position
+            while not ppm[end:end + 1].isspace():
+                end += 1
+            fields.append(ppm[position:end])
+            position = end
+        self.width, self.height = int(fields[1]), int(fields[2])
+        if fields[3] != b"255":
+            raise AssertionError(f"screenshot has {fields[3]!r} levels per channel, not 8 bits")
+        self.pixels = ppm[position + 1:]
+        subprocess.run(["convert", "ppm:-", png_path], input=ppm, check=True)
+        self.path = png_path
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+    def mismatches(self, left, top, width, height, colour, limit=10):
+        """Pixels of the rectangle that differ from colour(x, y), with x, y
+        relative to the rectangle; at most limit of them are listed."""
+        wrong = []
+        count = 0
+        for y in range(height):
+            for x in range(width):
+                sx, sy = left + x, top + y
+                if not (0 <= sx < self.width and 0 <= sy < self.height):
+                    continue
+                seen = self.pixel(sx, sy)
+                want = tuple(colour(x, y))
+                if seen != want:
+                    count += 1
+                    if len(wrong) < limit:
+                        wrong.append(((x, y), seen, want))
+        return count, wrong

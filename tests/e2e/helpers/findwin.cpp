@@ -1,14 +1,16 @@
 // findwin.exe: finds a top-level window as another program would, tells what
 // it shows, and can press one of its buttons or close it.
 //
-//   findwin.exe --class NAME [--title TEXT] [--timeout MS] [--press ID] [--close] [--gone MS] [--hidden]
+//   findwin.exe --class NAME [--title TEXT] [--timeout MS] [--press ID] [--close] [--gone MS] [--hidden] [--desktop NAME] [--skip-pid PID]
 //
 // Waits up to --timeout (default 10000 ms) for a shown window of the class
 // (and title); --hidden takes hidden windows too. Prints found=, then the window's title, class, owning process,
 // position and style, and one child= line per child window:
 // class|id|visible|text. --press posts the button ID's click to the window
 // (a message box's OK is 1); --close posts WM_CLOSE; --gone waits that long
-// for the window to disappear and prints gone=. Exit code 0 when found, 1 not.
+// for the window to disappear and prints gone=. --desktop looks on another
+// desktop than the caller's, such as a Wine virtual desktop. --skip-pid
+// passes over the windows of one process. Exit code 0 when found, 1 not.
 #include "helper.h"
 
 namespace {
@@ -30,9 +32,12 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM) {
 // The first window of the class and title that is shown: a dialog exists
 // hidden while it is being filled in, and pressing its buttons then would
 // act on a half-made window.
-HWND FindVisible(const wchar_t* className, const wchar_t* title, bool hidden) {
+HWND FindVisible(const wchar_t* className, const wchar_t* title, bool hidden, DWORD skipPid) {
     HWND candidate = nullptr;
     while ((candidate = ::FindWindowExW(nullptr, candidate, className, title)) != nullptr) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(candidate, &pid);
+        if (skipPid != 0 && pid == skipPid) continue;
         if (hidden || ::IsWindowVisible(candidate)) return candidate;
     }
     return nullptr;
@@ -47,6 +52,8 @@ int wmain(int argc, wchar_t** argv) {
     int press = -1;
     bool close = false;
     bool hidden = false;
+    const wchar_t* desktop = nullptr;
+    DWORD skipPid = 0;
     DWORD gone = 0;
     for (int i = 1; i < argc; ++i) {
         bool hasValue = i + 1 < argc;
@@ -57,13 +64,20 @@ int wmain(int argc, wchar_t** argv) {
         else if (std::wcscmp(argv[i], L"--gone") == 0 && hasValue) gone = static_cast<DWORD>(_wtoi(argv[++i]));
         else if (std::wcscmp(argv[i], L"--close") == 0) close = true;
         else if (std::wcscmp(argv[i], L"--hidden") == 0) hidden = true;
-        else return helper::Fail("usage: findwin.exe --class NAME [--title TEXT] [--timeout MS] [--press ID] [--close] [--gone MS] [--hidden]");
+        else if (std::wcscmp(argv[i], L"--desktop") == 0 && hasValue) desktop = argv[++i];
+        else if (std::wcscmp(argv[i], L"--skip-pid") == 0 && hasValue) skipPid = static_cast<DWORD>(_wtoi(argv[++i]));
+        else return helper::Fail("usage: findwin.exe --class NAME [--title TEXT] [--timeout MS] [--press ID] [--close] [--gone MS] [--hidden] [--desktop NAME] [--skip-pid PID]");
     }
     if (className == nullptr && title == nullptr) return helper::Fail("give --class or --title");
+    if (desktop != nullptr) {
+        // Windows are found on the calling thread's desktop; this thread has no window yet, so it may move.
+        HDESK other = ::OpenDesktopW(desktop, 0, FALSE, GENERIC_ALL);
+        if (other == nullptr || !::SetThreadDesktop(other)) return helper::Fail("cannot join that desktop");
+    }
 
     DWORD start = ::GetTickCount();
     HWND window = nullptr;
-    while ((window = FindVisible(className, title, hidden)) == nullptr && ::GetTickCount() - start < timeout) {
+    while ((window = FindVisible(className, title, hidden, skipPid)) == nullptr && ::GetTickCount() - start < timeout) {
         ::Sleep(50);
     }
     helper::LineNumber("found", window != nullptr);
