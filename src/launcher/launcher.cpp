@@ -6,32 +6,18 @@
 #include "launcher/engine.h"
 #include "shell/register.h"
 #include "splash/window.h"
-#include "text/text.h"
 #include "trace/trace.h"
 
 namespace launcher {
-namespace {
-
-// A "+" followed by nothing but spaces asks for registration only.
-bool IsRegistrationOnly(const char16_t* commandLine) {
-    if (commandLine[0] != u'+') return false;
-    for (const char16_t* c = commandLine + 1; *c != 0; ++c) {
-        if (*c != u' ') return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const char16_t* commandLine, int show) {
     platform::HMODULE module = platform::GetModuleHandleW(nullptr);
     const char16_t* line = cmdline::MergeCommandLine(module, commandLine != nullptr ? commandLine : u"");
 
-    if (text::IsBlank(line)) {
+    shell::Registration registration = shell::RegistrationFor(line);
+    if (registration != shell::Registration::kNone) {
         shell::RegisterFileType();
-    } else if (IsRegistrationOnly(line)) {
-        shell::RegisterFileType();
-        return 0;
+        if (registration == shell::Registration::kRegisterOnly) return 0;
     }
 
     if (cmdline::ArgumentScan(line) == cmdline::kStop) return 0;

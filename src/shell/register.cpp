@@ -52,6 +52,16 @@ char16_t* QuotedLauncherPath(platform::HMODULE module) {
 
 }  // namespace
 
+Registration RegistrationFor(const char16_t* commandLine) {
+    if (text::IsBlank(commandLine)) return Registration::kRegisterAndGoOn;
+    if (commandLine[0] != u'+') return Registration::kNone;
+    // Only spaces may follow; a tab or any other character makes "+" an ordinary argument.
+    for (const char16_t* c = commandLine + 1; *c != 0; ++c) {
+        if (*c != u' ') return Registration::kNone;
+    }
+    return Registration::kRegisterOnly;
+}
+
 char16_t* EnginePathFor(const char16_t* launcherPath) {
     int32_t length = text::WideLength(launcherPath);
     for (int32_t i = length - 1; i > 0; --i) {

@@ -100,4 +100,19 @@ TEST(EnginePath, ReplacesTheLastExtension) {
     EXPECT_EQ(engine(u"x.exe"), u"x.DLL");
 }
 
+// The trigger sees the merged command line; only a blank one or a "+" with nothing but spaces after it registers.
+TEST(RegistrationTrigger, BlankRegistersAndGoesOnLonePlusRegistersOnly) {
+    using shell::Registration;
+    EXPECT_EQ(shell::RegistrationFor(u""), Registration::kRegisterAndGoOn);
+    EXPECT_EQ(shell::RegistrationFor(u"   "), Registration::kRegisterAndGoOn);
+    EXPECT_EQ(shell::RegistrationFor(u" \t\x1f"), Registration::kRegisterAndGoOn);
+    EXPECT_EQ(shell::RegistrationFor(u"+"), Registration::kRegisterOnly);
+    EXPECT_EQ(shell::RegistrationFor(u"+   "), Registration::kRegisterOnly);
+    EXPECT_EQ(shell::RegistrationFor(u"+\t"), Registration::kNone);
+    EXPECT_EQ(shell::RegistrationFor(u"+x"), Registration::kNone);
+    EXPECT_EQ(shell::RegistrationFor(u" +"), Registration::kNone);
+    EXPECT_EQ(shell::RegistrationFor(u" app.Main +"), Registration::kNone);
+    EXPECT_EQ(shell::RegistrationFor(u"app.Main"), Registration::kNone);
+}
+
 }  // namespace

@@ -44,19 +44,24 @@ uint64_t SplashRowOffset(uint32_t row, uint32_t stride) { return static_cast<uin
 
 bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) {
     auto* bytes = static_cast<const uint8_t*>(data);
-    if (length < kSplashHeaderBytes) return false;
-    if (bytes[0] != 'B' || bytes[1] != 'M') return false;
+    auto reject = [layout](SplashBmpFault fault) {
+        layout->fault = fault;
+        return false;
+    };
+    if (length < kSplashHeaderBytes) return reject(SplashBmpFault::kTooShort);
+    if (bytes[0] != 'B' || bytes[1] != 'M') return reject(SplashBmpFault::kNotBitmap);
     uint32_t pixelOffset = ReadU32(bytes + 10);
-    if (ReadU32(bytes + 14) != 40) return false;
+    if (ReadU32(bytes + 14) != 40) return reject(SplashBmpFault::kHeaderSize);
     layout->width = ReadI32(bytes + 18);
     layout->height = ReadI32(bytes + 22);
     if (layout->width < 1 || layout->width > kMaxSide || layout->height < 1 || layout->height > kMaxSide) {
-        return false;
+        return reject(SplashBmpFault::kSize);
     }
     uint16_t bitCount = ReadU16(bytes + 28);
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) return false;
-    if (ReadU32(bytes + 30) != 0) return false;
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) return reject(SplashBmpFault::kBitCount);
+    if (ReadU32(bytes + 30) != 0) return reject(SplashBmpFault::kCompressed);
 
+    layout->fault = SplashBmpFault::kNone;
     layout->bitCount = bitCount;
     layout->pixelOffset = pixelOffset;
     layout->stride = SplashStride(bitCount, layout->width);

@@ -13,6 +13,17 @@ namespace splash {
 // Bytes of the two headers that every accepted file starts with.
 constexpr uint32_t kSplashHeaderBytes = 54;
 
+// The first rule a rejected file breaks, in the order the checks run.
+enum class SplashBmpFault : uint8_t {
+    kNone,            // accepted
+    kTooShort,        // fewer bytes than the two headers
+    kNotBitmap,       // does not start with "BM"
+    kHeaderSize,      // the info header is not the 40-byte one
+    kSize,            // width or height not 1 to 65535 (a top-down file has a negative height)
+    kBitCount,        // not 1, 4, 8 or 24 bits per pixel
+    kCompressed,      // not BI_RGB
+};
+
 // What the checks learn about an accepted file, and what decoding will copy from it.
 struct SplashBmpLayout {
     int32_t width;              // 1 to 65535
@@ -23,14 +34,16 @@ struct SplashBmpLayout {
     uint32_t paletteEntries;    // entries the bit count calls for (0 for 24 bits)
     uint32_t paletteCopied;     // entries the file supplies, wholly inside it
     uint32_t rowsCopied;        // whole rows the file holds, at most height
+    SplashBmpFault fault;       // why the file was rejected; kNone when accepted
 };
 
 // Row stride in bytes: the bits of a row rounded up to bytes, then to a multiple of 4.
 uint32_t SplashStride(uint16_t bitCount, int32_t width);
 // Byte offset of a row in the pixel memory; rows of the largest bitmaps lie beyond 4 GiB.
 uint64_t SplashRowOffset(uint32_t row, uint32_t stride);
-// Checks the accepted subset and lays the file out; false when rejected. Width and
-// height are written to the layout as soon as the header size is accepted.
+// Checks the accepted subset and lays the file out; false when rejected, with the
+// broken rule in fault. Width and height are written to the layout as soon as the
+// header size is accepted.
 bool CheckSplashBmp(const void* bytes, uint32_t length, SplashBmpLayout* layout);
 // Decodes a bitmap file into a bitmap section; null when rejected or the section cannot be made.
 platform::HBITMAP DecodeSplashBmp(const void* bytes, uint32_t length, int32_t* width, int32_t* height);

@@ -83,6 +83,43 @@ TEST_F(SplashBitmap, AcceptsOnlyTheSmallSubset) {
     EXPECT_EQ(sim::OpenDCCount(), 0);
 }
 
+// Each rejection names the first rule the file breaks, so that tools can say why.
+TEST_F(SplashBitmap, RejectionsNameTheBrokenRule) {
+    using splash::SplashBmpFault;
+    std::string good = sim::BmpBytes(File(2, 2, 24));
+    auto fault = [](const std::string& bytes) {
+        splash::SplashBmpLayout layout{};
+        layout.fault = static_cast<SplashBmpFault>(0x7F);
+        bool accepted = splash::CheckSplashBmp(bytes.data(), static_cast<uint32_t>(bytes.size()), &layout);
+        EXPECT_EQ(accepted, layout.fault == SplashBmpFault::kNone);
+        return layout.fault;
+    };
+    EXPECT_EQ(fault(good), SplashBmpFault::kNone);
+    EXPECT_EQ(fault(good.substr(0, 53)), SplashBmpFault::kTooShort);
+    std::string bytes = good;
+    bytes[1] = 'N';
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kNotBitmap);
+    // The earlier rule wins: a file broken twice reports the first.
+    sim::PutU32(bytes, 14, 12);
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kNotBitmap);
+    bytes = good;
+    sim::PutU32(bytes, 14, 108);
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kHeaderSize);
+    bytes = good;
+    sim::PutU32(bytes, 22, static_cast<uint32_t>(-2));
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kSize);
+    bytes = good;
+    sim::PutU16(bytes, 28, 16);
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kBitCount);
+    sim::PutU32(bytes, 30, 1);
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kBitCount);
+    bytes = good;
+    sim::PutU32(bytes, 30, 3);
+    EXPECT_EQ(fault(bytes), SplashBmpFault::kCompressed);
+    // Missing rows are no rejection: the decoder shows what is there.
+    EXPECT_EQ(fault(good.substr(0, good.size() - 1)), SplashBmpFault::kNone);
+}
+
 TEST_F(SplashBitmap, WidthAndHeightLimits) {
     std::string base = sim::BmpBytes(File(1, 1, 1));
     auto withSize = [&base](int32_t w, int32_t h) {

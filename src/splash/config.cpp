@@ -112,6 +112,15 @@ SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length) {
     return config;
 }
 
+void FreeSplashConfig(SplashConfig* config) {
+    if (config == nullptr) return;
+    // The first key is where the private copy starts.
+    if (config->count > 0) std::free(config->keys[0]);
+    std::free(config->keys);
+    std::free(config->values);
+    std::free(config);
+}
+
 SplashConfig* LoadSplashConfig(platform::HMODULE module) {
     uint32_t length = 0;
     const char* text = LoadTextResource(u"CONFIG", module, &length, DefaultSplashConfig);

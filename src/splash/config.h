@@ -48,6 +48,9 @@ const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uin
                              const char* defaultText);
 // Splits configuration text (null: no text) into entries; always returns a record.
 SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length);
+// Releases a parsed configuration and the copy of the text it points into. The
+// launcher keeps its own for the whole process; tools that parse many release them.
+void FreeSplashConfig(SplashConfig* config);
 // Parses the module's "CONFIG" resource, or the default text without one.
 SplashConfig* LoadSplashConfig(platform::HMODULE module);
 // The value of the first entry whose key equals key exactly (null when it has no "="); defaultText when none does.

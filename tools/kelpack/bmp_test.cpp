@@ -11,7 +11,7 @@ namespace {
 std::vector<std::uint8_t> bmp(std::int32_t w, std::int32_t h, std::uint16_t bits) {
     std::uint32_t palette = bits == 24 ? 0 : 4u << bits;
     std::uint32_t offset = 54 + palette;
-    std::uint32_t stride = bmp_stride(bits, static_cast<std::uint32_t>(w < 0 ? -w : w));
+    std::uint32_t stride = splash::SplashStride(bits, w < 0 ? -w : w);
     std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(stride) * static_cast<std::size_t>(h < 0 ? -h : h), 0x33);
     b[0] = 'B';
     b[1] = 'M';
@@ -34,16 +34,6 @@ std::string rejection(const std::vector<std::uint8_t>& b) {
     return error;
 }
 
-TEST(BitmapStride, RowsArePaddedToFourBytes) {
-    EXPECT_EQ(bmp_stride(24, 1), 4u);
-    EXPECT_EQ(bmp_stride(24, 3), 12u);
-    EXPECT_EQ(bmp_stride(24, 5), 16u);
-    EXPECT_EQ(bmp_stride(8, 5), 8u);
-    EXPECT_EQ(bmp_stride(1, 33), 8u);
-    EXPECT_EQ(bmp_stride(4, 9), 8u);
-    EXPECT_EQ(bmp_stride(24, 65535), 196608u);
-}
-
 TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
     for (std::uint16_t bits : {1, 4, 8, 24}) {
         BmpInfo info;
@@ -52,7 +42,8 @@ TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
         EXPECT_EQ(info.width, 33);
         EXPECT_EQ(info.height, 7);
         EXPECT_EQ(info.bit_count, bits);
-        EXPECT_EQ(info.stride, bmp_stride(bits, 33));
+        EXPECT_EQ(info.stride, splash::SplashStride(bits, 33));
+        EXPECT_EQ(info.rows_present, 7u);
         EXPECT_EQ(info.pixel_offset, bits == 24 ? 54u : 54u + (4u << bits));
     }
 }
@@ -64,16 +55,23 @@ TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
         width == 2 ? put_u16(&c, off, v) : put_u32(&c, off, v);
         return c;
     };
-    EXPECT_NE(rejection({'P', 'N'}).find("not a BMP"), std::string::npos);
+    std::vector<std::uint8_t> png = b;
+    png[0] = 0x89;
+    png[1] = 'P';
+    EXPECT_NE(rejection(png).find("not a BMP"), std::string::npos);
+    EXPECT_NE(rejection({'B', 'M'}).find("2 bytes long, too short"), std::string::npos);
     EXPECT_NE(rejection(std::vector<std::uint8_t>(b.begin(), b.begin() + 53)).find("too short"), std::string::npos);
-    for (std::uint32_t size : {12u, 108u, 124u}) EXPECT_NE(rejection(with(14, size, 4)).find("40-byte"), std::string::npos) << size;
+    for (std::uint32_t size : {12u, 108u, 124u})
+        EXPECT_NE(rejection(with(14, size, 4)).find("header is " + std::to_string(size) + " bytes; only the 40-byte"), std::string::npos) << size;
     EXPECT_NE(rejection(with(22, static_cast<std::uint32_t>(-10), 4)).find("top-down"), std::string::npos);
     EXPECT_NE(rejection(with(18, 0, 4)).find("out of range"), std::string::npos);
     EXPECT_NE(rejection(with(22, 0, 4)).find("out of range"), std::string::npos);
     EXPECT_NE(rejection(with(18, 65536, 4)).find("out of range"), std::string::npos);
     EXPECT_NE(rejection(with(18, static_cast<std::uint32_t>(-5), 4)).find("out of range"), std::string::npos);
-    for (std::uint32_t bits : {0u, 2u, 16u, 32u}) EXPECT_NE(rejection(with(28, bits, 2)).find("bits per pixel"), std::string::npos) << bits;
-    for (std::uint32_t c : {1u, 2u, 3u}) EXPECT_NE(rejection(with(30, c, 4)).find("compressed"), std::string::npos) << c;
+    for (std::uint32_t bits : {0u, 2u, 16u, 32u})
+        EXPECT_NE(rejection(with(28, bits, 2)).find("has " + std::to_string(bits) + " bits per pixel"), std::string::npos) << bits;
+    for (std::uint32_t c : {1u, 2u, 3u})
+        EXPECT_NE(rejection(with(30, c, 4)).find("compressed (compression " + std::to_string(c) + ")"), std::string::npos) << c;
     EXPECT_NE(rejection(with(10, 20, 4)).find("into its headers"), std::string::npos);
 }
 
@@ -90,6 +88,26 @@ TEST(BitmapCheck, EveryRowMustBePresent) {
     // The largest size is accepted when its rows are there.
     std::vector<std::uint8_t> tall = bmp(1, 65535, 1);
     EXPECT_TRUE(check_bitmap(tall, &info, &error)) << error;
+}
+
+// The launcher shows a file with rows missing or pixel data inside the headers;
+// the packer refuses both, so the two verdicts differ exactly there.
+TEST(BitmapCheck, TheLauncherDecodesWhatThePackerRefuses) {
+    BmpInfo info;
+    std::string error;
+    std::vector<std::uint8_t> short_rows = bmp(5, 4, 24);
+    short_rows.resize(short_rows.size() - 20);  // one row and 4 bytes of the next gone
+    EXPECT_TRUE(launcher_decodes(short_rows, &info, &error)) << error;
+    EXPECT_EQ(info.rows_present, 2u);
+    EXPECT_FALSE(check_bitmap(short_rows, &info, &error));
+    std::vector<std::uint8_t> inside = bmp(5, 4, 24);
+    put_u32(&inside, 10, 20);
+    EXPECT_TRUE(launcher_decodes(inside, &info, &error)) << error;
+    EXPECT_EQ(rejection(inside), "its pixel data offset 20 points into its headers");
+    std::vector<std::uint8_t> top = bmp(5, 4, 24);
+    put_u32(&top, 22, static_cast<std::uint32_t>(-4));
+    EXPECT_FALSE(launcher_decodes(top, &info, &error));
+    EXPECT_NE(error.find("top-down"), std::string::npos);
 }
 
 TEST(BitmapCheck, HintNamesTheFileAndAConversion) {

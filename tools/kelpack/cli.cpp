@@ -1,6 +1,8 @@
 #include "cli.h"
 
+#include "explain.h"
 #include "pack.h"
+#include "resources.h"
 #include "show.h"
 
 namespace kelpack {
@@ -10,12 +12,13 @@ namespace {
 const char kVersion[] = "kelpack 1.0";
 
 const char kToolHelp[] =
-    "kelpack: packages an application into a copy of the Kel launcher, and shows\n"
-    "what a launcher copy carries.\n"
+    "kelpack: packages an application into a copy of the Kel launcher, shows\n"
+    "what a launcher copy carries, and explains what it does with a command line.\n"
     "\n"
     "Usage:\n"
     "  kelpack pack LAUNCHER -o OUTPUT [options]   write a launcher copy carrying an application\n"
     "  kelpack show EXE [--json]                   list what a launcher copy carries\n"
+    "  kelpack explain EXE [options] -- ARGS...    what it does when started with ARGS\n"
     "  kelpack help [COMMAND]                      this text, or a command's\n"
     "  kelpack --version\n"
     "\n"
@@ -75,7 +78,36 @@ const char kShowHelp[] =
     "\n"
     "Options:\n"
     "  --json       one JSON object instead of text, for scripts\n"
-    "  -h, --help   this text\n";
+    "  -h, --help   this text\n"
+    "\n"
+    "For the screens 240x320, 320x240, 480x640, 640x480 and 800x480 it also gives\n"
+    "the splash bitmap the launcher chooses and whether the launcher decodes it.\n";
+
+const char kExplainHelp[] =
+    "Usage: kelpack explain EXE [options] [-- ARGS...]\n"
+    "\n"
+    "Tells, in the launcher's start-up order, what the launcher copy EXE does when\n"
+    "it is started with the user's command line ARGS (joined by single spaces):\n"
+    "the merged command line, whether it registers the .kel file type, the target\n"
+    "name and the window class it looks for, whether it relays a command and the\n"
+    "bytes it sends, the splash it shows, and where it looks for the engine. It\n"
+    "stops where the launcher stops. Nothing is run; the launcher's own code\n"
+    "works it out from the resources in EXE.\n"
+    "\n"
+    "Options:\n"
+    "  --command-line TEXT   the user's command line exactly, spaces included\n"
+    "                        (instead of -- ARGS...); without either it is empty\n"
+    "  --screen WxH          the device's screen (default 240x320)\n"
+    "  --installed-as PATH   where the launcher lies on the device, for the engine\n"
+    "                        path a registration writes (default \\Windows\\ and\n"
+    "                        the file's name)\n"
+    "  --json                one JSON object instead of text, for scripts\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "Examples:\n"
+    "  kelpack explain Game.exe -- doc.kel\n"
+    "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
+    "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
 
 bool is_help(const std::string& a) { return a == "-h" || a == "--help"; }
 
@@ -193,6 +225,79 @@ int cmd_show(const std::vector<std::string>& args, std::string* out, std::string
     return kExitOk;
 }
 
+int cmd_explain(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    ExplainOptions o;
+    bool json = false, has_line = false, has_args = false, has_screen = false;
+    std::vector<std::string> positional, user_args;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--") {
+            // Everything after it is the user's command line, options of the launcher included.
+            has_args = true;
+            user_args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
+        if (is_help(a)) {
+            *out += kExplainHelp;
+            return kExitOk;
+        }
+        if (a == "--json") {
+            json = true;
+            continue;
+        }
+        std::string name, value;
+        bool inline_value = false;
+        if (!long_option(a, &name, &value, &inline_value)) {
+            if (a.size() > 1 && a[0] == '-') return usage_error(err, "explain", "unknown option " + a);
+            positional.push_back(a);
+            continue;
+        }
+        if (name != "--command-line" && name != "--screen" && name != "--installed-as")
+            return usage_error(err, "explain", "unknown option " + a);
+        if (!inline_value) {
+            if (i + 1 >= args.size()) return usage_error(err, "explain", name + " needs a value");
+            value = args[++i];
+        }
+        std::u16string wide;
+        if (name == "--screen") {
+            std::uint32_t w = 0, h = 0;
+            if (has_screen) return usage_error(err, "explain", "--screen is given twice");
+            if (!parse_size(value, &w, &h))
+                return usage_error(err, "explain", "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to 65535");
+            has_screen = true;
+            o.screen_width = static_cast<std::int32_t>(w);
+            o.screen_height = static_cast<std::int32_t>(h);
+        } else if (!utf8_to_utf16(value, &wide)) {
+            return usage_error(err, "explain", name + " is not UTF-8 text");
+        } else if (name == "--command-line") {
+            if (has_line) return usage_error(err, "explain", "--command-line is given twice");
+            has_line = true;
+            o.user_line = wide;
+        } else {
+            if (o.has_installed_as) return usage_error(err, "explain", "--installed-as is given twice");
+            o.has_installed_as = true;
+            o.installed_as = wide;
+        }
+    }
+    if (positional.size() != 1) return usage_error(err, "explain", positional.empty() ? "no executable given" : "give one executable");
+    if (has_line && has_args) return usage_error(err, "explain", "give the user's command line with --command-line or after --, not both");
+    if (has_args) {
+        std::string joined;
+        for (std::size_t i = 0; i < user_args.size(); ++i) joined += (i ? " " : "") + user_args[i];
+        if (!utf8_to_utf16(joined, &o.user_line)) return usage_error(err, "explain", "the arguments are not UTF-8 text");
+    }
+    o.file = positional[0];
+    Explanation x;
+    std::string why;
+    int code = kExitOk;
+    if (!explain(o, &x, &why, &code)) {
+        *err += "kelpack: error: " + why + "\n";
+        return code;
+    }
+    *out += json ? explain_json(x) : explain_text(x);
+    return kExitOk;
+}
+
 }  // namespace
 
 int run_cli(const std::vector<std::string>& args, std::string* out, std::string* err) {
@@ -210,6 +315,7 @@ int run_cli(const std::vector<std::string>& args, std::string* out, std::string*
         if (rest.empty()) *out += kToolHelp;
         else if (rest[0] == "pack") *out += kPackHelp;
         else if (rest[0] == "show") *out += kShowHelp;
+        else if (rest[0] == "explain") *out += kExplainHelp;
         else return usage_error(err, "help", "no command " + rest[0]);
         return kExitOk;
     }
@@ -219,6 +325,7 @@ int run_cli(const std::vector<std::string>& args, std::string* out, std::string*
     }
     if (cmd == "pack") return cmd_pack(rest, out, err);
     if (cmd == "show") return cmd_show(rest, out, err);
+    if (cmd == "explain") return cmd_explain(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
 }

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> bmp(std::int32_t w, std::int32_t h, std::uint16_t bits = 24) {
     std::uint32_t offset = 54 + (bits == 24 ? 0 : 4u << bits);
-    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(bmp_stride(bits, w)) * h, 0x44);
+    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(splash::SplashStride(bits, w)) * h, 0x44);
     b[0] = 'B';
     b[1] = 'M';
     put_u32(&b, 10, offset);

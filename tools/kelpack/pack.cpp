@@ -5,27 +5,13 @@
 #include "bmp.h"
 #include "fileio.h"
 #include "ico.h"
+#include "launcher_view.h"
 #include "package.h"
+#include "splash/config.h"
 
 namespace kelpack {
 
 namespace {
-
-bool parse_size(const std::string& s, std::uint32_t* w, std::uint32_t* h) {
-    std::size_t x = s.find('x');
-    if (x == std::string::npos || x == 0 || x + 1 >= s.size()) return false;
-    auto num = [](const std::string& t, std::uint32_t* v) {
-        if (t.empty() || t.size() > 5) return false;
-        std::uint32_t n = 0;
-        for (char c : t) {
-            if (c < '0' || c > '9') return false;
-            n = n * 10 + static_cast<std::uint32_t>(c - '0');
-        }
-        *v = n;
-        return n >= 1 && n <= 65535;
-    };
-    return num(s.substr(0, x), w) && num(s.substr(x + 1), h);
-}
 
 std::string dir_name(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
@@ -65,6 +51,22 @@ bool load_bitmap(Checks* c, const std::string& file, std::vector<std::uint8_t>* 
 }
 
 }  // namespace
+
+bool parse_size(const std::string& s, std::uint32_t* w, std::uint32_t* h) {
+    std::size_t x = s.find('x');
+    if (x == std::string::npos || x == 0 || x + 1 >= s.size()) return false;
+    auto num = [](const std::string& t, std::uint32_t* v) {
+        if (t.empty() || t.size() > 5) return false;
+        std::uint32_t n = 0;
+        for (char c : t) {
+            if (c < '0' || c > '9') return false;
+            n = n * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+        *v = n;
+        return n >= 1 && n <= 65535;
+    };
+    return num(s.substr(0, x), w) && num(s.substr(x + 1), h);
+}
 
 std::string base_name(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
@@ -251,7 +253,7 @@ PackResult run_pack(const PackOptions& o) {
     // warned about.
     {
         const Resource* cfg = find_resource(res, text_type(), config_name());
-        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(kDefaultSplashConfig);
+        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::DefaultSplashConfig);
         std::string where = write_config ? config_origin : cfg ? "the launcher's CONFIG" : "the default configuration";
         bool strict = write_config && config_origin != "--title";
         bool care = write_config || cfg || !packed_names.empty();
@@ -260,7 +262,7 @@ PackResult run_pack(const PackOptions& o) {
             if (e.key != "SplashScreen" || !e.has_value) continue;
             any = true;
             SplashEntry s = parse_splash_value(e.value);
-            const Resource* r = find_resource(res, splash_type(), res_name_upper(s.name));
+            const Resource* r = find_launcher_resource(res, splash_type(), s.name);
             if (!r) {
                 std::string msg = "names the splash bitmap \"" + s.name + "\", which is not packed (give it with --bitmap " +
                                   s.name + "=FILE)";

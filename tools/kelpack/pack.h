@@ -63,6 +63,9 @@ PackResult run_pack(const PackOptions& options);
 // Parses `[WxH:]FILE[:NAME]`; false with the reason.
 bool parse_splash_option(const std::string& text, SplashOption* out, std::string* error);
 
+// Parses WIDTHxHEIGHT with each 1 to 65535; false otherwise.
+bool parse_size(const std::string& text, std::uint32_t* width, std::uint32_t* height);
+
 // The last path component (after '/' or '\\').
 std::string base_name(const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "package.h"
 
+#include "splash/config.h"
+
 namespace kelpack {
 
 ResId app_type() { return res_name_upper("KELFILE"); }
@@ -9,49 +11,27 @@ ResId command_line_name() { return res_name_upper("CommandLine"); }
 ResId config_name() { return res_name_upper("CONFIG"); }
 ResId splash_type() { return res_name_upper("SplashScreen"); }
 
-const char kDefaultSplashConfig[] =
-    "SplashScreen=150x150;Splash.bmp|SplashScreen=300x300;Splash300.bmp|SplashScreenTitle=The Big Splash Screen";
-const char kDefaultSplashTitle[] = "My Splash Screen";
-
 std::vector<ConfigEntry> split_config(const std::string& text) {
-    std::string t = text.substr(0, text.find('\0'));
+    splash::SplashConfig* config = splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));
     std::vector<ConfigEntry> out;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t bar = t.find('|', start);
-        std::string item = t.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    for (std::int32_t i = 0; i < config->count; ++i) {
         ConfigEntry e;
-        std::size_t eq = item.find('=');
-        e.key = item.substr(0, eq);
-        if (eq != std::string::npos) {
-            e.has_value = true;
-            e.value = item.substr(eq + 1);
-        }
+        e.key = config->keys[i];
+        e.has_value = config->values[i] != nullptr;
+        if (e.has_value) e.value = config->values[i];
         out.push_back(e);
-        if (bar == std::string::npos) break;
-        start = bar + 1;
     }
+    splash::FreeSplashConfig(config);
     return out;
 }
 
-SplashEntry parse_splash_value(const std::string& v) {
+SplashEntry parse_splash_value(const std::string& value) {
+    // The value ends at a NUL, as the launcher's copy of the text does.
+    splash::SplashEntry parsed = splash::ParseSplashEntry(value.c_str());
     SplashEntry e;
-    std::size_t i = 0;
-    // Saturating, so that a long run of digits cannot wrap into a small size.
-    auto number = [&](std::uint32_t* out) {
-        std::uint64_t n = 0;
-        while (i < v.size() && v[i] >= '0' && v[i] <= '9') {
-            n = n * 10 + static_cast<std::uint64_t>(v[i] - '0');
-            if (n > 0xFFFFFFFFull) n = 0xFFFFFFFFull;
-            ++i;
-        }
-        *out = static_cast<std::uint32_t>(n);
-    };
-    number(&e.width);
-    while (i < v.size() && v[i] == 'x') ++i;
-    number(&e.height);
-    while (i < v.size() && v[i] == ';') ++i;
-    e.name = v.substr(i);
+    e.width = static_cast<std::uint32_t>(parsed.width);   // never negative: no sign is read
+    e.height = static_cast<std::uint32_t>(parsed.height);
+    e.name = parsed.name;
     return e;
 }
 

@@ -20,11 +20,6 @@ ResId config_name();        // "CONFIG"
 ResId splash_type();        // "SPLASHSCREEN"
 constexpr std::uint32_t kIconGroupId = 50;
 
-// The configuration the launcher uses when it carries no CONFIG resource.
-extern const char kDefaultSplashConfig[];
-// The title the launcher uses when the configuration names none.
-extern const char kDefaultSplashTitle[];
-
 // One "key=value" entry of a configuration text, split at its first "=".
 struct ConfigEntry {
     std::string key;
@@ -39,12 +34,11 @@ struct SplashEntry {
     std::string name;  // the bitmap's resource name
 };
 
-// Splits a configuration text into its "|"-separated entries; the text ends
-// at its first NUL byte.
+// The entries of a configuration text as the launcher's parser splits them
+// ("|" between entries, the first "=" in each; the text ends at a NUL).
 std::vector<ConfigEntry> split_config(const std::string& text);
 
-// Reads "WxH;NAME" as the launcher does: digits, any "x", digits, any ";",
-// and the rest is the name.
+// A "SplashScreen" value, "WxH;NAME", as the launcher's parser reads it.
 SplashEntry parse_splash_value(const std::string& value);
 
 // Builds "SplashScreen=WxH;NAME|...|SplashScreenTitle=TITLE"; the title entry

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "splash/config.h"
+
 namespace kelpack {
 namespace {
 
@@ -31,7 +33,7 @@ TEST(ConfigText, SplashValuesAreReadAsTheLauncherReadsThem) {
     struct Case { const char* v; std::uint32_t w, h; const char* name; };
     for (Case c : {Case{"150x150;Splash.bmp", 150, 150, "Splash.bmp"}, Case{"150xx200;;A", 150, 200, "A"},
                    Case{"Splash.bmp", 0, 0, "Splash.bmp"}, Case{"150;A", 150, 0, "A"}, Case{" 150x150;A", 0, 0, " 150x150;A"},
-                   Case{"99999999999x1;B", 0xFFFFFFFFu, 1, "B"}, Case{"1x2;", 1, 2, ""}}) {
+                   Case{"99999999999x1;B", 2147483647u, 1, "B"}, Case{"1x2;", 1, 2, ""}}) {
         SplashEntry e = parse_splash_value(c.v);
         EXPECT_EQ(e.width, c.w) << c.v;
         EXPECT_EQ(e.height, c.h) << c.v;
@@ -50,7 +52,7 @@ TEST(ConfigText, BuildsWhatItReadsBack) {
     EXPECT_EQ(s.name, "BIG.bmp");
     EXPECT_EQ(build_config({}, &title), "SplashScreenTitle=My Game");
     EXPECT_EQ(build_config({{1, 1, "a"}}, nullptr), "SplashScreen=1x1;a");
-    EXPECT_EQ(split_config(kDefaultSplashConfig).size(), 3u);
+    EXPECT_EQ(split_config(splash::DefaultSplashConfig).size(), 3u);
 }
 
 TEST(PackChecks, CommandLineWithLineBreakOrNulIsRefused) {

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "bmp.h"
+#include "splash/config.h"
 #include "byteio.h"
 #include "fileio.h"
 #include "pack.h"
@@ -13,7 +14,16 @@ namespace kelpack {
 
 namespace {
 
-// Bytes shown as text: printable ASCII as it is, the rest as \xNN.
+std::string pad(const std::string& s, std::size_t n) { return s.size() >= n ? s + " " : s + std::string(n - s.size(), ' '); }
+
+std::string hex32(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08x", v);
+    return buf;
+}
+
+}  // namespace
+
 std::string printable(const std::string& s) {
     std::string out;
     for (unsigned char c : s) {
@@ -27,16 +37,6 @@ std::string printable(const std::string& s) {
     }
     return out;
 }
-
-std::string pad(const std::string& s, std::size_t n) { return s.size() >= n ? s + " " : s + std::string(n - s.size(), ' '); }
-
-std::string hex32(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08x", v);
-    return buf;
-}
-
-}  // namespace
 
 std::string json_string(const std::string& s) { return json_text(s, false); }
 
@@ -98,39 +98,39 @@ bool make_show_report(const std::string& path, ShowReport* r, std::string* error
         r->command_line_cut = cut != std::string::npos && cut + 1 < text.size();
         r->command_line = text.substr(0, cut);
     }
-    const Resource* cfg = find_resource(res, text_type(), config_name());
-    r->has_config = cfg != nullptr;
-    std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(kDefaultSplashConfig);
-    r->config_text = text.substr(0, text.find('\0'));
-    r->title = kDefaultSplashTitle;
-    bool titled = false;
-    for (const ConfigEntry& e : split_config(text)) {
+    splash::SplashConfig* config = launcher_splash_config(res, &r->has_config);
+    // The text the launcher parses ends at its first NUL.
+    for (std::int32_t i = 0; i < config->count; ++i) r->config_text += std::string(i ? "|" : "") + config->keys[i] +
+                                                                        (config->values[i] ? std::string("=") + config->values[i] : "");
+    const char* title = splash::FindSplashValue(config, "SplashScreenTitle", splash::DefaultSplashTitle);
+    // A title entry without "=" titles the window with nothing.
+    r->title = title != nullptr ? title : "";
+    for (std::int32_t i = 0; i < config->count; ++i) {
         ShownEntry s;
-        s.key = e.key;
-        s.has_value = e.has_value;
-        s.value = e.value;
-        if (e.key == "SplashScreenTitle" && !titled) {
-            // The first title entry wins; one without "=" has no text.
-            r->title = e.has_value ? e.value : std::string();
-            titled = true;
-        }
-        if (e.key == "SplashScreen" && e.has_value) {
+        s.key = config->keys[i];
+        s.has_value = config->values[i] != nullptr;
+        if (s.has_value) s.value = config->values[i];
+        if (s.key == "SplashScreen" && s.has_value) {
             s.is_splash = true;
-            SplashEntry v = parse_splash_value(e.value);
-            s.width = v.width;
-            s.height = v.height;
+            splash::SplashEntry v = splash::ParseSplashEntry(config->values[i]);
+            s.width = static_cast<std::uint32_t>(v.width);
+            s.height = static_cast<std::uint32_t>(v.height);
             s.bitmap = v.name;
-            if (const Resource* bmp = find_resource(res, splash_type(), res_name_upper(v.name))) {
+            if (const Resource* bmp = find_launcher_resource(res, splash_type(), s.bitmap)) {
                 s.bitmap_present = true;
                 BmpInfo info;
-                s.bitmap_valid = check_bitmap(bmp->data, &info, &s.bitmap_problem);
+                s.bitmap_valid = launcher_decodes(bmp->data, &info, &s.bitmap_problem);
                 s.bitmap_width = info.width;
                 s.bitmap_height = info.height;
                 s.bitmap_bits = info.bit_count;
+                s.bitmap_rows = info.rows_present;
             }
         }
         r->entries.push_back(s);
     }
+    for (const ScreenSize& screen : kCommonScreens)
+        r->screens.push_back(splash_for_screen(res, config, screen.width, screen.height));
+    splash::FreeSplashConfig(config);
     if (const Resource* g = find_resource(res, res_id(kRtGroupIcon), res_id(kIconGroupId))) {
         r->has_icon_group = true;
         std::uint16_t n = 0;
@@ -143,6 +143,36 @@ bool make_show_report(const std::string& path, ShowReport* r, std::string* error
         }
     }
     return true;
+}
+
+std::string splash_outcome_text(const SplashOutcome& o) {
+    if (!o.chosen) return "no splash: the configuration has no SplashScreen entry";
+    std::string t = "\"" + printable(o.name) + "\" (entry " + std::to_string(o.entry_width) + "x" + std::to_string(o.entry_height) + ")";
+    if (!o.present) return t + ": not packed, so no splash is shown";
+    if (!o.decodes) return t + ": does not decode (" + o.problem + "), so no splash is shown";
+    t += ": decodes, " + std::to_string(o.bitmap.width) + "x" + std::to_string(o.bitmap.height) + " " +
+         std::to_string(o.bitmap.bit_count) + "-bit";
+    if (o.bitmap.rows_present < static_cast<std::uint32_t>(o.bitmap.height))
+        t += ", only " + std::to_string(o.bitmap.rows_present) + " of its rows present";
+    if (o.bitmap.width > o.screen_width || o.bitmap.height > o.screen_height) t += ", larger than the screen";
+    return t;
+}
+
+std::string splash_outcome_json(const SplashOutcome& o) {
+    auto num = [](std::int64_t v) { return std::to_string(v); };
+    auto boolean = [](bool b) { return std::string(b ? "true" : "false"); };
+    std::string j = "{\"screen_width\": " + num(o.screen_width) + ", \"screen_height\": " + num(o.screen_height) +
+                    ", \"bitmap\": " + (o.chosen ? json_string(o.name) : std::string("null"));
+    if (o.chosen) {
+        j += ", \"entry_width\": " + num(o.entry_width) + ", \"entry_height\": " + num(o.entry_height) +
+             ", \"title\": " + json_string(o.title) + ", \"present\": " + boolean(o.present) + ", \"decodes\": " + boolean(o.decodes);
+        if (o.decodes)
+            j += ", \"bitmap_width\": " + num(o.bitmap.width) + ", \"bitmap_height\": " + num(o.bitmap.height) +
+                 ", \"bitmap_bits\": " + num(o.bitmap.bit_count) + ", \"rows_present\": " + num(o.bitmap.rows_present);
+        else if (o.present)
+            j += ", \"problem\": " + json_string(o.problem);
+    }
+    return j + "}";
 }
 
 std::string show_text(const ShowReport& r) {
@@ -174,11 +204,15 @@ std::string show_text(const ShowReport& r) {
                      std::to_string(e.bitmap_bits) + "-bit";
                 if (static_cast<std::int64_t>(e.width) != e.bitmap_width || static_cast<std::int64_t>(e.height) != e.bitmap_height)
                     t += " (differs from the configured size)";
+                if (e.bitmap_rows < static_cast<std::uint32_t>(e.bitmap_height))
+                    t += ", only " + std::to_string(e.bitmap_rows) + " rows present (the rest show blank)";
             }
         }
         t += "\n";
     }
     t += "Title: \"" + printable(r.title) + "\"\n";
+    t += "\nSplash by screen:\n";
+    for (const SplashOutcome& o : r.screens) t += "  " + pad(std::to_string(o.screen_width) + "x" + std::to_string(o.screen_height), 9) + splash_outcome_text(o) + "\n";
     t += "\nSections:\n";
     for (const PeSection& s : r.sections)
         t += "  " + pad(printable(s.name), 10) + "RVA " + hex32(s.virtual_address) + "  size " + hex32(s.virtual_size) +
@@ -227,14 +261,17 @@ std::string show_json(const ShowReport& r) {
                  ", \"bitmap_present\": " + boolean(e.bitmap_present) + ", \"bitmap_valid\": " + boolean(e.bitmap_valid);
             if (e.bitmap_valid)
                 j += ", \"bitmap_width\": " + num(e.bitmap_width) + ", \"bitmap_height\": " + num(e.bitmap_height) +
-                     ", \"bitmap_bits\": " + num(e.bitmap_bits);
+                     ", \"bitmap_bits\": " + num(e.bitmap_bits) + ", \"bitmap_rows\": " + num(e.bitmap_rows);
             else if (e.bitmap_present)
                 j += ", \"bitmap_problem\": " + json_string(e.bitmap_problem);
         }
         j += "}";
     }
     j += "\n  ],\n";
-    j += "  \"title\": " + json_string(r.title) + "\n";
+    j += "  \"title\": " + json_string(r.title) + ",\n";
+    j += "  \"screens\": [";
+    for (std::size_t i = 0; i < r.screens.size(); ++i) j += std::string(i ? "," : "") + "\n    " + splash_outcome_json(r.screens[i]);
+    j += "\n  ]\n";
     j += "}\n";
     return j;
 }

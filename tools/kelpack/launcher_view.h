@@ -1,0 +1,58 @@
+// What a launcher copy's own code makes of its resources: the resource
+// lookup as the platform does it, the splash configuration, and the splash
+// shown on a given screen. The choice and the bitmap checks are the
+// launcher's (splash::ChooseSplashForScreen, splash::CheckSplashBmp); only
+// the resources come from the file instead of the running module.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bmp.h"
+#include "resources.h"
+#include "splash/config.h"
+
+namespace kelpack {
+
+// The id the platform's lookup sees for a name the launcher asks for as byte
+// text: each byte widened on its own, as the launcher widens it; "#" and
+// decimal digits name an integer id. Matched with res_id_matches (letter
+// case ignored).
+ResId launcher_lookup_name(const std::string& name);
+
+// The first resource of this type whose name the platform's lookup matches.
+const Resource* find_launcher_resource(const ResourceList& res, const ResId& type, const std::string& name);
+
+// The launcher's splash configuration: its CONFIG resource, or the built-in
+// default text when there is none. Release with splash::FreeSplashConfig.
+splash::SplashConfig* launcher_splash_config(const ResourceList& res, bool* packed);
+
+// The splash the launcher shows on one screen.
+struct SplashOutcome {
+    std::int32_t screen_width = 0;
+    std::int32_t screen_height = 0;
+    bool chosen = false;           // a "SplashScreen" entry was taken
+    std::string name;              // its bitmap resource name
+    std::int32_t entry_width = 0;  // the size the entry is configured with
+    std::int32_t entry_height = 0;
+    std::string title;             // the splash window's title
+    bool present = false;          // a SplashScreen resource of that name is packed
+    bool decodes = false;          // the launcher's decoder accepts it
+    BmpInfo bitmap;                // what the decoder reads, when it decodes
+    std::string problem;           // why not, when present but rejected
+};
+
+// The launcher's choice for a screen of width x height, and whether its bitmap decodes.
+SplashOutcome splash_for_screen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t width,
+                                std::int32_t height);
+
+// A screen size.
+struct ScreenSize {
+    std::int32_t width;
+    std::int32_t height;
+};
+
+// The screens of the devices the launcher meets most, portrait and landscape.
+constexpr ScreenSize kCommonScreens[] = {{240, 320}, {320, 240}, {480, 640}, {640, 480}, {800, 480}};
+
+}  // namespace kelpack
