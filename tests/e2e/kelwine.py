@@ -16,7 +16,7 @@ BUILD = os.environ.get("KEL_E2E_BUILD", os.path.join(os.path.dirname(__file__), 
 BUILD = os.path.abspath(BUILD)
 SOURCE = os.path.abspath(os.environ.get("KEL_E2E_SOURCE", os.path.join(os.path.dirname(__file__), "..", "..")))
 E2E = os.path.join(BUILD, "e2e")
-RUN_DIR = os.path.join(E2E, "run")
+RUN_DIR = os.path.abspath(os.environ.get("KEL_E2E_RUN_DIR", os.path.join(E2E, "run")))
 BIN = os.path.join(BUILD, "bin")
 KEL_EXE = os.path.join(BIN, "kel.exe")
 KEL_DLL = os.path.join(BIN, "Kel.dll")
@@ -413,9 +413,9 @@ class VirtualDesktop:
         program lands on this desktop (spawn.exe --desktop would put only its
         first thread here), and reports through a file."""
         folder = cwd or os.path.dirname(application)
-        report = os.path.join(folder, "spawn-report.txt")
-        if os.path.exists(report):
-            os.remove(report)
+        # One report per start: several programs may run on the desktop at once.
+        report = tempfile.NamedTemporaryFile(prefix="spawn-", suffix=".txt", dir=folder, delete=False).name
+        os.remove(report)
         args = ["explorer", f"/desktop={self.name}", os.path.join(HELPERS, "spawn.exe"), "--timeout",
                 str(timeout_ms), "--out", winpath(report), "--cwd", winpath(folder), winpath(application),
                 command_line.encode("utf-8").hex()]
