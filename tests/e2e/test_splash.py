@@ -143,6 +143,7 @@ class SecondStart(unittest.TestCase):
         try:
             self.assertTrue(kelwine.wait_for(lambda: Record(first_record).get("splash_gone"), timeout=15),
                             Record(first_record).lines)
+            self.assertEqual(Record(first_record).get("splash_gone"), "1")
             # Only a splash of another process than the first launcher's counts.
             watcher = wine.start([os.path.join(kelwine.HELPERS, "findwin.exe"), "--class", "KEL_SPLASH",
                                   "--hidden", "--timeout", "3000", "--skip-pid", Record(first_record).get("pid")])
