@@ -1,0 +1,99 @@
+// Fuzzes the PE reader on any bytes and, whenever they parse, the writer:
+// the resources are edited (one added, one replaced by more bytes, or one
+// removed, chosen by the input's length), written back, and the output must
+// parse again and carry exactly the resources that were written. Any
+// mismatch aborts, so that libFuzzer keeps the input.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "kelpack/pe.h"
+#include "kelpack/pe_write.h"
+#include "kelpack/resources.h"
+
+namespace {
+
+using namespace kelpack;
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// The same leaves in the same order, with names compared as the loader
+// compares them: the writer keeps one spelling for names that differ in case only.
+void CheckSameResources(ResourceList written, ResourceList read) {
+    sort_resources(&written);
+    sort_resources(&read);
+    Check(written.size() == read.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const Resource& w = written[i];
+        const Resource& r = read[i];
+        Check(w.type.is_name == r.type.is_name && res_id_matches(w.type, r.type));
+        Check(w.name.is_name == r.name.is_name && res_id_matches(w.name, r.name));
+        Check(w.lang == r.lang);
+        Check(w.codepage == r.codepage);
+        Check(w.data == r.data);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::uint8_t> bytes(data, data + size);
+    PeImage image;
+    std::string error;
+    if (!parse_pe(bytes, &image, &error)) {
+        Check(!error.empty());
+        return 0;
+    }
+    ResourceList list;
+    if (!read_resources(image, &list, &error)) {
+        Check(!error.empty() && list.empty());
+        return 0;
+    }
+
+    // The edit: the last bytes of the input make the new data, so that the
+    // fuzzer controls its length and content.
+    std::size_t tail = size < 48 ? size : 48;
+    std::vector<std::uint8_t> extra(data + size - tail, data + size);
+    switch (size % 3) {
+        case 0:
+            put_resource(&list, res_name_upper("Text"), res_name_upper("CommandLine"), extra);
+            break;
+        case 1:
+            if (list.empty()) {
+                put_resource(&list, res_id(kRtGroupIcon), res_id(50), extra);
+            } else {
+                std::vector<std::uint8_t> grown = list.front().data;
+                grown.insert(grown.end(), extra.begin(), extra.end());
+                put_resource(&list, list.front().type, list.front().name, grown);
+            }
+            break;
+        default:
+            if (!list.empty()) {
+                ResId type = list.front().type;
+                ResId name = list.front().name;
+                Check(remove_resources(&list, type, name) >= 1);
+            }
+            break;
+    }
+
+    std::vector<std::uint8_t> out;
+    RsrcPlacement placement = RsrcPlacement::kNone;
+    std::vector<std::string> warnings;
+    if (!write_resources(image, list, &out, &placement, &warnings, &error)) {
+        Check(!error.empty());
+        return 0;
+    }
+    Check(list.empty() == (placement == RsrcPlacement::kNone));
+
+    PeImage again;
+    Check(parse_pe(out, &again, &error));
+    ResourceList readBack;
+    Check(read_resources(again, &readBack, &error));
+    CheckSameResources(list, readBack);
+    // The checksum written is the one the loader computes.
+    Check(again.checksum == pe_checksum(out, checksum_offset(again)));
+    return 0;
+}
