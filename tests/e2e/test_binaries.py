@@ -1,0 +1,71 @@
+"""Checks of the built Windows files themselves: the launcher and the engine
+import system DLLs only, the engine exports its entry routine undecorated,
+and the 32-bit build links."""
+import os
+import re
+import subprocess
+import unittest
+
+import kelwine
+
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ws2_32.dll", "msvcrt.dll"}
+RUNTIME_DLL = re.compile(r"libstdc\+\+|libgcc|libwinpthread", re.IGNORECASE)
+X86_BUILD = os.path.join(kelwine.SOURCE, "build", "windows-x86")
+
+
+def objdump(tool, path):
+    return subprocess.run([tool, "-p", path], capture_output=True, text=True, check=True).stdout
+
+
+def imports(tool, path):
+    return [name.strip() for name in re.findall(r"DLL Name: (\S+)", objdump(tool, path))]
+
+
+def exports(tool, path):
+    dump = objdump(tool, path)
+    table = dump.split("[Ordinal/Name Pointer] Table", 1)
+    if len(table) < 2:
+        return []
+    return re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table[1].split("\n\n", 1)[0], re.MULTILINE)
+
+
+class Imports(unittest.TestCase):
+    def check_imports(self, tool, path):
+        names = imports(tool, path)
+        self.assertTrue(names, f"{path} imports nothing at all?")
+        self.assertEqual([n for n in names if RUNTIME_DLL.search(n)], [], path)
+        self.assertLessEqual({n.lower() for n in names}, SYSTEM_DLLS, path)
+
+    def test_64_bit_files_import_system_dlls_only(self):
+        for path in (kelwine.KEL_EXE, kelwine.KEL_DLL, os.path.join(kelwine.APPS, "sample", "Hello.exe")):
+            with self.subTest(path=os.path.basename(path)):
+                self.check_imports("x86_64-w64-mingw32-objdump", path)
+        print(f"kel.exe: {os.path.getsize(kelwine.KEL_EXE)} bytes (stripped)")
+
+    def test_the_engine_exports_KelMainW_undecorated(self):
+        self.assertEqual(exports("x86_64-w64-mingw32-objdump", kelwine.KEL_DLL), ["KelMainW"])
+
+
+class Build32(unittest.TestCase):
+    def test_the_windows_x86_build_links(self):
+        if not os.path.exists(os.path.join(X86_BUILD, "CMakeCache.txt")):
+            subprocess.run(["cmake", "--preset", "windows-x86"], cwd=kelwine.SOURCE, check=True,
+                           stdout=subprocess.DEVNULL)
+        build = subprocess.run(["cmake", "--build", "--preset", "windows-x86", "--target", "kel", "engine"],
+                               cwd=kelwine.SOURCE, capture_output=True, text=True)
+        self.assertEqual(build.returncode, 0, build.stdout[-3000:] + build.stderr[-3000:])
+        kel = os.path.join(X86_BUILD, "bin", "kel.exe")
+        engine = os.path.join(X86_BUILD, "bin", "Kel.dll")
+        for path in (kel, engine):
+            header = subprocess.run(["i686-w64-mingw32-objdump", "-f", path], capture_output=True, text=True,
+                                    check=True).stdout
+            self.assertIn("file format pei-i386", header, path)
+            names = imports("i686-w64-mingw32-objdump", path)
+            self.assertEqual([n for n in names if RUNTIME_DLL.search(n)], [], path)
+        # The launcher calls the routine by this exact name; a stdcall
+        # decoration (KelMainW@24) would leave it unfound.
+        self.assertEqual(exports("i686-w64-mingw32-objdump", engine), ["KelMainW"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,124 @@
+"""How the launcher finds its engine under Wine: by name beside it, through
+the path registered under HKEY_CLASSES_ROOT\\KelFile10\\DLL (quoted or not),
+or not at all, and what a person sees when the engine or its entry routine
+is missing."""
+import os
+import unittest
+
+import kelwine
+from kelwine import Record, place, winpath, work_dir
+
+wine = None
+
+
+def setUpModule():
+    global wine
+    wine = kelwine.Wine()
+
+
+def register_engine_path(value):
+    """Sets the registered engine path exactly (value is the registry text)."""
+    escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+    wine.regedit_import(f'[-HKEY_CLASSES_ROOT\\KelFile10]\n\n[HKEY_CLASSES_ROOT\\KelFile10\\DLL]\n@="{escaped}"\n')
+
+
+class EngineFound(unittest.TestCase):
+    def run_launcher(self, folder, exe, exit_code):
+        record = os.path.join(folder, "record.txt")
+        result = wine.launch(exe, "app.Main", env=kelwine.engine_env(record, exit_code=exit_code))
+        return result, Record(record)
+
+    def test_by_name_beside_the_launcher_before_the_registry(self):
+        folder = work_dir("loading", "by_name")
+        exe = place(kelwine.KEL_EXE, folder)
+        beside = place(kelwine.KEL_DLL, folder)
+        elsewhere = work_dir("loading", "by_name_registered")
+        registered = place(kelwine.KEL_DLL, elsewhere, "Registered.dll")
+        register_engine_path(winpath(registered))
+
+        result, record = self.run_launcher(folder, exe, 3)
+        self.assertEqual(result.exit, 3, result)
+        self.assertEqual(record.runs(), 1)
+        self.assertEqual(record.get("engine_path").lower(), winpath(beside).lower())
+
+    def test_through_the_registry_unquoted(self):
+        folder = work_dir("loading", "registry_unquoted", "launcher")
+        exe = place(kelwine.KEL_EXE, folder)
+        engines = work_dir("loading", "registry_unquoted", "Engine Store")
+        engine = place(kelwine.KEL_DLL, engines, "Shop Engine.dll")
+        register_engine_path(winpath(engine))
+
+        result, record = self.run_launcher(folder, exe, 4)
+        self.assertEqual(result.exit, 4, result)
+        self.assertEqual(record.get("engine_path"), winpath(engine))
+        self.assertEqual(record.get("engine_module_is_self"), "1")
+
+    def test_through_the_registry_quoted(self):
+        folder = work_dir("loading", "registry_quoted", "launcher")
+        exe = place(kelwine.KEL_EXE, folder)
+        engines = work_dir("loading", "registry_quoted", "Engine Store")
+        engine = place(kelwine.KEL_DLL, engines, "Shop Engine.dll")
+        register_engine_path(f'"{winpath(engine)}"')
+
+        result, record = self.run_launcher(folder, exe, 5)
+        self.assertEqual(result.exit, 5, result)
+        self.assertEqual(record.get("engine_path"), winpath(engine))
+
+    def test_registered_beside_the_launcher_under_its_own_base_name(self):
+        # The registration writes the launcher's path with ".DLL"; an engine
+        # installed that way is found although no Kel.dll exists anywhere.
+        kelwine.forget_file_type(wine)
+        folder = work_dir("loading", "own_base_name", "Shop")
+        exe = place(kelwine.KEL_EXE, folder, "Shop.exe")
+        engine = place(kelwine.KEL_DLL, folder, "Shop.DLL")
+        record_path = os.path.join(folder, "record.txt")
+
+        result = wine.launch(exe, "", env=kelwine.engine_env(record_path, exit_code=6))
+        record = Record(record_path)
+        self.assertEqual(result.exit, 6, result)
+        self.assertEqual(record.get("engine_path").lower(), winpath(engine).lower())
+        self.assertEqual(record.command_line, "")
+
+
+class EngineMissing(unittest.TestCase):
+    def expect_message_box(self, exe, text, caption):
+        folder = os.path.dirname(exe)
+        record = os.path.join(folder, "record.txt")
+        running = wine.spawn_start(exe, f'"{winpath(exe)}" app.Main', env=kelwine.engine_env(record), cwd=folder)
+        box = wine.findwin("--class", "#32770", "--timeout", "20000", "--press", "1", "--gone", "5000")
+        result = running.wait(60)
+        found = box.values()
+        self.assertEqual(found.get("found"), "1", f"no message box appeared: {box} {result}")
+        self.assertEqual(found.get("pid"), result.values().get("pid"), "the box belongs to another process")
+        self.assertEqual(found.get("title"), caption)
+        children = [c.split("|", 3) for c in box.all("child")]
+        shown_texts = [text for cls, _, visible, text in children if cls == "Static" and visible == "1" and text]
+        self.assertEqual(shown_texts, [text])
+        buttons = [text for cls, _, visible, text in children if cls == "Button" and visible == "1"]
+        self.assertEqual(buttons, ["OK"], "style 0 offers a single OK button")
+        self.assertEqual(found.get("gone"), "1", "OK did not dismiss the box")
+        self.assertEqual(result.values().get("exit"), "0", result)
+        self.assertFalse(os.path.exists(record), "an engine was entered")
+
+    def test_no_engine_anywhere(self):
+        kelwine.forget_file_type(wine)
+        folder = work_dir("loading", "no_engine")
+        exe = place(kelwine.KEL_EXE, folder)
+        self.expect_message_box(exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
+
+    def test_registered_path_that_does_not_load(self):
+        folder = work_dir("loading", "registered_missing")
+        exe = place(kelwine.KEL_EXE, folder)
+        register_engine_path(f'"{winpath(os.path.join(folder, "Gone.dll"))}"')
+        self.expect_message_box(exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
+
+    def test_library_without_the_entry_routine(self):
+        kelwine.forget_file_type(wine)
+        folder = work_dir("loading", "no_entry")
+        exe = place(kelwine.KEL_EXE, folder)
+        place(kelwine.NOENTRY_DLL, folder)
+        self.expect_message_box(exe, 'Could not find DLL entry routine "KelMainW"', "Error Starting DLL")
+
+
+if __name__ == "__main__":
+    unittest.main()
