@@ -67,6 +67,11 @@ test: deps build
 	bash tests/fuzz/run.sh $(TEST_FUZZ_SECONDS)
 	ctest --preset windows
 
+# Figures: host benchmarks, then start-up and size under Wine.
+bench: deps build-host build-windows
+	bash tests/bench/host.sh
+	if [ -f tests/bench/startup.sh ]; then bash tests/bench/startup.sh; fi
+
 demo: deps build-windows
 	bash tests/e2e/demo.sh
 
