@@ -10,6 +10,7 @@
 #include "splash/window.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "splash/bitmap.h"
 #include "splash/config.h"
@@ -19,8 +20,30 @@ namespace splash {
 
 SplashState theSplash;
 
+namespace {
+
+// Whether any bitmap the configuration offers is in the module. Asking for
+// the screen size is the first thing that starts the display driver, which
+// costs a start without a splash (the built-in text always offers one) more
+// than all the rest of the launcher; when no offered bitmap exists, no
+// choice could give a splash, so the question need not be asked.
+bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* config) {
+    for (int32_t i = 0; i < config->count; ++i) {
+        if (std::strcmp(config->keys[i], "SplashScreen") != 0) continue;
+        SplashEntry entry = ParseSplashEntry(config->values[i] != nullptr ? config->values[i] : "");
+        char16_t* name = text::Widen(entry.name, -1);
+        bool present = platform::FindResourceW(module, name, u"SplashScreen") != nullptr;
+        std::free(name);
+        if (present) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
     SplashConfig* config = LoadSplashConfig(module);
+    if (!AnyOfferedBitmapPresent(module, config)) return 0;
     SplashChoice* choice = ChooseSplash(config);
     if (choice == nullptr) return 0;
     choice->bitmap = LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height);

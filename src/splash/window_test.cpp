@@ -312,6 +312,19 @@ TEST_F(SplashWindow, MessageErrorEndsTheLoopInsteadOfSpinning) {
     EXPECT_FALSE(sim::GetWindowInfo(OnlyWindow())->alive);
 }
 
+TEST_F(SplashWindow, ScreenIsAskedOnlyWhenAnOfferedBitmapExists) {
+    // The built-in text offers two bitmaps; a launcher without them never asks the screen size.
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), 0u);
+    EXPECT_EQ(sim::CallCount("GetSystemMetrics"), 0);
+
+    // One of them present: the choice asks the screen as before.
+    sim::Reset();
+    sim::SetResource(u"SplashScreen", u"SPLASH.bmp", sim::BmpBytes(Picture(4, 4)));
+    EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
+    EXPECT_EQ(sim::CallCount("CreateWindowExW"), 1);
+    EXPECT_GE(sim::CallCount("GetSystemMetrics"), 2);
+}
+
 TEST_F(SplashWindow, NoSplashMakesNoEventThreadOrWindow) {
     auto expectNothing = [](const char* what) {
         EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), 0u) << what;
