@@ -7,6 +7,8 @@
 // command line comes as hex of its UTF-8 bytes so that leading, trailing and
 // doubled spaces, quotes and tabs survive every shell on the way. APPLICATION
 // "-" leaves the program to be found from the command line itself.
+// COMMANDLINE_HEX "@FILE" reads the hex from FILE instead: a command line
+// near the platform's limit does not fit in spawn.exe's own as hex.
 // --desktop starts it on another desktop, such as a Wine virtual desktop of
 // a given screen size. (Wine puts only the new process's first thread on
 // that desktop; threads it starts later land on the default desktop. A
@@ -47,7 +49,21 @@ int wmain(int argc, wchar_t** argv) {
         return helper::Fail("usage: spawn.exe [--show N] [--cwd DIR] [--timeout MS] [--desktop NAME] [--out FILE] APPLICATION HEX");
     }
     const wchar_t* application = std::wcscmp(argv[i], L"-") == 0 ? nullptr : argv[i];
-    wchar_t* commandLine = helper::WideFromHexUtf8(argv[i + 1]);
+    wchar_t* hex = argv[i + 1];
+    if (hex[0] == L'@') {
+        HANDLE file = ::CreateFileW(hex + 1, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return helper::Fail("cannot open the command line file");
+        DWORD size = ::GetFileSize(file, nullptr);
+        char* bytes = static_cast<char*>(std::malloc(size + 1));
+        DWORD got = 0;
+        BOOL read = ::ReadFile(file, bytes, size, &got, nullptr);
+        ::CloseHandle(file);
+        if (!read || got != size) return helper::Fail("cannot read the command line file");
+        hex = static_cast<wchar_t*>(std::calloc(size + 1, sizeof(wchar_t)));
+        for (DWORD k = 0; k < size; ++k) hex[k] = static_cast<unsigned char>(bytes[k]);
+        std::free(bytes);
+    }
+    wchar_t* commandLine = helper::WideFromHexUtf8(hex);
     if (commandLine == nullptr) return helper::Fail("command line is not hex");
 
     STARTUPINFOW startup;
