@@ -1,0 +1,133 @@
+"""A launcher copy packed by kelpack behaves under Wine as the copy windres
+built from the same resources: the engine receives the same merged command
+line and shows the same application package, and the same splash bitmap
+shows, pixel for pixel, on a 480x640 screen."""
+import os
+import subprocess
+import unittest
+
+import kelwine
+import make_bitmaps
+from kelwine import Record, Screenshot, VirtualDesktop, place, winpath, work_dir
+
+KELPACK = os.path.join(kelwine.SOURCE, "build", "host", "bin", "kelpack")
+APPS_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "apps")
+HELLO_KEL = os.path.join(APPS_SOURCE, "sample", "hello.kel")
+COMMAND_LINE_FILE = os.path.join(APPS_SOURCE, "sample", "commandline.txt")
+CONFIG_FILE = os.path.join(APPS_SOURCE, "splash", "config.txt")
+
+wine = None
+built = packed = None
+
+
+def setUpModule():
+    global wine, built, packed
+    wine = kelwine.Wine()
+    if not os.access(KELPACK, os.X_OK):
+        raise AssertionError(f"no kelpack at {KELPACK}: build the host preset first")
+    folder = work_dir("kelpack", "launchers")
+    place(kelwine.KEL_DLL, folder)
+    built = place(os.path.join(kelwine.APPS, "kelpackref", "KelpackRef.exe"), folder)
+    packed = os.path.join(folder, "Packed.exe")
+    with open(COMMAND_LINE_FILE, encoding="ascii") as f:
+        command_line = f.read()
+    result = subprocess.run(
+        [KELPACK, "pack", kelwine.KEL_EXE, "-o", packed, "--app", HELLO_KEL, "--command-line", command_line,
+         "--config", CONFIG_FILE,
+         "--bitmap", "S150=" + os.path.join(kelwine.APPS, "S150.bmp"),
+         "--bitmap", "S300=" + os.path.join(kelwine.APPS, "S300.bmp"),
+         "--icon", os.path.join(kelwine.APPS, "app.ico")],
+        capture_output=True, text=True, timeout=30)
+    if result.returncode != 0:
+        raise AssertionError(f"kelpack pack failed ({result.returncode}): {result.stderr}")
+
+
+def run_both(user, name):
+    """Runs the windres-built and the kelpack-built copy with the same user
+    command line; their records."""
+    records = []
+    for label, exe in (("built", built), ("packed", packed)):
+        path = os.path.join(os.path.dirname(exe), f"{name}_{label}.txt")
+        if os.path.exists(path):
+            os.remove(path)
+        result = wine.launch(exe, user, env=kelwine.engine_env(path, exit_code=9))
+        if result.exit != 9:
+            raise AssertionError(f"{label} copy with {user!r}: {result}")
+        records.append(Record(path))
+    return records
+
+
+class SameAsWindres(unittest.TestCase):
+    # The user's command line and what the engine must receive: the embedded
+    # hello.Main -v merged in.
+    CASES = [
+        ("", "hello.Main -v"),
+        ("doc.kel", " hello.Main -v doc.kel"),
+        ("-+ -h 5 -- doc.kel", "-h 5  hello.Main -v doc.kel"),
+    ]
+
+    def test_the_engine_receives_the_same_command_line_and_package(self):
+        with open(HELLO_KEL, "rb") as f:
+            package = f.read().hex()
+        for number, (user, merged) in enumerate(self.CASES):
+            with self.subTest(user=user):
+                from_built, from_packed = run_both(user, f"line{number}")
+                self.assertEqual(from_built.command_line, merged)
+                self.assertEqual(from_packed.command_line, from_built.command_line)
+                self.assertEqual(from_built.get("package", "").lower(), package)
+                self.assertEqual(from_packed.get("package"), from_built.get("package"))
+
+
+class SameSplash(unittest.TestCase):
+    WIDTH, HEIGHT = 480, 640
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desktop = VirtualDesktop(wine, "kelpack480", cls.WIDTH, cls.HEIGHT)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desktop.close()
+
+    def show(self, exe, label):
+        """Starts exe on the desktop; the splash window, the count of wrong
+        pixels against S300.bmp centred, and the engine's record."""
+        record_path = os.path.join(os.path.dirname(exe), f"splash_{label}.txt")
+        if os.path.exists(record_path):
+            os.remove(record_path)
+        running = self.desktop.spawn_start(exe, f'"{winpath(exe)}"',
+                                           env=kelwine.engine_env(record_path, exit_code=31, lifetime_ms=20000,
+                                                                  splash_ms=3000))
+        try:
+            entered = kelwine.wait_for(lambda: Record(record_path).get("pid"), timeout=20)
+            self.assertTrue(entered, f"{label}: the engine was not entered: {Record(record_path).lines}")
+            window = self.desktop.findwin("--class", "KEL_SPLASH", "--timeout", "3000").values()
+            width, height, colour = make_bitmaps.expected("S300.bmp")
+            x, y = (self.WIDTH - width) // 2, (self.HEIGHT - height) // 2
+            shot_path = os.path.join(os.path.dirname(exe), f"splash_{label}.png")
+            shot = Screenshot(wine.display, shot_path)
+            ox, oy = self.desktop.origin()
+            wrong, examples = shot.mismatches(ox + x, oy + y, width, height, colour)
+        finally:
+            kelwine.wait_for(lambda: Record(record_path).get("splash_gone"), timeout=10)
+            self.desktop.findwin("--class", "hello_Main", "--timeout", "5000", "--close")
+            result = running.wait(30)
+        self.assertEqual(result.exit, 31, f"{label}: {result}")
+        return window, (wrong, examples, shot_path), Record(record_path)
+
+    def test_the_same_splash_shows(self):
+        built_window, built_pixels, built_record = self.show(built, "built")
+        packed_window, packed_pixels, packed_record = self.show(packed, "packed")
+        self.assertEqual(built_window.get("found"), "1")
+        self.assertEqual(built_pixels[0], 0, f"windres-built copy: {built_pixels}")
+        self.assertEqual(packed_pixels[0], 0, f"kelpack-built copy: {packed_pixels}")
+        for key in ("found", "title", "rect", "style"):
+            self.assertEqual(packed_window.get(key), built_window.get(key), key)
+        self.assertEqual(built_record.get("splash_title"), "Shop is starting")
+        for key in ("command_line", "package", "screen", "splash_at_entry", "splash_title", "splash_rect"):
+            self.assertEqual(packed_record.get(key), built_record.get(key), key)
+        self.assertEqual(packed_record.get("splash_at_entry"), "1")
+
+
+if __name__ == "__main__":
+    unittest.main()
