@@ -327,6 +327,21 @@ class Recorder:
         return self.running.wait(15)
 
 
+def read_until_closed(client, timeout, marker):
+    """Everything a peer sends until it closes; marker is appended when it stays open past timeout."""
+    client.settimeout(timeout)
+    data = b""
+    try:
+        while True:
+            chunk = client.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+    except socket.timeout:
+        data += marker
+    return data
+
+
 class Listener:
     """A TCP listener on 127.0.0.1 that keeps what each connection sent."""
 
@@ -352,16 +367,7 @@ class Listener:
                 continue
             except OSError:
                 return
-            client.settimeout(10)
-            data = b""
-            try:
-                while True:
-                    chunk = client.recv(4096)
-                    if not chunk:
-                        break
-                    data += chunk
-            except socket.timeout:
-                data += b"<still open after 10 s>"
+            data = read_until_closed(client, 10, b"<still open after 10 s>")
             client.close()
             self.connections.append(data)
 

@@ -69,17 +69,7 @@ class Peer:
         if not self.accepted:
             return None
         client = self.accepted[0]
-        client.settimeout(5)
-        data = b""
-        try:
-            while True:
-                chunk = client.recv(4096)
-                if not chunk:
-                    break
-                data += chunk
-        except socket.timeout:
-            data += b"<still open>"
-        return data
+        return kelwine.read_until_closed(client, 5, b"<still open>")
 
     def close(self):
         self.server.close()

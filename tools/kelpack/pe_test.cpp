@@ -9,15 +9,10 @@ namespace kelpack {
 namespace {
 
 using testing::make_image;
+using testing::parsed;
 using testing::plain_layout;
 using testing::TestImageLayout;
 
-PeImage parsed(const std::vector<std::uint8_t>& bytes) {
-    PeImage image;
-    std::string error;
-    EXPECT_TRUE(parse_pe(bytes, &image, &error)) << error;
-    return image;
-}
 
 std::string parse_error(const std::vector<std::uint8_t>& bytes) {
     PeImage image;

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "byteio.h"
+#include "pe.h"
+
+#include <gtest/gtest.h>
 
 namespace kelpack::testing {
 
@@ -114,6 +117,14 @@ inline TestImageLayout plain_layout(std::uint16_t machine = 0x8664, bool pe32plu
     layout.sections.push_back({".data", std::vector<std::uint8_t>(0x80, 0x11), 0x100, 0xC0000040});
     layout.sections.push_back({".reloc", std::vector<std::uint8_t>(0x40, 0x22), 0, 0x42000040});
     return layout;
+}
+
+// Parses an image that must parse; a failure is reported with the reader's reason.
+inline PeImage parsed(const std::vector<std::uint8_t>& bytes) {
+    PeImage image;
+    std::string error;
+    EXPECT_TRUE(parse_pe(bytes, &image, &error)) << error;
+    return image;
 }
 
 }  // namespace kelpack::testing
