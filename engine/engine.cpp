@@ -350,6 +350,9 @@ extern "C" __declspec(dllexport) int KelMainW(HINSTANCE instance, HINSTANCE prev
     } else {
         engine::Record("package", "none");
     }
+    // Readers poll the record while the engine runs: this line says that
+    // everything about the entry is written and may be read as a whole.
+    engine::Record("entry_recorded", "1");
 
     g_state.className = TargetClassName(commandLine != nullptr ? commandLine : L"");
     long long lifetime = engine::EnvNumber("KEL_ENGINE_LIFETIME_MS", 5000);

@@ -91,10 +91,10 @@ def scenes(wine, desktop, demo_dir, kelpack):
     started = time.time()
     first = desktop.spawn_start(exe, f'"{winpath(exe)}" {user_line}',
                                 env=kelwine.engine_env(record_path, exit_code=0, lifetime_ms=60000, splash_ms=2500))
-    if not kelwine.wait_for(lambda: Record(record_path).get("pid"), timeout=30):
+    record = kelwine.wait_entered(record_path, timeout=30)
+    if record is None:
         say("   the engine was never entered; see " + record_path)
         return 1
-    record = Record(record_path)
     time.sleep(0.3)
     splash_shot = Screenshot(wine.display, os.path.join(shots, "1-splash.png"))
     say(f"   the engine was entered {record.get('entered_after_ms')} ms after the launcher started,")

@@ -269,6 +269,15 @@ def wait_for(predicate, timeout=10.0, interval=0.1):
     return predicate()
 
 
+def wait_entered(record_path, timeout=20):
+    """The engine's record once the engine has written all it records on
+    entry; None if it was not entered in time. Waiting for the first line
+    alone would read a record that is still being written."""
+    if not wait_for(lambda: Record(record_path).get("entry_recorded"), timeout=timeout):
+        return None
+    return Record(record_path)
+
+
 def engine_env(record_path, exit_code=None, lifetime_ms=0, splash_ms=None):
     env = {"KEL_ENGINE_RECORD": record_path, "KEL_ENGINE_LIFETIME_MS": str(lifetime_ms)}
     if exit_code is not None:

@@ -99,7 +99,7 @@ class SameSplash(unittest.TestCase):
                                            env=kelwine.engine_env(record_path, exit_code=31, lifetime_ms=20000,
                                                                   splash_ms=3000))
         try:
-            entered = kelwine.wait_for(lambda: Record(record_path).get("pid"), timeout=20)
+            entered = kelwine.wait_entered(record_path)
             self.assertTrue(entered, f"{label}: the engine was not entered: {Record(record_path).lines}")
             window = self.desktop.findwin("--class", "KEL_SPLASH", "--timeout", "3000").values()
             width, height, colour = make_bitmaps.expected("S300.bmp")

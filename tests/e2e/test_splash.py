@@ -40,9 +40,8 @@ class SplashCase:
         self.running = desktop.spawn_start(self.exe, f'"{winpath(self.exe)}" shop.Main',
                                            env=kelwine.engine_env(self.record_path, exit_code=31,
                                                                   lifetime_ms=20000, splash_ms=3000))
-        entered = kelwine.wait_for(lambda: Record(self.record_path).get("pid"), timeout=20)
-        test.assertTrue(entered, f"the engine was not entered: {Record(self.record_path).lines}")
-        self.record = Record(self.record_path)
+        self.record = kelwine.wait_entered(self.record_path)
+        test.assertTrue(self.record, f"the engine was not entered: {Record(self.record_path).lines}")
 
     def entered_after_ms(self):
         return int(self.record.get("entered_after_ms"))
