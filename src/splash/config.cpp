@@ -41,11 +41,6 @@ const char DefaultSplashConfig[] =
     "SplashScreen=150x150;Splash.bmp|SplashScreen=300x300;Splash300.bmp|SplashScreenTitle=The Big Splash Screen";
 const char DefaultSplashTitle[] = "My Splash Screen";
 
-namespace {
-constexpr const char* kSplashKey = "SplashScreen";
-constexpr const char* kTitleKey = "SplashScreenTitle";
-}  // namespace
-
 const void* LoadResourceBytes(platform::HMODULE module, const char16_t* name, const char16_t* type,
                               uint32_t* length) {
     *length = 0;
@@ -186,11 +181,11 @@ SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWi
     choice->screenWidth = screenWidth;
     choice->screenHeight = screenHeight;
     // A title entry without "=" is an empty title rather than no text at all.
-    const char* title = FindSplashValue(config, kTitleKey, DefaultSplashTitle);
+    const char* title = FindSplashValue(config, SplashTitleKey, DefaultSplashTitle);
     choice->title = title != nullptr ? title : "";
 
     for (int32_t i = 0; i < config->count; ++i) {
-        if (std::strcmp(config->keys[i], kSplashKey) == 0) OfferSplashCandidate(choice, config->values[i]);
+        if (std::strcmp(config->keys[i], SplashKey) == 0) OfferSplashCandidate(choice, config->values[i]);
     }
     if (choice->resourceName == nullptr) {
         std::free(choice);

@@ -14,6 +14,9 @@ namespace splash {
 extern const char DefaultSplashConfig[];
 // The window title when the configuration names none.
 extern const char DefaultSplashTitle[];
+// The configuration keys of a splash bitmap entry and of the window title.
+inline constexpr const char SplashKey[] = "SplashScreen";
+inline constexpr const char SplashTitleKey[] = "SplashScreenTitle";
 
 // The parsed configuration text; keys and values point into a private, NUL-split copy.
 struct SplashConfig {

@@ -29,10 +29,10 @@ namespace {
 // choice could give a splash, so the question need not be asked.
 bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* config) {
     for (int32_t i = 0; i < config->count; ++i) {
-        if (std::strcmp(config->keys[i], "SplashScreen") != 0) continue;
+        if (std::strcmp(config->keys[i], SplashKey) != 0) continue;
         SplashEntry entry = ParseSplashEntry(config->values[i] != nullptr ? config->values[i] : "");
         char16_t* name = text::Widen(entry.name, -1);
-        bool present = platform::FindResourceW(module, name, u"SplashScreen") != nullptr;
+        bool present = platform::FindResourceW(module, name, SplashResourceType) != nullptr;
         std::free(name);
         if (present) return true;
     }

@@ -44,7 +44,7 @@ SplashOutcome splash_for_screen(const ResourceList& res, const splash::SplashCon
     o.screen_height = height;
     splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, width, height);
     if (choice == nullptr) {
-        const char* title = splash::FindSplashValue(config, "SplashScreenTitle", splash::DefaultSplashTitle);
+        const char* title = splash::FindSplashValue(config, splash::SplashTitleKey, splash::DefaultSplashTitle);
         o.title = title != nullptr ? title : "";
         return o;
     }
