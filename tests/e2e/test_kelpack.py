@@ -1,7 +1,9 @@
 """A launcher copy packed by kelpack behaves under Wine as the copy windres
 built from the same resources: the engine receives the same merged command
 line and shows the same application package, and the same splash bitmap
-shows, pixel for pixel, on a 480x640 screen."""
+shows, pixel for pixel, on a 480x640 screen. The Windows build of kelpack
+packs and explains under Wine with file names and arguments beyond ASCII."""
+import json
 import os
 import subprocess
 import unittest
@@ -11,6 +13,7 @@ import make_bitmaps
 from kelwine import Record, Screenshot, VirtualDesktop, place, winpath, work_dir
 
 KELPACK = os.path.join(kelwine.SOURCE, "build", "host", "bin", "kelpack")
+KELPACK_EXE = os.path.join(kelwine.BIN, "kelpack.exe")
 APPS_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "apps")
 HELLO_KEL = os.path.join(APPS_SOURCE, "sample", "hello.kel")
 COMMAND_LINE_FILE = os.path.join(APPS_SOURCE, "sample", "commandline.txt")
@@ -127,6 +130,43 @@ class SameSplash(unittest.TestCase):
         for key in ("command_line", "package", "screen", "splash_at_entry", "splash_title", "splash_rect"):
             self.assertEqual(packed_record.get(key), built_record.get(key), key)
         self.assertEqual(packed_record.get("splash_at_entry"), "1")
+
+
+class WindowsBuild(unittest.TestCase):
+    """kelpack.exe takes its arguments as wide text: paths and arguments the
+    ANSI code page cannot hold reach it intact."""
+
+    def test_packs_and_explains_with_names_beyond_ascii(self):
+        folder = work_dir("kelpack", "Pakete ü 包")
+        launcher = place(kelwine.KEL_EXE, folder)
+        app = place(HELLO_KEL, folder, "spiel ü 包.kel")
+        bitmap = place(os.path.join(kelwine.APPS, "S150.bmp"), folder, "grüß 包.bmp")
+        output = os.path.join(folder, "Spiel 包.exe")
+        with open(launcher, "rb") as f:
+            launcher_bytes = f.read()
+
+        packed_run = wine.run([KELPACK_EXE, "pack", winpath(launcher), "-o", winpath(output), "--app", winpath(app),
+                               "--command-line", "hello.Main", "--bitmap", "S150=" + winpath(bitmap)], timeout=60)
+        self.assertEqual(packed_run.code, 0, packed_run)
+        self.assertTrue(os.path.exists(output), packed_run)
+        with open(launcher, "rb") as f:
+            self.assertEqual(f.read(), launcher_bytes, "the input launcher was changed")
+
+        # What was packed, read back by the host build.
+        shown = subprocess.run([KELPACK, "show", "--json", output], capture_output=True, text=True, timeout=30)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        view = json.loads(shown.stdout)
+        self.assertEqual(view.get("command_line"), "hello.Main", view)
+        self.assertEqual(view.get("application_size"), os.path.getsize(HELLO_KEL), view)
+        self.assertIn({"type": "SPLASHSCREEN", "name": "S150", "lang": 0, "size": os.path.getsize(bitmap)},
+                      view.get("resources"))
+
+        explained = wine.run([KELPACK_EXE, "explain", winpath(output), "--json", "--", "包 ü.kel", "-v"],
+                             timeout=60)
+        self.assertEqual(explained.code, 0, explained)
+        answer = json.loads(explained.out)
+        self.assertEqual(answer["arguments"], ["hello.Main", "包", "ü.kel", "-v"], answer)
+        self.assertEqual(answer["handoff"]["target"], "hello_Main")
 
 
 if __name__ == "__main__":

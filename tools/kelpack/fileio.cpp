@@ -6,11 +6,41 @@
 #include <filesystem>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace kelpack {
+
+namespace {
+
+// Paths are UTF-8 throughout the tool. On Windows the narrow file calls take
+// the ANSI code page instead, so the wide calls are used there.
+#if defined(_WIN32)
+std::wstring Wide(const std::string& path) {
+    int size = ::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+    if (size > 1) ::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], size);
+    return wide;
+}
+std::FILE* OpenFile(const std::string& path, bool write) { return ::_wfopen(Wide(path).c_str(), write ? L"wb" : L"rb"); }
+int RemoveFile(const std::string& path) { return ::_wremove(Wide(path).c_str()); }
+int RenameFile(const std::string& from, const std::string& to) {
+    return ::_wrename(Wide(from).c_str(), Wide(to).c_str());
+}
+std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(Wide(path)); }
+#else
+std::FILE* OpenFile(const std::string& path, bool write) { return std::fopen(path.c_str(), write ? "wb" : "rb"); }
+int RemoveFile(const std::string& path) { return std::remove(path.c_str()); }
+int RenameFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
+std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(path); }
+#endif
+
+}  // namespace
 
 bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
     bytes->clear();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenFile(path, false);
     if (!f) {
         *error = std::strerror(errno);
         return false;
@@ -31,7 +61,7 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::s
 bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                        std::string* error) {
     std::string tmp = path + ".kelpack-tmp";
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    std::FILE* f = OpenFile(tmp, true);
     if (!f) {
         *error = "cannot create " + tmp + ": " + std::strerror(errno);
         return false;
@@ -41,22 +71,22 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
     int saved = errno;
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
-        std::remove(tmp.c_str());
+        RemoveFile(tmp);
         *error = "cannot write " + tmp + ": " + std::strerror(saved);
         return false;
     }
     if (!like.empty()) {
         std::error_code ec;
-        auto perms = std::filesystem::status(like, ec).permissions();
-        if (!ec) std::filesystem::permissions(tmp, perms, ec);  // best effort: the bytes are what matter
+        auto perms = std::filesystem::status(FsPath(like), ec).permissions();
+        if (!ec) std::filesystem::permissions(FsPath(tmp), perms, ec);  // best effort: the bytes are what matter
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (RenameFile(tmp, path) != 0) {
         // Windows will not rename onto an existing file. The new file is
         // complete by now, so the old one can go first.
-        std::remove(path.c_str());
-        if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        RemoveFile(path);
+        if (RenameFile(tmp, path) != 0) {
             *error = "cannot rename " + tmp + " to " + path + ": " + std::strerror(errno);
-            std::remove(tmp.c_str());
+            RemoveFile(tmp);
             return false;
         }
     }
@@ -65,7 +95,7 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
 
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code ec;
-    bool same = std::filesystem::equivalent(a, b, ec);
+    bool same = std::filesystem::equivalent(FsPath(a), FsPath(b), ec);
     return !ec && same;
 }
 
