@@ -4,6 +4,7 @@
 // 2 bytes of embedded command line length, the embedded line, then the
 // user's command line as UTF-16.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,8 +13,12 @@
 
 namespace {
 
+// The command line the engine was given, if it was entered.
+const char16_t* g_engineLine = nullptr;
+
 int32_t FuzzKelMainW(platform::HINSTANCE, platform::HINSTANCE, const char16_t* commandLine, int,
                      platform::HMODULE, platform::HMODULE) {
+    g_engineLine = commandLine;
     // Touch the whole command line: it must be terminated.
     int32_t sum = 0;
     for (const char16_t* c = commandLine; *c != 0; ++c) sum += *c;
@@ -58,6 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::u16string line(size / 2, u'\0');
     std::memcpy(line.data(), data, line.size() * 2);
     line = line.c_str();   // the platform's command line ends at its first NUL
+    g_engineLine = nullptr;
     launcher::Launch(nullptr, nullptr, line.c_str(), 1);
+    // A merged line is the launcher's to keep for the whole process, as the
+    // engine may hold on to it. Here each input is one process, so the line
+    // goes with it: millions of runs would otherwise fill the memory limit.
+    if (g_engineLine != nullptr && g_engineLine != line.c_str()) std::free(const_cast<char16_t*>(g_engineLine));
     return 0;
 }

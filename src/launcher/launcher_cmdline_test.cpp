@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ namespace {
 
 // What the fake engine saw, and what it answers.
 std::u16string g_engineCommandLine;
+const char16_t* g_engineLine = nullptr;
 int g_engineCalls = 0;
 int32_t g_engineResult = 0;
 
@@ -23,6 +25,7 @@ int32_t FakeKelMainW(platform::HINSTANCE, platform::HINSTANCE, const char16_t* c
                      platform::HMODULE) {
     ++g_engineCalls;
     g_engineCommandLine = commandLine;
+    g_engineLine = commandLine;
     return g_engineResult;
 }
 
@@ -41,8 +44,13 @@ protected:
     }
     void TearDown() override { sim::Reset(); }
 
+    // One launch is one process: the merged line the engine was handed
+    // lives until the process ends, which is here.
     static int Launch(const char16_t* commandLine) {
-        return launcher::Launch(sim::LauncherModule(), nullptr, commandLine, 1);
+        g_engineLine = nullptr;
+        int result = launcher::Launch(sim::LauncherModule(), nullptr, commandLine, 1);
+        if (g_engineLine != nullptr && g_engineLine != commandLine) std::free(const_cast<char16_t*>(g_engineLine));
+        return result;
     }
     static void Package(const std::string& embedded) { sim::SetResource(u"Text", u"CommandLine", embedded); }
     static void SetPort(uint32_t port) {

@@ -22,14 +22,6 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-void FreeConfig(splash::SplashConfig* config) {
-    // Every key points into the one private copy, which the first key starts.
-    if (config->count > 0) std::free(config->keys[0]);
-    std::free(config->keys);
-    std::free(config->values);
-    std::free(config);
-}
-
 void CheckChoice(const splash::SplashConfig* config, const splash::SplashChoice* choice, int32_t screenWidth,
                  int32_t screenHeight) {
     bool anySplash = false;
@@ -97,12 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckChoice(config, choice, screen[0], screen[1]);
         std::free(choice);
     }
-    FreeConfig(config);
+    splash::FreeSplashConfig(config);
 
     // No text at all gives a record without entries.
     splash::SplashConfig* none = splash::ParseSplashConfig(nullptr, length);
     Check(none->count == 0 && none->keys == nullptr && none->values == nullptr);
-    FreeConfig(none);
+    splash::FreeSplashConfig(none);
     std::free(bytes);
     return 0;
 }

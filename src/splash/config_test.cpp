@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,22 @@
 namespace {
 
 using splash::SplashConfig;
+
+// Parses and choices own memory; these give it back when a test is done with it.
+struct ConfigDeleter {
+    void operator()(SplashConfig* config) const { splash::FreeSplashConfig(config); }
+};
+struct ChoiceDeleter {
+    void operator()(splash::SplashChoice* choice) const { std::free(choice); }
+};
+using Config = std::unique_ptr<SplashConfig, ConfigDeleter>;
+using Choice = std::unique_ptr<splash::SplashChoice, ChoiceDeleter>;
+
+Config ParseConfig(const char* bytes, uint32_t length) { return Config(splash::ParseSplashConfig(bytes, length)); }
+Config LoadConfig() { return Config(splash::LoadSplashConfig(sim::LauncherModule())); }
+Choice ChooseFor(const Config& config, int32_t screenWidth, int32_t screenHeight) {
+    return Choice(splash::ChooseSplashForScreen(config.get(), screenWidth, screenHeight));
+}
 
 // An entry as a test reads it: key and value, with the value absent for an entry without "=".
 struct Entry {
@@ -23,7 +41,7 @@ struct Entry {
     }
 };
 
-std::vector<Entry> Entries(const SplashConfig* config) {
+std::vector<Entry> Entries(const Config& config) {
     std::vector<Entry> entries;
     for (int32_t i = 0; i < config->count; ++i) {
         const char* value = config->values[i];
@@ -33,7 +51,7 @@ std::vector<Entry> Entries(const SplashConfig* config) {
 }
 
 std::vector<Entry> Parse(const std::string& bytes) {
-    return Entries(splash::ParseSplashConfig(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    return Entries(ParseConfig(bytes.data(), static_cast<uint32_t>(bytes.size())));
 }
 
 Entry Absent(const std::string& key) { return {key, false, ""}; }
@@ -55,7 +73,7 @@ TEST(SplashConfigFormat, EndsAtANulOrTheLengthAndLeavesTheResourceAlone) {
 
     // The length bounds the text even where the bytes go on without a NUL.
     const std::string longer = "A=1|B=2";
-    auto* config = splash::ParseSplashConfig(longer.data(), 3);
+    Config config = ParseConfig(longer.data(), 3);
     EXPECT_EQ(Entries(config), std::vector<Entry>{Pair("A", "1")});
     // Parsing works on a copy: the resource's bytes are read in place and must not change.
     EXPECT_EQ(longer, "A=1|B=2");
@@ -63,7 +81,7 @@ TEST(SplashConfigFormat, EndsAtANulOrTheLengthAndLeavesTheResourceAlone) {
 
     EXPECT_EQ(Parse(""), std::vector<Entry>{Absent("")});
 
-    SplashConfig* none = splash::ParseSplashConfig(nullptr, 0);
+    Config none = ParseConfig(nullptr, 0);
     EXPECT_EQ(none->count, 0);
     EXPECT_EQ(none->keys, nullptr);
     EXPECT_EQ(none->values, nullptr);
@@ -77,13 +95,13 @@ TEST(SplashConfigFormat, DefaultTextHasTwoBitmapsAndATitle) {
 }
 
 TEST(SplashConfigFormat, FindsTheFirstExactKey) {
-    auto* config = splash::ParseSplashConfig("T=One|T=Two|Bare|t=lower|T =spaced", 34);
-    EXPECT_STREQ(splash::FindSplashValue(config, "T", "dflt"), "One");
-    EXPECT_STREQ(splash::FindSplashValue(config, "t", "dflt"), "lower");
-    EXPECT_STREQ(splash::FindSplashValue(config, "T ", "dflt"), "spaced");
-    EXPECT_EQ(splash::FindSplashValue(config, "Bare", "dflt"), nullptr);
-    EXPECT_STREQ(splash::FindSplashValue(config, "Missing", "dflt"), "dflt");
-    EXPECT_STREQ(splash::FindSplashValue(splash::ParseSplashConfig(nullptr, 0), "T", "dflt"), "dflt");
+    Config config = ParseConfig("T=One|T=Two|Bare|t=lower|T =spaced", 34);
+    EXPECT_STREQ(splash::FindSplashValue(config.get(), "T", "dflt"), "One");
+    EXPECT_STREQ(splash::FindSplashValue(config.get(), "t", "dflt"), "lower");
+    EXPECT_STREQ(splash::FindSplashValue(config.get(), "T ", "dflt"), "spaced");
+    EXPECT_EQ(splash::FindSplashValue(config.get(), "Bare", "dflt"), nullptr);
+    EXPECT_STREQ(splash::FindSplashValue(config.get(), "Missing", "dflt"), "dflt");
+    EXPECT_STREQ(splash::FindSplashValue(ParseConfig(nullptr, 0).get(), "T", "dflt"), "dflt");
 }
 
 class SplashResources : public ::testing::Test {
@@ -128,17 +146,17 @@ TEST_F(SplashResources, TextFallsBackToTheDefaultItself) {
 }
 
 TEST_F(SplashResources, ConfigComesFromTheResourceOrTheDefault) {
-    EXPECT_EQ(Entries(splash::LoadSplashConfig(sim::LauncherModule())).size(), 3u);
+    EXPECT_EQ(Entries(LoadConfig()).size(), 3u);
     EXPECT_EQ(sim::CallLog().front(), "FindResourceW(Text/CONFIG)");
 
     // A resource of 0 bytes is one entry with an empty key, and no splash.
     sim::SetResource(u"Text", u"CONFIG", "");
-    auto* config = splash::LoadSplashConfig(sim::LauncherModule());
+    Config config = LoadConfig();
     EXPECT_EQ(Entries(config), std::vector<Entry>{Absent("")});
-    EXPECT_EQ(splash::ChooseSplashForScreen(config, 240, 320), nullptr);
+    EXPECT_EQ(ChooseFor(config, 240, 320), nullptr);
 
     sim::Fail("LoadResource");
-    EXPECT_EQ(Entries(splash::LoadSplashConfig(sim::LauncherModule())).size(), 3u);
+    EXPECT_EQ(Entries(LoadConfig()).size(), 3u);
 }
 
 TEST(SplashEntryParse, ReadsWidthHeightAndName) {
@@ -202,8 +220,8 @@ TEST(SplashEntryParse, DecimalStopsAtTheFirstNonDigitAndSaturates) {
 
 // The resource name chosen for a configuration on a screen, or "(none)".
 std::string Choose(const std::string& text, int32_t screenWidth, int32_t screenHeight) {
-    auto* config = splash::ParseSplashConfig(text.data(), static_cast<uint32_t>(text.size()));
-    splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, screenWidth, screenHeight);
+    Config config = ParseConfig(text.data(), static_cast<uint32_t>(text.size()));
+    Choice choice = ChooseFor(config, screenWidth, screenHeight);
     return choice != nullptr ? choice->resourceName : "(none)";
 }
 
@@ -244,15 +262,15 @@ TEST(SplashChoiceRule, EntriesWithoutEqualsCountAsEmptyValues) {
     EXPECT_EQ(Choose("SplashScreen|SplashScreen=10x10;A", 240, 320), "A");
     EXPECT_EQ(Choose("SplashScreen=10x10;A|SplashScreen", 240, 320), "A");
 
-    auto* config = splash::ParseSplashConfig("SplashScreen=1x1;A|SplashScreenTitle", 36);
-    splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, 240, 320);
+    Config config = ParseConfig("SplashScreen=1x1;A|SplashScreenTitle", 36);
+    Choice choice = ChooseFor(config, 240, 320);
     ASSERT_NE(choice, nullptr);
     EXPECT_STREQ(choice->title, "");
 }
 
 TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
-    auto* config = splash::ParseSplashConfig("SplashScreen=150x100;A|SplashScreenTitle=One|SplashScreenTitle=Two", 66);
-    splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, 240, 320);
+    Config config = ParseConfig("SplashScreen=150x100;A|SplashScreenTitle=One|SplashScreenTitle=Two", 66);
+    Choice choice = ChooseFor(config, 240, 320);
     ASSERT_NE(choice, nullptr);
     EXPECT_STREQ(choice->title, "One");
     EXPECT_EQ(choice->width, 150);
@@ -261,14 +279,14 @@ TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
     EXPECT_EQ(choice->screenHeight, 320);
     EXPECT_EQ(choice->bitmap, nullptr);
 
-    config = splash::ParseSplashConfig("SplashScreen=1x1;A", 18);
-    EXPECT_STREQ(splash::ChooseSplashForScreen(config, 240, 320)->title, "My Splash Screen");
+    Config untitled = ParseConfig("SplashScreen=1x1;A", 18);
+    EXPECT_STREQ(ChooseFor(untitled, 240, 320)->title, "My Splash Screen");
 }
 
 TEST_F(SplashResources, ChooseSplashAsksTheScreenSize) {
     sim::SetScreenSize(480, 640);
-    auto* config = splash::ParseSplashConfig(splash::DefaultSplashConfig, 106);
-    splash::SplashChoice* choice = splash::ChooseSplash(config);
+    Config config = ParseConfig(splash::DefaultSplashConfig, 106);
+    Choice choice(splash::ChooseSplash(config.get()));
     ASSERT_NE(choice, nullptr);
     EXPECT_STREQ(choice->resourceName, "Splash300.bmp");
     EXPECT_STREQ(choice->title, "The Big Splash Screen");

@@ -42,13 +42,22 @@ bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* confi
 }  // namespace
 
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
+    // The configuration and the choice are only needed until the splash
+    // record holds its own copy of the title, so they go on every path.
     SplashConfig* config = LoadSplashConfig(module);
-    if (!AnyOfferedBitmapPresent(module, config)) return 0;
+    if (!AnyOfferedBitmapPresent(module, config)) {
+        FreeSplashConfig(config);
+        return 0;
+    }
     SplashChoice* choice = ChooseSplash(config);
-    if (choice == nullptr) return 0;
+    if (choice == nullptr) {
+        FreeSplashConfig(config);
+        return 0;
+    }
     choice->bitmap = LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height);
     if (choice->bitmap == nullptr) {
         std::free(choice);
+        FreeSplashConfig(config);
         return 0;
     }
 
@@ -60,6 +69,8 @@ platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instanc
     theSplash.width = choice->width;
     theSplash.height = choice->height;
     theSplash.title = text::Widen(choice->title, -1);
+    std::free(choice);
+    FreeSplashConfig(config);
 
     // The thread's handle is not kept: nothing in the launcher waits for it
     // or stops it. A thread that cannot start shows up as the wait running out.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -50,7 +51,15 @@ protected:
         sim::Reset();
         sim::SetScreenSize(240, 320);
     }
-    void TearDown() override { sim::Reset(); }
+    void TearDown() override { NewProcess(); }
+
+    // What the end of a process does for a splash: its thread ends, and the
+    // title the splash record kept for it is given back.
+    static void NewProcess() {
+        sim::Reset();
+        std::free(const_cast<char16_t*>(splash::theSplash.title));
+        splash::theSplash = splash::SplashState{};
+    }
 
     // Puts a configuration and one bitmap resource in place.
     void Package(const std::string& config, const std::u16string& name, const sim::BmpFile& file) {
@@ -152,13 +161,13 @@ TEST_F(SplashWindow, TitleWithoutConfigOrWithoutTitleEntry) {
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"The Big Splash Screen");
 
-    sim::Reset();
+    NewProcess();
     Package("SplashScreen=150x150;Splash.bmp", u"Splash.bmp", Picture(150, 150));
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"My Splash Screen");
 
     // Title bytes above 0x7F widen by sign extension, as all resource text does.
-    sim::Reset();
+    NewProcess();
     Package("SplashScreen=1x1;A|SplashScreenTitle=Caf\xE9", u"A", Picture(1, 1));
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"Caf\xFFE9");
@@ -175,7 +184,7 @@ TEST_F(SplashWindow, LargerThanTheScreenOverhangsWithTruncatedCentring) {
     ExpectShown(file, -30, 10);
     EXPECT_EQ(sim::ScreenPixel(0, 9), sim::kDesktopColour);
 
-    sim::Reset();
+    NewProcess();
     sim::SetScreenSize(240, 320);
     file = Picture(301, 301);
     Package("SplashScreen=1x1;Big", u"Big", file);
@@ -293,7 +302,7 @@ TEST_F(SplashWindow, ThreadOrEventFailingDoesNotHoldTheStartUp) {
     EXPECT_TRUE(sim::CreatedWindows().empty());
 
     // Without an event the wait fails at once; the window still shows, and its signal fails quietly.
-    sim::Reset();
+    NewProcess();
     sim::BmpFile file = Picture(150, 150);
     Package("SplashScreen=150x150;S", u"S", file);
     sim::Fail("CreateEventW");
@@ -318,7 +327,7 @@ TEST_F(SplashWindow, ScreenIsAskedOnlyWhenAnOfferedBitmapExists) {
     EXPECT_EQ(sim::CallCount("GetSystemMetrics"), 0);
 
     // One of them present: the choice asks the screen as before.
-    sim::Reset();
+    NewProcess();
     sim::SetResource(u"SplashScreen", u"SPLASH.bmp", sim::BmpBytes(Picture(4, 4)));
     EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::CallCount("CreateWindowExW"), 1);
@@ -336,11 +345,11 @@ TEST_F(SplashWindow, NoSplashMakesNoEventThreadOrWindow) {
     sim::SetResource(u"Text", u"CONFIG", "SplashScreenTitle=No bitmap");
     expectNothing("no entry");
 
-    sim::Reset();
+    NewProcess();
     sim::SetResource(u"Text", u"CONFIG", "SplashScreen=150x150;Missing.bmp");
     expectNothing("no resource");
 
-    sim::Reset();
+    NewProcess();
     std::string topDown = sim::BmpBytes(Picture(5, 5));
     sim::PutU32(topDown, 22, static_cast<uint32_t>(-5));
     sim::SetResource(u"Text", u"CONFIG", "SplashScreen=5x5;Bad|SplashScreen=4x4;Good");

@@ -22,7 +22,7 @@ for target in "${targets[@]}"; do
     seeds=$top/tests/fuzz/corpus/$name
     mkdir -p "$work/$name" "$seeds"
     log=$top/build/fuzz/$name.log
-    if ! ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$top/tests/sanitizers/lsan.supp "$target" "$work/$name" "$seeds" -max_total_time="$seconds" \
+    if ! ASAN_OPTIONS=detect_leaks=1 "$target" "$work/$name" "$seeds" -max_total_time="$seconds" \
         -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$findings/$name-" -print_final_stats=1 >"$log" 2>&1; then
         tail -40 "$log"
         echo "FINDING in $name: see $findings" >&2
