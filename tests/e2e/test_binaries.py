@@ -42,6 +42,15 @@ class Imports(unittest.TestCase):
                 self.check_imports("x86_64-w64-mingw32-objdump", path)
         print(f"kel.exe: {os.path.getsize(kelwine.KEL_EXE)} bytes (stripped)")
 
+    def test_the_launcher_leaves_winsock_to_the_relay(self):
+        # Winsock is loaded only by a start that relays a command; the relay
+        # scenarios show that it then works.
+        for path in (kelwine.KEL_EXE, os.path.join(kelwine.APPS, "sample", "Hello.exe")):
+            with self.subTest(path=os.path.basename(path)):
+                names = {n.lower() for n in imports("x86_64-w64-mingw32-objdump", path)}
+                self.assertNotIn("ws2_32.dll", names)
+                self.assertNotIn("wsock32.dll", names)
+
     def test_the_engine_exports_KelMainW_undecorated(self):
         self.assertEqual(exports("x86_64-w64-mingw32-objdump", kelwine.KEL_DLL), ["KelMainW"])
 

@@ -1,4 +1,6 @@
-// Sockets on the real platform: winsock 2.
+// Sockets on the real platform: winsock 2, bound at the first start of the
+// socket layer. Only a start that relays a command needs winsock, so the
+// launcher does not import it: every other start is spared loading it.
 #include "platform/win32/win32.h"
 
 // After win32.h: <windows.h> is lean and leaves winsock out, and the
@@ -14,26 +16,89 @@ static_assert(sizeof(::sockaddr_in) == sizeof(platform::SOCKADDR_IN), "IPv4 addr
 static_assert(sizeof(::linger) == sizeof(platform::LINGER), "linger record layout");
 static_assert(sizeof(::SOCKET) == sizeof(platform::SOCKET), "socket handle size");
 
-int WSAStartup(WORD version, WSADATA* data) { return ::WSAStartup(version, reinterpret_cast<::WSADATA*>(data)); }
+namespace {
 
-int WSACleanup() { return ::WSACleanup(); }
+struct Winsock {
+    decltype(&::WSAStartup) startup;
+    decltype(&::WSACleanup) cleanup;
+    decltype(&::socket) socket;
+    decltype(&::setsockopt) setsockopt;
+    decltype(&::connect) connect;
+    decltype(&::send) send;
+    decltype(&::closesocket) closesocket;
+    decltype(&::inet_addr) inet_addr;
+};
 
-SOCKET socket(int family, int type, int protocol) { return ::socket(family, type, protocol); }
+template <typename Function>
+bool Bind(::HMODULE library, const char* name, Function* function) {
+    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+    return *function != nullptr;
+}
+
+// Winsock's entry points, or null when the library or one of them is missing.
+// The relay runs on the main thread before the splash thread exists, so the
+// first call needs no lock.
+const Winsock* Sockets() {
+    static Winsock winsock;
+    static int state = 0;   // 0 not tried, 1 bound, -1 unavailable
+    if (state == 0) {
+        ::HMODULE library = ::LoadLibraryW(L"ws2_32.dll");
+        bool bound = library != nullptr && Bind(library, "WSAStartup", &winsock.startup) &&
+                     Bind(library, "WSACleanup", &winsock.cleanup) && Bind(library, "socket", &winsock.socket) &&
+                     Bind(library, "setsockopt", &winsock.setsockopt) && Bind(library, "connect", &winsock.connect) &&
+                     Bind(library, "send", &winsock.send) && Bind(library, "closesocket", &winsock.closesocket) &&
+                     Bind(library, "inet_addr", &winsock.inet_addr);
+        state = bound ? 1 : -1;
+    }
+    return state == 1 ? &winsock : nullptr;
+}
+
+}  // namespace
+
+int WSAStartup(WORD version, WSADATA* data) {
+    const Winsock* w = Sockets();
+    if (w == nullptr) return WSASYSNOTREADY;
+    return w->startup(version, reinterpret_cast<::WSADATA*>(data));
+}
+
+// The calls below follow a successful start, so winsock is bound by then;
+// without it they fail as winsock does before a start.
+int WSACleanup() {
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->cleanup() : SOCKET_ERROR;
+}
+
+SOCKET socket(int family, int type, int protocol) {
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->socket(family, type, protocol) : INVALID_SOCKET;
+}
 
 int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
-    return ::setsockopt(s, level, option, value, length);
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->setsockopt(s, level, option, value, length) : SOCKET_ERROR;
 }
 
 int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
-    return ::connect(s, reinterpret_cast<const ::sockaddr*>(address), length);
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->connect(s, reinterpret_cast<const ::sockaddr*>(address), length) : SOCKET_ERROR;
 }
 
-int send(SOCKET s, const char* data, int length, int flags) { return ::send(s, data, length, flags); }
+int send(SOCKET s, const char* data, int length, int flags) {
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->send(s, data, length, flags) : SOCKET_ERROR;
+}
 
-int closesocket(SOCKET s) { return ::closesocket(s); }
+int closesocket(SOCKET s) {
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->closesocket(s) : SOCKET_ERROR;
+}
 
-uint32_t inet_addr(const char* text) { return ::inet_addr(text); }
+uint32_t inet_addr(const char* text) {
+    const Winsock* w = Sockets();
+    return w != nullptr ? w->inet_addr(text) : INADDR_NONE;
+}
 
-uint16_t htons(uint16_t value) { return ::htons(value); }
+// Network byte order is big-endian; every Windows target is little-endian.
+uint16_t htons(uint16_t value) { return static_cast<uint16_t>((value >> 8) | (value << 8)); }
 
 }  // namespace platform
