@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,49 @@ TEST_F(SplashBitmap, ShortFiles) {
     EXPECT_EQ(sim::GetSectionInfo(Decode(beyond))->bits, std::vector<uint8_t>(4, kPoison));
     sim::PutU32(beyond, 10, 59);
     EXPECT_EQ(sim::GetSectionInfo(Decode(beyond))->bits, std::vector<uint8_t>(4, kPoison));
+}
+
+TEST_F(SplashBitmap, EveryCutLengthDecodesWhatIsThereAndReadsNoFurther) {
+    // Each prefix of a file sits alone in a block of its own size, so a read
+    // past its end is caught by the address sanitizer; what was read must be
+    // exactly the whole palette entries and whole rows inside the prefix.
+    for (uint16_t bits : {1, 4, 8, 24}) {
+        sim::BmpFile file = File(5, 3, bits);
+        const std::string full = sim::BmpBytes(file);
+        const uint32_t offset = 54 + 4 * static_cast<uint32_t>(file.palette.size());
+        const uint32_t stride = splash::SplashStride(bits, 5);
+        ASSERT_EQ(full.size(), offset + 3 * stride);
+        for (uint32_t length = 0; length <= full.size(); ++length) {
+            SCOPED_TRACE(testing::Message() << bits << " bits cut at " << length);
+            std::vector<char> prefix(full.begin(), full.begin() + length);
+            width = height = kUntouched;
+            platform::HBITMAP bitmap =
+                splash::DecodeSplashBmp(prefix.empty() ? nullptr : prefix.data(), length, &width, &height);
+            if (length < 54) {
+                EXPECT_EQ(bitmap, nullptr);
+                continue;
+            }
+            ASSERT_NE(bitmap, nullptr);
+            EXPECT_EQ(width, 5);
+            EXPECT_EQ(height, 3);
+            auto section = sim::GetSectionInfo(bitmap);
+            ASSERT_TRUE(section.has_value());
+
+            uint32_t rows = length > offset ? std::min<uint32_t>((length - offset) / stride, 3) : 0;
+            std::string copied(section->bits.begin(), section->bits.begin() + rows * stride);
+            EXPECT_EQ(copied, full.substr(offset, rows * stride));
+            EXPECT_EQ(std::vector<uint8_t>(section->bits.begin() + rows * stride, section->bits.end()),
+                      std::vector<uint8_t>((3 - rows) * stride, kPoison));
+
+            uint32_t entries = (std::min(length, offset) - 54) / 4;
+            for (uint32_t i = 0; i < file.palette.size(); ++i) {
+                uint32_t expected = i < entries ? sim::Colour(file.palette[i]) : 0u;
+                ASSERT_EQ(sim::Colour(section->palette[i]), expected) << "palette entry " << i;
+            }
+            sim::Reset();
+            sim::SetSectionFill(kPoison);
+        }
+    }
 }
 
 TEST_F(SplashBitmap, OffsetInsideTheHeadersReadsOnlyTheResource) {
