@@ -7,12 +7,15 @@ Needs `cmake --build --preset windows` and `--preset windows-x86` first.
 
 What it does:
   - copies the built kel.exe, the bare loader and the timing engine (a Kel.dll
-    that notes how long after process creation its entry was reached) into
-    one folder, and packs a copy of kel.exe with a 240x320 24-bit splash of a
-    single colour (with kelpack, the project's own packer);
+    that imports KERNEL32 only and notes how long after process creation its
+    entry was reached) into one folder, and packs a copy of kel.exe with a
+    240x320 24-bit splash of a single colour (with kelpack, the project's own
+    packer); copies kel.exe and the bare loader once more beside the sample
+    engine Kel.dll, which notes its entry the same way;
   - in a private Wine prefix and a private Xvfb display, starts kel.exe, the
-    bare loader and the splash copy in turn, round after round, the order
-    reversed every other round, after a few warm-up rounds;
+    bare loader, the splash copy and the pair beside the sample engine in
+    turn, round after round, the order reversed every other round, after a
+    few warm-up rounds;
   - then runs the splash copy under a watcher that, from outside, notes when
     the KEL_SPLASH window appears and when its centre pixel on the screen
     takes the bitmap's colour;
@@ -179,9 +182,10 @@ def main():
         if name.endswith(".exe") or name == "Kel.dll":
             shutil.copy2(os.path.join(bench, name), folder)
     write_bmp(os.path.join(folder, "splash.bmp"), SPLASH_SIZE[0], SPLASH_SIZE[1], SPLASH_RGB)
-    # The same pair again beside an engine with the sample engine's imports.
-    sample_folder = os.path.join(work, "sample-imports")
-    sample_engine = os.path.join(bench, "sample-imports-engine", "Kel.dll")
+    # The same pair again beside the sample engine itself, which notes its
+    # entry time as the timing engine does and, told to, returns at once.
+    sample_folder = os.path.join(work, "sample-engine")
+    sample_engine = os.path.join(X64, "bin", "Kel.dll")
     if os.path.exists(sample_engine):
         os.makedirs(sample_folder)
         shutil.copy2(os.path.join(X64, "bin", "kel.exe"), sample_folder)
@@ -191,7 +195,10 @@ def main():
     load_before = load()
     xvfb, display = start_xvfb()
     env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display, WINEARCH="win64")
+               WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display, WINEARCH="win64",
+               KEL_ENGINE_LIFETIME_MS="0")
+    for name in ("KEL_ENGINE_RECORD", "KEL_ENGINE_EXIT", "KEL_ENGINE_SPLASH_MS"):
+        env.pop(name, None)
     env.pop("WAYLAND_DISPLAY", None)
     try:
         run(["wine", "wineboot", "-i"], env, folder, 300, "creating the Wine prefix")
@@ -212,7 +219,7 @@ def main():
         rounds, warmup = str(args.rounds), str(args.warmup)
         timeout = 60 + args.rounds * 20
 
-        # kel, bare, splash copy (and the pair beside the drawing engine); reversed every other round.
+        # kel, bare, splash copy (and the pair beside the sample engine); reversed every other round.
         programs = [prog("kel.exe"), prog("bareloader.exe"), prog("kel-splash.exe")]
         if os.path.isdir(sample_folder):
             programs += [windows_path(os.path.join(sample_folder, "kel.exe")),
@@ -303,8 +310,8 @@ def main():
                  "<= 1.10 " + ("met" if ratio <= 1.10 else "MISSED")))
     if len(entry) == 5 and len(entry[3]) >= 20 and len(entry[4]) >= 20:
         sample_kel, sample_bare = quartiles(entry[3]), quartiles(entry[4])
-        figure("engine with the sample's imports: bare loader", sample_bare)
-        figure("engine with the sample's imports: kel.exe", sample_kel)
+        figure("the sample engine Kel.dll: bare loader", sample_bare)
+        figure("the sample engine Kel.dll: kel.exe", sample_kel)
         sample_paired = statistics.median([r[3] / r[4] for r in by_round.values() if 3 in r and 4 in r])
         sample_ratio = sample_kel[1] / sample_bare[1]
         rows.append(("  ratio kel/bare with that engine", "%.2fx" % sample_ratio, "paired %.2fx" % sample_paired,
@@ -338,7 +345,7 @@ def main():
     print()
     print("runs: %d measured rounds each after %d warm-up rounds, interleaved (kel, bare, splash copy, and kel, bare"
           % (len(entry[0]), args.warmup))
-    print("      beside an engine importing USER32 GDI32 ADVAPI32 WS2_32 as the sample Kel.dll does;")
+    print("      beside the sample engine Kel.dll, which imports USER32 GDI32 ADVAPI32 WS2_32;")
     print("      reversed every other round);")
     print("      splash watched in %d runs (%s)." % (len(splash_rows), HOLD_NOTE))
     print("Wine %s, Xvfb %s, %d processors, 1-minute load average %s before and %s after."

@@ -3,17 +3,14 @@
 //
 // It imports KERNEL32 only, so that it adds no DLL of its own to either
 // program it is loaded by; whatever else is loaded before its entry is the
-// loader's doing. Built with TIMING_ENGINE_SAMPLE_IMPORTS it also imports
-// what the sample engine imports (USER32, GDI32, ADVAPI32, WS2_32), as an
-// engine with a window and a command port does, so that both programs pay
-// for them before the entry.
+// loader's doing. (The sample engine notes its entry the same way, for the
+// figures against an engine that imports what a real one does.)
 //
 // KEL_BENCH_OUT   file to which one line "<microseconds>\r\n" is appended
 // KEL_BENCH_HOLD  milliseconds to stay inside the entry routine after the
 //                 note is written, so that a splash outlives its first paint
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0602  // GetSystemTimePreciseAsFileTime
-#include <winsock2.h>
 #include <windows.h>
 
 namespace {
@@ -49,28 +46,12 @@ DWORD EnvNumber(const wchar_t* name) {
     return value;
 }
 
-#if defined(TIMING_ENGINE_SAMPLE_IMPORTS)
-// Never true at run time; it only keeps the imports from being dropped.
-void KeepImports(int show) {
-    if (show != -0x4B454C) return;
-    GetSystemMetrics(0);
-    GetStockObject(0);
-    RegCloseKey(nullptr);
-    WSAGetLastError();
-}
-#endif
-
 }  // namespace
 
-extern "C" __declspec(dllexport) int KelMainW(HINSTANCE, HINSTANCE, const wchar_t*, int show, HMODULE, HMODULE) {
+extern "C" __declspec(dllexport) int KelMainW(HINSTANCE, HINSTANCE, const wchar_t*, int, HMODULE, HMODULE) {
     // Taken first: everything below is after the moment being measured.
     FILETIME now;
     GetSystemTimePreciseAsFileTime(&now);
-#if defined(TIMING_ENGINE_SAMPLE_IMPORTS)
-    KeepImports(show);
-#else
-    (void)show;
-#endif
 
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 2;
