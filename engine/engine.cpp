@@ -303,22 +303,11 @@ int RunWindow(HINSTANCE instance, long long lifetime, long long splashDelay) {
     return g_state.exitCode;
 }
 
-// Milliseconds from the creation of this process to now: how long the
-// launcher took to reach the engine, the splash's wait included.
-long long MillisecondsSinceProcessStart() {
-    FILETIME created, exited, kernel, user, now;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
-    ::GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER a, b;
-    a.LowPart = created.dwLowDateTime;
-    a.HighPart = created.dwHighDateTime;
-    b.LowPart = now.dwLowDateTime;
-    b.HighPart = now.dwHighDateTime;
-    return static_cast<long long>((b.QuadPart - a.QuadPart) / 10000);
-}
-
-// The current time, as precisely as the system tells it.
-FILETIME PreciseNow() {
+// Microseconds from the creation of this process to now, taken as
+// precisely as the system tells the time; -1 when the creation time is
+// not to be had. It measures how long the launcher took to reach the
+// engine, the splash's wait included.
+long long MicrosecondsSinceProcessStart() {
     using PreciseTime = void(WINAPI*)(FILETIME*);
     static PreciseTime precise = reinterpret_cast<PreciseTime>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
@@ -328,23 +317,23 @@ FILETIME PreciseNow() {
     } else {
         ::GetSystemTimeAsFileTime(&now);
     }
-    return now;
-}
-
-// Appends the time from process creation to `entered` to KEL_BENCH_OUT, if set.
-void NoteEntryForBench(const FILETIME& entered) {
-    wchar_t path[MAX_PATH];
-    DWORD length = ::GetEnvironmentVariableW(L"KEL_BENCH_OUT", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
     FILETIME created, exited, kernel, user;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
     ULARGE_INTEGER a, b;
     a.LowPart = created.dwLowDateTime;
     a.HighPart = created.dwHighDateTime;
-    b.LowPart = entered.dwLowDateTime;
-    b.HighPart = entered.dwHighDateTime;
+    b.LowPart = now.dwLowDateTime;
+    b.HighPart = now.dwHighDateTime;
+    return static_cast<long long>((b.QuadPart - a.QuadPart) / 10);
+}
+
+// Appends the entry time to KEL_BENCH_OUT, if set.
+void NoteEntryForBench(long long micros) {
+    wchar_t path[MAX_PATH];
+    DWORD length = ::GetEnvironmentVariableW(L"KEL_BENCH_OUT", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || micros < 0) return;
     char line[32];
-    int size = wsprintfA(line, "%lu\r\n", static_cast<unsigned long>((b.QuadPart - a.QuadPart) / 10));
+    int size = wsprintfA(line, "%lu\r\n", static_cast<unsigned long>(micros));
     HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -373,12 +362,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 
 extern "C" __declspec(dllexport) int KelMainW(HINSTANCE instance, HINSTANCE previous, const wchar_t* commandLine,
                                               int show, HMODULE launcherModule, HMODULE engineModule) {
-    FILETIME enteredAt = PreciseNow();
-    long long entered = MillisecondsSinceProcessStart();
-    NoteEntryForBench(enteredAt);
+    long long entered = MicrosecondsSinceProcessStart();
+    NoteEntryForBench(entered);
     engine::OpenRecord();
     std::memset(&g_state, 0, sizeof g_state);
-    engine::RecordNumber("entered_after_ms", entered);
+    engine::RecordNumber("entered_after_ms", entered < 0 ? -1 : entered / 1000);
     g_state.exitCode = static_cast<int>(engine::EnvNumber("KEL_ENGINE_EXIT", 0));
     RecordArguments(instance, previous, commandLine, show, launcherModule, engineModule);
     RecordSplashAtEntry();

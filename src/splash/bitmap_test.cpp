@@ -33,16 +33,7 @@ protected:
     int32_t height = kUntouched;
 };
 
-sim::BmpFile File(int32_t w, int32_t h, uint16_t bits) {
-    sim::BmpFile file;
-    file.width = w;
-    file.height = h;
-    file.bitCount = bits;
-    if (bits <= 8) file.palette = sim::RampPalette(1 << bits);
-    file.pixel = [bits](int x, int y) { return bits == 24 ? static_cast<uint32_t>(0x010203 * (x + 1) + 0x100000 * y)
-                                                          : static_cast<uint32_t>((x + 3 * y) % (1 << bits)); };
-    return file;
-}
+sim::BmpFile File(int32_t w, int32_t h, uint16_t bits) { return sim::PatternBmp(w, h, bits); }
 
 TEST_F(SplashBitmap, AcceptsOnlyTheSmallSubset) {
     std::string good = sim::BmpBytes(File(2, 2, 24));

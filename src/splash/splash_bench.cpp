@@ -40,16 +40,7 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 constexpr int64_t kResetEvery = 64;
 
 std::string BitmapFile(int32_t width, int32_t height, uint16_t bitCount) {
-    sim::BmpFile file;
-    file.width = width;
-    file.height = height;
-    file.bitCount = bitCount;
-    if (bitCount <= 8) file.palette = sim::RampPalette(1 << bitCount);
-    file.pixel = [bitCount](int x, int y) {
-        return bitCount == 24 ? static_cast<uint32_t>(0x010203 * (x + 1) + 0x100000 * y)
-                              : static_cast<uint32_t>((x * 7 + y * 3) % (1 << bitCount));
-    };
-    return sim::BmpBytes(file);
+    return sim::BmpBytes(sim::PatternBmp(width, height, bitCount));
 }
 
 // A header like the one the decoder hands to CreateDIBSection.
@@ -187,10 +178,7 @@ void BM_SplashConfig(benchmark::State& state) {
         splash::SplashChoice* choice = splash::ChooseSplash(config);
         benchmark::DoNotOptimize(choice->resourceName);
         std::free(choice);
-        std::free(config->keys[0]);
-        std::free(config->keys);
-        std::free(config->values);
-        std::free(config);
+        splash::FreeSplashConfig(config);
         if (++runs % 4096 == 0) {
             // The simulation logs each screen query; clear it now and then, untimed.
             state.PauseTiming();

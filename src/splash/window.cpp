@@ -42,35 +42,27 @@ bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* confi
 }  // namespace
 
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
-    // The configuration and the choice are only needed until the splash
-    // record holds its own copy of the title, so they go on every path.
     SplashConfig* config = LoadSplashConfig(module);
-    if (!AnyOfferedBitmapPresent(module, config)) {
-        FreeSplashConfig(config);
-        return 0;
+    SplashChoice* choice = AnyOfferedBitmapPresent(module, config) ? ChooseSplash(config) : nullptr;
+    if (choice != nullptr) {
+        choice->bitmap = LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height);
     }
-    SplashChoice* choice = ChooseSplash(config);
-    if (choice == nullptr) {
-        FreeSplashConfig(config);
-        return 0;
+    bool shown = choice != nullptr && choice->bitmap != nullptr;
+    if (shown) {
+        theSplash.module = module;
+        theSplash.instance = instance;
+        theSplash.window = nullptr;
+        theSplash.event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
+        theSplash.bitmap = choice->bitmap;
+        theSplash.width = choice->width;
+        theSplash.height = choice->height;
+        theSplash.title = text::Widen(choice->title, -1);
     }
-    choice->bitmap = LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height);
-    if (choice->bitmap == nullptr) {
-        std::free(choice);
-        FreeSplashConfig(config);
-        return 0;
-    }
-
-    theSplash.module = module;
-    theSplash.instance = instance;
-    theSplash.window = nullptr;
-    theSplash.event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
-    theSplash.bitmap = choice->bitmap;
-    theSplash.width = choice->width;
-    theSplash.height = choice->height;
-    theSplash.title = text::Widen(choice->title, -1);
+    // The configuration and the choice are needed only until the splash
+    // record holds its own copy of the title.
     std::free(choice);
     FreeSplashConfig(config);
+    if (!shown) return 0;
 
     // The thread's handle is not kept: nothing in the launcher waits for it
     // or stops it. A thread that cannot start shows up as the wait running out.

@@ -269,6 +269,29 @@ def wait_for(predicate, timeout=10.0, interval=0.1):
     return predicate()
 
 
+def expect_message_box(test, wine, exe, text, caption):
+    """Starts exe with app.Main and checks that it shows one message box of
+    style 0 with the given text and caption, ends with exit code 0 once OK
+    is pressed, and enters no engine."""
+    folder = os.path.dirname(exe)
+    record = os.path.join(folder, "record.txt")
+    running = wine.spawn_start(exe, f'"{winpath(exe)}" app.Main', env=engine_env(record), cwd=folder)
+    box = wine.findwin("--class", "#32770", "--timeout", "20000", "--press", "1", "--gone", "5000")
+    result = running.wait(60)
+    found = box.values()
+    test.assertEqual(found.get("found"), "1", f"no message box appeared: {box} {result}")
+    test.assertEqual(found.get("pid"), result.values().get("pid"), "the box belongs to another process")
+    test.assertEqual(found.get("title"), caption)
+    children = [c.split("|", 3) for c in box.all("child")]
+    shown_texts = [shown for cls, _, visible, shown in children if cls == "Static" and visible == "1" and shown]
+    test.assertEqual(shown_texts, [text])
+    buttons = [shown for cls, _, visible, shown in children if cls == "Button" and visible == "1"]
+    test.assertEqual(buttons, ["OK"], "style 0 offers a single OK button")
+    test.assertEqual(found.get("gone"), "1", "OK did not dismiss the box")
+    test.assertEqual(result.values().get("exit"), "0", result)
+    test.assertFalse(os.path.exists(record), "an engine was entered")
+
+
 def wait_entered(record_path, timeout=20):
     """The engine's record once the engine has written all it records on
     entry; None if it was not entered in time. Waiting for the first line

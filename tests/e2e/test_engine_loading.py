@@ -81,43 +81,24 @@ class EngineFound(unittest.TestCase):
 
 
 class EngineMissing(unittest.TestCase):
-    def expect_message_box(self, exe, text, caption):
-        folder = os.path.dirname(exe)
-        record = os.path.join(folder, "record.txt")
-        running = wine.spawn_start(exe, f'"{winpath(exe)}" app.Main', env=kelwine.engine_env(record), cwd=folder)
-        box = wine.findwin("--class", "#32770", "--timeout", "20000", "--press", "1", "--gone", "5000")
-        result = running.wait(60)
-        found = box.values()
-        self.assertEqual(found.get("found"), "1", f"no message box appeared: {box} {result}")
-        self.assertEqual(found.get("pid"), result.values().get("pid"), "the box belongs to another process")
-        self.assertEqual(found.get("title"), caption)
-        children = [c.split("|", 3) for c in box.all("child")]
-        shown_texts = [text for cls, _, visible, text in children if cls == "Static" and visible == "1" and text]
-        self.assertEqual(shown_texts, [text])
-        buttons = [text for cls, _, visible, text in children if cls == "Button" and visible == "1"]
-        self.assertEqual(buttons, ["OK"], "style 0 offers a single OK button")
-        self.assertEqual(found.get("gone"), "1", "OK did not dismiss the box")
-        self.assertEqual(result.values().get("exit"), "0", result)
-        self.assertFalse(os.path.exists(record), "an engine was entered")
-
     def test_no_engine_anywhere(self):
         kelwine.forget_file_type(wine)
         folder = work_dir("loading", "no_engine")
         exe = place(kelwine.KEL_EXE, folder)
-        self.expect_message_box(exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
+        kelwine.expect_message_box(self, wine, exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
 
     def test_registered_path_that_does_not_load(self):
         folder = work_dir("loading", "registered_missing")
         exe = place(kelwine.KEL_EXE, folder)
         register_engine_path(f'"{winpath(os.path.join(folder, "Gone.dll"))}"')
-        self.expect_message_box(exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
+        kelwine.expect_message_box(self, wine, exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
 
     def test_library_without_the_entry_routine(self):
         kelwine.forget_file_type(wine)
         folder = work_dir("loading", "no_entry")
         exe = place(kelwine.KEL_EXE, folder)
         place(kelwine.NOENTRY_DLL, folder)
-        self.expect_message_box(exe, 'Could not find DLL entry routine "KelMainW"', "Error Starting DLL")
+        kelwine.expect_message_box(self, wine, exe, 'Could not find DLL entry routine "KelMainW"', "Error Starting DLL")
 
 
 if __name__ == "__main__":

@@ -275,20 +275,7 @@ class EnginePathValues(unittest.TestCase):
     def test_a_lone_quote(self):
         exe = self.launcher_alone("quote")
         register_engine_path('"')
-        folder = os.path.dirname(exe)
-        record = os.path.join(folder, "record.txt")
-        running = wine.spawn_start(exe, f'"{winpath(exe)}" app.Main', env=kelwine.engine_env(record), cwd=folder)
-        box = wine.findwin("--class", "#32770", "--timeout", "20000", "--press", "1", "--gone", "5000")
-        result = running.wait(60)
-        found = box.values()
-        self.assertEqual(found.get("found"), "1", f"no message box appeared: {box} {result}")
-        self.assertEqual(found.get("pid"), result.values().get("pid"), "the box belongs to another process")
-        self.assertEqual(found.get("title"), "Error Loading DLL")
-        texts = [c.split("|", 3)[3] for c in box.all("child") if c.split("|", 3)[0] == "Static"
-                 and c.split("|", 3)[2] == "1" and c.split("|", 3)[3]]
-        self.assertEqual(texts, ["Could not find DLL: Kel.DLL"])
-        self.assertEqual(result.values().get("exit"), "0", result)
-        self.assertFalse(os.path.exists(record), "an engine was entered")
+        kelwine.expect_message_box(self, wine, exe, "Could not find DLL: Kel.DLL", "Error Loading DLL")
 
     def test_a_binary_value_without_terminator(self):
         exe = self.launcher_alone("binary")

@@ -3,29 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "byteio.h"
+#include "test_image.h"
 
 namespace kelpack {
 namespace {
 
-// A bottom-up BMP with a full palette and all its rows.
-std::vector<std::uint8_t> bmp(std::int32_t w, std::int32_t h, std::uint16_t bits) {
-    std::uint32_t palette = bits == 24 ? 0 : 4u << bits;
-    std::uint32_t offset = 54 + palette;
-    std::uint32_t stride = splash::SplashStride(bits, w < 0 ? -w : w);
-    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(stride) * static_cast<std::size_t>(h < 0 ? -h : h), 0x33);
-    b[0] = 'B';
-    b[1] = 'M';
-    put_u32(&b, 2, static_cast<std::uint32_t>(b.size()));
-    put_u32(&b, 6, 0);
-    put_u32(&b, 10, offset);
-    put_u32(&b, 14, 40);
-    put_u32(&b, 18, static_cast<std::uint32_t>(w));
-    put_u32(&b, 22, static_cast<std::uint32_t>(h));
-    put_u16(&b, 26, 1);
-    put_u16(&b, 28, bits);
-    put_u32(&b, 30, 0);
-    return b;
-}
+using testing::make_bmp;
 
 std::string rejection(const std::vector<std::uint8_t>& b) {
     BmpInfo info;
@@ -38,7 +21,7 @@ TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
     for (std::uint16_t bits : {1, 4, 8, 24}) {
         BmpInfo info;
         std::string error;
-        ASSERT_TRUE(check_bitmap(bmp(33, 7, bits), &info, &error)) << bits << ": " << error;
+        ASSERT_TRUE(check_bitmap(make_bmp(33, 7, bits), &info, &error)) << bits << ": " << error;
         EXPECT_EQ(info.width, 33);
         EXPECT_EQ(info.height, 7);
         EXPECT_EQ(info.bit_count, bits);
@@ -49,7 +32,7 @@ TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
 }
 
 TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
-    std::vector<std::uint8_t> b = bmp(10, 10, 24);
+    std::vector<std::uint8_t> b = make_bmp(10, 10, 24);
     auto with = [&](std::size_t off, std::uint32_t v, int width) {
         std::vector<std::uint8_t> c = b;
         width == 2 ? put_u16(&c, off, v) : put_u32(&c, off, v);
@@ -76,17 +59,17 @@ TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
 }
 
 TEST(BitmapCheck, EveryRowMustBePresent) {
-    std::vector<std::uint8_t> b = bmp(5, 4, 24);  // stride 16, 64 bytes of pixels
+    std::vector<std::uint8_t> b = make_bmp(5, 4, 24);  // stride 16, 64 bytes of pixels
     BmpInfo info;
     std::string error;
     EXPECT_TRUE(check_bitmap(b, &info, &error));
     b.pop_back();
     EXPECT_NE(rejection(b).find("63 bytes of pixels, fewer than its 4 rows of 16 bytes need (64)"), std::string::npos) << rejection(b);
-    std::vector<std::uint8_t> far = bmp(5, 4, 24);
+    std::vector<std::uint8_t> far = make_bmp(5, 4, 24);
     put_u32(&far, 10, 0x7FFFFFFF);
     EXPECT_NE(rejection(far).find("0 bytes of pixels"), std::string::npos);
     // The largest size is accepted when its rows are there.
-    std::vector<std::uint8_t> tall = bmp(1, 65535, 1);
+    std::vector<std::uint8_t> tall = make_bmp(1, 65535, 1);
     EXPECT_TRUE(check_bitmap(tall, &info, &error)) << error;
 }
 
@@ -95,16 +78,16 @@ TEST(BitmapCheck, EveryRowMustBePresent) {
 TEST(BitmapCheck, TheLauncherDecodesWhatThePackerRefuses) {
     BmpInfo info;
     std::string error;
-    std::vector<std::uint8_t> short_rows = bmp(5, 4, 24);
+    std::vector<std::uint8_t> short_rows = make_bmp(5, 4, 24);
     short_rows.resize(short_rows.size() - 20);  // one row and 4 bytes of the next gone
     EXPECT_TRUE(launcher_decodes(short_rows, &info, &error)) << error;
     EXPECT_EQ(info.rows_present, 2u);
     EXPECT_FALSE(check_bitmap(short_rows, &info, &error));
-    std::vector<std::uint8_t> inside = bmp(5, 4, 24);
+    std::vector<std::uint8_t> inside = make_bmp(5, 4, 24);
     put_u32(&inside, 10, 20);
     EXPECT_TRUE(launcher_decodes(inside, &info, &error)) << error;
     EXPECT_EQ(rejection(inside), "its pixel data offset 20 points into its headers");
-    std::vector<std::uint8_t> top = bmp(5, 4, 24);
+    std::vector<std::uint8_t> top = make_bmp(5, 4, 24);
     put_u32(&top, 22, static_cast<std::uint32_t>(-4));
     EXPECT_FALSE(launcher_decodes(top, &info, &error));
     EXPECT_NE(error.find("top-down"), std::string::npos);

@@ -19,20 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> bmp(std::int32_t w, std::int32_t h, std::uint16_t bits = 24) {
-    std::uint32_t offset = 54 + (bits == 24 ? 0 : 4u << bits);
-    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(splash::SplashStride(bits, w)) * h, 0x44);
-    b[0] = 'B';
-    b[1] = 'M';
-    put_u32(&b, 10, offset);
-    put_u32(&b, 14, 40);
-    put_u32(&b, 18, static_cast<std::uint32_t>(w));
-    put_u32(&b, 22, static_cast<std::uint32_t>(h));
-    put_u16(&b, 26, 1);
-    put_u16(&b, 28, bits);
-    put_u32(&b, 30, 0);
-    return b;
-}
+using testing::make_bmp;
 
 std::vector<std::uint8_t> one_image_ico() {
     std::vector<std::uint8_t> b = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0};
@@ -51,8 +38,8 @@ protected:
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
         put("kel.exe", testing::make_image(testing::plain_layout()));
-        put("s240.bmp", bmp(240, 320));
-        put("s480.bmp", bmp(480, 640, 8));
+        put("s240.bmp", make_bmp(240, 320));
+        put("s480.bmp", make_bmp(480, 640, 8));
         put("app.ico", one_image_ico());
         put("game.kel", {'K', 'E', 'L', 0, 1, 2});
     }
@@ -166,7 +153,7 @@ TEST_F(Kelpack, ConfigFileTakesBitmapsFromOptionsOrBesideIt) {
 }
 
 TEST_F(Kelpack, RejectedInputsWriteNothingAndSayWhy) {
-    std::vector<std::uint8_t> top = bmp(10, 10);
+    std::vector<std::uint8_t> top = make_bmp(10, 10);
     put_u32(&top, 22, static_cast<std::uint32_t>(-10));
     put("bad.bmp", top);
     struct Case { std::vector<std::string> args; int code; const char* says; };

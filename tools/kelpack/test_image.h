@@ -1,5 +1,6 @@
 // ***Used only by the tests***: builds small PE images from a description,
-// so that the reader and writer can be tested without a cross compiler. The
+// so that the reader and writer can be tested without a cross compiler, and
+// the bitmap files that kelpack packs. The
 // layout is the one linkers produce: DOS header, PE headers with 16 data
 // directories, the section table, then each section's data on a file
 // alignment boundary, then any overlay.
@@ -11,10 +12,32 @@
 
 #include "byteio.h"
 #include "pe.h"
+#include "splash/bitmap.h"
 
 #include <gtest/gtest.h>
 
 namespace kelpack::testing {
+
+// A bottom-up BMP with a full palette and all its rows (a negative width or
+// height is written as given, the pixel bytes sized by its magnitude).
+inline std::vector<std::uint8_t> make_bmp(std::int32_t w, std::int32_t h, std::uint16_t bits = 24) {
+    std::uint32_t offset = 54 + (bits == 24 ? 0 : 4u << bits);
+    std::uint32_t stride = splash::SplashStride(bits, w < 0 ? -w : w);
+    std::vector<std::uint8_t> b(offset + static_cast<std::size_t>(stride) * static_cast<std::size_t>(h < 0 ? -h : h),
+                                0x33);
+    b[0] = 'B';
+    b[1] = 'M';
+    put_u32(&b, 2, static_cast<std::uint32_t>(b.size()));
+    put_u32(&b, 6, 0);
+    put_u32(&b, 10, offset);
+    put_u32(&b, 14, 40);
+    put_u32(&b, 18, static_cast<std::uint32_t>(w));
+    put_u32(&b, 22, static_cast<std::uint32_t>(h));
+    put_u16(&b, 26, 1);
+    put_u16(&b, 28, bits);
+    put_u32(&b, 30, 0);
+    return b;
+}
 
 struct TestSection {
     std::string name;

@@ -99,6 +99,21 @@ inline std::vector<platform::RGBQUAD> RampPalette(int n) {
     return palette;
 }
 
+// A bitmap of the given size and depth whose pixels differ from their
+// neighbours: a full ramp palette for 1 to 8 bits, a colour gradient for 24.
+inline BmpFile PatternBmp(int32_t width, int32_t height, uint16_t bitCount) {
+    BmpFile file;
+    file.width = width;
+    file.height = height;
+    file.bitCount = bitCount;
+    if (bitCount <= 8) file.palette = RampPalette(1 << bitCount);
+    file.pixel = [bitCount](int x, int y) {
+        return bitCount == 24 ? static_cast<uint32_t>(0x010203 * (x + 1) + 0x100000 * y)
+                              : static_cast<uint32_t>((x + 3 * y) % (1 << bitCount));
+    };
+    return file;
+}
+
 // The colour of a palette entry as the screen shows it.
 inline uint32_t Colour(const platform::RGBQUAD& q) {
     return (static_cast<uint32_t>(q.rgbRed) << 16) | (static_cast<uint32_t>(q.rgbGreen) << 8) | q.rgbBlue;
