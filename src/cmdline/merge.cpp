@@ -57,10 +57,12 @@ void CopyToken(Cursor* c, text::WideBuffer* out) {
 }  // namespace
 
 char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size) {
-    // Widen's count of -1 means "measure with strlen", which a resource
-    // without a terminator must never get.
-    int32_t count = size > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(size);
+    // A size no real command line has comes from a damaged resource directory:
+    // the resource is then as unusable as a missing one.
+    if (size > text::kMaxTakenBytes) return nullptr;
+    int32_t count = static_cast<int32_t>(size);
     char16_t* embedded = text::Widen(bytes, count);
+    if (embedded == nullptr) return nullptr;
     // The widened characters are sign-extended, so the cut looks at the low byte only.
     for (int32_t i = 0; i < count; ++i) {
         char16_t low = embedded[i] & 0xFF;
@@ -129,6 +131,7 @@ const char16_t* MergeCommandLine(platform::HMODULE module, const char16_t* userC
     platform::DWORD size = platform::SizeofResource(module, resource);
 
     char16_t* embedded = EmbeddedCommandLine(static_cast<const char*>(bytes), size);
+    if (embedded == nullptr) return userCommandLine;
     const char16_t* merged = ComposeCommandLine(embedded, userCommandLine);
     // When the embedded text was copied into a new line it is no longer needed.
     if (merged != embedded) std::free(embedded);

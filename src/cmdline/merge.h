@@ -17,7 +17,8 @@ namespace cmdline {
 constexpr const char16_t* kCommandLineResourceName = u"CommandLine";
 constexpr const char16_t* kCommandLineResourceType = u"Text";
 
-// Widens size resource bytes and ends the text at the first NUL, LF or CR byte; a new malloc'ed string.
+// Widens size resource bytes and ends the text at the first NUL, LF or CR byte; a new malloc'ed
+// string. Null for a size beyond text::kMaxTakenBytes, which only a damaged resource has.
 char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size);
 
 // Wraps the user's command line around the embedded one: the embedded text itself when the

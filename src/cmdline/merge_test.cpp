@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/host/sim.h"
+#include "text/text.h"
 
 namespace {
 
@@ -89,6 +90,10 @@ TEST(Merge, EmbeddedTextWithoutTerminatorIsReadToItsSize) {
     embedded = cmdline::EmbeddedCommandLine(bytes, 0);
     EXPECT_EQ(std::u16string(embedded), u"");
     std::free(embedded);
+    // A damaged directory's size is refused before a byte is read or a size computed.
+    for (uint32_t claimed : {text::kMaxTakenBytes + 1, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        EXPECT_EQ(cmdline::EmbeddedCommandLine(bytes, claimed), nullptr) << claimed;
+    }
 }
 
 TEST(Merge, PrefixMarkers) {

@@ -20,13 +20,16 @@ char16_t* ReadRegisteredEnginePath() {
     // platform has, and every one of them must come back whole.
     platform::DWORD size = 0;
     char16_t* path = nullptr;
-    if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size) == platform::ERROR_SUCCESS) {
+    // A value longer than any path the platform can load is no engine path,
+    // and a size near 2^32 would wrap the byte count on a 32-bit build.
+    if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size) == platform::ERROR_SUCCESS &&
+        size <= kMaxEnginePathBytes) {
         // Room for every byte and a terminator after the last whole character;
         // an odd last byte is no character and is overwritten by it.
         platform::DWORD characters = size / sizeof(char16_t);
         path = static_cast<char16_t*>(std::malloc((static_cast<size_t>(characters) + 1) * sizeof(char16_t)));
         platform::DWORD offered = size;
-        if (platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<platform::BYTE*>(path),
+        if (path != nullptr && platform::RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<platform::BYTE*>(path),
                                        &offered) == platform::ERROR_SUCCESS) {
             path[offered / sizeof(char16_t)] = 0;
         } else {

@@ -18,6 +18,9 @@ using KelMainWProc = int32_t (*)(platform::HINSTANCE instance, platform::HINSTAN
 constexpr const char16_t* kEngineLibraryName = u"Kel.dll";
 // The key under HKEY_CLASSES_ROOT whose default value names the engine when it is not found by name.
 constexpr const char16_t* kEnginePathKey = u"KelFile10\\DLL";
+// The longest registered engine path taken, in bytes: the platform's longest
+// path (32767 characters), its terminator and surrounding quotes.
+constexpr uint32_t kMaxEnginePathBytes = (32767 + 3) * sizeof(char16_t);
 
 // Loads the engine by name, else through the registered path; null when neither loads.
 platform::HMODULE LoadEngineLibrary();

@@ -117,6 +117,16 @@ TEST_F(LaunchTest, RegisteredPathIsReadWholeAndTerminatedWhateverItsBytes) {
     Run(u"x");
     EXPECT_EQ(g_call.calls, 1);
 
+    // A value longer than any loadable path is not taken at all.
+    SetUp();
+    std::u16string overlong = u"\\" + std::u16string(32768, u'd') + u"\\Kel.dll";
+    InstallEngine(overlong);
+    sim::SetRegistryString(HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", overlong);
+    EXPECT_EQ(Run(u"x"), 0);
+    EXPECT_EQ(g_call.calls, 0);
+    EXPECT_EQ(sim::CallCount("LoadLibraryW"), 1) << "the bare name only";
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+
     // A lone quote gives an empty path, not a read past the value.
     SetUp();
     sim::SetRegistryValue(HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", platform::REG_SZ, std::string("\"\0", 2));

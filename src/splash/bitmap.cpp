@@ -128,8 +128,10 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     // Both hold their rows back to back at the same stride, so the whole rows
     // present are one block; it lies inside the resource (rowsCopied is bounded
     // by the bytes available), so its size fits the resource's 32-bit length.
+    // With no whole row present the pixel-data offset may lie anywhere, even
+    // past the end of the address space, so the source is formed only for a copy.
     uint64_t bytesCopied = SplashRowOffset(layout.rowsCopied, layout.stride);
-    std::memcpy(bits, bytes + layout.pixelOffset, static_cast<size_t>(bytesCopied));
+    if (bytesCopied != 0) std::memcpy(bits, bytes + layout.pixelOffset, static_cast<size_t>(bytesCopied));
     return bitmap;
 }
 

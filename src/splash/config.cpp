@@ -35,6 +35,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/text.h"
+
 namespace splash {
 
 const char DefaultSplashConfig[] =
@@ -66,7 +68,9 @@ SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length) {
     config->keys = nullptr;
     config->values = nullptr;
     config->count = 0;
-    if (bytes == nullptr) return config;
+    // A length no real configuration has comes from a damaged resource
+    // directory; its copy and entry tables must not wrap their sizes.
+    if (bytes == nullptr || length > text::kMaxTakenBytes) return config;
 
     // A private copy that the parse splits in place; strncpy stops at a NUL
     // inside the resource and fills the rest with NULs, so the text ends there.

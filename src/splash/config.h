@@ -49,7 +49,8 @@ const void* LoadResourceBytes(platform::HMODULE module, const char16_t* name, co
 // A "Text" resource, or defaultText itself (length strlen) when missing; null with no default.
 const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
                              const char* defaultText);
-// Splits configuration text (null: no text) into entries; always returns a record.
+// Splits configuration text (null: no text) into entries; always returns a record, an empty
+// one for a length beyond text::kMaxTakenBytes.
 SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length);
 // Releases a parsed configuration and the copy of the text it points into. The
 // launcher keeps its own for the whole process; tools that parse many release them.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/host/sim.h"
+#include "text/text.h"
 
 namespace {
 
@@ -81,6 +82,14 @@ TEST(SplashConfigFormat, EndsAtANulOrTheLengthAndLeavesTheResourceAlone) {
 
     EXPECT_EQ(Parse(""), std::vector<Entry>{Absent("")});
 
+    // No text, or a length only a damaged resource directory claims (its copy
+    // would need length + 1 bytes, 0 on a 32-bit build): no entries, nothing read.
+    const char unterminated[] = {'A', '=', '1'};
+    for (uint32_t length : {text::kMaxTakenBytes + 1, 0xFFFFFFFFu}) {
+        Config damaged = ParseConfig(unterminated, length);
+        EXPECT_EQ(damaged->count, 0) << length;
+        EXPECT_EQ(damaged->keys, nullptr) << length;
+    }
     Config none = ParseConfig(nullptr, 0);
     EXPECT_EQ(none->count, 0);
     EXPECT_EQ(none->keys, nullptr);

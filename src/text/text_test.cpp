@@ -40,6 +40,14 @@ TEST(WideText, WidenSignExtendsAndKeepsInnerNuls) {
     std::free(wide);
 }
 
+TEST(WideText, WidenRefusesCountsWhoseByteSizeWraps32Bits) {
+    // (count + 1) * 2 is 2^32 here: a 32-bit build would allocate nothing and
+    // write 2^31 characters. The bytes must not even be read.
+    const char one[] = {'a'};
+    EXPECT_EQ(text::Widen(one, INT32_MAX), nullptr);
+    EXPECT_EQ(text::Widen(one, -2), nullptr);
+}
+
 TEST(WideText, NarrowKeepsLowByte) {
     char* bytes = text::Narrow(u"\x20AC" u"A", -1);
     EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xAC);
