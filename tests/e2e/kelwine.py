@@ -269,13 +269,13 @@ def wait_for(predicate, timeout=10.0, interval=0.1):
     return predicate()
 
 
-def expect_message_box(test, wine, exe, text, caption):
-    """Starts exe with app.Main and checks that it shows one message box of
-    style 0 with the given text and caption, ends with exit code 0 once OK
-    is pressed, and enters no engine."""
+def expect_message_box(test, wine, exe, text, caption, cwd=None):
+    """Starts exe with app.Main (in its own folder, or cwd) and checks that it
+    shows one message box of style 0 with the given text and caption, ends
+    with exit code 0 once OK is pressed, and enters no engine."""
     folder = os.path.dirname(exe)
     record = os.path.join(folder, "record.txt")
-    running = wine.spawn_start(exe, f'"{winpath(exe)}" app.Main', env=engine_env(record), cwd=folder)
+    running = wine.spawn_start(exe, f'"{winpath(exe)}" app.Main', env=engine_env(record), cwd=cwd or folder)
     box = wine.findwin("--class", "#32770", "--timeout", "20000", "--press", "1", "--gone", "5000")
     result = running.wait(60)
     found = box.values()
@@ -312,7 +312,8 @@ def engine_env(record_path, exit_code=None, lifetime_ms=0, splash_ms=None):
 
 # ---------------------------------------------------------------- running instances and the relay
 
-ENGINE_KEY = r"HKEY_LOCAL_MACHINE\Software\Norvane\KelVM"
+ENGINE_SUBKEY = r"Software\Norvane\KelVM"
+ENGINE_KEY = "HKEY_LOCAL_MACHINE\\" + ENGINE_SUBKEY
 
 
 def set_server_port(wine, value, kind="dword"):

@@ -251,6 +251,21 @@ class Relay(unittest.TestCase):
         self.assertEqual(result.exit, 0, result)
         self.assertEqual(connections, [b"short\n"])
 
+    def test_a_port_under_a_key_this_user_may_only_read(self):
+        # An administrator's key that ordinary users may read but not write:
+        # the port is still read and the command delivered.
+        listener = Listener()
+        kelwine.set_server_port(wine, listener.port)
+        locked = wine.run([os.path.join(kelwine.HELPERS, "regacl.exe"), kelwine.ENGINE_SUBKEY, "D:P(A;;KR;;;WD)"])
+        try:
+            self.assertEqual(locked.values().get("status"), "0", locked)
+            result = wine.launch(plain, "-acommand locked", env=kelwine.engine_env(fresh_record("locked")))
+        finally:
+            connections = listener.close()
+            wine.run([os.path.join(kelwine.HELPERS, "regacl.exe"), kelwine.ENGINE_SUBKEY, "D:P(A;;KA;;;WD)"])
+        self.assertEqual(result.exit, 0, result)
+        self.assertEqual(connections, [b"locked\n"])
+
     def test_a_relayed_quit_ends_the_running_engine(self):
         first_record = fresh_record("engine")
         first = wine.spawn_start(plain, f'"{winpath(plain)}" game.App', cwd=os.path.dirname(plain),

@@ -80,6 +80,30 @@ class EngineFound(unittest.TestCase):
         self.assertEqual(record.command_line, "")
 
 
+class SearchOrder(unittest.TestCase):
+    """Desktop Windows would also load a Kel.dll from the working directory,
+    which the device has not: a library planted beside an opened document
+    must not run."""
+
+    def test_a_kel_dll_only_in_the_working_directory_is_not_loaded(self):
+        kelwine.forget_file_type(wine)
+        exe = place(kelwine.KEL_EXE, work_dir("loading", "planted", "launcher"))
+        documents = work_dir("loading", "planted", "documents")
+        place(kelwine.KEL_DLL, documents)
+        kelwine.expect_message_box(self, wine, exe, "Could not find DLL: Kel.DLL", "Error Loading DLL", cwd=documents)
+
+    def test_a_kel_dll_beside_the_launcher_loads_from_any_working_directory(self):
+        kelwine.forget_file_type(wine)
+        folder = work_dir("loading", "beside_elsewhere", "launcher")
+        exe = place(kelwine.KEL_EXE, folder)
+        beside = place(kelwine.KEL_DLL, folder)
+        elsewhere = work_dir("loading", "beside_elsewhere", "documents")
+        record_path = os.path.join(folder, "record.txt")
+        result = wine.launch(exe, "app.Main", cwd=elsewhere, env=kelwine.engine_env(record_path, exit_code=8))
+        self.assertEqual(result.exit, 8, result)
+        self.assertEqual(Record(record_path).get("engine_path").lower(), winpath(beside).lower())
+
+
 class EngineMissing(unittest.TestCase):
     def test_no_engine_anywhere(self):
         kelwine.forget_file_type(wine)

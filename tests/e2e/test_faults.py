@@ -352,6 +352,17 @@ class EngineEndsTheProcess(unittest.TestCase):
                 self.assertEqual(Record(path).get("entered"), "1", "the entry routine did not run")
 
 
+class WindowClassRegistrations(unittest.TestCase):
+    def test_failed_registrations_leave_room_for_a_later_class(self):
+        # The platform layer keeps one slot per registered class for its
+        # window procedure; sixteen refused registrations must not use them up.
+        result = wine.run([os.path.join(kelwine.HELPERS, "classslots.exe"), "16"])
+        values = result.values()
+        self.assertEqual((values.get("first"), values.get("failures")), ("1", "16"), result)
+        self.assertEqual(values.get("registered"), "1", result)
+        self.assertEqual(values.get("procedure_reached"), "1", result)
+
+
 class OversizedResources(unittest.TestCase):
     def run_copy(self, app, exe_name):
         folder = work_dir("faults", "res_" + app)

@@ -33,20 +33,20 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 namespace {
 
 struct ClassProcedure {
+    volatile ::LONG taken;  // 1 while a registration holds the slot
     ::ATOM atom;
     platform::WNDPROC procedure;
 };
 
-// The launcher registers one class; a few spare slots cost nothing.
+// The launcher registers one class; a few spare slots cost nothing. A
+// registration that fails gives its slot back, so failures never use them up.
 constexpr ::LONG kMaxClasses = 8;
 ClassProcedure classProcedures[kMaxClasses];
-volatile ::LONG classCount = 0;
 
 platform::WNDPROC ProcedureFor(::HWND window) {
     auto atom = static_cast<::ATOM>(::GetClassWord(window, GCW_ATOM));
-    ::LONG count = classCount;
-    for (::LONG i = 0; i < count && i < kMaxClasses; ++i) {
-        if (classProcedures[i].atom == atom && classProcedures[i].procedure != nullptr) {
+    for (::LONG i = 0; i < kMaxClasses; ++i) {
+        if (classProcedures[i].taken && classProcedures[i].atom == atom && classProcedures[i].procedure != nullptr) {
             return classProcedures[i].procedure;
         }
     }
@@ -86,11 +86,9 @@ void ToPlatform(const ::MSG& from, platform::MSG* to) {
 int GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
 
 ATOM RegisterClassW(const WNDCLASSW* windowClass) {
-    ::LONG slot = ::InterlockedIncrement(&classCount) - 1;
-    if (slot >= kMaxClasses) {
-        ::InterlockedDecrement(&classCount);
-        return 0;
-    }
+    ::LONG slot = 0;
+    while (slot < kMaxClasses && ::InterlockedCompareExchange(&classProcedures[slot].taken, 1, 0) != 0) ++slot;
+    if (slot == kMaxClasses) return 0;
     ::WNDCLASSW real = {};
     real.style = windowClass->style;
     real.lpfnWndProc = Trampoline;
@@ -108,6 +106,7 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     ::ATOM atom = ::RegisterClassW(&real);
     classProcedures[slot].atom = atom;
     classProcedures[slot].procedure = atom != 0 ? windowClass->lpfnWndProc : nullptr;
+    if (atom == 0) ::InterlockedExchange(&classProcedures[slot].taken, 0);
     return atom;
 }
 
