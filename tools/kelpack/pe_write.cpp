@@ -280,6 +280,12 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
         }
     }
 
+    // The loader maps SizeOfHeaders bytes from the start of the file, and an
+    // image may claim headers that reach over section data or a signature.
+    // Rewriting a last section smaller or dropping a signature cuts the file,
+    // but never short of those headers.
+    if (b.size() < image.size_of_headers) b.resize(image.size_of_headers, 0);
+
     for (std::size_t i = 0; i < sections.size(); ++i) write_section_header(&b, image.section_table_offset + 40 * i, sections[i]);
     put_u32(&b, image.pe_offset + 12, symbols);
     put_u32(&b, image.dir_offset + 8 * kDirResource, list.empty() ? 0 : new_rva);

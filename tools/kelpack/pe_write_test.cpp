@@ -243,6 +243,57 @@ TEST(PeWriter, DropsASignatureWithAWarning) {
     expect_same_resources(mixed_resources(), read_back(w.bytes));
 }
 
+// Headers that claim every byte of the file (SizeOfHeaders reaching over the
+// section data, as in an image the fuzzer made) still hold every byte after
+// a write that shrinks the sections or drops a trailing signature.
+TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
+    ResourceList one;
+    put_resource(&one, res_id(kRtGroupIcon), res_id(50), std::vector<std::uint8_t>(48, 7));
+    ResourceList big = mixed_resources();
+    put_resource(&big, res_name_upper("KELFILE"), res_name_upper("KEL-APPLICATION.KEL"), std::vector<std::uint8_t>(0x900, 1));
+    struct Case {
+        const char* what;
+        bool rsrc_last;  // an empty tree in a last .rsrc of 0x400 file bytes
+        bool signed_;
+        ResourceList list;
+        RsrcPlacement want;
+    };
+    std::vector<Case> cases = {
+        {"last .rsrc rewritten smaller", true, false, one, RsrcPlacement::kReplacedLast},
+        {"last .rsrc rewritten larger", true, false, big, RsrcPlacement::kReplacedLast},
+        {"last .rsrc emptied", true, false, {}, RsrcPlacement::kNone},
+        {"signature dropped, last .rsrc smaller", true, true, one, RsrcPlacement::kReplacedLast},
+        {"signature dropped, nothing added", false, true, {}, RsrcPlacement::kNone},
+        {"signature dropped, .rsrc appended", false, true, one, RsrcPlacement::kAppended},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestImageLayout layout = plain_layout();
+        layout.section_alignment = 0x2000;  // the sections' RVAs stay above the claimed headers
+        if (c.rsrc_last) {
+            std::vector<std::uint8_t> tree = build_resource_section({}, testing::section_rva(layout, 3));
+            tree.resize(0x400, 0);
+            layout.sections.push_back({".rsrc", tree, 0x218, 0x40000040});
+            layout.resource_section = 3;
+        }
+        if (c.signed_) layout.certificate = std::vector<std::uint8_t>(64, 0xCE);
+        std::vector<std::uint8_t> input = make_image(layout);
+        put_u32(&input, testing::kOptOffset + 60, static_cast<std::uint32_t>(input.size()));
+        Written w = write(input, c.list);
+        EXPECT_EQ(w.placement, c.want);
+        EXPECT_GE(w.bytes.size(), input.size());
+        PeImage image;
+        std::string error;
+        if (!parse_pe(w.bytes, &image, &error)) {
+            ADD_FAILURE() << error;
+            continue;
+        }
+        EXPECT_EQ(image.size_of_headers, input.size());
+        expect_same_resources(c.list, read_back(w.bytes));
+        if (!c.list.empty()) expect_consistent_headers(w.bytes);
+    }
+}
+
 TEST(PeWriter, RefusesWhenTheHeadersHaveNoRoomForASection) {
     TestImageLayout layout = plain_layout();
     std::vector<std::uint8_t> input = make_image(layout);
