@@ -301,4 +301,32 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
     return true;
 }
 
+bool check_written_image(const std::vector<std::uint8_t>& bytes, ResourceList written, std::string* error) {
+    PeImage image;
+    ResourceList read;
+    if (!parse_pe(bytes, &image, error) || !read_resources(image, &read, error)) return false;
+    sort_resources(&written);
+    sort_resources(&read);
+    if (read.size() != written.size()) {
+        *error = std::to_string(read.size()) + " resources read back where " + std::to_string(written.size()) + " were written";
+        return false;
+    }
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const Resource& w = written[i];
+        const Resource& r = read[i];
+        bool same = w.type.is_name == r.type.is_name && res_id_matches(w.type, r.type) && w.name.is_name == r.name.is_name &&
+                    res_id_matches(w.name, r.name) && w.lang == r.lang && w.codepage == r.codepage && w.data == r.data;
+        if (!same) {
+            *error = "resource " + res_id_text(w.type, true) + "/" + res_id_text(w.name, false) + " language " +
+                     std::to_string(w.lang) + " reads back otherwise than it was written";
+            return false;
+        }
+    }
+    if (image.checksum != pe_checksum(bytes, checksum_offset(image))) {
+        *error = "the checksum in the headers is not the one the loader computes";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace kelpack

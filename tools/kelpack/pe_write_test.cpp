@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "test_image.h"
 
 namespace kelpack {
@@ -291,6 +293,44 @@ TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
         EXPECT_EQ(image.size_of_headers, input.size());
         expect_same_resources(c.list, read_back(w.bytes));
         if (!c.list.empty()) expect_consistent_headers(w.bytes);
+    }
+}
+
+TEST(PeWriter, AWrittenImageIsCheckedAgainstWhatWasWritten) {
+    const std::vector<std::uint8_t> good = write(make_image(plain_layout()), mixed_resources()).bytes;
+    using Edit = std::function<void(std::vector<std::uint8_t>*, ResourceList*)>;
+    struct Case {
+        const char* what;
+        Edit edit;
+        const char* says;  // nullptr: accepted
+    };
+    std::vector<Case> cases = {
+        {"as written", [](auto*, auto*) {}, nullptr},
+        {"names written in another case", [](auto*, ResourceList* l) {
+             for (Resource& r : *l)
+                 for (char16_t& c : r.name.name) c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
+         }, nullptr},
+        {"file cut short", [](std::vector<std::uint8_t>* b, auto*) { b->resize(b->size() - 0x100); }, "truncated"},
+        {"one leaf more written", [](auto*, ResourceList* l) { put_resource(l, res_id(9), res_id(9), {9}); },
+         "8 resources read back where 9 were written"},
+        {"other data", [](auto*, ResourceList* l) { (*l)[1].data.push_back(0); }, "TEXT/CONFIG language 0 reads back otherwise"},
+        {"other language", [](auto*, ResourceList* l) { (*l)[1].lang = 7; }, "reads back otherwise"},
+        {"other code page", [](auto*, ResourceList* l) { (*l)[1].codepage = 1252; }, "reads back otherwise"},
+        {"checksum off by one", [](std::vector<std::uint8_t>* b, auto*) {
+             std::uint32_t at = checksum_offset(parsed(*b));
+             put_u32(b, at, get_u32(*b, at) + 1);
+         }, "checksum"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> bytes = good;
+        ResourceList list = mixed_resources();
+        c.edit(&bytes, &list);
+        std::string error;
+        EXPECT_EQ(check_written_image(bytes, list, &error), c.says == nullptr);
+        if (c.says) {
+            EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        }
     }
 }
 
