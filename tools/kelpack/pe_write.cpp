@@ -259,8 +259,8 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
             rsrc = build_resource_section(list, new_rva);
             std::uint64_t start = align_up(std::max<std::uint64_t>(b.size(), raw_end), image.file_alignment);
             std::uint32_t new_raw = static_cast<std::uint32_t>(align_up(rsrc.size(), image.file_alignment));
-            if (start + new_raw > 0xFFFFFFFFull || static_cast<std::uint64_t>(new_rva) + rsrc.size() > 0xFFFFFFFFull) {
-                *error = "the image would pass 4 GiB";
+            if (start + new_raw > 0xFFFFFFFFull) {
+                *error = "the file would pass 4 GiB";
                 return false;
             }
             b.resize(start, 0);
@@ -280,6 +280,17 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
         }
     }
 
+    // SizeOfImage, the end of the last section rounded up to a page, must
+    // itself fit in 32 bits, whichever section grew.
+    std::uint64_t image_end = image.size_of_headers;
+    for (const PeSection& s : sections)
+        image_end = std::max<std::uint64_t>(image_end, static_cast<std::uint64_t>(s.virtual_address) + std::max(span_of(s), 1u));
+    image_end = align_up(image_end, image.section_alignment);
+    if (image_end > 0xFFFFFFFFull) {
+        *error = "the image would pass 4 GiB of address space";
+        return false;
+    }
+
     // The loader maps SizeOfHeaders bytes from the start of the file, and an
     // image may claim headers that reach over section data or a signature.
     // Rewriting a last section smaller or dropping a signature cuts the file,
@@ -292,10 +303,7 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
     put_u32(&b, image.dir_offset + 8 * kDirResource + 4, static_cast<std::uint32_t>(rsrc.size()));
     std::int64_t init = static_cast<std::int64_t>(get_u32(b, opt + 8)) + init_delta;
     put_u32(&b, opt + 8, static_cast<std::uint32_t>(std::max<std::int64_t>(init, 0)));
-    std::uint64_t image_end = image.size_of_headers;
-    for (const PeSection& s : sections)
-        image_end = std::max<std::uint64_t>(image_end, static_cast<std::uint64_t>(s.virtual_address) + std::max(span_of(s), 1u));
-    put_u32(&b, opt + 56, static_cast<std::uint32_t>(align_up(image_end, image.section_alignment)));
+    put_u32(&b, opt + 56, static_cast<std::uint32_t>(image_end));
     put_u32(&b, checksum_offset(image), pe_checksum(b, checksum_offset(image)));
     *out = std::move(b);
     return true;

@@ -334,6 +334,52 @@ TEST(PeWriter, AWrittenImageIsCheckedAgainstWhatWasWritten) {
     }
 }
 
+// Resources near the top of the address space: written only when the image
+// still ends, page-aligned, inside 4 GiB.
+TEST(PeWriter, TheImageStaysInsideTheAddressSpace) {
+    struct Case {
+        const char* what;
+        bool rsrc_last;      // a last .rsrc at `top`, else .reloc is there and .rsrc is appended
+        std::uint32_t top;   // RVA of the last section
+        std::size_t data;    // bytes of the one resource written
+        bool fits;
+    };
+    std::vector<Case> cases = {
+        {"last .rsrc rewritten, fits", true, 0xFFFE0000, 0x100, true},
+        {"last .rsrc rewritten past 4 GiB", true, 0xFFFE0000, 0x30000, false},
+        {"last .rsrc rewritten into the last page", true, 0xFFFE0000, 0x1F800, false},
+        {".rsrc appended, fits", false, 0xFFFE0000, 0x100, true},
+        {".rsrc appended into the last page", false, 0xFFFE0000, 0x1E800, false},
+        {".rsrc appended after a section in the last page", false, 0xFFFFF000, 0x100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestImageLayout layout = plain_layout();
+        int moved = 2;
+        if (c.rsrc_last) {
+            layout.sections.push_back({".rsrc", build_resource_section({}, c.top), 0, 0x40000040});
+            layout.resource_section = moved = 3;
+        }
+        std::vector<std::uint8_t> input = make_image(layout);
+        put_u32(&input, testing::table_offset(true) + 40 * moved + 12, c.top);
+        if (c.rsrc_last) put_u32(&input, testing::dir_offset(true) + 16, c.top);
+        ResourceList list;
+        put_resource(&list, res_id(10), res_id(1), std::vector<std::uint8_t>(c.data, 1));
+        std::vector<std::uint8_t> out;
+        RsrcPlacement placement;
+        std::vector<std::string> warnings;
+        std::string error;
+        bool written = write_resources(parsed(input), list, &out, &placement, &warnings, &error);
+        EXPECT_EQ(written, c.fits) << error;
+        if (!c.fits) {
+            EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
+            continue;
+        }
+        expect_same_resources(list, read_back(out));
+        expect_consistent_headers(out);
+    }
+}
+
 TEST(PeWriter, RefusesWhenTheHeadersHaveNoRoomForASection) {
     TestImageLayout layout = plain_layout();
     std::vector<std::uint8_t> input = make_image(layout);
