@@ -60,11 +60,16 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::s
 
 bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                        std::string* error) {
+    return write_file_checked(path, bytes, like, nullptr, error) == WriteOutcome::kWritten;
+}
+
+WriteOutcome write_file_checked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
+                                const WrittenFileCheck& check, std::string* error) {
     std::string tmp = path + ".kelpack-tmp";
     std::FILE* f = OpenFile(tmp, true);
     if (!f) {
         *error = "cannot create " + tmp + ": " + std::strerror(errno);
-        return false;
+        return WriteOutcome::kFailed;
     }
     bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = std::fflush(f) == 0 && ok;
@@ -73,7 +78,23 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
     if (!ok) {
         RemoveFile(tmp);
         *error = "cannot write " + tmp + ": " + std::strerror(saved);
-        return false;
+        return WriteOutcome::kFailed;
+    }
+    // Judged before the permissions are copied: a read-only copy could not be
+    // removed on Windows.
+    if (check) {
+        std::vector<std::uint8_t> back;
+        std::string why;
+        if (!read_file(tmp, &back, &why)) {
+            RemoveFile(tmp);
+            *error = "cannot read back " + tmp + ": " + why;
+            return WriteOutcome::kFailed;
+        }
+        if (!check(back, &why)) {
+            RemoveFile(tmp);
+            *error = why;
+            return WriteOutcome::kRefused;
+        }
     }
     if (!like.empty()) {
         std::error_code ec;
@@ -87,10 +108,10 @@ bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>&
         if (RenameFile(tmp, path) != 0) {
             *error = "cannot rename " + tmp + " to " + path + ": " + std::strerror(errno);
             RemoveFile(tmp);
-            return false;
+            return WriteOutcome::kFailed;
         }
     }
-    return true;
+    return WriteOutcome::kWritten;
 }
 
 bool same_file(const std::string& a, const std::string& b) {

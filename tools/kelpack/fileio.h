@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,23 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::s
 // one. The file's permissions are taken from `like` when it is not empty.
 bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                        std::string* error);
+
+// Judges the bytes read back from a file just written; false, with the
+// reason, refuses them.
+using WrittenFileCheck = std::function<bool(const std::vector<std::uint8_t>& read_back, std::string* why)>;
+
+// What write_file_checked did.
+enum class WriteOutcome {
+    kWritten,  // `path` holds the new bytes
+    kFailed,   // the file system failed; the error says how
+    kRefused,  // `check` refused what was read back; the error gives its reason
+};
+
+// As write_file_atomic, but before the rename the temporary file is read back
+// and its bytes handed to `check` (when set). On refusal the temporary file
+// is removed and `path` is left as it was.
+WriteOutcome write_file_checked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
+                                const WrittenFileCheck& check, std::string* error);
 
 // True when both paths name the same existing file.
 bool same_file(const std::string& a, const std::string& b);

@@ -295,10 +295,23 @@ PackResult run_pack(const PackOptions& o) {
         result.exit_code = kExitBadImage;
         return result;
     }
-    if (!write_file_atomic(o.output, out, o.input, &why)) {
-        result.errors.push_back(o.output + ": " + why);
-        result.exit_code = kExitWrite;
-        return result;
+    // What was written is read back as any reader of the launcher would,
+    // before it takes the output's name: an image that does not read back
+    // as written is a launcher no loader accepts.
+    auto reads_back = [&](const std::vector<std::uint8_t>& back, std::string* reason) {
+        return check_written_image(back, res, reason);
+    };
+    switch (write_file_checked(o.output, out, o.input, reads_back, &why)) {
+        case WriteOutcome::kWritten:
+            break;
+        case WriteOutcome::kRefused:
+            result.errors.push_back(o.input + ": the packed copy does not read back as written: " + why);
+            result.exit_code = kExitBadImage;
+            return result;
+        case WriteOutcome::kFailed:
+            result.errors.push_back(o.output + ": " + why);
+            result.exit_code = kExitWrite;
+            return result;
     }
     const char* where = placement == RsrcPlacement::kAppended ? "in a new .rsrc section"
                         : placement == RsrcPlacement::kNone  ? "(no resources)"

@@ -13,7 +13,7 @@ enum ExitCode {
     kExitOk = 0,
     kExitUsage = 1,      // bad options or arguments
     kExitRead = 2,       // a file could not be read
-    kExitBadImage = 3,   // the launcher is not a usable PE image, or has no room for resources
+    kExitBadImage = 3,   // the launcher is not a usable PE image, has no room, or its packed copy does not read back
     kExitRejected = 4,   // something to pack was rejected (bitmap, icon, command line, configuration)
     kExitWrite = 5,      // the output could not be written
 };

@@ -259,8 +259,8 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
             rsrc = build_resource_section(list, new_rva);
             std::uint64_t start = align_up(std::max<std::uint64_t>(b.size(), raw_end), image.file_alignment);
             std::uint32_t new_raw = static_cast<std::uint32_t>(align_up(rsrc.size(), image.file_alignment));
-            if (start + new_raw > 0xFFFFFFFFull || static_cast<std::uint64_t>(new_rva) + rsrc.size() > 0xFFFFFFFFull) {
-                *error = "the image would pass 4 GiB";
+            if (start + new_raw > 0xFFFFFFFFull) {
+                *error = "the file would pass 4 GiB";
                 return false;
             }
             b.resize(start, 0);
@@ -280,18 +280,60 @@ bool write_resources(const PeImage& image, const ResourceList& list, std::vector
         }
     }
 
+    // SizeOfImage, the end of the last section rounded up to a page, must
+    // itself fit in 32 bits, whichever section grew.
+    std::uint64_t image_end = image.size_of_headers;
+    for (const PeSection& s : sections)
+        image_end = std::max<std::uint64_t>(image_end, static_cast<std::uint64_t>(s.virtual_address) + std::max(span_of(s), 1u));
+    image_end = align_up(image_end, image.section_alignment);
+    if (image_end > 0xFFFFFFFFull) {
+        *error = "the image would pass 4 GiB of address space";
+        return false;
+    }
+
+    // The loader maps SizeOfHeaders bytes from the start of the file, and an
+    // image may claim headers that reach over section data or a signature.
+    // Rewriting a last section smaller or dropping a signature cuts the file,
+    // but never short of those headers.
+    if (b.size() < image.size_of_headers) b.resize(image.size_of_headers, 0);
+
     for (std::size_t i = 0; i < sections.size(); ++i) write_section_header(&b, image.section_table_offset + 40 * i, sections[i]);
     put_u32(&b, image.pe_offset + 12, symbols);
     put_u32(&b, image.dir_offset + 8 * kDirResource, list.empty() ? 0 : new_rva);
     put_u32(&b, image.dir_offset + 8 * kDirResource + 4, static_cast<std::uint32_t>(rsrc.size()));
     std::int64_t init = static_cast<std::int64_t>(get_u32(b, opt + 8)) + init_delta;
     put_u32(&b, opt + 8, static_cast<std::uint32_t>(std::max<std::int64_t>(init, 0)));
-    std::uint64_t image_end = image.size_of_headers;
-    for (const PeSection& s : sections)
-        image_end = std::max<std::uint64_t>(image_end, static_cast<std::uint64_t>(s.virtual_address) + std::max(span_of(s), 1u));
-    put_u32(&b, opt + 56, static_cast<std::uint32_t>(align_up(image_end, image.section_alignment)));
+    put_u32(&b, opt + 56, static_cast<std::uint32_t>(image_end));
     put_u32(&b, checksum_offset(image), pe_checksum(b, checksum_offset(image)));
     *out = std::move(b);
+    return true;
+}
+
+bool check_written_image(const std::vector<std::uint8_t>& bytes, ResourceList written, std::string* error) {
+    PeImage image;
+    ResourceList read;
+    if (!parse_pe(bytes, &image, error) || !read_resources(image, &read, error)) return false;
+    sort_resources(&written);
+    sort_resources(&read);
+    if (read.size() != written.size()) {
+        *error = std::to_string(read.size()) + " resources read back where " + std::to_string(written.size()) + " were written";
+        return false;
+    }
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const Resource& w = written[i];
+        const Resource& r = read[i];
+        bool same = w.type.is_name == r.type.is_name && res_id_matches(w.type, r.type) && w.name.is_name == r.name.is_name &&
+                    res_id_matches(w.name, r.name) && w.lang == r.lang && w.codepage == r.codepage && w.data == r.data;
+        if (!same) {
+            *error = "resource " + res_id_text(w.type, true) + "/" + res_id_text(w.name, false) + " language " +
+                     std::to_string(w.lang) + " reads back otherwise than it was written";
+            return false;
+        }
+    }
+    if (image.checksum != pe_checksum(bytes, checksum_offset(image))) {
+        *error = "the checksum in the headers is not the one the loader computes";
+        return false;
+    }
     return true;
 }
 

@@ -31,4 +31,11 @@ enum class RsrcPlacement {
 bool write_resources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
                      RsrcPlacement* placement, std::vector<std::string>* warnings, std::string* error);
 
+// Reads `bytes` back as an image just written with `written` as its
+// resources: it must parse, carry the same leaves (names compared as the
+// loader compares them, since the writer keeps one spelling for names that
+// differ in case only) and hold the checksum the loader computes. Returns
+// false with the reason otherwise.
+bool check_written_image(const std::vector<std::uint8_t>& bytes, ResourceList written, std::string* error);
+
 }  // namespace kelpack

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "test_image.h"
 
 namespace kelpack {
@@ -241,6 +243,141 @@ TEST(PeWriter, DropsASignatureWithAWarning) {
     EXPECT_EQ(image.dirs[kDirSecurity].size, 0u);
     EXPECT_EQ(std::count(w.bytes.begin(), w.bytes.end(), 0xCE), 0);
     expect_same_resources(mixed_resources(), read_back(w.bytes));
+}
+
+// Headers that claim every byte of the file (SizeOfHeaders reaching over the
+// section data, as in an image the fuzzer made) still hold every byte after
+// a write that shrinks the sections or drops a trailing signature.
+TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
+    ResourceList one;
+    put_resource(&one, res_id(kRtGroupIcon), res_id(50), std::vector<std::uint8_t>(48, 7));
+    ResourceList big = mixed_resources();
+    put_resource(&big, res_name_upper("KELFILE"), res_name_upper("KEL-APPLICATION.KEL"), std::vector<std::uint8_t>(0x900, 1));
+    struct Case {
+        const char* what;
+        bool rsrc_last;  // an empty tree in a last .rsrc of 0x400 file bytes
+        bool signed_;
+        ResourceList list;
+        RsrcPlacement want;
+    };
+    std::vector<Case> cases = {
+        {"last .rsrc rewritten smaller", true, false, one, RsrcPlacement::kReplacedLast},
+        {"last .rsrc rewritten larger", true, false, big, RsrcPlacement::kReplacedLast},
+        {"last .rsrc emptied", true, false, {}, RsrcPlacement::kNone},
+        {"signature dropped, last .rsrc smaller", true, true, one, RsrcPlacement::kReplacedLast},
+        {"signature dropped, nothing added", false, true, {}, RsrcPlacement::kNone},
+        {"signature dropped, .rsrc appended", false, true, one, RsrcPlacement::kAppended},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestImageLayout layout = plain_layout();
+        layout.section_alignment = 0x2000;  // the sections' RVAs stay above the claimed headers
+        if (c.rsrc_last) {
+            std::vector<std::uint8_t> tree = build_resource_section({}, testing::section_rva(layout, 3));
+            tree.resize(0x400, 0);
+            layout.sections.push_back({".rsrc", tree, 0x218, 0x40000040});
+            layout.resource_section = 3;
+        }
+        if (c.signed_) layout.certificate = std::vector<std::uint8_t>(64, 0xCE);
+        std::vector<std::uint8_t> input = make_image(layout);
+        put_u32(&input, testing::kOptOffset + 60, static_cast<std::uint32_t>(input.size()));
+        Written w = write(input, c.list);
+        EXPECT_EQ(w.placement, c.want);
+        EXPECT_GE(w.bytes.size(), input.size());
+        PeImage image;
+        std::string error;
+        if (!parse_pe(w.bytes, &image, &error)) {
+            ADD_FAILURE() << error;
+            continue;
+        }
+        EXPECT_EQ(image.size_of_headers, input.size());
+        expect_same_resources(c.list, read_back(w.bytes));
+        if (!c.list.empty()) expect_consistent_headers(w.bytes);
+    }
+}
+
+TEST(PeWriter, AWrittenImageIsCheckedAgainstWhatWasWritten) {
+    const std::vector<std::uint8_t> good = write(make_image(plain_layout()), mixed_resources()).bytes;
+    using Edit = std::function<void(std::vector<std::uint8_t>*, ResourceList*)>;
+    struct Case {
+        const char* what;
+        Edit edit;
+        const char* says;  // nullptr: accepted
+    };
+    std::vector<Case> cases = {
+        {"as written", [](auto*, auto*) {}, nullptr},
+        {"names written in another case", [](auto*, ResourceList* l) {
+             for (Resource& r : *l)
+                 for (char16_t& c : r.name.name) c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
+         }, nullptr},
+        {"file cut short", [](std::vector<std::uint8_t>* b, auto*) { b->resize(b->size() - 0x100); }, "truncated"},
+        {"one leaf more written", [](auto*, ResourceList* l) { put_resource(l, res_id(9), res_id(9), {9}); },
+         "8 resources read back where 9 were written"},
+        {"other data", [](auto*, ResourceList* l) { (*l)[1].data.push_back(0); }, "TEXT/CONFIG language 0 reads back otherwise"},
+        {"other language", [](auto*, ResourceList* l) { (*l)[1].lang = 7; }, "reads back otherwise"},
+        {"other code page", [](auto*, ResourceList* l) { (*l)[1].codepage = 1252; }, "reads back otherwise"},
+        {"checksum off by one", [](std::vector<std::uint8_t>* b, auto*) {
+             std::uint32_t at = checksum_offset(parsed(*b));
+             put_u32(b, at, get_u32(*b, at) + 1);
+         }, "checksum"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> bytes = good;
+        ResourceList list = mixed_resources();
+        c.edit(&bytes, &list);
+        std::string error;
+        EXPECT_EQ(check_written_image(bytes, list, &error), c.says == nullptr);
+        if (c.says) {
+            EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        }
+    }
+}
+
+// Resources near the top of the address space: written only when the image
+// still ends, page-aligned, inside 4 GiB.
+TEST(PeWriter, TheImageStaysInsideTheAddressSpace) {
+    struct Case {
+        const char* what;
+        bool rsrc_last;      // a last .rsrc at `top`, else .reloc is there and .rsrc is appended
+        std::uint32_t top;   // RVA of the last section
+        std::size_t data;    // bytes of the one resource written
+        bool fits;
+    };
+    std::vector<Case> cases = {
+        {"last .rsrc rewritten, fits", true, 0xFFFE0000, 0x100, true},
+        {"last .rsrc rewritten past 4 GiB", true, 0xFFFE0000, 0x30000, false},
+        {"last .rsrc rewritten into the last page", true, 0xFFFE0000, 0x1F800, false},
+        {".rsrc appended, fits", false, 0xFFFE0000, 0x100, true},
+        {".rsrc appended into the last page", false, 0xFFFE0000, 0x1E800, false},
+        {".rsrc appended after a section in the last page", false, 0xFFFFF000, 0x100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestImageLayout layout = plain_layout();
+        int moved = 2;
+        if (c.rsrc_last) {
+            layout.sections.push_back({".rsrc", build_resource_section({}, c.top), 0, 0x40000040});
+            layout.resource_section = moved = 3;
+        }
+        std::vector<std::uint8_t> input = make_image(layout);
+        put_u32(&input, testing::table_offset(true) + 40 * moved + 12, c.top);
+        if (c.rsrc_last) put_u32(&input, testing::dir_offset(true) + 16, c.top);
+        ResourceList list;
+        put_resource(&list, res_id(10), res_id(1), std::vector<std::uint8_t>(c.data, 1));
+        std::vector<std::uint8_t> out;
+        RsrcPlacement placement;
+        std::vector<std::string> warnings;
+        std::string error;
+        bool written = write_resources(parsed(input), list, &out, &placement, &warnings, &error);
+        EXPECT_EQ(written, c.fits) << error;
+        if (!c.fits) {
+            EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
+            continue;
+        }
+        expect_same_resources(list, read_back(out));
+        expect_consistent_headers(out);
+    }
 }
 
 TEST(PeWriter, RefusesWhenTheHeadersHaveNoRoomForASection) {
