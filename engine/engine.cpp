@@ -24,6 +24,7 @@
 // The launcher's own headers come first: their constants share names with
 // the macros of <windows.h>, which would otherwise rewrite them.
 #include "cmdline/scan.h"
+#include "contract/kel.h"
 #include "text/text.h"
 
 #include <winsock2.h>
@@ -38,14 +39,14 @@
 
 namespace {
 
-constexpr UINT kActivationMessage = WM_USER + 14;   // 1038, posted by a second launcher
+constexpr UINT kActivationMessage = kel::kActivationMessage;   // posted by a second launcher
 constexpr UINT kSocketMessage = WM_APP + 1;
 constexpr UINT_PTR kLifetimeTimer = 1;
 constexpr UINT_PTR kShowTimer = 2;
 constexpr UINT_PTR kSplashCheckTimer = 3;
 constexpr int kPackageControl = 100;
 
-constexpr const wchar_t* kSplashClass = L"KEL_SPLASH";
+const wchar_t* const kSplashClass = reinterpret_cast<const wchar_t*>(kel::kSplashClassName);
 
 HMODULE g_self = nullptr;
 
@@ -63,7 +64,8 @@ EngineState g_state;
 
 // The launcher's "KELFILE" resource "KEL-APPLICATION.KEL"; null when the launcher carries none.
 const BYTE* FindPackage(HMODULE launcher, DWORD* size) {
-    HRSRC resource = ::FindResourceW(launcher, L"KEL-APPLICATION.KEL", L"KELFILE");
+    HRSRC resource = ::FindResourceW(launcher, reinterpret_cast<const wchar_t*>(kel::kApplicationResourceName),
+                                        reinterpret_cast<const wchar_t*>(kel::kApplicationResourceType));
     if (resource == nullptr) return nullptr;
     HGLOBAL loaded = ::LoadResource(launcher, resource);
     if (loaded == nullptr) return nullptr;
@@ -263,7 +265,7 @@ int RunWindow(HINSTANCE instance, long long lifetime, long long splashDelay) {
     windowClass.hInstance = g_self;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(50));
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(kel::kIconGroupId));
     windowClass.lpszClassName = g_state.className;
     if (::RegisterClassW(&windowClass) == 0) {
         engine::Record("window_class_registered", "0");

@@ -3,13 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "contract/kel.h"
 #include "record.h"
 
 namespace engine {
 namespace {
 
-constexpr const wchar_t* kEngineKey = L"Software\\Norvane\\KelVM";
-constexpr const wchar_t* kPortValue = L"ServerPort";
+const wchar_t* const kEngineKey = reinterpret_cast<const wchar_t*>(kel::kEngineKey);
+const wchar_t* const kPortValue = reinterpret_cast<const wchar_t*>(kel::kServerPortValue);
 
 // One accepted connection and the part of a line received so far.
 struct Connection {

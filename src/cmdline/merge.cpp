@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "contract/kel.h"
 #include "text/text.h"
 
 namespace cmdline {
@@ -124,7 +125,7 @@ const char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* use
 }
 
 const char16_t* MergeCommandLine(platform::HMODULE module, const char16_t* userCommandLine) {
-    platform::HRSRC resource = platform::FindResourceW(module, kCommandLineResourceName, kCommandLineResourceType);
+    platform::HRSRC resource = platform::FindResourceW(module, kel::kCommandLineResourceName, kel::kTextResourceType);
     if (resource == nullptr) return userCommandLine;
     const void* bytes = platform::LoadResource(module, resource);
     if (bytes == nullptr) return userCommandLine;

@@ -13,10 +13,6 @@
 
 namespace cmdline {
 
-// The resource that holds the embedded command line.
-constexpr const char16_t* kCommandLineResourceName = u"CommandLine";
-constexpr const char16_t* kCommandLineResourceType = u"Text";
-
 // Widens size resource bytes and ends the text at the first NUL, LF or CR byte; a new malloc'ed
 // string. Null for a size beyond text::kMaxTakenBytes, which only a damaged resource has.
 char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size);

@@ -19,6 +19,7 @@
 
 #include "cmdline/merge.h"
 #include "cmdline/scan.h"
+#include "contract/kel.h"
 #include "platform/host/sim.h"
 #include "text/text.h"
 
@@ -176,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (running != nullptr) {
         Check(result == cmdline::kStop);
         auto posted = sim::PostedMessages(running);
-        Check(posted.size() == 1 && posted[0].message == cmdline::kActivationMessage);
+        Check(posted.size() == 1 && posted[0].message == kel::kActivationMessage);
     } else {
         Check(result == cmdline::kGoOn);
     }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "contract/kel.h"
 #include "text/text.h"
 
 namespace cmdline {
@@ -55,7 +56,7 @@ int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
 
 uint32_t ReadServerPort() {
     platform::HKEY key = nullptr;
-    if (platform::RegCreateKeyExW(platform::HKEY_LOCAL_MACHINE, kServerPortKey, 0, nullptr, 0, 0, nullptr, &key,
+    if (platform::RegCreateKeyExW(platform::HKEY_LOCAL_MACHINE, kel::kEngineKey, 0, nullptr, 0, 0, nullptr, &key,
                                   nullptr) != platform::ERROR_SUCCESS) {
         return 0;
     }
@@ -64,7 +65,7 @@ uint32_t ReadServerPort() {
     uint32_t value = 0;
     platform::DWORD size = sizeof value;
     platform::DWORD type = 0;
-    platform::LONG status = platform::RegQueryValueExW(key, kServerPortValue, nullptr, &type,
+    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, nullptr, &type,
                                                        reinterpret_cast<platform::BYTE*>(&value), &size);
     platform::RegCloseKey(key);
     return status == platform::ERROR_SUCCESS ? value : 0;

@@ -10,9 +10,6 @@
 
 namespace cmdline {
 
-// Where the running engine keeps its port, under HKEY_LOCAL_MACHINE.
-constexpr const char16_t* kServerPortKey = u"Software\\Norvane\\KelVM";
-constexpr const char16_t* kServerPortValue = u"ServerPort";
 // How long closing the relay's socket may wait for unsent bytes, in seconds.
 constexpr uint16_t kRelayLingerSeconds = 5;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cmdline/relay.h"
+#include "contract/kel.h"
 #include "text/text.h"
 
 namespace cmdline {
@@ -176,7 +177,7 @@ bool Handoff(const char16_t* target) {
     if (window == nullptr) return false;
     // Neither result matters: the instance exists, and a second one must not start.
     platform::SetForegroundWindow(window);
-    platform::PostMessageW(window, kActivationMessage, 0, 0);
+    platform::PostMessageW(window, kel::kActivationMessage, 0, 0);
     return true;
 }
 

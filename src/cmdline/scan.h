@@ -17,8 +17,6 @@ namespace cmdline {
 constexpr int kStop = 0;
 constexpr int kGoOn = 1;
 
-// The message a running instance is posted when a second start hands over to it.
-constexpr platform::UINT kActivationMessage = platform::WM_USER + 14;   // 1038
 // The target name when the command line names none.
 constexpr const char* kDefaultTargetName = "StartKel";
 // Option letters that, in the last position, do not end the walk at once.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "contract/kel.h"
 #include "text/text.h"
 #include "trace/trace.h"
 
@@ -13,7 +14,7 @@ namespace {
 // when there is none.
 char16_t* ReadRegisteredEnginePath() {
     platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyExW(platform::HKEY_CLASSES_ROOT, kEnginePathKey, 0, 0, &key) != platform::ERROR_SUCCESS) {
+    if (platform::RegOpenKeyExW(platform::HKEY_CLASSES_ROOT, kel::kEnginePathKey, 0, 0, &key) != platform::ERROR_SUCCESS) {
         return nullptr;
     }
     // Ask for the size first: the registration writes paths of any length the
@@ -45,7 +46,7 @@ char16_t* ReadRegisteredEnginePath() {
 
 platform::HMODULE LoadEngineLibrary() {
     trace::DebugTrace(u"Going to load Kel.dll");
-    platform::HMODULE engine = platform::LoadLibraryW(kEngineLibraryName);
+    platform::HMODULE engine = platform::LoadLibraryW(kel::kEngineLibraryName);
     if (engine != nullptr) return engine;
 
     char16_t* path = ReadRegisteredEnginePath();

@@ -5,6 +5,7 @@
 #include "cmdline/merge.h"
 #include "cmdline/relay.h"
 #include "cmdline/scan.h"
+#include "contract/kel.h"
 #include "launcher/engine.h"
 #include "shell/register.h"
 #include "splash/window.h"
@@ -44,7 +45,7 @@ int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const cha
         platform::MessageBoxW(nullptr, u"Could not find DLL: Kel.DLL", u"Error Loading DLL", platform::MB_OK);
         return EndWithoutEngine(line, userLine);
     }
-    auto entry = reinterpret_cast<KelMainWProc>(platform::GetProcAddressW(engine, u"KelMainW"));
+    auto entry = reinterpret_cast<kel::KelMainWProc>(platform::GetProcAddressW(engine, kel::kEntryName));
     if (entry == nullptr) {
         // The process ends right away; the library is left to it.
         platform::MessageBoxW(nullptr, u"Could not find DLL entry routine \"KelMainW\"", u"Error Starting DLL",

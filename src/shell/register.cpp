@@ -3,14 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "contract/kel.h"
 #include "platform/platform.h"
 #include "text/text.h"
 #include "trace/trace.h"
 
 namespace shell {
 namespace {
-
-constexpr const char16_t* kClassName = u"KelFile10";
 
 // Creates or opens a key under HKEY_CLASSES_ROOT and sets its default value; a key that cannot be created is skipped.
 void WriteDefaultValue(const char16_t* keyName, const char16_t* value) {
@@ -78,9 +77,9 @@ void RegisterFileType() {
     char16_t* quoted = QuotedLauncherPath(platform::GetModuleHandleW(nullptr));
     trace::DebugTrace(u"Registering Kel Info");
 
-    WriteDefaultValue(kClassName, u"Kel Application");
+    WriteDefaultValue(kel::kFileClass, u"Kel Application");
     if (quoted != nullptr) {
-        char16_t* key = text::WideJoin(kClassName, u"\\Shell\\Open\\Command");
+        char16_t* key = text::WideJoin(kel::kFileClass, u"\\Shell\\Open\\Command");
         char16_t* value = text::WideJoin(quoted, u" \"%1\"");
         WriteDefaultValue(key, value);
         std::free(key);
@@ -90,20 +89,21 @@ void RegisterFileType() {
         quoted[text::WideLength(quoted) - 1] = 0;
         const char16_t* path = quoted + 1;
 
-        key = text::WideJoin(kClassName, u"\\DefaultIcon");
+        key = text::WideJoin(kel::kFileClass, u"\\DefaultIcon");
+        static_assert(kel::kIconGroupId == 50, "the icon's value names icon group 50");
         value = text::WideJoin(path, u",-50");
         WriteDefaultValue(key, value);
         std::free(key);
         std::free(value);
 
-        key = text::WideJoin(kClassName, u"\\DLL");
+        key = text::WideJoin(kel::kFileClass, u"\\DLL");
         value = EnginePathFor(path);
         WriteDefaultValue(key, value);
         std::free(key);
         std::free(value);
         std::free(quoted);
     }
-    WriteDefaultValue(u".kel", kClassName);
+    WriteDefaultValue(kel::kFileExtension, kel::kFileClass);
 }
 
 }  // namespace shell

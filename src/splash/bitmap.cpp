@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "contract/kel.h"
 #include "splash/config.h"
 #include "text/text.h"
 
@@ -138,7 +139,7 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
 platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, int32_t* width, int32_t* height) {
     char16_t* wideName = text::Widen(name, -1);
     uint32_t length = 0;
-    const void* bytes = LoadResourceBytes(module, wideName, SplashResourceType, &length);
+    const void* bytes = LoadResourceBytes(module, wideName, kel::kSplashResourceType, &length);
     std::free(wideName);
     if (bytes == nullptr) return nullptr;
     return DecodeSplashBmp(bytes, length, width, height);

@@ -47,8 +47,6 @@ uint64_t SplashRowOffset(uint32_t row, uint32_t stride);
 bool CheckSplashBmp(const void* bytes, uint32_t length, SplashBmpLayout* layout);
 // Decodes a bitmap file into a bitmap section; null when rejected or the section cannot be made.
 platform::HBITMAP DecodeSplashBmp(const void* bytes, uint32_t length, int32_t* width, int32_t* height);
-// The resource type of the splash bitmaps.
-inline constexpr const char16_t SplashResourceType[] = u"SplashScreen";
 // Finds the "SplashScreen" resource of the given name and decodes it; null when missing or rejected.
 platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, int32_t* width, int32_t* height);
 

@@ -35,6 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "contract/kel.h"
 #include "text/text.h"
 
 namespace splash {
@@ -56,7 +57,7 @@ const void* LoadResourceBytes(platform::HMODULE module, const char16_t* name, co
 
 const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
                              const char* defaultText) {
-    const void* bytes = LoadResourceBytes(module, name, u"Text", length);
+    const void* bytes = LoadResourceBytes(module, name, kel::kTextResourceType, length);
     if (bytes != nullptr) return static_cast<const char*>(bytes);
     if (defaultText == nullptr) return nullptr;
     *length = static_cast<uint32_t>(std::strlen(defaultText));
@@ -122,7 +123,7 @@ void FreeSplashConfig(SplashConfig* config) {
 
 SplashConfig* LoadSplashConfig(platform::HMODULE module) {
     uint32_t length = 0;
-    const char* text = LoadTextResource(u"CONFIG", module, &length, DefaultSplashConfig);
+    const char* text = LoadTextResource(kel::kConfigResourceName, module, &length, DefaultSplashConfig);
     return ParseSplashConfig(text, length);
 }
 

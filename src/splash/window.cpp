@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "contract/kel.h"
 #include "splash/bitmap.h"
 #include "splash/config.h"
 #include "text/text.h"
@@ -32,7 +33,7 @@ bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* confi
         if (std::strcmp(config->keys[i], SplashKey) != 0) continue;
         SplashEntry entry = ParseSplashEntry(config->values[i] != nullptr ? config->values[i] : "");
         char16_t* name = text::Widen(entry.name, -1);
-        bool present = platform::FindResourceW(module, name, SplashResourceType) != nullptr;
+        bool present = platform::FindResourceW(module, name, kel::kSplashResourceType) != nullptr;
         std::free(name);
         if (present) return true;
     }
@@ -88,7 +89,7 @@ platform::DWORD SplashThread(void*) {
     windowClass.hCursor = nullptr;
     windowClass.hbrBackground = platform::GetStockObject(platform::WHITE_BRUSH);
     windowClass.lpszMenuName = nullptr;
-    windowClass.lpszClassName = kSplashClassName;
+    windowClass.lpszClassName = kel::kSplashClassName;
     // A class left from an earlier registration serves as well; creation decides.
     platform::RegisterClassW(&windowClass);
 
@@ -97,7 +98,7 @@ platform::DWORD SplashThread(void*) {
     int32_t x = (screenWidth - width) / 2;
     int32_t y = (screenHeight - height) / 2;
     platform::HWND window =
-        platform::CreateWindowExW(0, kSplashClassName, theSplash.title, platform::WS_POPUP | platform::WS_VISIBLE, x,
+        platform::CreateWindowExW(0, kel::kSplashClassName, theSplash.title, platform::WS_POPUP | platform::WS_VISIBLE, x,
                                   y, width, height, nullptr, nullptr, instance, nullptr);
     // Without a window there is no paint; the main thread's wait runs out.
     if (window == nullptr) return 0;

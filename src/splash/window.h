@@ -23,8 +23,6 @@ struct SplashState {
 // The process's one splash record.
 extern SplashState theSplash;
 
-// The splash window's class name, by which an engine finds the window to dismiss it.
-constexpr const char16_t* kSplashClassName = u"KEL_SPLASH";
 // How long the start-up waits for the first paint, in milliseconds.
 constexpr platform::DWORD kFirstPaintWait = 3000;
 

@@ -6,6 +6,7 @@
 #include "cmdline/merge.h"
 #include "cmdline/relay.h"
 #include "cmdline/scan.h"
+#include "contract/kel.h"
 #include "fileio.h"
 #include "launcher/engine.h"
 #include "pack.h"
@@ -200,8 +201,8 @@ std::string explain_text(const Explanation& x) {
     if (x.relay) {
         t += "The relay option " + quoted(x.arguments[static_cast<std::size_t>(x.relay_at)]) + " stands at position " +
              std::to_string(x.relay_at) + ", so the relay answers instead of a running instance; no handoff is tried.\n   ";
-        std::string where = "HKEY_LOCAL_MACHINE\\" + wide_printable(cmdline::kServerPortKey) + " value " +
-                            wide_printable(cmdline::kServerPortValue);
+        std::string where = "HKEY_LOCAL_MACHINE\\" + wide_printable(kel::kEngineKey) + " value " +
+                            wide_printable(kel::kServerPortValue);
         if (!x.relay_has_command) {
             t += "No argument follows it: the launcher reads " + where +
                  " (creating the key when missing), sends nothing and goes on.\n";
@@ -215,7 +216,7 @@ std::string explain_text(const Explanation& x) {
     } else {
         t += "The target name is " + quoted(x.target) + ": the launcher asks FindWindowW for a window of class " +
              quoted(x.target) + ". If one is running, the launcher brings it to the foreground, posts it message " +
-             std::to_string(cmdline::kActivationMessage) + " (both parameters 0) and exits 0; otherwise it goes on.\n";
+             std::to_string(kel::kActivationMessage) + " (both parameters 0) and exits 0; otherwise it goes on.\n";
     }
 
     const SplashOutcome& s = x.splash;
@@ -227,9 +228,9 @@ std::string explain_text(const Explanation& x) {
              "\", and the launcher waits up to 3000 ms for its first paint";
     t += ".\n";
 
-    t += "5. Engine: LoadLibraryW(\"" + wide_printable(launcher::kEngineLibraryName) +
+    t += "5. Engine: LoadLibraryW(\"" + wide_printable(kel::kEngineLibraryName) +
          "\") through the search path; if that fails, the path in the default value of HKEY_CLASSES_ROOT\\" +
-         wide_printable(launcher::kEnginePathKey) + " (a value that starts with a double quote loses its first and last "
+         wide_printable(kel::kEnginePathKey) + " (a value that starts with a double quote loses its first and last "
          "character). A registration by this launcher at " + quoted(x.installed_as) + " sets that value to " + engine_value +
          (x.registration == shell::Registration::kRegisterAndGoOn ? ", as this start does" : "") + ".\n"
          "   With neither, a message box \"Could not find DLL: Kel.DLL\" and exit 0; a library without KelMainW, a message "
@@ -265,17 +266,17 @@ std::string explain_json(const Explanation& x) {
              (x.relay_has_command ? wjson(x.relay_command) : std::string("null")) + ", \"bytes_hex\": " +
              json_string(hex_bytes(x.relay_bytes)) + ", \"bytes_text\": " + json_string(x.relay_bytes) +
              ", \"length\": " + std::to_string(x.relay_bytes.size()) + ", \"registry_root\": \"HKEY_LOCAL_MACHINE\", " +
-             "\"registry_key\": " + wjson(cmdline::kServerPortKey) + ", \"registry_value\": " +
-             wjson(cmdline::kServerPortValue) + ", \"address\": \"127.0.0.1\", \"sends\": " +
+             "\"registry_key\": " + wjson(kel::kEngineKey) + ", \"registry_value\": " +
+             wjson(kel::kServerPortValue) + ", \"address\": \"127.0.0.1\", \"sends\": " +
              boolean(x.relay_has_command) + "},\n";
     } else {
         j += "  \"handoff\": {\"target\": " + wjson(x.target) + ", \"window_class\": " + wjson(x.target) +
-             ", \"message\": " + std::to_string(cmdline::kActivationMessage) + "},\n";
+             ", \"message\": " + std::to_string(kel::kActivationMessage) + "},\n";
         j += "  \"relay\": null,\n";
     }
     j += "  \"splash\": " + splash_outcome_json(x.splash).insert(1, "\"config_packed\": " + boolean(x.config_packed) + ", ") + ",\n";
-    j += "  \"engine\": {\"library\": " + wjson(launcher::kEngineLibraryName) +
-         ", \"registry_root\": \"HKEY_CLASSES_ROOT\", \"registry_key\": " + wjson(launcher::kEnginePathKey) +
+    j += "  \"engine\": {\"library\": " + wjson(kel::kEngineLibraryName) +
+         ", \"registry_root\": \"HKEY_CLASSES_ROOT\", \"registry_key\": " + wjson(kel::kEnginePathKey) +
          ", \"registered_path\": " + wjson(x.registered_engine_path) + ", \"command_line\": " + wjson(x.merged) + "},\n";
     // Where the start-up ends: at a running instance or a delivered command when there is one, else in the engine.
     const char* ends = x.relay ? (x.relay_has_command ? "relay_or_engine" : "engine") : "handoff_or_engine";
