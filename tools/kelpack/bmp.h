@@ -16,22 +16,22 @@ namespace kelpack {
 struct BmpInfo {
     std::int32_t width = 0;          // pixels
     std::int32_t height = 0;         // pixels (bottom-up, so positive)
-    std::uint16_t bit_count = 0;     // 1, 4, 8 or 24
-    std::uint32_t pixel_offset = 0;  // where the rows begin
+    std::uint16_t bitCount = 0;      // 1, 4, 8 or 24
+    std::uint32_t pixelOffset = 0;   // where the rows begin
     std::uint32_t stride = 0;        // bytes per row, padded to 4
-    std::uint32_t rows_present = 0;  // whole rows the file holds, at most height
+    std::uint32_t rowsPresent = 0;   // whole rows the file holds, at most height
 };
 
 // Runs the launcher's decoder checks on `bytes`. True when the launcher
 // decodes the file (perhaps with rows missing); otherwise `error` says which
 // rule it breaks (e.g. "it is stored top-down (negative height)").
-bool launcher_decodes(const std::vector<std::uint8_t>& bytes, BmpInfo* info, std::string* error);
+bool LauncherDecodes(const std::vector<std::uint8_t>& bytes, BmpInfo* info, std::string* error);
 
 // The packer's check: what the launcher decodes, with every row present and
 // the pixel data after the headers. On failure `error` gives the reason.
-bool check_bitmap(const std::vector<std::uint8_t>& bytes, BmpInfo* info, std::string* error);
+bool CheckBitmap(const std::vector<std::uint8_t>& bytes, BmpInfo* info, std::string* error);
 
 // The advice printed after a rejected bitmap: how to convert it.
-std::string bitmap_conversion_hint(const std::string& path);
+std::string BitmapConversionHint(const std::string& path);
 
 }  // namespace kelpack

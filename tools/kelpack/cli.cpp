@@ -109,47 +109,47 @@ const char kExplainHelp[] =
     "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
     "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
 
-bool is_help(const std::string& a) { return a == "-h" || a == "--help"; }
+bool IsHelp(const std::string& a) { return a == "-h" || a == "--help"; }
 
 // Splits "--name=value" into its parts; `value` is set only when there is "=".
-bool long_option(const std::string& arg, std::string* name, std::string* value, bool* inline_value) {
+bool LongOption(const std::string& arg, std::string* name, std::string* value, bool* inlineValue) {
     if (arg.size() < 3 || arg[0] != '-' || arg[1] != '-') return false;
     std::size_t eq = arg.find('=');
-    *inline_value = eq != std::string::npos;
+    *inlineValue = eq != std::string::npos;
     *name = arg.substr(0, eq);
-    *value = *inline_value ? arg.substr(eq + 1) : std::string();
+    *value = *inlineValue ? arg.substr(eq + 1) : std::string();
     return true;
 }
 
-int usage_error(std::string* err, const std::string& command, const std::string& why) {
+int UsageError(std::string* err, const std::string& command, const std::string& why) {
     *err += "kelpack " + command + ": " + why + "\nRun 'kelpack " + command + " --help' for the options.\n";
     return kExitUsage;
 }
 
-int cmd_pack(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int CmdPack(const std::vector<std::string>& args, std::string* out, std::string* err) {
     PackOptions o;
     std::vector<std::string> positional;
-    bool has_output = false, has_app = false, has_icon = false, has_config = false;
+    bool hasOutput = false, hasApp = false, hasIcon = false, hasConfig = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (is_help(a)) {
+        if (IsHelp(a)) {
             *out += kPackHelp;
             return kExitOk;
         }
         std::string name, value;
-        bool inline_value = false;
+        bool inlineValue = false;
         if (a == "-o") name = "--output";
-        else if (!long_option(a, &name, &value, &inline_value)) {
-            if (a.size() > 1 && a[0] == '-') return usage_error(err, "pack", "unknown option " + a);
+        else if (!LongOption(a, &name, &value, &inlineValue)) {
+            if (a.size() > 1 && a[0] == '-') return UsageError(err, "pack", "unknown option " + a);
             positional.push_back(a);
             continue;
         }
         static const char* known[] = {"--output", "--app", "--command-line", "--splash", "--title", "--config", "--bitmap", "--icon"};
         bool ok = false;
         for (const char* k : known) ok = ok || name == k;
-        if (!ok) return usage_error(err, "pack", "unknown option " + a);
-        if (!inline_value) {
-            if (i + 1 >= args.size()) return usage_error(err, "pack", name + " needs a value");
+        if (!ok) return UsageError(err, "pack", "unknown option " + a);
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) return UsageError(err, "pack", name + " needs a value");
             value = args[++i];
         }
         auto once = [&](bool* seen) {
@@ -158,86 +158,86 @@ int cmd_pack(const std::vector<std::string>& args, std::string* out, std::string
             return true;
         };
         if (name == "--output") {
-            if (!once(&has_output)) return usage_error(err, "pack", "--output is given twice");
+            if (!once(&hasOutput)) return UsageError(err, "pack", "--output is given twice");
             o.output = value;
         } else if (name == "--app") {
-            if (!once(&has_app)) return usage_error(err, "pack", "--app is given twice");
-            o.app_file = value;
+            if (!once(&hasApp)) return UsageError(err, "pack", "--app is given twice");
+            o.appFile = value;
         } else if (name == "--command-line") {
-            if (!once(&o.has_command_line)) return usage_error(err, "pack", "--command-line is given twice");
-            o.command_line = value;
+            if (!once(&o.hasCommandLine)) return UsageError(err, "pack", "--command-line is given twice");
+            o.commandLine = value;
         } else if (name == "--title") {
-            if (!once(&o.has_title)) return usage_error(err, "pack", "--title is given twice");
+            if (!once(&o.hasTitle)) return UsageError(err, "pack", "--title is given twice");
             o.title = value;
         } else if (name == "--config") {
-            if (!once(&has_config)) return usage_error(err, "pack", "--config is given twice");
-            o.config_file = value;
+            if (!once(&hasConfig)) return UsageError(err, "pack", "--config is given twice");
+            o.configFile = value;
         } else if (name == "--icon") {
-            if (!once(&has_icon)) return usage_error(err, "pack", "--icon is given twice");
-            o.icon_file = value;
+            if (!once(&hasIcon)) return UsageError(err, "pack", "--icon is given twice");
+            o.iconFile = value;
         } else if (name == "--splash") {
             SplashOption s;
             std::string why;
-            if (!parse_splash_option(value, &s, &why)) return usage_error(err, "pack", "--splash " + why);
+            if (!ParseSplashOption(value, &s, &why)) return UsageError(err, "pack", "--splash " + why);
             o.splashes.push_back(s);
         } else if (name == "--bitmap") {
             std::size_t eq = value.find('=');
             if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
-                return usage_error(err, "pack", "--bitmap needs NAME=FILE, not \"" + value + "\"");
+                return UsageError(err, "pack", "--bitmap needs NAME=FILE, not \"" + value + "\"");
             o.bitmaps.push_back({value.substr(0, eq), value.substr(eq + 1)});
         }
     }
-    if (positional.size() != 1) return usage_error(err, "pack", positional.empty() ? "no launcher executable given" : "more than one launcher executable given");
-    if (!has_output || o.output.empty()) return usage_error(err, "pack", "no output given (-o OUTPUT)");
-    if (has_config && !o.splashes.empty()) return usage_error(err, "pack", "--splash and --config exclude each other");
-    if (has_config && o.has_title) return usage_error(err, "pack", "--title and --config exclude each other; put the title in the file");
+    if (positional.size() != 1) return UsageError(err, "pack", positional.empty() ? "no launcher executable given" : "more than one launcher executable given");
+    if (!hasOutput || o.output.empty()) return UsageError(err, "pack", "no output given (-o OUTPUT)");
+    if (hasConfig && !o.splashes.empty()) return UsageError(err, "pack", "--splash and --config exclude each other");
+    if (hasConfig && o.hasTitle) return UsageError(err, "pack", "--title and --config exclude each other; put the title in the file");
     o.input = positional[0];
 
-    PackResult r = run_pack(o);
+    PackResult r = RunPack(o);
     for (const std::string& w : r.warnings) *err += "kelpack: warning: " + w + "\n";
     for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
-    if (r.exit_code == kExitOk) *out += r.summary + "\n";
-    else if (r.exit_code != kExitUsage) *err += "kelpack: nothing was written\n";
-    return r.exit_code;
+    if (r.exitCode == kExitOk) *out += r.summary + "\n";
+    else if (r.exitCode != kExitUsage) *err += "kelpack: nothing was written\n";
+    return r.exitCode;
 }
 
-int cmd_show(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int CmdShow(const std::vector<std::string>& args, std::string* out, std::string* err) {
     bool json = false;
     std::vector<std::string> positional;
     for (const std::string& a : args) {
-        if (is_help(a)) {
+        if (IsHelp(a)) {
             *out += kShowHelp;
             return kExitOk;
         }
         if (a == "--json") json = true;
-        else if (a.size() > 1 && a[0] == '-') return usage_error(err, "show", "unknown option " + a);
+        else if (a.size() > 1 && a[0] == '-') return UsageError(err, "show", "unknown option " + a);
         else positional.push_back(a);
     }
-    if (positional.size() != 1) return usage_error(err, "show", positional.empty() ? "no executable given" : "give one executable");
+    if (positional.size() != 1) return UsageError(err, "show", positional.empty() ? "no executable given" : "give one executable");
     ShowReport report;
     std::string why;
     int code = kExitOk;
-    if (!make_show_report(positional[0], &report, &why, &code)) {
+    if (!MakeShowReport(positional[0], &report, &why, &code)) {
         *err += "kelpack: error: " + why + "\n";
         return code;
     }
-    *out += json ? show_json(report) : show_text(report);
+    *out += json ? ShowJson(report) : ShowText(report);
     return kExitOk;
 }
 
-int cmd_explain(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int CmdExplain(const std::vector<std::string>& args, std::string* out, std::string* err) {
     ExplainOptions o;
-    bool json = false, has_line = false, has_args = false, has_screen = false;
-    std::vector<std::string> positional, user_args;
+    bool json = false, hasLine = false, hasArgs = false, hasScreen = false;
+    std::vector<std::string> positional, userArgs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--") {
             // Everything after it is the user's command line, options of the launcher included.
-            has_args = true;
-            user_args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            hasArgs = true;
+            userArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
         }
-        if (is_help(a)) {
+        if (IsHelp(a)) {
             *out += kExplainHelp;
             return kExitOk;
         }
@@ -246,68 +246,68 @@ int cmd_explain(const std::vector<std::string>& args, std::string* out, std::str
             continue;
         }
         std::string name, value;
-        bool inline_value = false;
-        if (!long_option(a, &name, &value, &inline_value)) {
-            if (a.size() > 1 && a[0] == '-') return usage_error(err, "explain", "unknown option " + a);
+        bool inlineValue = false;
+        if (!LongOption(a, &name, &value, &inlineValue)) {
+            if (a.size() > 1 && a[0] == '-') return UsageError(err, "explain", "unknown option " + a);
             positional.push_back(a);
             continue;
         }
         if (name != "--command-line" && name != "--screen" && name != "--installed-as")
-            return usage_error(err, "explain", "unknown option " + a);
-        if (!inline_value) {
-            if (i + 1 >= args.size()) return usage_error(err, "explain", name + " needs a value");
+            return UsageError(err, "explain", "unknown option " + a);
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) return UsageError(err, "explain", name + " needs a value");
             value = args[++i];
         }
         std::u16string wide;
         if (name == "--screen") {
             std::uint32_t w = 0, h = 0;
-            if (has_screen) return usage_error(err, "explain", "--screen is given twice");
-            if (!parse_size(value, &w, &h))
-                return usage_error(err, "explain", "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to 65535");
-            has_screen = true;
-            o.screen_width = static_cast<std::int32_t>(w);
-            o.screen_height = static_cast<std::int32_t>(h);
-        } else if (!utf8_to_utf16(value, &wide)) {
-            return usage_error(err, "explain", name + " is not UTF-8 text");
+            if (hasScreen) return UsageError(err, "explain", "--screen is given twice");
+            if (!ParseSize(value, &w, &h))
+                return UsageError(err, "explain", "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to 65535");
+            hasScreen = true;
+            o.screenWidth = static_cast<std::int32_t>(w);
+            o.screenHeight = static_cast<std::int32_t>(h);
+        } else if (!Utf8ToUtf16(value, &wide)) {
+            return UsageError(err, "explain", name + " is not UTF-8 text");
         } else if (name == "--command-line") {
-            if (has_line) return usage_error(err, "explain", "--command-line is given twice");
-            has_line = true;
-            o.user_line = wide;
+            if (hasLine) return UsageError(err, "explain", "--command-line is given twice");
+            hasLine = true;
+            o.userLine = wide;
         } else {
-            if (o.has_installed_as) return usage_error(err, "explain", "--installed-as is given twice");
-            o.has_installed_as = true;
-            o.installed_as = wide;
+            if (o.hasInstalledAs) return UsageError(err, "explain", "--installed-as is given twice");
+            o.hasInstalledAs = true;
+            o.installedAs = wide;
         }
     }
-    if (positional.size() != 1) return usage_error(err, "explain", positional.empty() ? "no executable given" : "give one executable");
-    if (has_line && has_args) return usage_error(err, "explain", "give the user's command line with --command-line or after --, not both");
-    if (has_args) {
+    if (positional.size() != 1) return UsageError(err, "explain", positional.empty() ? "no executable given" : "give one executable");
+    if (hasLine && hasArgs) return UsageError(err, "explain", "give the user's command line with --command-line or after --, not both");
+    if (hasArgs) {
         std::string joined;
-        for (std::size_t i = 0; i < user_args.size(); ++i) joined += (i ? " " : "") + user_args[i];
-        if (!utf8_to_utf16(joined, &o.user_line)) return usage_error(err, "explain", "the arguments are not UTF-8 text");
+        for (std::size_t i = 0; i < userArgs.size(); ++i) joined += (i ? " " : "") + userArgs[i];
+        if (!Utf8ToUtf16(joined, &o.userLine)) return UsageError(err, "explain", "the arguments are not UTF-8 text");
     }
     o.file = positional[0];
     Explanation x;
     std::string why;
     int code = kExitOk;
-    if (!explain(o, &x, &why, &code)) {
+    if (!Explain(o, &x, &why, &code)) {
         *err += "kelpack: error: " + why + "\n";
         return code;
     }
-    *out += json ? explain_json(x) : explain_text(x);
+    *out += json ? ExplainJson(x) : ExplainText(x);
     return kExitOk;
 }
 
 }  // namespace
 
-int run_cli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
     if (args.empty()) {
         *err += kToolHelp;
         return kExitUsage;
     }
     const std::string& cmd = args[0];
     std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (is_help(cmd)) {
+    if (IsHelp(cmd)) {
         *out += kToolHelp;
         return kExitOk;
     }
@@ -316,16 +316,16 @@ int run_cli(const std::vector<std::string>& args, std::string* out, std::string*
         else if (rest[0] == "pack") *out += kPackHelp;
         else if (rest[0] == "show") *out += kShowHelp;
         else if (rest[0] == "explain") *out += kExplainHelp;
-        else return usage_error(err, "help", "no command " + rest[0]);
+        else return UsageError(err, "help", "no command " + rest[0]);
         return kExitOk;
     }
     if (cmd == "--version") {
         *out += std::string(kVersion) + "\n";
         return kExitOk;
     }
-    if (cmd == "pack") return cmd_pack(rest, out, err);
-    if (cmd == "show") return cmd_show(rest, out, err);
-    if (cmd == "explain") return cmd_explain(rest, out, err);
+    if (cmd == "pack") return CmdPack(rest, out, err);
+    if (cmd == "show") return CmdShow(rest, out, err);
+    if (cmd == "explain") return CmdExplain(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
 }

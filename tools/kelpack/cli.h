@@ -9,6 +9,6 @@ namespace kelpack {
 
 // Runs `kelpack ARGS...` (args without the program name). What the user
 // would see on standard output and standard error goes to `out` and `err`.
-int run_cli(const std::vector<std::string>& args, std::string* out, std::string* err);
+int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err);
 
 }  // namespace kelpack

@@ -19,14 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using testing::make_bmp;
+using testing::MakeBmp;
 
-std::vector<std::uint8_t> one_image_ico() {
+std::vector<std::uint8_t> OneImageIco() {
     std::vector<std::uint8_t> b = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0};
-    append_u32(&b, 48);
-    append_u32(&b, 22);
+    AppendU32(&b, 48);
+    AppendU32(&b, 22);
     std::vector<std::uint8_t> dib(48, 0x77);
-    put_u32(&dib, 0, 40);
+    PutU32(&dib, 0, 40);
     b.insert(b.end(), dib.begin(), dib.end());
     return b;
 }
@@ -37,29 +37,29 @@ protected:
         dir_ = fs::temp_directory_path() / ("kelpack_test_" + std::to_string(std::rand()) + "_" +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
-        put("kel.exe", testing::make_image(testing::plain_layout()));
-        put("s240.bmp", make_bmp(240, 320));
-        put("s480.bmp", make_bmp(480, 640, 8));
-        put("app.ico", one_image_ico());
-        put("game.kel", {'K', 'E', 'L', 0, 1, 2});
+        Put("kel.exe", testing::MakeImage(testing::PlainLayout()));
+        Put("s240.bmp", MakeBmp(240, 320));
+        Put("s480.bmp", MakeBmp(480, 640, 8));
+        Put("app.ico", OneImageIco());
+        Put("game.kel", {'K', 'E', 'L', 0, 1, 2});
     }
     void TearDown() override {
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    void put(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         std::string error;
-        ASSERT_TRUE(write_file_atomic(path(name), bytes, "", &error)) << error;
+        ASSERT_TRUE(WriteFileAtomic(Path(name), bytes, "", &error)) << error;
     }
-    std::vector<std::uint8_t> get(const std::string& name) {
+    std::vector<std::uint8_t> Get(const std::string& name) {
         std::vector<std::uint8_t> b;
         std::string error;
-        EXPECT_TRUE(read_file(path(name), &b, &error)) << name << ": " << error;
+        EXPECT_TRUE(ReadFile(Path(name), &b, &error)) << name << ": " << error;
         return b;
     }
     // Runs kelpack; "@" in an argument stands for the scratch folder.
-    int run(std::vector<std::string> args) {
+    int Run(std::vector<std::string> args) {
         out_.clear();
         err_.clear();
         for (std::string& a : args) {
@@ -69,93 +69,93 @@ protected:
                 at += folder.size();
             }
         }
-        return run_cli(args, &out_, &err_);
+        return RunCli(args, &out_, &err_);
     }
-    ResourceList resources_of(const std::string& name) {
+    ResourceList ResourcesOf(const std::string& name) {
         PeImage image;
         ResourceList list;
         std::string error;
-        EXPECT_TRUE(parse_pe(get(name), &image, &error)) << error;
-        EXPECT_TRUE(read_resources(image, &list, &error)) << error;
+        EXPECT_TRUE(ParsePe(Get(name), &image, &error)) << error;
+        EXPECT_TRUE(ReadResources(image, &list, &error)) << error;
         return list;
     }
-    std::string text_of(const ResourceList& list, const char* name) {
-        const Resource* r = find_resource(list, text_type(), res_name_upper(name));
+    std::string TextOf(const ResourceList& list, const char* name) {
+        const Resource* r = FindResource(list, TextType(), ResNameUpper(name));
         return r ? std::string(r->data.begin(), r->data.end()) : std::string("<none>");
     }
-    bool exists(const std::string& name) { return fs::exists(path(name)); }
+    bool Exists(const std::string& name) { return fs::exists(Path(name)); }
 
     fs::path dir_;
     std::string out_, err_;
 };
 
 TEST_F(Kelpack, PackWritesEveryResourceTheLauncherReads) {
-    std::vector<std::uint8_t> input = get("kel.exe");
-    ASSERT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@game.kel", "--command-line", "game.Main -v",
+    std::vector<std::uint8_t> input = Get("kel.exe");
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@game.kel", "--command-line", "game.Main -v",
                    "--splash", "240x320:@s240.bmp", "--splash", "480x640:@s480.bmp:Big.bmp", "--title", "My Game", "--icon", "@app.ico"}),
               0) << err_;
     EXPECT_EQ(err_, "");
     EXPECT_NE(out_.find("wrote"), std::string::npos);
-    EXPECT_EQ(get("kel.exe"), input);
-    EXPECT_FALSE(exists("out.exe.kelpack-tmp"));
-    ResourceList list = resources_of("out.exe");
-    EXPECT_EQ(find_resource(list, app_type(), app_name())->data, get("game.kel"));
-    EXPECT_EQ(text_of(list, "CommandLine"), "game.Main -v");
-    EXPECT_EQ(text_of(list, "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreen=480x640;Big.bmp|SplashScreenTitle=My Game");
-    EXPECT_EQ(find_resource(list, splash_type(), res_name_upper("S240.BMP"))->data, get("s240.bmp"));
-    EXPECT_EQ(find_resource(list, splash_type(), res_name_upper("BIG.BMP"))->data, get("s480.bmp"));
-    ASSERT_NE(find_resource(list, res_id(kRtGroupIcon), res_id(50)), nullptr);
-    EXPECT_NE(find_resource(list, res_id(kRtIcon), res_id(1)), nullptr);
+    EXPECT_EQ(Get("kel.exe"), input);
+    EXPECT_FALSE(Exists("out.exe.kelpack-tmp"));
+    ResourceList list = ResourcesOf("out.exe");
+    EXPECT_EQ(FindResource(list, AppType(), AppName())->data, Get("game.kel"));
+    EXPECT_EQ(TextOf(list, "CommandLine"), "game.Main -v");
+    EXPECT_EQ(TextOf(list, "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreen=480x640;Big.bmp|SplashScreenTitle=My Game");
+    EXPECT_EQ(FindResource(list, SplashType(), ResNameUpper("S240.BMP"))->data, Get("s240.bmp"));
+    EXPECT_EQ(FindResource(list, SplashType(), ResNameUpper("BIG.BMP"))->data, Get("s480.bmp"));
+    ASSERT_NE(FindResource(list, IntResId(kRtGroupIcon), IntResId(50)), nullptr);
+    EXPECT_NE(FindResource(list, IntResId(kRtIcon), IntResId(1)), nullptr);
     // Types and names are stored upper-cased.
     for (const Resource& r : list) {
         for (const ResId* id : {&r.type, &r.name})
-            if (id->is_name) {
-                EXPECT_EQ(id->name, res_name_upper(utf16_to_utf8(id->name)).name);
+            if (id->isName) {
+                EXPECT_EQ(id->name, ResNameUpper(Utf16ToUtf8(id->name)).name);
             }
     }
 }
 
 TEST_F(Kelpack, RepackingReplacesNamedEntriesAndKeepsTheRest) {
-    ASSERT_EQ(run({"pack", "@kel.exe", "-o", "@other.exe", "--app", "@game.kel", "--command-line", "one", "--icon", "@app.ico"}), 0) << err_;
-    ASSERT_EQ(run({"pack", "@other.exe", "-o", "@out.exe", "--command-line", "two", "--icon", "@app.ico"}), 0) << err_;
-    ResourceList list = resources_of("out.exe");
-    EXPECT_EQ(text_of(list, "CommandLine"), "two");
-    EXPECT_NE(find_resource(list, app_type(), app_name()), nullptr);
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@other.exe", "--app", "@game.kel", "--command-line", "one", "--icon", "@app.ico"}), 0) << err_;
+    ASSERT_EQ(Run({"pack", "@other.exe", "-o", "@out.exe", "--command-line", "two", "--icon", "@app.ico"}), 0) << err_;
+    ResourceList list = ResourcesOf("out.exe");
+    EXPECT_EQ(TextOf(list, "CommandLine"), "two");
+    EXPECT_NE(FindResource(list, AppType(), AppName()), nullptr);
     int icons = 0;
-    for (const Resource& r : list) icons += res_id_matches(r.type, res_id(kRtIcon)) ? 1 : 0;
+    for (const Resource& r : list) icons += ResIdMatches(r.type, IntResId(kRtIcon)) ? 1 : 0;
     EXPECT_EQ(icons, 1);
     EXPECT_EQ(list.size(), 4u);
 }
 
 TEST_F(Kelpack, TitleAloneEditsTheCarriedConfiguration) {
-    ASSERT_EQ(run({"pack", "@kel.exe", "-o", "@other.exe", "--splash", "@s240.bmp", "--title", "Old"}), 0) << err_;
-    EXPECT_EQ(text_of(resources_of("other.exe"), "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreenTitle=Old");
-    ASSERT_EQ(run({"pack", "@other.exe", "-o", "@out.exe", "--title", "New"}), 0) << err_;
-    EXPECT_EQ(text_of(resources_of("out.exe"), "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreenTitle=New");
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@other.exe", "--splash", "@s240.bmp", "--title", "Old"}), 0) << err_;
+    EXPECT_EQ(TextOf(ResourcesOf("other.exe"), "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreenTitle=Old");
+    ASSERT_EQ(Run({"pack", "@other.exe", "-o", "@out.exe", "--title", "New"}), 0) << err_;
+    EXPECT_EQ(TextOf(ResourcesOf("out.exe"), "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreenTitle=New");
 }
 
 TEST_F(Kelpack, ConfigFileTakesBitmapsFromOptionsOrBesideIt) {
-    put("cfg.txt", {});
+    Put("cfg.txt", {});
     std::string cfg = "SplashScreen=240x320;s240.bmp|SplashScreen=400x400;Wide.bmp|SplashScreenTitle=T\n";
-    put("cfg.txt", std::vector<std::uint8_t>(cfg.begin(), cfg.end()));
-    ASSERT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--config", "@cfg.txt", "--bitmap", "Wide.bmp=@s480.bmp"}), 0) << err_;
+    Put("cfg.txt", std::vector<std::uint8_t>(cfg.begin(), cfg.end()));
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--config", "@cfg.txt", "--bitmap", "Wide.bmp=@s480.bmp"}), 0) << err_;
     // The bitmap is 480x640, the entry says 400x400.
     EXPECT_NE(err_.find("says 400x400 but the bitmap is 480x640"), std::string::npos) << err_;
-    ResourceList list = resources_of("out.exe");
-    EXPECT_EQ(text_of(list, "CONFIG"), cfg.substr(0, cfg.size() - 1));
-    EXPECT_EQ(find_resource(list, splash_type(), res_name_upper("s240.bmp"))->data, get("s240.bmp"));
-    EXPECT_EQ(find_resource(list, splash_type(), res_name_upper("WIDE.BMP"))->data, get("s480.bmp"));
+    ResourceList list = ResourcesOf("out.exe");
+    EXPECT_EQ(TextOf(list, "CONFIG"), cfg.substr(0, cfg.size() - 1));
+    EXPECT_EQ(FindResource(list, SplashType(), ResNameUpper("s240.bmp"))->data, Get("s240.bmp"));
+    EXPECT_EQ(FindResource(list, SplashType(), ResNameUpper("WIDE.BMP"))->data, Get("s480.bmp"));
 
     // A name neither given nor beside the file stops the run.
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@other.exe", "--config", "@cfg.txt"}), 4);
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@other.exe", "--config", "@cfg.txt"}), 4);
     EXPECT_NE(err_.find("\"Wide.bmp\", which is not packed (give it with --bitmap Wide.bmp=FILE)"), std::string::npos) << err_;
-    EXPECT_FALSE(exists("other.exe"));
+    EXPECT_FALSE(Exists("other.exe"));
 }
 
 TEST_F(Kelpack, RejectedInputsWriteNothingAndSayWhy) {
-    std::vector<std::uint8_t> top = make_bmp(10, 10);
-    put_u32(&top, 22, static_cast<std::uint32_t>(-10));
-    put("bad.bmp", top);
+    std::vector<std::uint8_t> top = MakeBmp(10, 10);
+    PutU32(&top, 22, static_cast<std::uint32_t>(-10));
+    Put("bad.bmp", top);
     struct Case { std::vector<std::string> args; int code; const char* says; };
     std::vector<Case> cases = {
         {{"--splash", "@bad.bmp"}, 4, "bad.bmp: the launcher cannot show this bitmap: it is stored top-down"},
@@ -170,66 +170,66 @@ TEST_F(Kelpack, RejectedInputsWriteNothingAndSayWhy) {
     for (const Case& c : cases) {
         std::vector<std::string> args = {"pack", "@kel.exe", "-o", "@out.exe"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        EXPECT_EQ(run(args), c.code) << c.says << "\n" << err_;
+        EXPECT_EQ(Run(args), c.code) << c.says << "\n" << err_;
         EXPECT_NE(err_.find(c.says), std::string::npos) << err_;
         EXPECT_NE(err_.find("nothing was written"), std::string::npos);
-        EXPECT_FALSE(exists("out.exe"));
+        EXPECT_FALSE(Exists("out.exe"));
     }
 }
 
 TEST_F(Kelpack, DamagedLaunchersAreRejectedWithExitCode3) {
-    std::vector<std::uint8_t> exe = get("kel.exe");
-    put("other.exe", std::vector<std::uint8_t>(exe.begin(), exe.end() - 100));
-    EXPECT_EQ(run({"pack", "@other.exe", "-o", "@out.exe", "--command-line", "x"}), 3);
+    std::vector<std::uint8_t> exe = Get("kel.exe");
+    Put("other.exe", std::vector<std::uint8_t>(exe.begin(), exe.end() - 100));
+    EXPECT_EQ(Run({"pack", "@other.exe", "-o", "@out.exe", "--command-line", "x"}), 3);
     EXPECT_NE(err_.find("other.exe: truncated"), std::string::npos) << err_;
-    EXPECT_EQ(run({"show", "@other.exe"}), 3);
-    put("other.exe", {'M', 'Z'});
-    EXPECT_EQ(run({"show", "@other.exe"}), 3);
+    EXPECT_EQ(Run({"show", "@other.exe"}), 3);
+    Put("other.exe", {'M', 'Z'});
+    EXPECT_EQ(Run({"show", "@other.exe"}), 3);
     EXPECT_NE(err_.find("not a PE image"), std::string::npos);
-    EXPECT_EQ(run({"show", "@nowhere.exe"}), 2);
-    EXPECT_FALSE(exists("out.exe"));
+    EXPECT_EQ(Run({"show", "@nowhere.exe"}), 2);
+    EXPECT_FALSE(Exists("out.exe"));
 }
 
 TEST_F(Kelpack, UsageErrorsExitWith1) {
-    EXPECT_EQ(run({}), 1);
-    EXPECT_EQ(run({"frobnicate"}), 1);
-    EXPECT_EQ(run({"pack", "@kel.exe"}), 1);
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_EQ(Run({"frobnicate"}), 1);
+    EXPECT_EQ(Run({"pack", "@kel.exe"}), 1);
     EXPECT_NE(err_.find("no output given"), std::string::npos);
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@kel.exe", "--command-line", "x"}), 1);
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@kel.exe", "--command-line", "x"}), 1);
     EXPECT_NE(err_.find("never changes its input"), std::string::npos);
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--frob"}), 1);
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--splash"}), 1);
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "0x5:@s240.bmp"}), 1);
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--config", "@cfg.txt", "--splash", "@s240.bmp"}), 1);
-    EXPECT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--bitmap", "noequals"}), 1);
-    EXPECT_EQ(run({"show"}), 1);
-    EXPECT_EQ(run({"show", "@kel.exe", "--frob"}), 1);
-    EXPECT_FALSE(exists("out.exe"));
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--frob"}), 1);
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash"}), 1);
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "0x5:@s240.bmp"}), 1);
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--config", "@cfg.txt", "--splash", "@s240.bmp"}), 1);
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--bitmap", "noequals"}), 1);
+    EXPECT_EQ(Run({"show"}), 1);
+    EXPECT_EQ(Run({"show", "@kel.exe", "--frob"}), 1);
+    EXPECT_FALSE(Exists("out.exe"));
 }
 
 TEST_F(Kelpack, HelpForTheToolAndEachCommand) {
-    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out_.find("kelpack pack LAUNCHER -o OUTPUT"), std::string::npos);
     EXPECT_NE(out_.find("Exit codes"), std::string::npos);
-    EXPECT_EQ(run({"pack", "--help"}), 0);
+    EXPECT_EQ(Run({"pack", "--help"}), 0);
     EXPECT_NE(out_.find("--splash [WxH:]BMP[:NAME]"), std::string::npos);
-    EXPECT_EQ(run({"help", "show"}), 0);
+    EXPECT_EQ(Run({"help", "show"}), 0);
     EXPECT_NE(out_.find("--json"), std::string::npos);
-    EXPECT_EQ(run({"show", "-h"}), 0);
-    EXPECT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(Run({"show", "-h"}), 0);
+    EXPECT_EQ(Run({"--version"}), 0);
 }
 
 TEST_F(Kelpack, ShowListsWhatThePackCarries) {
-    ASSERT_EQ(run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@game.kel", "--command-line", "game.Main",
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@game.kel", "--command-line", "game.Main",
                    "--splash", "240x320:@s240.bmp", "--splash", "480x600:@s480.bmp", "--icon", "@app.ico"}), 0) << err_;
     EXPECT_NE(err_.find("says 480x600 but the bitmap is 480x640"), std::string::npos) << err_;
-    ASSERT_EQ(run({"show", "@out.exe"}), 0) << err_;
+    ASSERT_EQ(Run({"show", "@out.exe"}), 0) << err_;
     for (const char* want : {"PE32+ x64", "KEL-APPLICATION.KEL", "Command line: \"game.Main\"", "Application package: 6 bytes",
                              "SplashScreen=240x320;s240.bmp  -> 240x320, 24-bit",
                              "SplashScreen=480x600;s480.bmp  -> 480x640, 8-bit (differs from the configured size)",
                              "Title: \"My Splash Screen\"", "Icon group 50: 1 images", "#14 (GROUP_ICON)"})
         EXPECT_NE(out_.find(want), std::string::npos) << want << "\n" << out_;
-    ASSERT_EQ(run({"show", "--json", "@out.exe"}), 0);
+    ASSERT_EQ(Run({"show", "--json", "@out.exe"}), 0);
     for (const char* want : {"\"format\": \"PE32+\"", "\"command_line\": \"game.Main\"", "\"application_size\": 6",
                              "{\"type\": \"KELFILE\", \"name\": \"KEL-APPLICATION.KEL\", \"lang\": 0, \"size\": 6}",
                              "{\"type\": 14, \"name\": 50, \"lang\": 0, \"size\": 20}",
@@ -239,7 +239,7 @@ TEST_F(Kelpack, ShowListsWhatThePackCarries) {
 }
 
 TEST_F(Kelpack, ShowOfAPlainLauncherNamesTheDefaults) {
-    ASSERT_EQ(run({"show", "@kel.exe", "--json"}), 0) << err_;
+    ASSERT_EQ(Run({"show", "@kel.exe", "--json"}), 0) << err_;
     EXPECT_NE(out_.find("\"command_line\": null"), std::string::npos);
     EXPECT_NE(out_.find("\"config_packed\": false"), std::string::npos);
     EXPECT_NE(out_.find("\"title\": \"The Big Splash Screen\""), std::string::npos);
@@ -247,7 +247,7 @@ TEST_F(Kelpack, ShowOfAPlainLauncherNamesTheDefaults) {
 }
 
 TEST(JsonText, EscapesControlsAndBytesBeyondAscii) {
-    EXPECT_EQ(json_string("a\"b\\c\n\x01\xe9"), "\"a\\\"b\\\\c\\n\\u0001\\u00e9\"");
+    EXPECT_EQ(JsonString("a\"b\\c\n\x01\xe9"), "\"a\\\"b\\\\c\\n\\u0001\\u00e9\"");
 }
 
 }  // namespace

@@ -22,20 +22,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> bytes_of(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
+std::vector<std::uint8_t> BytesOf(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
 
 // A bottom-up 24-bit bitmap with all its rows.
-std::vector<std::uint8_t> bmp24(std::int32_t w, std::int32_t h) {
+std::vector<std::uint8_t> Bmp24(std::int32_t w, std::int32_t h) {
     std::vector<std::uint8_t> b(54 + static_cast<std::size_t>(splash::SplashStride(24, w)) * h, 0x5A);
     b[0] = 'B';
     b[1] = 'M';
-    put_u32(&b, 10, 54);
-    put_u32(&b, 14, 40);
-    put_u32(&b, 18, static_cast<std::uint32_t>(w));
-    put_u32(&b, 22, static_cast<std::uint32_t>(h));
-    put_u16(&b, 26, 1);
-    put_u16(&b, 28, 24);
-    put_u32(&b, 30, 0);
+    PutU32(&b, 10, 54);
+    PutU32(&b, 14, 40);
+    PutU32(&b, 18, static_cast<std::uint32_t>(w));
+    PutU32(&b, 22, static_cast<std::uint32_t>(h));
+    PutU16(&b, 26, 1);
+    PutU16(&b, 28, 24);
+    PutU32(&b, 30, 0);
     return b;
 }
 
@@ -51,39 +51,39 @@ protected:
         fs::remove_all(dir_, ec);
     }
     // Writes a launcher image carrying `res` as Game.exe (replacing the last one) and returns its path.
-    std::string launcher(const ResourceList& res) {
+    std::string Launcher(const ResourceList& res) {
         PeImage image;
         std::string error;
-        EXPECT_TRUE(parse_pe(testing::make_image(testing::plain_layout()), &image, &error)) << error;
+        EXPECT_TRUE(ParsePe(testing::MakeImage(testing::PlainLayout()), &image, &error)) << error;
         std::vector<std::uint8_t> out;
         RsrcPlacement placement;
         std::vector<std::string> warnings;
-        EXPECT_TRUE(write_resources(image, res, &out, &placement, &warnings, &error)) << error;
+        EXPECT_TRUE(WriteResources(image, res, &out, &placement, &warnings, &error)) << error;
         std::string path = (dir_ / "Game.exe").string();
-        EXPECT_TRUE(write_file_atomic(path, out, "", &error)) << error;
+        EXPECT_TRUE(WriteFileAtomic(path, out, "", &error)) << error;
         return path;
     }
-    std::string with_command_line(const std::string& embedded) {
+    std::string WithCommandLine(const std::string& embedded) {
         ResourceList res;
-        put_resource(&res, text_type(), command_line_name(), bytes_of(embedded));
-        return launcher(res);
+        PutResource(&res, TextType(), CommandLineName(), BytesOf(embedded));
+        return Launcher(res);
     }
-    Explanation run(const std::string& file, const std::u16string& user, std::int32_t w = 240, std::int32_t h = 320) {
+    Explanation Run(const std::string& file, const std::u16string& user, std::int32_t w = 240, std::int32_t h = 320) {
         ExplainOptions o;
         o.file = file;
-        o.user_line = user;
-        o.screen_width = w;
-        o.screen_height = h;
+        o.userLine = user;
+        o.screenWidth = w;
+        o.screenHeight = h;
         Explanation x;
         std::string error;
         int code = 0;
-        EXPECT_TRUE(explain(o, &x, &error, &code)) << error;
+        EXPECT_TRUE(kelpack::Explain(o, &x, &error, &code)) << error;
         return x;
     }
-    int cli(const std::vector<std::string>& args) {
+    int Cli(const std::vector<std::string>& args) {
         out_.clear();
         err_.clear();
-        return run_cli(args, &out_, &err_);
+        return RunCli(args, &out_, &err_);
     }
 
     fs::path dir_;
@@ -91,8 +91,8 @@ protected:
 };
 
 TEST_F(Explain, PackagedLauncherMergesAndLooksForItsApplicationWindow) {
-    Explanation x = run(with_command_line("app.Main"), u"doc.kel");
-    EXPECT_TRUE(x.has_embedded);
+    Explanation x = Run(WithCommandLine("app.Main"), u"doc.kel");
+    EXPECT_TRUE(x.hasEmbedded);
     EXPECT_EQ(x.embedded, u"app.Main");
     EXPECT_EQ(x.merged, u" app.Main doc.kel");
     EXPECT_EQ(x.registration, shell::Registration::kNone);
@@ -100,177 +100,177 @@ TEST_F(Explain, PackagedLauncherMergesAndLooksForItsApplicationWindow) {
     EXPECT_FALSE(x.relay);
     EXPECT_EQ(x.arguments, (std::vector<std::u16string>{u"app.Main", u"doc.kel"}));
     EXPECT_EQ(x.target, u"app_Main");
-    std::string text = explain_text(x);
+    std::string text = ExplainText(x);
     for (const char* want : {"merged with the user's: \" app.Main doc.kel\" (17 characters)",
                              "window of class \"app_Main\"", "posts it message 1038 (both parameters 0) and exits 0; otherwise it goes on",
                              "KelMainW runs with the command line \" app.Main doc.kel\""})
         EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
     // The embedded text is cut at a line break, as the launcher cuts it.
-    EXPECT_EQ(run(with_command_line("abc\r\ndef"), u"x").merged, u" abc x");
+    EXPECT_EQ(Run(WithCommandLine("abc\r\ndef"), u"x").merged, u" abc x");
     // An empty user line leaves the embedded text alone, which is then no blank line.
-    x = run(with_command_line("app.Main"), u"");
+    x = Run(WithCommandLine("app.Main"), u"");
     EXPECT_EQ(x.merged, u"app.Main");
     EXPECT_EQ(x.registration, shell::Registration::kNone);
     // The prefix section goes in front.
-    EXPECT_EQ(run(with_command_line("app.Main"), u"-+ -h 5 -- doc.kel").merged, u"-h 5  app.Main doc.kel");
+    EXPECT_EQ(Run(WithCommandLine("app.Main"), u"-+ -h 5 -- doc.kel").merged, u"-h 5  app.Main doc.kel");
 }
 
 TEST_F(Explain, QuotedKelPathWithoutEmbeddedLineTargetsTheFilesName) {
-    std::string plain = launcher({});
-    Explanation x = run(plain, u"\"\\My Documents\\Game.kel\"");
-    EXPECT_FALSE(x.has_embedded);
+    std::string plain = Launcher({});
+    Explanation x = Run(plain, u"\"\\My Documents\\Game.kel\"");
+    EXPECT_FALSE(x.hasEmbedded);
     EXPECT_EQ(x.merged, u"\"\\My Documents\\Game.kel\"");
     EXPECT_EQ(x.arguments, (std::vector<std::u16string>{u"\\My Documents\\Game.kel"}));
     EXPECT_EQ(x.target, u"Game_run");
     // Unquoted, the space splits the path and the first piece is the target.
-    EXPECT_EQ(run(plain, u"\\My Documents\\Game.kel").target, u"\\My");
-    EXPECT_EQ(run(plain, u"-- app.Main").target, u"StartKel");
-    EXPECT_NE(explain_text(x).find("no CommandLine resource, so the user's command line is used unchanged"), std::string::npos);
+    EXPECT_EQ(Run(plain, u"\\My Documents\\Game.kel").target, u"\\My");
+    EXPECT_EQ(Run(plain, u"-- app.Main").target, u"StartKel");
+    EXPECT_NE(ExplainText(x).find("no CommandLine resource, so the user's command line is used unchanged"), std::string::npos);
 }
 
 TEST_F(Explain, RelayOptionInThePrefixSectionSendsTheCommandAndANewline) {
-    Explanation x = run(with_command_line("app.Main"), u"-+ -acommand \"go home\" --");
+    Explanation x = Run(WithCommandLine("app.Main"), u"-+ -acommand \"go home\" --");
     EXPECT_EQ(x.merged, u"-acommand \"go home\"  app.Main");
     ASSERT_TRUE(x.relay);
-    EXPECT_EQ(x.relay_at, 0);
-    EXPECT_TRUE(x.relay_has_command);
-    EXPECT_EQ(x.relay_command, u"go home");
-    EXPECT_EQ(x.relay_bytes, "go home\n");
+    EXPECT_EQ(x.relayAt, 0);
+    EXPECT_TRUE(x.relayHasCommand);
+    EXPECT_EQ(x.relayCommand, u"go home");
+    EXPECT_EQ(x.relayBytes, "go home\n");
     EXPECT_TRUE(x.target.empty());
-    std::string text = explain_text(x);
+    std::string text = ExplainText(x);
     EXPECT_NE(text.find("sends 8 bytes: 67 6f 20 68 6f 6d 65 0a (\"go home\\n\"), then exits 0"), std::string::npos) << text;
     EXPECT_NE(text.find("HKEY_LOCAL_MACHINE\\Software\\Norvane\\KelVM value ServerPort"), std::string::npos) << text;
     EXPECT_NE(text.find("no handoff is tried"), std::string::npos);
-    std::string json = explain_json(x);
+    std::string json = ExplainJson(x);
     EXPECT_NE(json.find("\"bytes_hex\": \"67 6f 20 68 6f 6d 65 0a\", \"bytes_text\": \"go home\\n\", \"length\": 8"), std::string::npos) << json;
     EXPECT_NE(json.find("\"handoff\": null"), std::string::npos);
 
     // After the embedded text the option is never reached.
-    EXPECT_FALSE(run(with_command_line("app.Main"), u"-acommand go").relay);
+    EXPECT_FALSE(Run(WithCommandLine("app.Main"), u"-acommand go").relay);
     // Empty quotes send the newline alone; a character above 0xFF goes as its low byte.
-    EXPECT_EQ(run(launcher({}), u"-acommand \"\"").relay_bytes, "\n");
-    EXPECT_EQ(run(launcher({}), u"-acommand \u20AC").relay_bytes, "\xAC\n");
+    EXPECT_EQ(Run(Launcher({}), u"-acommand \"\"").relayBytes, "\n");
+    EXPECT_EQ(Run(Launcher({}), u"-acommand \u20AC").relayBytes, "\xAC\n");
     // With nothing after it there is nothing to send, and still no handoff.
-    x = run(launcher({}), u"-acommand");
+    x = Run(Launcher({}), u"-acommand");
     EXPECT_TRUE(x.relay);
-    EXPECT_FALSE(x.relay_has_command);
-    EXPECT_EQ(x.relay_bytes, "");
-    EXPECT_NE(explain_text(x).find("No argument follows it"), std::string::npos);
+    EXPECT_FALSE(x.relayHasCommand);
+    EXPECT_EQ(x.relayBytes, "");
+    EXPECT_NE(ExplainText(x).find("No argument follows it"), std::string::npos);
 }
 
 TEST_F(Explain, BlankLineRegistersAndGoesOnLonePlusRegistersAndStops) {
-    std::string plain = launcher({});
-    Explanation x = run(plain, u"   ");
+    std::string plain = Launcher({});
+    Explanation x = Run(plain, u"   ");
     EXPECT_EQ(x.registration, shell::Registration::kRegisterAndGoOn);
     EXPECT_TRUE(x.scanned);
     EXPECT_EQ(x.target, u"StartKel");
-    EXPECT_EQ(x.installed_as, u"\\Windows\\Game.exe");
-    EXPECT_EQ(x.registered_engine_path, u"\\Windows\\Game.DLL");
-    EXPECT_NE(explain_text(x).find("registers the .kel file type"), std::string::npos);
-    EXPECT_NE(explain_text(x).find("and goes on"), std::string::npos);
+    EXPECT_EQ(x.installedAs, u"\\Windows\\Game.exe");
+    EXPECT_EQ(x.registeredEnginePath, u"\\Windows\\Game.DLL");
+    EXPECT_NE(ExplainText(x).find("registers the .kel file type"), std::string::npos);
+    EXPECT_NE(ExplainText(x).find("and goes on"), std::string::npos);
 
-    x = run(plain, u"+  ");
+    x = Run(plain, u"+  ");
     EXPECT_EQ(x.registration, shell::Registration::kRegisterOnly);
     EXPECT_FALSE(x.scanned);
-    std::string text = explain_text(x);
+    std::string text = ExplainText(x);
     EXPECT_NE(text.find("and exits 0"), std::string::npos);
     // The explanation stops where the launcher stops.
     EXPECT_EQ(text.find("3. "), std::string::npos) << text;
     EXPECT_EQ(text.find("Engine"), std::string::npos);
-    EXPECT_NE(explain_json(x).find("\"ends\": \"registration\""), std::string::npos);
+    EXPECT_NE(ExplainJson(x).find("\"ends\": \"registration\""), std::string::npos);
     // "+x" and a "+" after the embedded text are ordinary arguments.
-    EXPECT_EQ(run(plain, u"+x").registration, shell::Registration::kNone);
-    EXPECT_EQ(run(with_command_line("app.Main"), u"+").merged, u" app.Main +");
+    EXPECT_EQ(Run(plain, u"+x").registration, shell::Registration::kNone);
+    EXPECT_EQ(Run(WithCommandLine("app.Main"), u"+").merged, u" app.Main +");
 
     // The install path decides the engine path a registration writes.
-    plain = launcher({});
-    ASSERT_EQ(cli({"explain", plain, "--installed-as", "\\Program Files\\Shop\\Shop.exe", "--json", "--command-line", ""}), 0) << err_;
+    plain = Launcher({});
+    ASSERT_EQ(Cli({"explain", plain, "--installed-as", "\\Program Files\\Shop\\Shop.exe", "--json", "--command-line", ""}), 0) << err_;
     EXPECT_NE(out_.find("\"registered_engine_path\": \"\\\\Program Files\\\\Shop\\\\Shop.DLL\""), std::string::npos) << out_;
     EXPECT_NE(out_.find("\"registration\": \"register_and_go_on\""), std::string::npos);
 }
 
 TEST_F(Explain, SplashChoiceFollowsTheScreenAndTheBitmapsThatDecode) {
     ResourceList res;
-    put_resource(&res, splash_type(), res_name_upper("Splash.bmp"), bmp24(150, 150));
-    std::vector<std::uint8_t> broken = bmp24(300, 300);
-    put_u32(&broken, 30, 1);  // run-length compressed
-    put_resource(&res, splash_type(), res_name_upper("Splash300.bmp"), broken);
-    std::string file = launcher(res);
+    PutResource(&res, SplashType(), ResNameUpper("Splash.bmp"), Bmp24(150, 150));
+    std::vector<std::uint8_t> broken = Bmp24(300, 300);
+    PutU32(&broken, 30, 1);   // run-length compressed
+    PutResource(&res, SplashType(), ResNameUpper("Splash300.bmp"), broken);
+    std::string file = Launcher(res);
 
     // The default configuration: the 150x150 entry on small screens, the 300x300 one where it fits.
-    Explanation x = run(file, u"doc.kel");
-    EXPECT_FALSE(x.config_packed);
+    Explanation x = Run(file, u"doc.kel");
+    EXPECT_FALSE(x.configPacked);
     EXPECT_EQ(x.splash.name, "Splash.bmp");
     EXPECT_TRUE(x.splash.present);
     EXPECT_TRUE(x.splash.decodes);
     EXPECT_EQ(x.splash.title, "The Big Splash Screen");
-    x = run(file, u"doc.kel", 480, 640);
+    x = Run(file, u"doc.kel", 480, 640);
     EXPECT_EQ(x.splash.name, "Splash300.bmp");
     EXPECT_TRUE(x.splash.present);
     EXPECT_FALSE(x.splash.decodes);
     EXPECT_NE(x.splash.problem.find("compressed"), std::string::npos);
-    EXPECT_EQ(run(file, u"doc.kel", 320, 240).splash.name, "Splash.bmp");
+    EXPECT_EQ(Run(file, u"doc.kel", 320, 240).splash.name, "Splash.bmp");
 
     // show lists all five screens, each with the launcher's choice and verdict.
-    ASSERT_EQ(cli({"show", file}), 0) << err_;
+    ASSERT_EQ(Cli({"show", file}), 0) << err_;
     for (const char* want : {"240x320  \"Splash.bmp\" (entry 150x150): decodes, 150x150 24-bit",
                              "320x240  \"Splash.bmp\" (entry 150x150): decodes",
                              "480x640  \"Splash300.bmp\" (entry 300x300): does not decode (it is compressed",
                              "640x480  \"Splash300.bmp\"", "800x480  \"Splash300.bmp\""})
         EXPECT_NE(out_.find(want), std::string::npos) << want << "\n" << out_;
-    ASSERT_EQ(cli({"show", "--json", file}), 0) << err_;
+    ASSERT_EQ(Cli({"show", "--json", file}), 0) << err_;
     EXPECT_NE(out_.find("{\"screen_width\": 240, \"screen_height\": 320, \"bitmap\": \"Splash.bmp\", \"entry_width\": 150, "
                         "\"entry_height\": 150, \"title\": \"The Big Splash Screen\", \"present\": true, \"decodes\": true"),
               std::string::npos) << out_;
     EXPECT_NE(out_.find("\"screen_width\": 480, \"screen_height\": 640, \"bitmap\": \"Splash300.bmp\""), std::string::npos);
 
     // A packed configuration replaces the default; names are found whatever their case.
-    put_resource(&res, text_type(), config_name(), bytes_of("SplashScreen=400x400;splash.BMP|SplashScreen=150x150;S|SplashScreenTitle=T"));
-    x = run(launcher(res), u"doc.kel", 240, 320);
-    EXPECT_TRUE(x.config_packed);
+    PutResource(&res, TextType(), ConfigName(), BytesOf("SplashScreen=400x400;splash.BMP|SplashScreen=150x150;S|SplashScreenTitle=T"));
+    x = Run(Launcher(res), u"doc.kel", 240, 320);
+    EXPECT_TRUE(x.configPacked);
     EXPECT_EQ(x.splash.name, "splash.BMP");  // the first entry is taken whatever its size
     EXPECT_TRUE(x.splash.decodes);
     EXPECT_EQ(x.splash.title, "T");
     // No SplashScreen entry: no splash.
-    put_resource(&res, text_type(), config_name(), bytes_of("SplashScreenTitle=T"));
-    x = run(launcher(res), u"doc.kel");
+    PutResource(&res, TextType(), ConfigName(), BytesOf("SplashScreenTitle=T"));
+    x = Run(Launcher(res), u"doc.kel");
     EXPECT_FALSE(x.splash.chosen);
-    EXPECT_NE(explain_text(x).find("no splash: the configuration has no SplashScreen entry"), std::string::npos);
+    EXPECT_NE(ExplainText(x).find("no splash: the configuration has no SplashScreen entry"), std::string::npos);
 }
 
 TEST_F(Explain, CommandLineOptionsAndErrors) {
-    std::string file = with_command_line("app.Main");
+    std::string file = WithCommandLine("app.Main");
     // Arguments after -- are joined by single spaces; --command-line keeps the text exactly.
-    ASSERT_EQ(cli({"explain", file, "--json", "--", "a", "b"}), 0) << err_;
+    ASSERT_EQ(Cli({"explain", file, "--json", "--", "a", "b"}), 0) << err_;
     EXPECT_NE(out_.find("\"merged_command_line\": \" app.Main a b\""), std::string::npos) << out_;
-    ASSERT_EQ(cli({"explain", file, "--json", "--command-line", "  a  b  "}), 0) << err_;
+    ASSERT_EQ(Cli({"explain", file, "--json", "--command-line", "  a  b  "}), 0) << err_;
     EXPECT_NE(out_.find("\"merged_command_line\": \" app.Main a  b  \""), std::string::npos) << out_;
-    ASSERT_EQ(cli({"explain", file, "--screen", "480x640", "--json"}), 0) << err_;
+    ASSERT_EQ(Cli({"explain", file, "--screen", "480x640", "--json"}), 0) << err_;
     EXPECT_NE(out_.find("\"screen_width\": 480, \"screen_height\": 640, \"bitmap\": \"Splash300.bmp\""), std::string::npos) << out_;
     // Launcher options after -- are the user's, not kelpack's.
-    ASSERT_EQ(cli({"explain", file, "--", "--json", "-h"}), 0) << err_;
+    ASSERT_EQ(Cli({"explain", file, "--", "--json", "-h"}), 0) << err_;
     EXPECT_NE(out_.find("\" app.Main --json -h\""), std::string::npos) << out_;
 
-    EXPECT_EQ(cli({"explain", file, "--command-line", "x", "--", "y"}), 1);
+    EXPECT_EQ(Cli({"explain", file, "--command-line", "x", "--", "y"}), 1);
     EXPECT_NE(err_.find("not both"), std::string::npos);
-    EXPECT_EQ(cli({"explain", file, "--screen", "240"}), 1);
-    EXPECT_EQ(cli({"explain", file, "--screen", "0x320"}), 1);
-    EXPECT_EQ(cli({"explain", file, "--frob"}), 1);
-    EXPECT_EQ(cli({"explain"}), 1);
-    EXPECT_EQ(cli({"explain", (dir_ / "missing.exe").string()}), 2);
+    EXPECT_EQ(Cli({"explain", file, "--screen", "240"}), 1);
+    EXPECT_EQ(Cli({"explain", file, "--screen", "0x320"}), 1);
+    EXPECT_EQ(Cli({"explain", file, "--frob"}), 1);
+    EXPECT_EQ(Cli({"explain"}), 1);
+    EXPECT_EQ(Cli({"explain", (dir_ / "missing.exe").string()}), 2);
     std::string junk = (dir_ / "junk.exe").string();
     std::string error;
-    ASSERT_TRUE(write_file_atomic(junk, {'M', 'Z', 0, 0}, "", &error));
-    EXPECT_EQ(cli({"explain", junk, "--", "x"}), 3);
+    ASSERT_TRUE(WriteFileAtomic(junk, {'M', 'Z', 0, 0}, "", &error));
+    EXPECT_EQ(Cli({"explain", junk, "--", "x"}), 3);
     EXPECT_NE(err_.find("not a PE image"), std::string::npos) << err_;
-    EXPECT_EQ(cli({"explain", "--help"}), 0);
+    EXPECT_EQ(Cli({"explain", "--help"}), 0);
     EXPECT_NE(out_.find("--installed-as PATH"), std::string::npos);
-    EXPECT_EQ(cli({"help", "explain"}), 0);
+    EXPECT_EQ(Cli({"help", "explain"}), 0);
     EXPECT_NE(out_.find("Usage: kelpack explain"), std::string::npos);
 }
 
 TEST(WidePrintable, ShowsSpacesAndEscapesTheRest) {
-    EXPECT_EQ(wide_printable(u" a\tb\u00e9\uFFE9"), " a\\u0009b\\u00e9\\uffe9");
+    EXPECT_EQ(WidePrintable(u" a\tb\u00e9\uFFE9"), " a\\u0009b\\u00e9\\uffe9");
 }
 
 }  // namespace

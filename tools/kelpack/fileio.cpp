@@ -38,7 +38,7 @@ std::filesystem::path FsPath(const std::string& path) { return std::filesystem::
 
 }  // namespace
 
-bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
     bytes->clear();
     std::FILE* f = OpenFile(path, false);
     if (!f) {
@@ -58,13 +58,13 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::s
     return true;
 }
 
-bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
-                       std::string* error) {
-    return write_file_checked(path, bytes, like, nullptr, error) == WriteOutcome::kWritten;
+bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
+                     std::string* error) {
+    return WriteFileChecked(path, bytes, like, nullptr, error) == WriteOutcome::kWritten;
 }
 
-WriteOutcome write_file_checked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
-                                const WrittenFileCheck& check, std::string* error) {
+WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
+                              const WrittenFileCheck& check, std::string* error) {
     std::string tmp = path + ".kelpack-tmp";
     std::FILE* f = OpenFile(tmp, true);
     if (!f) {
@@ -85,7 +85,7 @@ WriteOutcome write_file_checked(const std::string& path, const std::vector<std::
     if (check) {
         std::vector<std::uint8_t> back;
         std::string why;
-        if (!read_file(tmp, &back, &why)) {
+        if (!ReadFile(tmp, &back, &why)) {
             RemoveFile(tmp);
             *error = "cannot read back " + tmp + ": " + why;
             return WriteOutcome::kFailed;
@@ -114,7 +114,7 @@ WriteOutcome write_file_checked(const std::string& path, const std::vector<std::
     return WriteOutcome::kWritten;
 }
 
-bool same_file(const std::string& a, const std::string& b) {
+bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     bool same = std::filesystem::equivalent(FsPath(a), FsPath(b), ec);
     return !ec && same;

@@ -10,32 +10,32 @@
 namespace kelpack {
 
 // Reads the whole file; false with the reason (from errno) otherwise.
-bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
 
 // Writes `bytes` to a temporary file beside `path`, then renames it into
 // place, so that an interrupted run leaves either the old file or the new
 // one. The file's permissions are taken from `like` when it is not empty.
-bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
-                       std::string* error);
+bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
+                     std::string* error);
 
 // Judges the bytes read back from a file just written; false, with the
 // reason, refuses them.
-using WrittenFileCheck = std::function<bool(const std::vector<std::uint8_t>& read_back, std::string* why)>;
+using WrittenFileCheck = std::function<bool(const std::vector<std::uint8_t>& readBack, std::string* why)>;
 
-// What write_file_checked did.
+// What WriteFileChecked did.
 enum class WriteOutcome {
     kWritten,  // `path` holds the new bytes
     kFailed,   // the file system failed; the error says how
     kRefused,  // `check` refused what was read back; the error gives its reason
 };
 
-// As write_file_atomic, but before the rename the temporary file is read back
+// As WriteFileAtomic, but before the rename the temporary file is read back
 // and its bytes handed to `check` (when set). On refusal the temporary file
 // is removed and `path` is left as it was.
-WriteOutcome write_file_checked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
-                                const WrittenFileCheck& check, std::string* error);
+WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
+                              const WrittenFileCheck& check, std::string* error);
 
 // True when both paths name the same existing file.
-bool same_file(const std::string& a, const std::string& b);
+bool SameFile(const std::string& a, const std::string& b);
 
 }  // namespace kelpack

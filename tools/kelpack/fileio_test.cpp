@@ -16,10 +16,10 @@ TEST(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
     fs::path dir = fs::temp_directory_path() / ("kelpack_fileio_" + std::to_string(std::rand()));
     fs::create_directories(dir);
     const std::string out = (dir / "out.exe").string();
-    const std::vector<std::uint8_t> old_bytes = {'o', 'l', 'd'};
-    const std::vector<std::uint8_t> new_bytes = {'M', 'Z', 0, 1, 2, 0xFF};
+    const std::vector<std::uint8_t> oldBytes = {'o', 'l', 'd'};
+    const std::vector<std::uint8_t> newBytes = {'M', 'Z', 0, 1, 2, 0xFF};
     struct Case {
-        bool existed;  // `out` held old_bytes before
+        bool existed;  // `out` held oldBytes before
         bool accept;
     };
     for (const Case& c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
@@ -27,7 +27,7 @@ TEST(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
         std::string error;
         fs::remove(out);
         if (c.existed) {
-            ASSERT_TRUE(write_file_atomic(out, old_bytes, "", &error)) << error;
+            ASSERT_TRUE(WriteFileAtomic(out, oldBytes, "", &error)) << error;
         }
         std::vector<std::uint8_t> seen;
         auto check = [&](const std::vector<std::uint8_t>& back, std::string* why) {
@@ -35,18 +35,18 @@ TEST(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
             *why = "not as written";
             return c.accept;
         };
-        WriteOutcome outcome = write_file_checked(out, new_bytes, "", check, &error);
-        EXPECT_EQ(seen, new_bytes);
+        WriteOutcome outcome = WriteFileChecked(out, newBytes, "", check, &error);
+        EXPECT_EQ(seen, newBytes);
         EXPECT_EQ(outcome, c.accept ? WriteOutcome::kWritten : WriteOutcome::kRefused);
         if (!c.accept) {
             EXPECT_EQ(error, "not as written");
         }
         EXPECT_FALSE(fs::exists(out + ".kelpack-tmp"));
         std::vector<std::uint8_t> now;
-        bool present = read_file(out, &now, &error);
+        bool present = ReadFile(out, &now, &error);
         EXPECT_EQ(present, c.accept || c.existed);
         if (present) {
-            EXPECT_EQ(now, c.accept ? new_bytes : old_bytes);
+            EXPECT_EQ(now, c.accept ? newBytes : oldBytes);
         }
     }
     std::error_code ec;

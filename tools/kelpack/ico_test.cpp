@@ -9,15 +9,15 @@ namespace {
 
 // An icon file of `n` images; image i is 16 << i pixels wide, with a
 // 40-byte header and `i + 1` bytes of marker after it.
-std::vector<std::uint8_t> ico(int n) {
+std::vector<std::uint8_t> IcoBytes(int n) {
     std::vector<std::uint8_t> b;
-    append_u16(&b, 0);
-    append_u16(&b, 1);
-    append_u16(&b, static_cast<std::uint32_t>(n));
+    AppendU16(&b, 0);
+    AppendU16(&b, 1);
+    AppendU16(&b, static_cast<std::uint32_t>(n));
     std::vector<std::vector<std::uint8_t>> images;
     for (int i = 0; i < n; ++i) {
         std::vector<std::uint8_t> dib(40, 0);
-        put_u32(&dib, 0, 40);
+        PutU32(&dib, 0, 40);
         dib.insert(dib.end(), static_cast<std::size_t>(i + 1), static_cast<std::uint8_t>(0xA0 + i));
         images.push_back(dib);
     }
@@ -27,29 +27,29 @@ std::vector<std::uint8_t> ico(int n) {
         b.push_back(static_cast<std::uint8_t>(16 << i));
         b.push_back(0);
         b.push_back(0);
-        append_u16(&b, 1);
-        append_u16(&b, 32);
-        append_u32(&b, static_cast<std::uint32_t>(images[i].size()));
-        append_u32(&b, offset);
+        AppendU16(&b, 1);
+        AppendU16(&b, 32);
+        AppendU32(&b, static_cast<std::uint32_t>(images[i].size()));
+        AppendU32(&b, offset);
         offset += static_cast<std::uint32_t>(images[i].size());
     }
     for (const auto& img : images) b.insert(b.end(), img.begin(), img.end());
     return b;
 }
 
-std::vector<std::uint16_t> member_ids(const Resource& group) {
+std::vector<std::uint16_t> MemberIds(const Resource& group) {
     std::vector<std::uint16_t> ids;
-    for (std::uint32_t i = 0; i < get_u16(group.data, 4); ++i) ids.push_back(get_u16(group.data, 6 + 14 * i + 12));
+    for (std::uint32_t i = 0; i < GetU16(group.data, 4); ++i) ids.push_back(GetU16(group.data, 6 + 14 * i + 12));
     return ids;
 }
 
 TEST(IconFile, ParsesEachImage) {
     std::vector<IconImage> images;
     std::string error;
-    ASSERT_TRUE(parse_ico(ico(3), &images, &error)) << error;
+    ASSERT_TRUE(ParseIco(IcoBytes(3), &images, &error)) << error;
     ASSERT_EQ(images.size(), 3u);
     EXPECT_EQ(images[1].width, 32);
-    EXPECT_EQ(images[2].bit_count, 32);
+    EXPECT_EQ(images[2].bitCount, 32);
     EXPECT_EQ(images[2].data.size(), 43u);
     EXPECT_EQ(images[2].data.back(), 0xA2);
 }
@@ -57,20 +57,20 @@ TEST(IconFile, ParsesEachImage) {
 TEST(IconFile, RejectsDamagedFiles) {
     std::vector<IconImage> images;
     std::string error;
-    std::vector<std::uint8_t> b = ico(2);
-    EXPECT_FALSE(parse_ico({'B', 'M', 0, 0, 0, 0}, &images, &error));
+    std::vector<std::uint8_t> b = IcoBytes(2);
+    EXPECT_FALSE(ParseIco({'B', 'M', 0, 0, 0, 0}, &images, &error));
     EXPECT_NE(error.find("not an icon"), std::string::npos);
     std::vector<std::uint8_t> none = b;
-    put_u16(&none, 4, 0);
-    EXPECT_FALSE(parse_ico(none, &images, &error));
+    PutU16(&none, 4, 0);
+    EXPECT_FALSE(ParseIco(none, &images, &error));
     EXPECT_NE(error.find("no images"), std::string::npos);
-    EXPECT_FALSE(parse_ico(std::vector<std::uint8_t>(b.begin(), b.begin() + 30), &images, &error));
+    EXPECT_FALSE(ParseIco(std::vector<std::uint8_t>(b.begin(), b.begin() + 30), &images, &error));
     EXPECT_NE(error.find("cut off"), std::string::npos);
-    EXPECT_FALSE(parse_ico(std::vector<std::uint8_t>(b.begin(), b.end() - 1), &images, &error));
+    EXPECT_FALSE(ParseIco(std::vector<std::uint8_t>(b.begin(), b.end() - 1), &images, &error));
     EXPECT_NE(error.find("image 2 lies outside"), std::string::npos);
     std::vector<std::uint8_t> odd = b;
-    put_u32(&odd, 6 + 32 + 0, 12);  // first image's header says 12 bytes
-    EXPECT_FALSE(parse_ico(odd, &images, &error));
+    PutU32(&odd, 6 + 32 + 0, 12);   // first image's header says 12 bytes
+    EXPECT_FALSE(ParseIco(odd, &images, &error));
     EXPECT_NE(error.find("neither a bitmap"), std::string::npos);
     EXPECT_TRUE(images.empty());
 }
@@ -78,35 +78,35 @@ TEST(IconFile, RejectsDamagedFiles) {
 TEST(IconGroup, ReplacesGroup50AndItsImagesButKeepsOtherGroups) {
     std::vector<IconImage> three, two;
     std::string error;
-    ASSERT_TRUE(parse_ico(ico(3), &three, &error));
-    ASSERT_TRUE(parse_ico(ico(2), &two, &error));
+    ASSERT_TRUE(ParseIco(IcoBytes(3), &three, &error));
+    ASSERT_TRUE(ParseIco(IcoBytes(2), &two, &error));
     ResourceList list;
-    put_icon_group(&list, 7, two);   // icons 1, 2
-    put_icon_group(&list, 50, three);  // icons 3, 4, 5
-    const Resource* g50 = find_resource(list, res_id(kRtGroupIcon), res_id(50));
+    PutIconGroup(&list, 7, two);     // icons 1, 2
+    PutIconGroup(&list, 50, three);    // icons 3, 4, 5
+    const Resource* g50 = FindResource(list, IntResId(kRtGroupIcon), IntResId(50));
     ASSERT_NE(g50, nullptr);
-    EXPECT_EQ(member_ids(*g50), (std::vector<std::uint16_t>{3, 4, 5}));
+    EXPECT_EQ(MemberIds(*g50), (std::vector<std::uint16_t>{3, 4, 5}));
     EXPECT_EQ(g50->data.size(), 6u + 3 * 14);
-    EXPECT_EQ(get_u32(g50->data, 6 + 14 + 8), 42u);  // bytes of the second image
+    EXPECT_EQ(GetU32(g50->data, 6 + 14 + 8), 42u);   // bytes of the second image
 
-    put_icon_group(&list, 50, two);  // 3, 4, 5 go; the lowest free ids are 3 and 4 again
-    g50 = find_resource(list, res_id(kRtGroupIcon), res_id(50));
-    EXPECT_EQ(member_ids(*g50), (std::vector<std::uint16_t>{3, 4}));
-    EXPECT_EQ(find_resource(list, res_id(kRtIcon), res_id(5)), nullptr);
-    EXPECT_EQ(member_ids(*find_resource(list, res_id(kRtGroupIcon), res_id(7))), (std::vector<std::uint16_t>{1, 2}));
-    EXPECT_EQ(find_resource(list, res_id(kRtIcon), res_id(4))->data, two[1].data);
+    PutIconGroup(&list, 50, two);    // 3, 4, 5 go; the lowest free ids are 3 and 4 again
+    g50 = FindResource(list, IntResId(kRtGroupIcon), IntResId(50));
+    EXPECT_EQ(MemberIds(*g50), (std::vector<std::uint16_t>{3, 4}));
+    EXPECT_EQ(FindResource(list, IntResId(kRtIcon), IntResId(5)), nullptr);
+    EXPECT_EQ(MemberIds(*FindResource(list, IntResId(kRtGroupIcon), IntResId(7))), (std::vector<std::uint16_t>{1, 2}));
+    EXPECT_EQ(FindResource(list, IntResId(kRtIcon), IntResId(4))->data, two[1].data);
     EXPECT_EQ(list.size(), 2u + 2 + 2);
 }
 
 TEST(IconGroup, ImagesTakeTheLanguageOfTheGroupTheyReplace) {
     std::vector<IconImage> one;
     std::string error;
-    ASSERT_TRUE(parse_ico(ico(1), &one, &error));
+    ASSERT_TRUE(ParseIco(IcoBytes(1), &one, &error));
     ResourceList list;
-    put_icon_group(&list, 50, one);
+    PutIconGroup(&list, 50, one);
     for (Resource& r : list) r.lang = 1033;
-    put_icon_group(&list, 50, one);
-    for (const Resource& r : list) EXPECT_EQ(r.lang, 1033u) << res_id_text(r.type, true);
+    PutIconGroup(&list, 50, one);
+    for (const Resource& r : list) EXPECT_EQ(r.lang, 1033u) << ResIdText(r.type, true);
 }
 
 }  // namespace

@@ -16,25 +16,25 @@ namespace kelpack {
 
 // The id the platform's lookup sees for a name the launcher asks for as byte
 // text: each byte widened on its own, as the launcher widens it; "#" and
-// decimal digits name an integer id. Matched with res_id_matches (letter
+// decimal digits name an integer id. Matched with ResIdMatches (letter
 // case ignored).
-ResId launcher_lookup_name(const std::string& name);
+ResId LauncherLookupName(const std::string& name);
 
 // The first resource of this type whose name the platform's lookup matches.
-const Resource* find_launcher_resource(const ResourceList& res, const ResId& type, const std::string& name);
+const Resource* FindLauncherResource(const ResourceList& res, const ResId& type, const std::string& name);
 
 // The launcher's splash configuration: its CONFIG resource, or the built-in
 // default text when there is none. Release with splash::FreeSplashConfig.
-splash::SplashConfig* launcher_splash_config(const ResourceList& res, bool* packed);
+splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed);
 
 // The splash the launcher shows on one screen.
 struct SplashOutcome {
-    std::int32_t screen_width = 0;
-    std::int32_t screen_height = 0;
+    std::int32_t screenWidth = 0;
+    std::int32_t screenHeight = 0;
     bool chosen = false;           // a "SplashScreen" entry was taken
     std::string name;              // its bitmap resource name
-    std::int32_t entry_width = 0;  // the size the entry is configured with
-    std::int32_t entry_height = 0;
+    std::int32_t entryWidth = 0;   // the size the entry is configured with
+    std::int32_t entryHeight = 0;
     std::string title;             // the splash window's title
     bool present = false;          // a SplashScreen resource of that name is packed
     bool decodes = false;          // the launcher's decoder accepts it
@@ -43,8 +43,8 @@ struct SplashOutcome {
 };
 
 // The launcher's choice for a screen of width x height, and whether its bitmap decodes.
-SplashOutcome splash_for_screen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t width,
-                                std::int32_t height);
+SplashOutcome SplashForScreen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t width,
+                              std::int32_t height);
 
 // A screen size.
 struct ScreenSize {

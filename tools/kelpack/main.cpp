@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     args.assign(argv + 1, argv + argc);
 #endif
     std::string out, err;
-    int code = kelpack::run_cli(args, &out, &err);
+    int code = kelpack::RunCli(args, &out, &err);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fwrite(err.data(), 1, err.size(), stderr);
     return code;

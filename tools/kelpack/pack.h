@@ -20,7 +20,7 @@ enum ExitCode {
 
 // One `--splash [WxH:]FILE[:NAME]`.
 struct SplashOption {
-    bool has_size = false;  // false: the bitmap's own size is written
+    bool hasSize = false;   // false: the bitmap's own size is written
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::string file;
@@ -37,20 +37,20 @@ struct BitmapOption {
 struct PackOptions {
     std::string input;
     std::string output;
-    std::string app_file;        // empty: keep what the launcher has
-    bool has_command_line = false;
-    std::string command_line;
+    std::string appFile;         // empty: keep what the launcher has
+    bool hasCommandLine = false;
+    std::string commandLine;
     std::vector<SplashOption> splashes;
-    bool has_title = false;
+    bool hasTitle = false;
     std::string title;
-    std::string config_file;     // empty: build CONFIG from splashes and title
+    std::string configFile;      // empty: build CONFIG from splashes and title
     std::vector<BitmapOption> bitmaps;
-    std::string icon_file;
+    std::string iconFile;
 };
 
 // The outcome: the exit code, and what to tell the user.
 struct PackResult {
-    int exit_code = kExitOk;
+    int exitCode = kExitOk;
     std::vector<std::string> errors;    // each names the file and the reason
     std::vector<std::string> warnings;
     std::string summary;                // one line on success
@@ -58,15 +58,15 @@ struct PackResult {
 
 // Reads, checks, and writes the output; nothing is written unless every
 // check passed.
-PackResult run_pack(const PackOptions& options);
+PackResult RunPack(const PackOptions& options);
 
 // Parses `[WxH:]FILE[:NAME]`; false with the reason.
-bool parse_splash_option(const std::string& text, SplashOption* out, std::string* error);
+bool ParseSplashOption(const std::string& text, SplashOption* out, std::string* error);
 
 // Parses WIDTHxHEIGHT with each 1 to 65535; false otherwise.
-bool parse_size(const std::string& text, std::uint32_t* width, std::uint32_t* height);
+bool ParseSize(const std::string& text, std::uint32_t* width, std::uint32_t* height);
 
 // The last path component (after '/' or '\\').
-std::string base_name(const std::string& path);
+std::string BaseName(const std::string& path);
 
 }  // namespace kelpack

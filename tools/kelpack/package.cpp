@@ -4,28 +4,28 @@
 
 namespace kelpack {
 
-ResId app_type() { return res_name_upper("KELFILE"); }
-ResId app_name() { return res_name_upper("KEL-APPLICATION.KEL"); }
-ResId text_type() { return res_name_upper("Text"); }
-ResId command_line_name() { return res_name_upper("CommandLine"); }
-ResId config_name() { return res_name_upper("CONFIG"); }
-ResId splash_type() { return res_name_upper("SplashScreen"); }
+ResId AppType() { return ResNameUpper("KELFILE"); }
+ResId AppName() { return ResNameUpper("KEL-APPLICATION.KEL"); }
+ResId TextType() { return ResNameUpper("Text"); }
+ResId CommandLineName() { return ResNameUpper("CommandLine"); }
+ResId ConfigName() { return ResNameUpper("CONFIG"); }
+ResId SplashType() { return ResNameUpper("SplashScreen"); }
 
-std::vector<ConfigEntry> split_config(const std::string& text) {
+std::vector<ConfigEntry> SplitConfig(const std::string& text) {
     splash::SplashConfig* config = splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));
     std::vector<ConfigEntry> out;
     for (std::int32_t i = 0; i < config->count; ++i) {
         ConfigEntry e;
         e.key = config->keys[i];
-        e.has_value = config->values[i] != nullptr;
-        if (e.has_value) e.value = config->values[i];
+        e.hasValue = config->values[i] != nullptr;
+        if (e.hasValue) e.value = config->values[i];
         out.push_back(e);
     }
     splash::FreeSplashConfig(config);
     return out;
 }
 
-SplashEntry parse_splash_value(const std::string& value) {
+SplashEntry ParseSplashValue(const std::string& value) {
     // The value ends at a NUL, as the launcher's copy of the text does.
     splash::SplashEntry parsed = splash::ParseSplashEntry(value.c_str());
     SplashEntry e;
@@ -35,7 +35,7 @@ SplashEntry parse_splash_value(const std::string& value) {
     return e;
 }
 
-std::string build_config(const std::vector<SplashEntry>& entries, const std::string* title) {
+std::string BuildConfig(const std::vector<SplashEntry>& entries, const std::string* title) {
     std::string t;
     for (const SplashEntry& e : entries) {
         if (!t.empty()) t += '|';
@@ -48,7 +48,7 @@ std::string build_config(const std::vector<SplashEntry>& entries, const std::str
     return t;
 }
 
-bool check_splash_name(const std::string& name, std::string* error) {
+bool CheckSplashName(const std::string& name, std::string* error) {
     if (name.empty()) {
         *error = "the bitmap name is empty";
         return false;
@@ -76,7 +76,7 @@ bool check_splash_name(const std::string& name, std::string* error) {
     return true;
 }
 
-bool check_title(const std::string& title, std::string* error) {
+bool CheckTitle(const std::string& title, std::string* error) {
     if (title.find('|') != std::string::npos) {
         *error = "the title has a \"|\", which separates configuration entries";
         return false;
@@ -88,7 +88,7 @@ bool check_title(const std::string& title, std::string* error) {
     return true;
 }
 
-bool check_command_line(const std::string& text, std::string* error, std::string* warning) {
+bool CheckCommandLine(const std::string& text, std::string* error, std::string* warning) {
     warning->clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);

@@ -12,18 +12,18 @@ namespace kelpack {
 
 // Types and names of the launcher's resources, as resource compilers store
 // them (upper case; the launcher's lookups ignore case).
-ResId app_type();           // "KELFILE"
-ResId app_name();           // "KEL-APPLICATION.KEL"
-ResId text_type();          // "TEXT"
-ResId command_line_name();  // "COMMANDLINE"
-ResId config_name();        // "CONFIG"
-ResId splash_type();        // "SPLASHSCREEN"
+ResId AppType();            // "KELFILE"
+ResId AppName();            // "KEL-APPLICATION.KEL"
+ResId TextType();           // "TEXT"
+ResId CommandLineName();    // "COMMANDLINE"
+ResId ConfigName();         // "CONFIG"
+ResId SplashType();         // "SPLASHSCREEN"
 constexpr std::uint32_t kIconGroupId = 50;
 
 // One "key=value" entry of a configuration text, split at its first "=".
 struct ConfigEntry {
     std::string key;
-    bool has_value = false;  // false for an entry without "="
+    bool hasValue = false;   // false for an entry without "="
     std::string value;
 };
 
@@ -36,24 +36,24 @@ struct SplashEntry {
 
 // The entries of a configuration text as the launcher's parser splits them
 // ("|" between entries, the first "=" in each; the text ends at a NUL).
-std::vector<ConfigEntry> split_config(const std::string& text);
+std::vector<ConfigEntry> SplitConfig(const std::string& text);
 
 // A "SplashScreen" value, "WxH;NAME", as the launcher's parser reads it.
-SplashEntry parse_splash_value(const std::string& value);
+SplashEntry ParseSplashValue(const std::string& value);
 
 // Builds "SplashScreen=WxH;NAME|...|SplashScreenTitle=TITLE"; the title entry
 // is left out when `title` is null.
-std::string build_config(const std::vector<SplashEntry>& entries, const std::string* title);
+std::string BuildConfig(const std::vector<SplashEntry>& entries, const std::string* title);
 
 // Checks a splash bitmap name for use in the configuration and as a
 // resource name; false with the reason.
-bool check_splash_name(const std::string& name, std::string* error);
+bool CheckSplashName(const std::string& name, std::string* error);
 
 // Checks a splash title; false with the reason.
-bool check_title(const std::string& title, std::string* error);
+bool CheckTitle(const std::string& title, std::string* error);
 
 // Checks the embedded command line; false with the reason. `warning` is set
 // for text the launcher would pass on altered.
-bool check_command_line(const std::string& text, std::string* error, std::string* warning);
+bool CheckCommandLine(const std::string& text, std::string* error, std::string* warning);
 
 }  // namespace kelpack

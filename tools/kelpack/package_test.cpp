@@ -8,24 +8,24 @@ namespace kelpack {
 namespace {
 
 TEST(ConfigText, SplitsAtBarsAndTheFirstEquals) {
-    auto e = split_config("A=b=c");
+    auto e = SplitConfig("A=b=c");
     ASSERT_EQ(e.size(), 1u);
     EXPECT_EQ(e[0].key, "A");
     EXPECT_EQ(e[0].value, "b=c");
-    e = split_config("A|B=1");
+    e = SplitConfig("A|B=1");
     ASSERT_EQ(e.size(), 2u);
-    EXPECT_FALSE(e[0].has_value);
+    EXPECT_FALSE(e[0].hasValue);
     EXPECT_EQ(e[1].key, "B");
     EXPECT_EQ(e[1].value, "1");
-    e = split_config("||");
+    e = SplitConfig("||");
     ASSERT_EQ(e.size(), 3u);
-    for (const auto& x : e) EXPECT_TRUE(x.key.empty() && !x.has_value);
-    EXPECT_EQ(split_config("").size(), 1u);
-    e = split_config(std::string("A=1|B=2\0|C=3", 12));
+    for (const auto& x : e) EXPECT_TRUE(x.key.empty() && !x.hasValue);
+    EXPECT_EQ(SplitConfig("").size(), 1u);
+    e = SplitConfig(std::string("A=1|B=2\0|C=3", 12));
     ASSERT_EQ(e.size(), 2u);
     EXPECT_EQ(e[1].value, "2");
-    e = split_config("K=");
-    EXPECT_TRUE(e[0].has_value);
+    e = SplitConfig("K=");
+    EXPECT_TRUE(e[0].hasValue);
     EXPECT_EQ(e[0].value, "");
 }
 
@@ -34,7 +34,7 @@ TEST(ConfigText, SplashValuesAreReadAsTheLauncherReadsThem) {
     for (Case c : {Case{"150x150;Splash.bmp", 150, 150, "Splash.bmp"}, Case{"150xx200;;A", 150, 200, "A"},
                    Case{"Splash.bmp", 0, 0, "Splash.bmp"}, Case{"150;A", 150, 0, "A"}, Case{" 150x150;A", 0, 0, " 150x150;A"},
                    Case{"99999999999x1;B", 2147483647u, 1, "B"}, Case{"1x2;", 1, 2, ""}}) {
-        SplashEntry e = parse_splash_value(c.v);
+        SplashEntry e = ParseSplashValue(c.v);
         EXPECT_EQ(e.width, c.w) << c.v;
         EXPECT_EQ(e.height, c.h) << c.v;
         EXPECT_EQ(e.name, c.name) << c.v;
@@ -43,40 +43,40 @@ TEST(ConfigText, SplashValuesAreReadAsTheLauncherReadsThem) {
 
 TEST(ConfigText, BuildsWhatItReadsBack) {
     std::string title = "My Game";
-    std::string text = build_config({{240, 320, "s.bmp"}, {480, 640, "BIG.bmp"}}, &title);
+    std::string text = BuildConfig({{240, 320, "s.bmp"}, {480, 640, "BIG.bmp"}}, &title);
     EXPECT_EQ(text, "SplashScreen=240x320;s.bmp|SplashScreen=480x640;BIG.bmp|SplashScreenTitle=My Game");
-    auto e = split_config(text);
+    auto e = SplitConfig(text);
     ASSERT_EQ(e.size(), 3u);
-    SplashEntry s = parse_splash_value(e[1].value);
+    SplashEntry s = ParseSplashValue(e[1].value);
     EXPECT_EQ(s.width, 480u);
     EXPECT_EQ(s.name, "BIG.bmp");
-    EXPECT_EQ(build_config({}, &title), "SplashScreenTitle=My Game");
-    EXPECT_EQ(build_config({{1, 1, "a"}}, nullptr), "SplashScreen=1x1;a");
-    EXPECT_EQ(split_config(splash::DefaultSplashConfig).size(), 3u);
+    EXPECT_EQ(BuildConfig({}, &title), "SplashScreenTitle=My Game");
+    EXPECT_EQ(BuildConfig({{1, 1, "a"}}, nullptr), "SplashScreen=1x1;a");
+    EXPECT_EQ(SplitConfig(splash::DefaultSplashConfig).size(), 3u);
 }
 
 TEST(PackChecks, CommandLineWithLineBreakOrNulIsRefused) {
     std::string error, warning;
-    EXPECT_TRUE(check_command_line("app.Main -x \"a b\"", &error, &warning));
+    EXPECT_TRUE(CheckCommandLine("app.Main -x \"a b\"", &error, &warning));
     EXPECT_TRUE(warning.empty());
-    EXPECT_TRUE(check_command_line("", &error, &warning));
-    EXPECT_FALSE(check_command_line("abc\r\ndef", &error, &warning));
+    EXPECT_TRUE(CheckCommandLine("", &error, &warning));
+    EXPECT_FALSE(CheckCommandLine("abc\r\ndef", &error, &warning));
     EXPECT_NE(error.find("carriage return (CR) at byte 4"), std::string::npos) << error;
-    EXPECT_FALSE(check_command_line("a\nb", &error, &warning));
+    EXPECT_FALSE(CheckCommandLine("a\nb", &error, &warning));
     EXPECT_NE(error.find("line feed"), std::string::npos);
-    EXPECT_FALSE(check_command_line(std::string("a\0b", 3), &error, &warning));
+    EXPECT_FALSE(CheckCommandLine(std::string("a\0b", 3), &error, &warning));
     EXPECT_NE(error.find("NUL at byte 2"), std::string::npos);
-    EXPECT_TRUE(check_command_line("caf\xc3\xa9", &error, &warning));
+    EXPECT_TRUE(CheckCommandLine("caf\xc3\xa9", &error, &warning));
     EXPECT_NE(warning.find("U+FF80"), std::string::npos);
 }
 
 TEST(PackChecks, SplashNamesAndTitles) {
     std::string error;
-    EXPECT_TRUE(check_splash_name("Splash 300.bmp", &error));
-    for (const char* bad : {"", "a|b", ";a", "#5", "caf\xc3\xa9", "tab\there"}) EXPECT_FALSE(check_splash_name(bad, &error)) << bad;
-    EXPECT_TRUE(check_title("A = B", &error));
-    EXPECT_FALSE(check_title("A|B", &error));
-    EXPECT_FALSE(check_title(std::string("A\0B", 3), &error));
+    EXPECT_TRUE(CheckSplashName("Splash 300.bmp", &error));
+    for (const char* bad : {"", "a|b", ";a", "#5", "caf\xc3\xa9", "tab\there"}) EXPECT_FALSE(CheckSplashName(bad, &error)) << bad;
+    EXPECT_TRUE(CheckTitle("A = B", &error));
+    EXPECT_FALSE(CheckTitle("A|B", &error));
+    EXPECT_FALSE(CheckTitle(std::string("A\0B", 3), &error));
 }
 
 }  // namespace

@@ -10,24 +10,24 @@ namespace kelpack {
 
 namespace {
 
-std::string hex(std::uint64_t v) {
+std::string Hex(std::uint64_t v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
     return buf;
 }
 
-bool fail(std::string* error, const std::string& why) {
+bool Fail(std::string* error, const std::string& why) {
     *error = why;
     return false;
 }
 
-bool is_power_of_two(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // The virtual extent of a section: VirtualSize, or the raw size when a linker
 // left VirtualSize at 0 (older tools did).
-std::uint32_t virtual_span(const PeSection& s) { return s.virtual_size != 0 ? s.virtual_size : s.raw_size; }
+std::uint32_t VirtualSpan(const PeSection& s) { return s.virtualSize != 0 ? s.virtualSize : s.rawSize; }
 
-std::string section_label(const PeSection& s, std::size_t index) {
+std::string SectionLabel(const PeSection& s, std::size_t index) {
     return "section " + std::to_string(index + 1) + " (\"" + s.name + "\")";
 }
 
@@ -38,81 +38,81 @@ struct TreeWalk {
     const PeImage* image;
     std::uint64_t base;
     std::uint64_t limit;
-    std::set<std::uint32_t> seen_dirs;  // a directory reached twice means a loop or a shared subtree
-    std::uint64_t data_total = 0;
+    std::set<std::uint32_t> seenDirs;   // a directory reached twice means a loop or a shared subtree
+    std::uint64_t dataTotal = 0;
     ResourceList* out;
     std::string* error;
 };
 
-bool read_dir_string(TreeWalk* w, std::uint32_t rel, std::u16string* s) {
+bool ReadDirString(TreeWalk* w, std::uint32_t rel, std::u16string* s) {
     std::uint64_t off = w->base + rel;
-    if (!in_bounds(w->limit, rel, 2)) return fail(w->error, "resource name at " + hex(rel) + " lies outside the resource section");
-    std::uint16_t len = get_u16(w->image->bytes, off);
-    if (!in_bounds(w->limit, rel + 2ull, 2ull * len))
-        return fail(w->error, "resource name at " + hex(rel) + " runs past the resource section");
+    if (!InBounds(w->limit, rel, 2)) return Fail(w->error, "resource name at " + Hex(rel) + " lies outside the resource section");
+    std::uint16_t len = GetU16(w->image->bytes, off);
+    if (!InBounds(w->limit, rel + 2ull, 2ull * len))
+        return Fail(w->error, "resource name at " + Hex(rel) + " runs past the resource section");
     s->clear();
-    for (std::uint32_t i = 0; i < len; ++i) s->push_back(static_cast<char16_t>(get_u16(w->image->bytes, off + 2 + 2ull * i)));
+    for (std::uint32_t i = 0; i < len; ++i) s->push_back(static_cast<char16_t>(GetU16(w->image->bytes, off + 2 + 2ull * i)));
     return true;
 }
 
-bool walk_dir(TreeWalk* w, std::uint32_t rel, int depth, const ResId& type, const ResId& name) {
+bool WalkDir(TreeWalk* w, std::uint32_t rel, int depth, const ResId& type, const ResId& name) {
     static const char* level[] = {"type", "name", "language"};
-    if (!w->seen_dirs.insert(rel).second)
-        return fail(w->error, "resource directory at " + hex(rel) + " is reached twice (a loop or a shared subtree)");
-    if (!in_bounds(w->limit, rel, 16))
-        return fail(w->error, std::string("resource ") + level[depth] + " directory at " + hex(rel) + " lies outside the resource section");
+    if (!w->seenDirs.insert(rel).second)
+        return Fail(w->error, "resource directory at " + Hex(rel) + " is reached twice (a loop or a shared subtree)");
+    if (!InBounds(w->limit, rel, 16))
+        return Fail(w->error, std::string("resource ") + level[depth] + " directory at " + Hex(rel) + " lies outside the resource section");
     const auto& b = w->image->bytes;
     std::uint64_t off = w->base + rel;
-    std::uint32_t named = get_u16(b, off + 12), ids = get_u16(b, off + 14);
+    std::uint32_t named = GetU16(b, off + 12), ids = GetU16(b, off + 14);
     std::uint64_t count = named + ids;
-    if (!in_bounds(w->limit, rel + 16ull, 8 * count))
-        return fail(w->error, std::string("resource ") + level[depth] + " directory at " + hex(rel) + " has more entries than fit in the section");
+    if (!InBounds(w->limit, rel + 16ull, 8 * count))
+        return Fail(w->error, std::string("resource ") + level[depth] + " directory at " + Hex(rel) + " has more entries than fit in the section");
     for (std::uint64_t i = 0; i < count; ++i) {
-        std::uint32_t key = get_u32(b, off + 16 + 8 * i);
-        std::uint32_t target = get_u32(b, off + 20 + 8 * i);
+        std::uint32_t key = GetU32(b, off + 16 + 8 * i);
+        std::uint32_t target = GetU32(b, off + 20 + 8 * i);
         ResId id;
         if (key & 0x80000000u) {
-            id.is_name = true;
-            if (!read_dir_string(w, key & 0x7FFFFFFFu, &id.name)) return false;
+            id.isName = true;
+            if (!ReadDirString(w, key & 0x7FFFFFFFu, &id.name)) return false;
         } else {
             id.id = key;
         }
-        bool is_dir = (target & 0x80000000u) != 0;
+        bool isDir = (target & 0x80000000u) != 0;
         std::uint32_t where = target & 0x7FFFFFFFu;
         if (depth < 2) {
-            if (!is_dir)
-                return fail(w->error, std::string("resource ") + level[depth] + " entry " + res_id_text(id, depth == 0) +
+            if (!isDir)
+                return Fail(w->error, std::string("resource ") + level[depth] + " entry " + ResIdText(id, depth == 0) +
                                           " points at data where a directory belongs");
-            if (depth == 0 && !walk_dir(w, where, 1, id, ResId())) return false;
-            if (depth == 1 && !walk_dir(w, where, 2, type, id)) return false;
+            if (depth == 0 && !WalkDir(w, where, 1, id, ResId())) return false;
+            if (depth == 1 && !WalkDir(w, where, 2, type, id)) return false;
             continue;
         }
-        if (is_dir)
-            return fail(w->error, "resource " + res_id_text(type, true) + "/" + res_id_text(name, false) +
+        if (isDir)
+            return Fail(w->error, "resource " + ResIdText(type, true) + "/" + ResIdText(name, false) +
                                       " has a fourth directory level");
-        if (id.is_name)
-            return fail(w->error, "resource " + res_id_text(type, true) + "/" + res_id_text(name, false) +
+        if (id.isName)
+            return Fail(w->error, "resource " + ResIdText(type, true) + "/" + ResIdText(name, false) +
                                       " has a language given as a string");
-        if (!in_bounds(w->limit, where, 16))
-            return fail(w->error, "resource data entry at " + hex(where) + " lies outside the resource section");
-        std::uint32_t data_rva = get_u32(b, w->base + where);
-        std::uint32_t data_size = get_u32(b, w->base + where + 4);
-        std::uint32_t data_off = 0;
-        std::string what = "resource " + res_id_text(type, true) + "/" + res_id_text(name, false);
-        if (data_size != 0 && !rva_to_offset(*w->image, data_rva, data_size, &data_off))
-            return fail(w->error, what + ": its " + std::to_string(data_size) + " bytes at RVA " + hex(data_rva) +
+        if (!InBounds(w->limit, where, 16))
+            return Fail(w->error, "resource data entry at " + Hex(where) + " lies outside the resource section");
+        std::uint32_t dataRva = GetU32(b, w->base + where);
+        std::uint32_t dataSize = GetU32(b, w->base + where + 4);
+        std::uint32_t dataOff = 0;
+        std::string what = "resource " + ResIdText(type, true) + "/" + ResIdText(name, false);
+        if (dataSize != 0 && !RvaToOffset(*w->image, dataRva, dataSize, &dataOff))
+            return Fail(w->error, what + ": its " + std::to_string(dataSize) + " bytes at RVA " + Hex(dataRva) +
                                       " do not lie inside the file");
         // Entries may share data; the cap keeps a crafted file from making us
         // copy the same bytes without end.
-        w->data_total += data_size;
-        if (w->data_total > 2ull * b.size() + 65536)
-            return fail(w->error, "resource data adds up to more than the file holds (entries share data)");
+        w->dataTotal += dataSize;
+        if (w->dataTotal > 2ull * b.size() + 65536)
+            return Fail(w->error, "resource data adds up to more than the file holds (entries share data)");
         Resource r;
         r.type = type;
         r.name = name;
         r.lang = id.id;
-        r.codepage = get_u32(b, w->base + where + 8);
-        r.data.assign(b.begin() + data_off, b.begin() + data_off + data_size);
+        r.codepage = GetU32(b, w->base + where + 8);
+        r.data.assign(b.begin() + dataOff, b.begin() + dataOff + dataSize);
         w->out->push_back(std::move(r));
     }
     return true;
@@ -120,7 +120,7 @@ bool walk_dir(TreeWalk* w, std::uint32_t rel, int depth, const ResId& type, cons
 
 }  // namespace
 
-std::string machine_name(std::uint16_t machine) {
+std::string MachineName(std::uint16_t machine) {
     switch (machine) {
         case 0x14c: return "x86";
         case 0x8664: return "x64";
@@ -131,155 +131,155 @@ std::string machine_name(std::uint16_t machine) {
         case 0x1a2: return "SH3";
         case 0x1a6: return "SH4";
         case 0x166: return "MIPS";
-        default: return "machine " + hex(machine);
+        default: return "machine " + Hex(machine);
     }
 }
 
-bool parse_pe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error) {
+bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error) {
     *image = PeImage();
     image->bytes = std::move(bytes);
     const auto& b = image->bytes;
-    if (b.size() < 64) return fail(error, "not a PE image: " + std::to_string(b.size()) + " bytes, shorter than a DOS header");
-    if (b[0] != 'M' || b[1] != 'Z') return fail(error, "not a PE image: no MZ signature");
-    std::uint32_t pe = get_u32(b, 0x3c);
-    if (!in_bounds(b.size(), pe, 4)) return fail(error, "truncated: the PE header offset " + hex(pe) + " lies past the end of the file");
+    if (b.size() < 64) return Fail(error, "not a PE image: " + std::to_string(b.size()) + " bytes, shorter than a DOS header");
+    if (b[0] != 'M' || b[1] != 'Z') return Fail(error, "not a PE image: no MZ signature");
+    std::uint32_t pe = GetU32(b, 0x3c);
+    if (!InBounds(b.size(), pe, 4)) return Fail(error, "truncated: the PE header offset " + Hex(pe) + " lies past the end of the file");
     if (b[pe] != 'P' || b[pe + 1] != 'E' || b[pe + 2] != 0 || b[pe + 3] != 0)
-        return fail(error, "not a PE image: no PE signature at " + hex(pe));
+        return Fail(error, "not a PE image: no PE signature at " + Hex(pe));
     std::uint64_t coff = pe + 4ull;
-    if (!in_bounds(b.size(), coff, 20)) return fail(error, "truncated inside the COFF file header");
-    image->pe_offset = pe;
-    image->machine = get_u16(b, coff);
-    std::uint32_t nsections = get_u16(b, coff + 2);
-    image->symbol_table_offset = get_u32(b, coff + 8);
-    image->optional_size = get_u16(b, coff + 16);
+    if (!InBounds(b.size(), coff, 20)) return Fail(error, "truncated inside the COFF file header");
+    image->peOffset = pe;
+    image->machine = GetU16(b, coff);
+    std::uint32_t nsections = GetU16(b, coff + 2);
+    image->symbolTableOffset = GetU32(b, coff + 8);
+    image->optionalSize = GetU16(b, coff + 16);
     std::uint64_t opt = coff + 20;
-    image->optional_offset = static_cast<std::uint32_t>(opt);
-    if (image->optional_size < 2) return fail(error, "not an executable image: no optional header");
-    if (!in_bounds(b.size(), opt, image->optional_size)) return fail(error, "truncated inside the optional header");
-    std::uint16_t magic = get_u16(b, opt);
-    if (magic != 0x10b && magic != 0x20b) return fail(error, "unknown optional header magic " + hex(magic));
+    image->optionalOffset = static_cast<std::uint32_t>(opt);
+    if (image->optionalSize < 2) return Fail(error, "not an executable image: no optional header");
+    if (!InBounds(b.size(), opt, image->optionalSize)) return Fail(error, "truncated inside the optional header");
+    std::uint16_t magic = GetU16(b, opt);
+    if (magic != 0x10b && magic != 0x20b) return Fail(error, "unknown optional header magic " + Hex(magic));
     image->pe32plus = magic == 0x20b;
     std::uint32_t fixed = image->pe32plus ? 112 : 96;  // bytes before the data directories
-    if (image->optional_size < fixed)
-        return fail(error, "optional header of " + std::to_string(image->optional_size) + " bytes is too small for a " +
+    if (image->optionalSize < fixed)
+        return Fail(error, "optional header of " + std::to_string(image->optionalSize) + " bytes is too small for a " +
                                (image->pe32plus ? "PE32+" : "PE32") + " image");
-    image->section_alignment = get_u32(b, opt + 32);
-    image->file_alignment = get_u32(b, opt + 36);
-    image->size_of_image = get_u32(b, opt + 56);
-    image->size_of_headers = get_u32(b, opt + 60);
-    image->checksum = get_u32(b, opt + 64);
-    std::uint32_t ndirs = get_u32(b, opt + fixed - 4);
+    image->sectionAlignment = GetU32(b, opt + 32);
+    image->fileAlignment = GetU32(b, opt + 36);
+    image->sizeOfImage = GetU32(b, opt + 56);
+    image->sizeOfHeaders = GetU32(b, opt + 60);
+    image->checksum = GetU32(b, opt + 64);
+    std::uint32_t ndirs = GetU32(b, opt + fixed - 4);
     // Loaders look at 16 entries at most; anything beyond is not a directory.
-    image->dir_count = std::min<std::uint32_t>(ndirs, 16);
-    image->dir_offset = static_cast<std::uint32_t>(opt + fixed);
-    if (fixed + 8ull * image->dir_count > image->optional_size)
-        return fail(error, "optional header is too small for its " + std::to_string(image->dir_count) + " data directories");
-    for (std::uint32_t i = 0; i < image->dir_count; ++i) {
+    image->dirCount = std::min<std::uint32_t>(ndirs, 16);
+    image->dirOffset = static_cast<std::uint32_t>(opt + fixed);
+    if (fixed + 8ull * image->dirCount > image->optionalSize)
+        return Fail(error, "optional header is too small for its " + std::to_string(image->dirCount) + " data directories");
+    for (std::uint32_t i = 0; i < image->dirCount; ++i) {
         PeDataDir d;
-        d.address = get_u32(b, image->dir_offset + 8 * i);
-        d.size = get_u32(b, image->dir_offset + 8 * i + 4);
+        d.address = GetU32(b, image->dirOffset + 8 * i);
+        d.size = GetU32(b, image->dirOffset + 8 * i + 4);
         image->dirs.push_back(d);
     }
-    if (!is_power_of_two(image->file_alignment)) return fail(error, "bad FileAlignment " + hex(image->file_alignment));
-    if (!is_power_of_two(image->section_alignment) || image->section_alignment < image->file_alignment)
-        return fail(error, "bad SectionAlignment " + hex(image->section_alignment));
-    if (image->size_of_headers > b.size()) return fail(error, "truncated: the headers claim " + std::to_string(image->size_of_headers) +
+    if (!IsPowerOfTwo(image->fileAlignment)) return Fail(error, "bad FileAlignment " + Hex(image->fileAlignment));
+    if (!IsPowerOfTwo(image->sectionAlignment) || image->sectionAlignment < image->fileAlignment)
+        return Fail(error, "bad SectionAlignment " + Hex(image->sectionAlignment));
+    if (image->sizeOfHeaders > b.size()) return Fail(error, "truncated: the headers claim " + std::to_string(image->sizeOfHeaders) +
                                                                    " bytes, the file has " + std::to_string(b.size()));
-    if (nsections == 0) return fail(error, "the image has no sections");
-    if (nsections > 96) return fail(error, "the image claims " + std::to_string(nsections) + " sections; at most 96 are allowed");
-    std::uint64_t table = opt + image->optional_size;
-    image->section_table_offset = static_cast<std::uint32_t>(table);
-    if (!in_bounds(b.size(), table, 40ull * nsections)) return fail(error, "truncated inside the section table");
-    std::uint64_t table_end = table + 40ull * nsections;
+    if (nsections == 0) return Fail(error, "the image has no sections");
+    if (nsections > 96) return Fail(error, "the image claims " + std::to_string(nsections) + " sections; at most 96 are allowed");
+    std::uint64_t table = opt + image->optionalSize;
+    image->sectionTableOffset = static_cast<std::uint32_t>(table);
+    if (!InBounds(b.size(), table, 40ull * nsections)) return Fail(error, "truncated inside the section table");
+    std::uint64_t tableEnd = table + 40ull * nsections;
     for (std::uint32_t i = 0; i < nsections; ++i) {
         std::uint64_t h = table + 40ull * i;
         PeSection s;
         for (int k = 0; k < 8 && b[h + k] != 0; ++k) s.name += static_cast<char>(b[h + k]);
-        s.virtual_size = get_u32(b, h + 8);
-        s.virtual_address = get_u32(b, h + 12);
-        s.raw_size = get_u32(b, h + 16);
-        s.raw_offset = get_u32(b, h + 20);
-        s.characteristics = get_u32(b, h + 36);
-        std::string label = section_label(s, i);
-        if (s.raw_size != 0) {
-            if (!in_bounds(b.size(), s.raw_offset, s.raw_size))
-                return fail(error, "truncated: " + label + " has raw data at " + hex(s.raw_offset) + " of " + hex(s.raw_size) +
+        s.virtualSize = GetU32(b, h + 8);
+        s.virtualAddress = GetU32(b, h + 12);
+        s.rawSize = GetU32(b, h + 16);
+        s.rawOffset = GetU32(b, h + 20);
+        s.characteristics = GetU32(b, h + 36);
+        std::string label = SectionLabel(s, i);
+        if (s.rawSize != 0) {
+            if (!InBounds(b.size(), s.rawOffset, s.rawSize))
+                return Fail(error, "truncated: " + label + " has raw data at " + Hex(s.rawOffset) + " of " + Hex(s.rawSize) +
                                        " bytes, past the end of the file (" + std::to_string(b.size()) + " bytes)");
-            if (s.raw_offset < table_end) return fail(error, label + " has raw data at " + hex(s.raw_offset) + " inside the headers");
+            if (s.rawOffset < tableEnd) return Fail(error, label + " has raw data at " + Hex(s.rawOffset) + " inside the headers");
         }
-        if (static_cast<std::uint64_t>(s.virtual_address) + virtual_span(s) > 0xFFFFFFFFull)
-            return fail(error, label + " reaches past the 4 GiB address space");
-        if (s.virtual_address < image->size_of_headers)
-            return fail(error, label + " starts at RVA " + hex(s.virtual_address) + ", inside the headers");
+        if (static_cast<std::uint64_t>(s.virtualAddress) + VirtualSpan(s) > 0xFFFFFFFFull)
+            return Fail(error, label + " reaches past the 4 GiB address space");
+        if (s.virtualAddress < image->sizeOfHeaders)
+            return Fail(error, label + " starts at RVA " + Hex(s.virtualAddress) + ", inside the headers");
         image->sections.push_back(s);
     }
     // The loader maps sections in table order at ascending addresses.
     for (std::size_t i = 1; i < image->sections.size(); ++i) {
         const PeSection& p = image->sections[i - 1];
         const PeSection& s = image->sections[i];
-        if (static_cast<std::uint64_t>(p.virtual_address) + virtual_span(p) > s.virtual_address)
-            return fail(error, "sections overlap in memory: " + section_label(p, i - 1) + " and " + section_label(s, i));
+        if (static_cast<std::uint64_t>(p.virtualAddress) + VirtualSpan(p) > s.virtualAddress)
+            return Fail(error, "sections overlap in memory: " + SectionLabel(p, i - 1) + " and " + SectionLabel(s, i));
     }
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < image->sections.size(); ++i)
-        if (image->sections[i].raw_size != 0) order.push_back(i);
+        if (image->sections[i].rawSize != 0) order.push_back(i);
     std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        return image->sections[x].raw_offset < image->sections[y].raw_offset;
+        return image->sections[x].rawOffset < image->sections[y].rawOffset;
     });
     for (std::size_t k = 1; k < order.size(); ++k) {
         const PeSection& p = image->sections[order[k - 1]];
         const PeSection& s = image->sections[order[k]];
-        if (static_cast<std::uint64_t>(p.raw_offset) + p.raw_size > s.raw_offset)
-            return fail(error, "sections overlap in the file: " + section_label(p, order[k - 1]) + " and " + section_label(s, order[k]));
+        if (static_cast<std::uint64_t>(p.rawOffset) + p.rawSize > s.rawOffset)
+            return Fail(error, "sections overlap in the file: " + SectionLabel(p, order[k - 1]) + " and " + SectionLabel(s, order[k]));
     }
     return true;
 }
 
-int section_of_rva(const PeImage& image, std::uint32_t rva) {
+int SectionOfRva(const PeImage& image, std::uint32_t rva) {
     for (std::size_t i = 0; i < image.sections.size(); ++i) {
         const PeSection& s = image.sections[i];
-        std::uint64_t span = std::max(virtual_span(s), s.raw_size);
-        if (rva >= s.virtual_address && rva - static_cast<std::uint64_t>(s.virtual_address) < span) return static_cast<int>(i);
+        std::uint64_t span = std::max(VirtualSpan(s), s.rawSize);
+        if (rva >= s.virtualAddress && rva - static_cast<std::uint64_t>(s.virtualAddress) < span) return static_cast<int>(i);
     }
     return -1;
 }
 
-bool rva_to_offset(const PeImage& image, std::uint32_t rva, std::uint32_t size, std::uint32_t* offset) {
-    int i = section_of_rva(image, rva);
+bool RvaToOffset(const PeImage& image, std::uint32_t rva, std::uint32_t size, std::uint32_t* offset) {
+    int i = SectionOfRva(image, rva);
     if (i < 0) return false;
     const PeSection& s = image.sections[i];
-    std::uint64_t within = rva - static_cast<std::uint64_t>(s.virtual_address);
-    if (!in_bounds(s.raw_size, within, size)) return false;
-    *offset = static_cast<std::uint32_t>(s.raw_offset + within);
+    std::uint64_t within = rva - static_cast<std::uint64_t>(s.virtualAddress);
+    if (!InBounds(s.rawSize, within, size)) return false;
+    *offset = static_cast<std::uint32_t>(s.rawOffset + within);
     return true;
 }
 
-bool read_resources(const PeImage& image, ResourceList* list, std::string* error) {
+bool ReadResources(const PeImage& image, ResourceList* list, std::string* error) {
     list->clear();
     if (image.dirs.size() <= kDirResource || image.dirs[kDirResource].address == 0) return true;
     std::uint32_t rva = image.dirs[kDirResource].address;
-    int si = section_of_rva(image, rva);
-    if (si < 0) return fail(error, "the resource directory's RVA " + hex(rva) + " lies in no section");
+    int si = SectionOfRva(image, rva);
+    if (si < 0) return Fail(error, "the resource directory's RVA " + Hex(rva) + " lies in no section");
     const PeSection& s = image.sections[si];
-    std::uint64_t within = rva - static_cast<std::uint64_t>(s.virtual_address);
-    if (within >= s.raw_size) return fail(error, "the resource directory at RVA " + hex(rva) + " lies outside its section's file data");
+    std::uint64_t within = rva - static_cast<std::uint64_t>(s.virtualAddress);
+    if (within >= s.rawSize) return Fail(error, "the resource directory at RVA " + Hex(rva) + " lies outside its section's file data");
     TreeWalk w;
     w.image = &image;
-    w.base = s.raw_offset + within;
-    w.limit = s.raw_size - within;
+    w.base = s.rawOffset + within;
+    w.limit = s.rawSize - within;
     w.out = list;
     w.error = error;
-    if (!walk_dir(&w, 0, 0, ResId(), ResId())) {
+    if (!WalkDir(&w, 0, 0, ResId(), ResId())) {
         list->clear();
         return false;
     }
     return true;
 }
 
-std::uint32_t pe_checksum(const std::vector<std::uint8_t>& bytes, std::uint32_t checksum_offset) {
+std::uint32_t PeChecksum(const std::vector<std::uint8_t>& bytes, std::uint32_t checksumOffset) {
     // The field counts as zero wherever it sits, even at an odd offset.
     auto at = [&](std::size_t i) -> std::uint32_t {
-        if (i >= bytes.size() || (i >= checksum_offset && i - checksum_offset < 4)) return 0;
+        if (i >= bytes.size() || (i >= checksumOffset && i - checksumOffset < 4)) return 0;
         return bytes[i];
     };
     std::uint64_t sum = 0;

@@ -26,12 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
     PeImage image;
     std::string error;
-    if (!parse_pe(bytes, &image, &error)) {
+    if (!ParsePe(bytes, &image, &error)) {
         Check(!error.empty());
         return 0;
     }
     ResourceList list;
-    if (!read_resources(image, &list, &error)) {
+    if (!ReadResources(image, &list, &error)) {
         Check(!error.empty() && list.empty());
         return 0;
     }
@@ -42,22 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> extra(data + size - tail, data + size);
     switch (size % 3) {
         case 0:
-            put_resource(&list, res_name_upper("Text"), res_name_upper("CommandLine"), extra);
+            PutResource(&list, ResNameUpper("Text"), ResNameUpper("CommandLine"), extra);
             break;
         case 1:
             if (list.empty()) {
-                put_resource(&list, res_id(kRtGroupIcon), res_id(50), extra);
+                PutResource(&list, IntResId(kRtGroupIcon), IntResId(50), extra);
             } else {
                 std::vector<std::uint8_t> grown = list.front().data;
                 grown.insert(grown.end(), extra.begin(), extra.end());
-                put_resource(&list, list.front().type, list.front().name, grown);
+                PutResource(&list, list.front().type, list.front().name, grown);
             }
             break;
         default:
             if (!list.empty()) {
                 ResId type = list.front().type;
                 ResId name = list.front().name;
-                Check(remove_resources(&list, type, name) >= 1);
+                Check(RemoveResources(&list, type, name) >= 1);
             }
             break;
     }
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> out;
     RsrcPlacement placement = RsrcPlacement::kNone;
     std::vector<std::string> warnings;
-    if (!write_resources(image, list, &out, &placement, &warnings, &error)) {
+    if (!WriteResources(image, list, &out, &placement, &warnings, &error)) {
         Check(!error.empty());
         return 0;
     }
@@ -73,6 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The output parses, carries what was written, and has the checksum the
     // loader computes: the same check `pack` makes before it keeps a file.
-    Check(check_written_image(out, list, &error));
+    Check(CheckWrittenImage(out, list, &error));
     return 0;
 }

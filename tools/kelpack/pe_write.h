@@ -13,7 +13,7 @@ namespace kelpack {
 // Lays out `list` as the contents of a resource section that will be mapped
 // at `rva`: directory tables, data entries, length-prefixed UTF-16 names and
 // the data, each blob on an 8-byte boundary. Leaves need not be sorted.
-std::vector<std::uint8_t> build_resource_section(ResourceList list, std::uint32_t rva);
+std::vector<std::uint8_t> BuildResourceSection(ResourceList list, std::uint32_t rva);
 
 // Where the new resources went, for messages and tests.
 enum class RsrcPlacement {
@@ -28,14 +28,14 @@ enum class RsrcPlacement {
 // SizeOfInitializedData and checksum. A signature (certificate table) is
 // dropped, since it no longer matches, and `warnings` says so. Returns false
 // with the reason when the image has no room for the resources.
-bool write_resources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
-                     RsrcPlacement* placement, std::vector<std::string>* warnings, std::string* error);
+bool WriteResources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
+                    RsrcPlacement* placement, std::vector<std::string>* warnings, std::string* error);
 
 // Reads `bytes` back as an image just written with `written` as its
 // resources: it must parse, carry the same leaves (names compared as the
 // loader compares them, since the writer keeps one spelling for names that
 // differ in case only) and hold the checksum the loader computes. Returns
 // false with the reason otherwise.
-bool check_written_image(const std::vector<std::uint8_t>& bytes, ResourceList written, std::string* error);
+bool CheckWrittenImage(const std::vector<std::uint8_t>& bytes, ResourceList written, std::string* error);
 
 }  // namespace kelpack

@@ -6,19 +6,19 @@ namespace kelpack {
 
 namespace {
 
-char16_t upper_ascii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
-int compare_upper(const std::u16string& a, const std::u16string& b) {
+int CompareUpper(const std::u16string& a, const std::u16string& b) {
     std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        char16_t x = upper_ascii(a[i]), y = upper_ascii(b[i]);
+        char16_t x = UpperAscii(a[i]), y = UpperAscii(b[i]);
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
 }
 
-const char* type_name(std::uint32_t id) {
+const char* TypeName(std::uint32_t id) {
     switch (id) {
         case 1: return "CURSOR";
         case 2: return "BITMAP";
@@ -41,81 +41,81 @@ const char* type_name(std::uint32_t id) {
 
 }  // namespace
 
-ResId res_id(std::uint32_t id) {
+ResId IntResId(std::uint32_t id) {
     ResId r;
     r.id = id;
     return r;
 }
 
-ResId res_name_upper(const std::string& utf8) {
+ResId ResNameUpper(const std::string& utf8) {
     ResId r;
-    r.is_name = true;
-    if (!utf8_to_utf16(utf8, &r.name)) {
+    r.isName = true;
+    if (!Utf8ToUtf16(utf8, &r.name)) {
         // Callers check their names before; keep the bytes rather than lose them.
         r.name.assign(utf8.begin(), utf8.end());
     }
-    for (char16_t& c : r.name) c = upper_ascii(c);
+    for (char16_t& c : r.name) c = UpperAscii(c);
     return r;
 }
 
-bool res_id_matches(const ResId& a, const ResId& b) { return res_id_compare(a, b) == 0; }
+bool ResIdMatches(const ResId& a, const ResId& b) { return ResIdCompare(a, b) == 0; }
 
-int res_id_compare(const ResId& a, const ResId& b) {
-    if (a.is_name != b.is_name) return a.is_name ? -1 : 1;
-    if (a.is_name) return compare_upper(a.name, b.name);
+int ResIdCompare(const ResId& a, const ResId& b) {
+    if (a.isName != b.isName) return a.isName ? -1 : 1;
+    if (a.isName) return CompareUpper(a.name, b.name);
     if (a.id == b.id) return 0;
     return a.id < b.id ? -1 : 1;
 }
 
-void sort_resources(ResourceList* list) {
+void SortResources(ResourceList* list) {
     std::stable_sort(list->begin(), list->end(), [](const Resource& x, const Resource& y) {
-        int c = res_id_compare(x.type, y.type);
+        int c = ResIdCompare(x.type, y.type);
         if (c != 0) return c < 0;
-        c = res_id_compare(x.name, y.name);
+        c = ResIdCompare(x.name, y.name);
         if (c != 0) return c < 0;
         return x.lang < y.lang;
     });
 }
 
-std::string res_id_text(const ResId& id, bool is_type) {
-    if (id.is_name) return utf16_to_utf8(id.name);
+std::string ResIdText(const ResId& id, bool isType) {
+    if (id.isName) return Utf16ToUtf8(id.name);
     std::string s = "#" + std::to_string(id.id);
-    if (is_type) {
-        if (const char* n = type_name(id.id)) s += std::string(" (") + n + ")";
+    if (isType) {
+        if (const char* n = TypeName(id.id)) s += std::string(" (") + n + ")";
     }
     return s;
 }
 
-const Resource* find_resource(const ResourceList& list, const ResId& type, const ResId& name) {
+const Resource* FindResource(const ResourceList& list, const ResId& type, const ResId& name) {
     for (const Resource& r : list) {
-        if (res_id_matches(r.type, type) && res_id_matches(r.name, name)) return &r;
+        if (ResIdMatches(r.type, type) && ResIdMatches(r.name, name)) return &r;
     }
     return nullptr;
 }
 
-int remove_resources(ResourceList* list, const ResId& type, const ResId& name) {
+int RemoveResources(ResourceList* list, const ResId& type, const ResId& name) {
     auto end = std::remove_if(list->begin(), list->end(), [&](const Resource& r) {
-        return res_id_matches(r.type, type) && res_id_matches(r.name, name);
+        return ResIdMatches(r.type, type) && ResIdMatches(r.name, name);
     });
     int n = static_cast<int>(list->end() - end);
     list->erase(end, list->end());
     return n;
 }
 
-void put_resource(ResourceList* list, const ResId& type, const ResId& name, std::vector<std::uint8_t> data) {
+void PutResource(ResourceList* list, const ResId& type, const ResId& name, std::vector<std::uint8_t> data) {
     Resource leaf;
     leaf.type = type;
     leaf.name = name;
-    if (const Resource* old = find_resource(*list, type, name)) {
+    if (const Resource* old = FindResource(*list, type, name)) {
         leaf.lang = old->lang;
         leaf.codepage = old->codepage;
     }
     leaf.data = std::move(data);
-    remove_resources(list, type, name);
+    RemoveResources(list, type, name);
     list->push_back(std::move(leaf));
 }
 
-std::string utf16_to_utf8(const std::u16string& s) {
+std::string Utf16ToUtf8(const std::u16string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         std::uint32_t c = s[i];
@@ -144,7 +144,7 @@ std::string utf16_to_utf8(const std::u16string& s) {
     return out;
 }
 
-bool utf8_to_utf16(const std::string& s, std::u16string* out) {
+bool Utf8ToUtf16(const std::string& s, std::u16string* out) {
     out->clear();
     std::size_t i = 0;
     while (i < s.size()) {

@@ -12,7 +12,7 @@ namespace kelpack {
 
 // A resource type or name: an integer identifier or a UTF-16 string.
 struct ResId {
-    bool is_name = false;   // true: `name` is used; false: `id` is used
+    bool isName = false;    // true: `name` is used; false: `id` is used
     std::uint32_t id = 0;   // integer identifier (RT_ICON is 3, ...)
     std::u16string name;    // string name, as stored (no terminator)
 };
@@ -34,44 +34,44 @@ constexpr std::uint32_t kRtIcon = 3;
 constexpr std::uint32_t kRtGroupIcon = 14;
 
 // An integer identifier.
-ResId res_id(std::uint32_t id);
+ResId IntResId(std::uint32_t id);
 
 // A string name made from ASCII/UTF-8 text, upper-cased the way resource
 // compilers store names (ASCII letters only; the rest is kept).
-ResId res_name_upper(const std::string& utf8);
+ResId ResNameUpper(const std::string& utf8);
 
 // True when two ids name the same entry as the loader's lookup sees it:
 // equal integers, or strings equal without regard to ASCII letter case.
-bool res_id_matches(const ResId& a, const ResId& b);
+bool ResIdMatches(const ResId& a, const ResId& b);
 
 // Directory order: string names first, compared upper-cased, then integers
 // ascending. Returns <0, 0 or >0.
-int res_id_compare(const ResId& a, const ResId& b);
+int ResIdCompare(const ResId& a, const ResId& b);
 
 // Sorts leaves by type, name, language in directory order (stable).
-void sort_resources(ResourceList* list);
+void SortResources(ResourceList* list);
 
 // Text for people: the string as UTF-8, or "#id" (with the well-known type
-// name for `is_type` ids, e.g. "GROUP_ICON").
-std::string res_id_text(const ResId& id, bool is_type);
+// name for `isType` ids, e.g. "GROUP_ICON").
+std::string ResIdText(const ResId& id, bool isType);
 
 // Finds the first leaf with this type and name; null when there is none.
-const Resource* find_resource(const ResourceList& list, const ResId& type, const ResId& name);
+const Resource* FindResource(const ResourceList& list, const ResId& type, const ResId& name);
 
 // Removes every leaf of this type and name (all languages); returns how many.
-int remove_resources(ResourceList* list, const ResId& type, const ResId& name);
+int RemoveResources(ResourceList* list, const ResId& type, const ResId& name);
 
 // Replaces every language of (type, name) by one leaf holding `data`. The
 // language of the first replaced leaf is kept, so that a launcher whose
 // resources were compiled for one language keeps finding them; new entries
 // get the neutral language 0.
-void put_resource(ResourceList* list, const ResId& type, const ResId& name,
-                  std::vector<std::uint8_t> data);
+void PutResource(ResourceList* list, const ResId& type, const ResId& name,
+                 std::vector<std::uint8_t> data);
 
 // UTF-16 to UTF-8, with U+FFFD for unpaired surrogates.
-std::string utf16_to_utf8(const std::u16string& s);
+std::string Utf16ToUtf8(const std::u16string& s);
 
 // UTF-8 to UTF-16; false for malformed UTF-8.
-bool utf8_to_utf16(const std::string& s, std::u16string* out);
+bool Utf8ToUtf16(const std::string& s, std::u16string* out);
 
 }  // namespace kelpack

@@ -13,19 +13,19 @@ namespace kelpack {
 // One configuration entry and, for a "SplashScreen" entry, its bitmap.
 struct ShownEntry {
     std::string key;
-    bool has_value = false;
+    bool hasValue = false;
     std::string value;
-    bool is_splash = false;         // key is exactly "SplashScreen" and has a value
+    bool isSplash = false;          // key is exactly "SplashScreen" and has a value
     std::uint32_t width = 0;        // as configured
     std::uint32_t height = 0;
     std::string bitmap;             // resource name
-    bool bitmap_present = false;
-    bool bitmap_valid = false;      // the launcher's decoder accepts it
-    std::string bitmap_problem;     // why not, when present but invalid
-    std::int32_t bitmap_width = 0;  // the bitmap's own size, when valid
-    std::int32_t bitmap_height = 0;
-    std::uint16_t bitmap_bits = 0;
-    std::uint32_t bitmap_rows = 0;  // whole rows present; fewer than the height leaves rows blank
+    bool bitmapPresent = false;
+    bool bitmapValid = false;       // the launcher's decoder accepts it
+    std::string bitmapProblem;      // why not, when present but invalid
+    std::int32_t bitmapWidth = 0;   // the bitmap's own size, when valid
+    std::int32_t bitmapHeight = 0;
+    std::uint16_t bitmapBits = 0;
+    std::uint32_t bitmapRows = 0;   // whole rows present; fewer than the height leaves rows blank
 };
 
 // Everything `show` reports about one executable.
@@ -35,43 +35,43 @@ struct ShowReport {
     std::string machine;
     std::vector<PeSection> sections;
     ResourceList resources;
-    bool signed_image = false;
-    bool has_app = false;
-    std::size_t app_size = 0;
-    bool has_command_line = false;
-    std::string command_line;       // the resource's bytes up to the launcher's cut
-    bool command_line_cut = false;  // the bytes went on past a NUL, LF or CR
-    bool has_config = false;        // false: the launcher uses its default text
-    std::string config_text;        // the text the launcher parses
+    bool signedImage = false;
+    bool hasApp = false;
+    std::size_t appSize = 0;
+    bool hasCommandLine = false;
+    std::string commandLine;        // the resource's bytes up to the launcher's cut
+    bool commandLineCut = false;    // the bytes went on past a NUL, LF or CR
+    bool hasConfig = false;         // false: the launcher uses its default text
+    std::string configText;         // the text the launcher parses
     std::vector<ShownEntry> entries;
     std::string title;              // what the splash window is titled
     std::vector<SplashOutcome> screens;  // the launcher's splash on each of kCommonScreens
-    bool has_icon_group = false;
-    int icon_images = 0;            // entries of icon group 50
-    int icon_images_missing = 0;    // of those, RT_ICON resources not present
+    bool hasIconGroup = false;
+    int iconImages = 0;             // entries of icon group 50
+    int iconImagesMissing = 0;      // of those, RT_ICON resources not present
 };
 
-// Reads `path` into `report`; false with the reason (and `exit_code`).
-bool make_show_report(const std::string& path, ShowReport* report, std::string* error, int* exit_code);
+// Reads `path` into `report`; false with the reason (and `exitCode`).
+bool MakeShowReport(const std::string& path, ShowReport* report, std::string* error, int* exitCode);
 
 // One screen's splash outcome as a line for people, and as a JSON object.
-std::string splash_outcome_text(const SplashOutcome& outcome);
-std::string splash_outcome_json(const SplashOutcome& outcome);
+std::string SplashOutcomeText(const SplashOutcome& outcome);
+std::string SplashOutcomeJson(const SplashOutcome& outcome);
 
 // The report as text for people.
-std::string show_text(const ShowReport& report);
+std::string ShowText(const ShowReport& report);
 
 // The report as one JSON object.
-std::string show_json(const ShowReport& report);
+std::string ShowJson(const ShowReport& report);
 
 // Bytes shown as text: printable ASCII as it is, the rest as \xNN.
-std::string printable(const std::string& s);
+std::string Printable(const std::string& s);
 
 // Bytes of no particular character set as a JSON string literal; each byte
 // of 0x80 and above becomes the code point of the same value.
-std::string json_string(const std::string& s);
+std::string JsonString(const std::string& s);
 
 // `s` as a JSON string literal; with `utf8` the text is UTF-8 and passes through.
-std::string json_text(const std::string& s, bool utf8);
+std::string JsonText(const std::string& s, bool utf8);
 
 }  // namespace kelpack
