@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "bmp.h"
+#include "bitmap_check.h"
+#include "copy_contents.h"
 #include "fileio.h"
-#include "package.h"
 #include "pe.h"
 #include "show.h"
 #include "test_image.h"

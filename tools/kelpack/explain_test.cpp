@@ -10,8 +10,8 @@
 
 #include "byteio.h"
 #include "cli.h"
+#include "copy_contents.h"
 #include "fileio.h"
-#include "package.h"
 #include "pe_write.h"
 #include "show.h"
 #include "splash/bitmap.h"

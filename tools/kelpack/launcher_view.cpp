@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "package.h"
+#include "copy_contents.h"
 #include "text/text.h"
 
 namespace kelpack {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bmp.h"
+#include "bitmap_check.h"
 #include "resources.h"
 #include "splash/config.h"
 

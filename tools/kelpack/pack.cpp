@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "bmp.h"
+#include "bitmap_check.h"
+#include "copy_contents.h"
 #include "fileio.h"
 #include "ico.h"
 #include "launcher_view.h"
-#include "package.h"
 #include "splash/config.h"
 
 namespace kelpack {

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <set>
 
-#include "bmp.h"
-#include "splash/config.h"
+#include "bitmap_check.h"
 #include "byteio.h"
+#include "copy_contents.h"
 #include "fileio.h"
 #include "pack.h"
-#include "package.h"
+#include "splash/config.h"
 
 namespace kelpack {
 

@@ -1,4 +1,4 @@
-#include "bmp.h"
+#include "bitmap_check.h"
 
 #include <gtest/gtest.h>
 

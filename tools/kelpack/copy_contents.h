@@ -1,5 +1,6 @@
-// The resources a packaged launcher carries, and the splash configuration
-// text as the packager writes and checks it.
+// What a launcher copy carries, as the packager writes and checks it: the
+// names of its resources, its splash configuration text, and the checks on
+// a command line, a bitmap name and a title before they go in.
 #pragma once
 
 #include <cstdint>

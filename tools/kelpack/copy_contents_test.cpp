@@ -1,4 +1,4 @@
-#include "package.h"
+#include "copy_contents.h"
 
 #include <gtest/gtest.h>
 
