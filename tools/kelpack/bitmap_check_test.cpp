@@ -59,7 +59,7 @@ TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
 }
 
 TEST(BitmapCheck, EveryRowMustBePresent) {
-    std::vector<std::uint8_t> b = MakeBmp(5, 4, 24);   // stride 16, 64 bytes of pixels
+    std::vector<std::uint8_t> b = MakeBmp(5, 4, 24);  // stride 16, 64 bytes of pixels
     BmpInfo info;
     std::string error;
     EXPECT_TRUE(CheckBitmap(b, &info, &error));
@@ -79,7 +79,7 @@ TEST(BitmapCheck, TheLauncherDecodesWhatThePackerRefuses) {
     BmpInfo info;
     std::string error;
     std::vector<std::uint8_t> shortRows = MakeBmp(5, 4, 24);
-    shortRows.resize(shortRows.size() - 20);    // one row and 4 bytes of the next gone
+    shortRows.resize(shortRows.size() - 20);  // one row and 4 bytes of the next gone
     EXPECT_TRUE(LauncherDecodes(shortRows, &info, &error)) << error;
     EXPECT_EQ(info.rowsPresent, 2u);
     EXPECT_FALSE(CheckBitmap(shortRows, &info, &error));

@@ -1,6 +1,9 @@
 #include "cli.h"
 
+#include "contract/kel.h"
+#include "copy_contents.h"
 #include "explain.h"
+#include "launcher_view.h"
 #include "pack.h"
 #include "resources.h"
 #include "show.h"
@@ -28,86 +31,97 @@ const char kToolHelp[] =
     "is not a usable PE image; 4 something to pack was rejected; 5 the output could\n"
     "not be written.\n";
 
-const char kPackHelp[] =
-    "Usage: kelpack pack LAUNCHER -o OUTPUT [options]\n"
-    "\n"
-    "Writes OUTPUT, a copy of the launcher executable LAUNCHER (PE32 or PE32+, any\n"
-    "machine) that carries what the options give. Resources the options do not\n"
-    "name are kept as they are; those they name are replaced. LAUNCHER is never\n"
-    "changed, and OUTPUT is written whole or not at all. Every input is checked\n"
-    "first; nothing is written when one is rejected.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output FILE          the launcher copy to write (required)\n"
-    "  --app FILE                 the application package (resource KELFILE,\n"
-    "                             KEL-APPLICATION.KEL)\n"
-    "  --command-line TEXT        the embedded command line (resource Text,\n"
-    "                             CommandLine); no CR, LF or NUL\n"
-    "  --splash [WxH:]BMP[:NAME]  a splash bitmap to offer on screens of at least\n"
-    "                             WxH pixels (default: the bitmap's own size),\n"
-    "                             packed as NAME (default: the file's name);\n"
-    "                             repeat for each size. Writes the configuration\n"
-    "                             (resource Text, CONFIG) from these and --title\n"
-    "  --title TEXT               the splash window's title; alone, it changes the\n"
-    "                             title of the configuration the launcher carries\n"
-    "  --config FILE              the configuration text from a file, as\n"
-    "                             SplashScreen=WxH;NAME|...|SplashScreenTitle=TEXT;\n"
-    "                             the bitmaps it names come from --bitmap, or from\n"
-    "                             files of those names beside FILE\n"
-    "  --bitmap NAME=BMP          packs BMP as the splash bitmap NAME (resource\n"
-    "                             SplashScreen, NAME)\n"
-    "  --icon FILE.ico            the application icon (icon group 50)\n"
-    "  -h, --help                 this text\n"
-    "\n"
-    "Splash bitmaps must be uncompressed bottom-up BMP files with a 40-byte\n"
-    "header and 1, 4, 8 or 24 bits per pixel. To convert any image:\n"
-    "  convert in.png -type truecolor BMP3:out.bmp\n"
-    "\n"
-    "Example:\n"
-    "  kelpack pack kel.exe -o Game.exe --app game.kel --command-line game.Main \\\n"
-    "      --splash 240x320:splash-small.bmp --splash 480x640:splash-big.bmp \\\n"
-    "      --title \"Game\" --icon game.ico\n";
+// The help texts that name the launcher's resources take the names from the
+// contract, so that they say what pack writes.
+std::string PackHelp() {
+    const std::string text = ContractName(kel::kTextResourceType);
+    return "Usage: kelpack pack LAUNCHER -o OUTPUT [options]\n"
+           "\n"
+           "Writes OUTPUT, a copy of the launcher executable LAUNCHER (PE32 or PE32+, any\n"
+           "machine) that carries what the options give. Resources the options do not\n"
+           "name are kept as they are; those they name are replaced. LAUNCHER is never\n"
+           "changed, and OUTPUT is written whole or not at all. Every input is checked\n"
+           "first; nothing is written when one is rejected.\n"
+           "\n"
+           "Options:\n"
+           "  -o, --output FILE          the launcher copy to write (required)\n"
+           "  --app FILE                 the application package (resource " + ContractName(kel::kApplicationResourceType) + ",\n"
+           "                             " + ContractName(kel::kApplicationResourceName) + ")\n"
+           "  --command-line TEXT        the embedded command line (resource " + text + ",\n"
+           "                             " + ContractName(kel::kCommandLineResourceName) + "); no CR, LF or NUL\n"
+           "  --splash [WxH:]BMP[:NAME]  a splash bitmap to offer on screens of at least\n"
+           "                             WxH pixels (default: the bitmap's own size),\n"
+           "                             packed as NAME (default: the file's name);\n"
+           "                             repeat for each size. Writes the configuration\n"
+           "                             (resource " + text + ", " + ContractName(kel::kConfigResourceName) + ") from these and --title\n"
+           "  --title TEXT               the splash window's title; alone, it changes the\n"
+           "                             title of the configuration the launcher carries\n"
+           "  --config FILE              the configuration text from a file, as\n"
+           "                             SplashScreen=WxH;NAME|...|SplashScreenTitle=TEXT;\n"
+           "                             the bitmaps it names come from --bitmap, or from\n"
+           "                             files of those names beside FILE\n"
+           "  --bitmap NAME=BMP          packs BMP as the splash bitmap NAME (resource\n"
+           "                             " + ContractName(kel::kSplashResourceType) + ", NAME)\n"
+           "  --icon FILE.ico            the application icon (icon group " + std::to_string(kel::kIconGroupId) + ")\n"
+           "  -h, --help                 this text\n"
+           "\n"
+           "Splash bitmaps must be uncompressed bottom-up BMP files with a 40-byte\n"
+           "header and 1, 4, 8 or 24 bits per pixel. To convert any image:\n"
+           "  convert in.png -type truecolor BMP3:out.bmp\n"
+           "\n"
+           "Example:\n"
+           "  kelpack pack kel.exe -o Game.exe --app game.kel --command-line game.Main \\\n"
+           "      --splash 240x320:splash-small.bmp --splash 480x640:splash-big.bmp \\\n"
+           "      --title \"Game\" --icon game.ico\n";
+}
 
-const char kShowHelp[] =
-    "Usage: kelpack show EXE [--json]\n"
-    "\n"
-    "Lists the resources of EXE and what the launcher reads from them: the\n"
-    "embedded command line, the application package, the splash configuration\n"
-    "(or the default one the launcher falls back to) with each entry's bitmap,\n"
-    "the splash title and icon group 50.\n"
-    "\n"
-    "Options:\n"
-    "  --json       one JSON object instead of text, for scripts\n"
-    "  -h, --help   this text\n"
-    "\n"
-    "For the screens 240x320, 320x240, 480x640, 640x480 and 800x480 it also gives\n"
-    "the splash bitmap the launcher chooses and whether the launcher decodes it.\n";
+std::string ShowHelp() {
+    std::string screens;  // "240x320, 320x240 and 480x640"
+    std::size_t count = sizeof kCommonScreens / sizeof kCommonScreens[0];
+    for (std::size_t i = 0; i < count; ++i)
+        screens += std::string(i == 0 ? "" : i + 1 == count ? " and " : ", ") + std::to_string(kCommonScreens[i].width) +
+                   "x" + std::to_string(kCommonScreens[i].height);
+    return "Usage: kelpack show EXE [--json]\n"
+           "\n"
+           "Lists the resources of EXE and what the launcher reads from them: the\n"
+           "embedded command line, the application package, the splash configuration\n"
+           "(or the default one the launcher falls back to) with each entry's bitmap,\n"
+           "the splash title and icon group " + std::to_string(kel::kIconGroupId) + ".\n"
+           "\n"
+           "Options:\n"
+           "  --json       one JSON object instead of text, for scripts\n"
+           "  -h, --help   this text\n"
+           "\n"
+           "For the screens " + screens + " it also gives\n"
+           "the splash bitmap the launcher chooses and whether the launcher decodes it.\n";
+}
 
-const char kExplainHelp[] =
-    "Usage: kelpack explain EXE [options] [-- ARGS...]\n"
-    "\n"
-    "Tells, in the launcher's start-up order, what the launcher copy EXE does when\n"
-    "it is started with the user's command line ARGS (joined by single spaces):\n"
-    "the merged command line, whether it registers the .kel file type, the target\n"
-    "name and the window class it looks for, whether it relays a command and the\n"
-    "bytes it sends, the splash it shows, and where it looks for the engine. It\n"
-    "stops where the launcher stops. Nothing is run; the launcher's own code\n"
-    "works it out from the resources in EXE.\n"
-    "\n"
-    "Options:\n"
-    "  --command-line TEXT   the user's command line exactly, spaces included\n"
-    "                        (instead of -- ARGS...); without either it is empty\n"
-    "  --screen WxH          the device's screen (default 240x320)\n"
-    "  --installed-as PATH   where the launcher lies on the device, for the engine\n"
-    "                        path a registration writes (default \\Windows\\ and\n"
-    "                        the file's name)\n"
-    "  --json                one JSON object instead of text, for scripts\n"
-    "  -h, --help            this text\n"
-    "\n"
-    "Examples:\n"
-    "  kelpack explain Game.exe -- doc.kel\n"
-    "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
-    "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
+std::string ExplainHelp() {
+    return "Usage: kelpack explain EXE [options] [-- ARGS...]\n"
+           "\n"
+           "Tells, in the launcher's start-up order, what the launcher copy EXE does when\n"
+           "it is started with the user's command line ARGS (joined by single spaces):\n"
+           "the merged command line, whether it registers the " + ContractName(kel::kFileExtension) + " file type, the target\n"
+           "name and the window class it looks for, whether it relays a command and the\n"
+           "bytes it sends, the splash it shows, and where it looks for the engine. It\n"
+           "stops where the launcher stops. Nothing is run; the launcher's own code\n"
+           "works it out from the resources in EXE.\n"
+           "\n"
+           "Options:\n"
+           "  --command-line TEXT   the user's command line exactly, spaces included\n"
+           "                        (instead of -- ARGS...); without either it is empty\n"
+           "  --screen WxH          the device's screen (default 240x320)\n"
+           "  --installed-as PATH   where the launcher lies on the device, for the engine\n"
+           "                        path a registration writes (default \\Windows\\ and\n"
+           "                        the file's name)\n"
+           "  --json                one JSON object instead of text, for scripts\n"
+           "  -h, --help            this text\n"
+           "\n"
+           "Examples:\n"
+           "  kelpack explain Game.exe -- doc.kel\n"
+           "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
+           "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
+}
 
 bool IsHelp(const std::string& a) { return a == "-h" || a == "--help"; }
 
@@ -133,7 +147,7 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (IsHelp(a)) {
-            *out += kPackHelp;
+            *out += PackHelp();
             return kExitOk;
         }
         std::string name, value;
@@ -206,7 +220,7 @@ int CmdShow(const std::vector<std::string>& args, std::string* out, std::string*
     std::vector<std::string> positional;
     for (const std::string& a : args) {
         if (IsHelp(a)) {
-            *out += kShowHelp;
+            *out += ShowHelp();
             return kExitOk;
         }
         if (a == "--json") json = true;
@@ -238,7 +252,7 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
             break;
         }
         if (IsHelp(a)) {
-            *out += kExplainHelp;
+            *out += ExplainHelp();
             return kExitOk;
         }
         if (a == "--json") {
@@ -313,9 +327,9 @@ int RunCli(const std::vector<std::string>& args, std::string* out, std::string* 
     }
     if (cmd == "help") {
         if (rest.empty()) *out += kToolHelp;
-        else if (rest[0] == "pack") *out += kPackHelp;
-        else if (rest[0] == "show") *out += kShowHelp;
-        else if (rest[0] == "explain") *out += kExplainHelp;
+        else if (rest[0] == "pack") *out += PackHelp();
+        else if (rest[0] == "show") *out += ShowHelp();
+        else if (rest[0] == "explain") *out += ExplainHelp();
         else return UsageError(err, "help", "no command " + rest[0]);
         return kExitOk;
     }

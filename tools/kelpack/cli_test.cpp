@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -217,6 +218,38 @@ TEST_F(Kelpack, HelpForTheToolAndEachCommand) {
     EXPECT_NE(out_.find("--json"), std::string::npos);
     EXPECT_EQ(Run({"show", "-h"}), 0);
     EXPECT_EQ(Run({"--version"}), 0);
+}
+
+// The pack help says under which type and name each option's resource goes.
+TEST_F(Kelpack, PackHelpNamesEveryResourcePackWrites) {
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@game.kel", "--command-line", "game.Main",
+                   "--splash", "@s240.bmp", "--title", "T", "--icon", "@app.ico"}), 0) << err_;
+    ResourceList list = ResourcesOf("out.exe");
+    ASSERT_EQ(Run({"pack", "--help"}), 0);
+    // Upper case, one space wherever the help breaks a line.
+    std::string help;
+    for (char c : out_) {
+        if (c == ' ' || c == '\n') {
+            if (!help.empty() && help.back() != ' ') help += ' ';
+        } else {
+            help += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+    }
+    int named = 0;
+    for (const Resource& r : list) {
+        std::string want;
+        if (r.type.isName) {
+            bool bitmap = ResIdMatches(r.type, SplashType());  // named by the user
+            want = "(RESOURCE " + Utf16ToUtf8(r.type.name) + ", " + (bitmap ? "NAME" : Utf16ToUtf8(r.name.name)) + ")";
+        } else if (r.type.id == kRtGroupIcon) {
+            want = "(ICON GROUP " + std::to_string(r.name.id) + ")";
+        } else {
+            continue;  // the icon's images, which the group names
+        }
+        ++named;
+        EXPECT_NE(help.find(want), std::string::npos) << want << "\n" << help;
+    }
+    EXPECT_EQ(named, 5);  // application, command line, configuration, bitmap, icon group
 }
 
 TEST_F(Kelpack, ShowListsWhatThePackCarries) {

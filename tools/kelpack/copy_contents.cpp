@@ -1,15 +1,18 @@
 #include "copy_contents.h"
 
+#include "contract/kel.h"
 #include "splash/config.h"
 
 namespace kelpack {
 
-ResId AppType() { return ResNameUpper("KELFILE"); }
-ResId AppName() { return ResNameUpper("KEL-APPLICATION.KEL"); }
-ResId TextType() { return ResNameUpper("Text"); }
-ResId CommandLineName() { return ResNameUpper("CommandLine"); }
-ResId ConfigName() { return ResNameUpper("CONFIG"); }
-ResId SplashType() { return ResNameUpper("SplashScreen"); }
+ResId AppType() { return ResNameUpper(kel::kApplicationResourceType); }
+ResId AppName() { return ResNameUpper(kel::kApplicationResourceName); }
+ResId TextType() { return ResNameUpper(kel::kTextResourceType); }
+ResId CommandLineName() { return ResNameUpper(kel::kCommandLineResourceName); }
+ResId ConfigName() { return ResNameUpper(kel::kConfigResourceName); }
+ResId SplashType() { return ResNameUpper(kel::kSplashResourceType); }
+
+std::string ContractName(const char16_t* name) { return Utf16ToUtf8(name); }
 
 std::vector<ConfigEntry> SplitConfig(const std::string& text) {
     splash::SplashConfig* config = splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));

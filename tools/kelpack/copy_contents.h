@@ -11,20 +11,23 @@
 
 namespace kelpack {
 
-// Types and names of the launcher's resources, as resource compilers store
-// them (upper case; the launcher's lookups ignore case).
-ResId AppType();            // "KELFILE"
-ResId AppName();            // "KEL-APPLICATION.KEL"
-ResId TextType();           // "TEXT"
-ResId CommandLineName();    // "COMMANDLINE"
-ResId ConfigName();         // "CONFIG"
-ResId SplashType();         // "SPLASHSCREEN"
-constexpr std::uint32_t kIconGroupId = 50;
+// Types and names of the launcher's resources, the contract's (kel::), as
+// resource compilers store them (upper case; the launcher's lookups ignore
+// case). The icon group is kel::kIconGroupId.
+ResId AppType();            // kel::kApplicationResourceType
+ResId AppName();            // kel::kApplicationResourceName
+ResId TextType();           // kel::kTextResourceType
+ResId CommandLineName();    // kel::kCommandLineResourceName
+ResId ConfigName();         // kel::kConfigResourceName
+ResId SplashType();         // kel::kSplashResourceType
+
+// A contract name (kel::) as text for people.
+std::string ContractName(const char16_t* name);
 
 // One "key=value" entry of a configuration text, split at its first "=".
 struct ConfigEntry {
     std::string key;
-    bool hasValue = false;   // false for an entry without "="
+    bool hasValue = false;  // false for an entry without "="
     std::string value;
 };
 

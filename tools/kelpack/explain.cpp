@@ -170,27 +170,30 @@ std::string ExplainText(const Explanation& x) {
 
     t += "1. Command line: ";
     if (!x.hasEmbedded) {
-        t += "no CommandLine resource, so the user's command line is used unchanged: " + Quoted(x.merged) + ".\n";
+        t += "no " + WidePrintable(kel::kCommandLineResourceName) +
+             " resource, so the user's command line is used unchanged: " + Quoted(x.merged) + ".\n";
     } else {
-        t += "the embedded CommandLine is " + Quoted(x.embedded) + "; merged with the user's: " + Quoted(x.merged) + " (" +
+        t += "the embedded " + WidePrintable(kel::kCommandLineResourceName) + " is " + Quoted(x.embedded) + "; merged with the user's: " + Quoted(x.merged) + " (" +
              Characters(x.merged.size()) + "). Every later step and the engine see this line.\n";
     }
 
     std::string engineValue = Quoted(x.registeredEnginePath);
+    // What a registration writes, for steps 2 and 5.
+    std::string registers = "registers the " + WidePrintable(kel::kFileExtension) + " file type (class " +
+                            WidePrintable(kel::kFileClass) + ", its open command and icon, and " +
+                            WidePrintable(kel::kEnginePathKey) + " = " + engineValue + " for a launcher at " +
+                            Quoted(x.installedAs) + ")";
     t += "2. File type: ";
     switch (x.registration) {
         case shell::Registration::kNone:
             t += "not registered (the command line is neither blank nor a lone \"+\").\n";
             break;
         case shell::Registration::kRegisterAndGoOn:
-            t += "the command line is blank, so the launcher registers the .kel file type (class KelFile10, its open "
-                 "command and icon, and KelFile10\\DLL = " + engineValue + " for a launcher at " + Quoted(x.installedAs) +
-                 ") and goes on.\n";
+            t += "the command line is blank, so the launcher " + registers + " and goes on.\n";
             break;
         case shell::Registration::kRegisterOnly:
-            t += "the command line is a lone \"+\", so the launcher registers the .kel file type (class KelFile10, its open "
-                 "command and icon, and KelFile10\\DLL = " + engineValue + " for a launcher at " + Quoted(x.installedAs) +
-                 ") and exits 0. Nothing else happens: no instance check, no splash, no engine.\n";
+            t += "the command line is a lone \"+\", so the launcher " + registers +
+                 " and exits 0. Nothing else happens: no instance check, no splash, no engine.\n";
             return t;
     }
 
@@ -220,8 +223,9 @@ std::string ExplainText(const Explanation& x) {
     }
 
     const SplashOutcome& s = x.splash;
+    std::string config = WidePrintable(kel::kConfigResourceName);
     t += "4. Splash on a " + std::to_string(s.screenWidth) + "x" + std::to_string(s.screenHeight) + " screen (" +
-         (x.configPacked ? "packed CONFIG" : "no CONFIG packed, so the default configuration") + "): " +
+         (x.configPacked ? "packed " + config : "no " + config + " packed, so the default configuration") + "): " +
          SplashOutcomeText(s);
     if (s.chosen && s.decodes)
         t += ". It is shown centred, titled \"" + Printable(s.title) +
@@ -233,9 +237,10 @@ std::string ExplainText(const Explanation& x) {
          WidePrintable(kel::kEnginePathKey) + " (a value that starts with a double quote loses its first and last "
          "character). A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " + engineValue +
          (x.registration == shell::Registration::kRegisterAndGoOn ? ", as this start does" : "") + ".\n"
-         "   With neither, a message box \"Could not find DLL: Kel.DLL\" and exit 0; a library without KelMainW, a message "
-         "box \"Could not find DLL entry routine \"KelMainW\"\" and exit 0.\n";
-    t += "6. KelMainW runs with the command line " + Quoted(x.merged) +
+         // The message boxes' texts are the launcher's own words.
+         "   With neither, a message box \"Could not find DLL: Kel.DLL\" and exit 0; a library without " +
+         WidePrintable(kel::kEntryName) + ", a message box \"Could not find DLL entry routine \"KelMainW\"\" and exit 0.\n";
+    t += "6. " + WidePrintable(kel::kEntryName) + " runs with the command line " + Quoted(x.merged) +
          "; when it returns, the launcher unloads the engine and exits with its result.\n";
     return t;
 }

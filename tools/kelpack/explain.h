@@ -34,7 +34,7 @@ struct Explanation {
     std::u16string merged;                // what every later step and the engine see
     shell::Registration registration = shell::Registration::kNone;
     std::u16string installedAs;
-    std::u16string registeredEnginePath;    // what a registration sets HKCR\KelFile10\DLL to
+    std::u16string registeredEnginePath;  // what a registration sets HKCR\KelFile10\DLL to
 
     // The argument scan; not run when the launcher only registers.
     bool scanned = false;

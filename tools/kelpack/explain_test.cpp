@@ -193,7 +193,7 @@ TEST_F(Explain, SplashChoiceFollowsTheScreenAndTheBitmapsThatDecode) {
     ResourceList res;
     PutResource(&res, SplashType(), ResNameUpper("Splash.bmp"), Bmp24(150, 150));
     std::vector<std::uint8_t> broken = Bmp24(300, 300);
-    PutU32(&broken, 30, 1);   // run-length compressed
+    PutU32(&broken, 30, 1);  // run-length compressed
     PutResource(&res, SplashType(), ResNameUpper("Splash300.bmp"), broken);
     std::string file = Launcher(res);
 

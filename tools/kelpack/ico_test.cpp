@@ -69,7 +69,7 @@ TEST(IconFile, RejectsDamagedFiles) {
     EXPECT_FALSE(ParseIco(std::vector<std::uint8_t>(b.begin(), b.end() - 1), &images, &error));
     EXPECT_NE(error.find("image 2 lies outside"), std::string::npos);
     std::vector<std::uint8_t> odd = b;
-    PutU32(&odd, 6 + 32 + 0, 12);   // first image's header says 12 bytes
+    PutU32(&odd, 6 + 32 + 0, 12);  // first image's header says 12 bytes
     EXPECT_FALSE(ParseIco(odd, &images, &error));
     EXPECT_NE(error.find("neither a bitmap"), std::string::npos);
     EXPECT_TRUE(images.empty());
@@ -81,15 +81,15 @@ TEST(IconGroup, ReplacesGroup50AndItsImagesButKeepsOtherGroups) {
     ASSERT_TRUE(ParseIco(IcoBytes(3), &three, &error));
     ASSERT_TRUE(ParseIco(IcoBytes(2), &two, &error));
     ResourceList list;
-    PutIconGroup(&list, 7, two);     // icons 1, 2
-    PutIconGroup(&list, 50, three);    // icons 3, 4, 5
+    PutIconGroup(&list, 7, two);   // icons 1, 2
+    PutIconGroup(&list, 50, three);  // icons 3, 4, 5
     const Resource* g50 = FindResource(list, IntResId(kRtGroupIcon), IntResId(50));
     ASSERT_NE(g50, nullptr);
     EXPECT_EQ(MemberIds(*g50), (std::vector<std::uint16_t>{3, 4, 5}));
     EXPECT_EQ(g50->data.size(), 6u + 3 * 14);
-    EXPECT_EQ(GetU32(g50->data, 6 + 14 + 8), 42u);   // bytes of the second image
+    EXPECT_EQ(GetU32(g50->data, 6 + 14 + 8), 42u);  // bytes of the second image
 
-    PutIconGroup(&list, 50, two);    // 3, 4, 5 go; the lowest free ids are 3 and 4 again
+    PutIconGroup(&list, 50, two);  // 3, 4, 5 go; the lowest free ids are 3 and 4 again
     g50 = FindResource(list, IntResId(kRtGroupIcon), IntResId(50));
     EXPECT_EQ(MemberIds(*g50), (std::vector<std::uint16_t>{3, 4}));
     EXPECT_EQ(FindResource(list, IntResId(kRtIcon), IntResId(5)), nullptr);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bitmap_check.h"
+#include "contract/kel.h"
 #include "copy_contents.h"
 #include "fileio.h"
 #include "ico.h"
@@ -150,7 +151,7 @@ PackResult RunPack(const PackOptions& o) {
         std::vector<IconImage> images;
         if (!ReadFile(o.iconFile, &ico, &why)) c.Unreadable(o.iconFile, why);
         else if (!ParseIco(ico, &images, &why)) c.Reject(o.iconFile, why);
-        else PutIconGroup(&res, kIconGroupId, images);
+        else PutIconGroup(&res, kel::kIconGroupId, images);
     }
 
     if (o.hasTitle && !CheckTitle(o.title, &why)) c.Reject("--title", why);
@@ -254,7 +255,9 @@ PackResult RunPack(const PackOptions& o) {
     {
         const Resource* cfg = FindResource(res, TextType(), ConfigName());
         std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::DefaultSplashConfig);
-        std::string where = writeConfig ? configOrigin : cfg ? "the launcher's CONFIG" : "the default configuration";
+        std::string where = writeConfig ? configOrigin
+                            : cfg     ? "the launcher's " + ContractName(kel::kConfigResourceName)
+                                      : "the default configuration";
         bool strict = writeConfig && configOrigin != "--title";
         bool care = writeConfig || cfg || !packedNames.empty();
         bool any = false;

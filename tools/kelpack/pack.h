@@ -20,7 +20,7 @@ enum ExitCode {
 
 // One `--splash [WxH:]FILE[:NAME]`.
 struct SplashOption {
-    bool hasSize = false;   // false: the bitmap's own size is written
+    bool hasSize = false;  // false: the bitmap's own size is written
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::string file;
@@ -37,13 +37,13 @@ struct BitmapOption {
 struct PackOptions {
     std::string input;
     std::string output;
-    std::string appFile;         // empty: keep what the launcher has
+    std::string appFile;        // empty: keep what the launcher has
     bool hasCommandLine = false;
     std::string commandLine;
     std::vector<SplashOption> splashes;
     bool hasTitle = false;
     std::string title;
-    std::string configFile;      // empty: build CONFIG from splashes and title
+    std::string configFile;     // empty: build CONFIG from splashes and title
     std::vector<BitmapOption> bitmaps;
     std::string iconFile;
 };

@@ -38,7 +38,7 @@ struct TreeWalk {
     const PeImage* image;
     std::uint64_t base;
     std::uint64_t limit;
-    std::set<std::uint32_t> seenDirs;   // a directory reached twice means a loop or a shared subtree
+    std::set<std::uint32_t> seenDirs;  // a directory reached twice means a loop or a shared subtree
     std::uint64_t dataTotal = 0;
     ResourceList* out;
     std::string* error;

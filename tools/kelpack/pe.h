@@ -40,7 +40,7 @@ struct PeImage {
     std::uint32_t optionalOffset = 0;     // offset of the optional header
     std::uint16_t optionalSize = 0;       // SizeOfOptionalHeader
     std::uint32_t sectionTableOffset = 0;
-    std::uint32_t symbolTableOffset = 0;    // PointerToSymbolTable (0: none)
+    std::uint32_t symbolTableOffset = 0;  // PointerToSymbolTable (0: none)
     std::uint32_t sectionAlignment = 0;
     std::uint32_t fileAlignment = 0;
     std::uint32_t sizeOfHeaders = 0;

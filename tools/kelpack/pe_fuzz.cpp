@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "contract/kel.h"
+#include "kelpack/copy_contents.h"
 #include "kelpack/pe.h"
 #include "kelpack/pe_write.h"
 #include "kelpack/resources.h"
@@ -42,11 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> extra(data + size - tail, data + size);
     switch (size % 3) {
         case 0:
-            PutResource(&list, ResNameUpper("Text"), ResNameUpper("CommandLine"), extra);
+            PutResource(&list, TextType(), CommandLineName(), extra);
             break;
         case 1:
             if (list.empty()) {
-                PutResource(&list, IntResId(kRtGroupIcon), IntResId(50), extra);
+                PutResource(&list, IntResId(kRtGroupIcon), IntResId(kel::kIconGroupId), extra);
             } else {
                 std::vector<std::uint8_t> grown = list.front().data;
                 grown.insert(grown.end(), extra.begin(), extra.end());

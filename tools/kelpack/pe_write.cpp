@@ -167,7 +167,7 @@ bool WriteResources(const PeImage& image, const ResourceList& list, std::vector<
     std::uint32_t symbols = image.symbolTableOffset;
     const std::size_t opt = image.optionalOffset;
 
-    std::uint64_t rawEnd = 0;   // end of the last section's file data
+    std::uint64_t rawEnd = 0;  // end of the last section's file data
     for (const PeSection& s : sections)
         if (s.rawSize != 0) rawEnd = std::max<std::uint64_t>(rawEnd, static_cast<std::uint64_t>(s.rawOffset) + s.rawSize);
 

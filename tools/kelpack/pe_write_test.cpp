@@ -255,7 +255,7 @@ TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
     PutResource(&big, ResNameUpper("KELFILE"), ResNameUpper("KEL-APPLICATION.KEL"), std::vector<std::uint8_t>(0x900, 1));
     struct Case {
         const char* what;
-        bool rsrcLast;   // an empty tree in a last .rsrc of 0x400 file bytes
+        bool rsrcLast;  // an empty tree in a last .rsrc of 0x400 file bytes
         bool signed_;
         ResourceList list;
         RsrcPlacement want;
@@ -271,7 +271,7 @@ TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TestImageLayout layout = PlainLayout();
-        layout.sectionAlignment = 0x2000;   // the sections' RVAs stay above the claimed headers
+        layout.sectionAlignment = 0x2000;  // the sections' RVAs stay above the claimed headers
         if (c.rsrcLast) {
             std::vector<std::uint8_t> tree = BuildResourceSection({}, testing::SectionRva(layout, 3));
             tree.resize(0x400, 0);

@@ -48,12 +48,18 @@ ResId IntResId(std::uint32_t id) {
 }
 
 ResId ResNameUpper(const std::string& utf8) {
+    std::u16string name;
+    if (!Utf8ToUtf16(utf8, &name)) {
+        // Callers check their names before; keep the bytes rather than lose them.
+        name.assign(utf8.begin(), utf8.end());
+    }
+    return ResNameUpper(name.c_str());
+}
+
+ResId ResNameUpper(const char16_t* name) {
     ResId r;
     r.isName = true;
-    if (!Utf8ToUtf16(utf8, &r.name)) {
-        // Callers check their names before; keep the bytes rather than lose them.
-        r.name.assign(utf8.begin(), utf8.end());
-    }
+    r.name = name;
     for (char16_t& c : r.name) c = UpperAscii(c);
     return r;
 }

@@ -40,6 +40,9 @@ ResId IntResId(std::uint32_t id);
 // compilers store names (ASCII letters only; the rest is kept).
 ResId ResNameUpper(const std::string& utf8);
 
+// The same from wide text, such as the contract's names (kel::).
+ResId ResNameUpper(const char16_t* name);
+
 // True when two ids name the same entry as the loader's lookup sees it:
 // equal integers, or strings equal without regard to ASCII letter case.
 bool ResIdMatches(const ResId& a, const ResId& b);

@@ -15,7 +15,9 @@ ResId Named(const std::u16string& s) {
 TEST(ResourceIds, NamesAreUpperCasedAndMatchWithoutCase) {
     EXPECT_EQ(ResNameUpper("SplashScreen").name, u"SPLASHSCREEN");
     EXPECT_EQ(ResNameUpper("Splash300.bmp").name, u"SPLASH300.BMP");
-    EXPECT_EQ(ResNameUpper("caf\xc3\xa9").name, u"CAF\u00e9");    // only ASCII letters change
+    EXPECT_EQ(ResNameUpper("caf\xc3\xa9").name, u"CAF\u00e9");  // only ASCII letters change
+    EXPECT_EQ(ResNameUpper(u"SplashScreen").name, u"SPLASHSCREEN");
+    EXPECT_EQ(ResNameUpper(u"caf\u00e9z").name, u"CAF\u00e9Z");
     EXPECT_TRUE(ResIdMatches(Named(u"Config"), ResNameUpper("CONFIG")));
     EXPECT_FALSE(ResIdMatches(Named(u"CONFIG"), Named(u"CONFIGS")));
     EXPECT_FALSE(ResIdMatches(Named(u"50"), IntResId(50)));

@@ -5,6 +5,7 @@
 
 #include "bitmap_check.h"
 #include "byteio.h"
+#include "contract/kel.h"
 #include "copy_contents.h"
 #include "fileio.h"
 #include "pack.h"
@@ -131,7 +132,7 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
     for (const ScreenSize& screen : kCommonScreens)
         r->screens.push_back(SplashForScreen(res, config, screen.width, screen.height));
     splash::FreeSplashConfig(config);
-    if (const Resource* g = FindResource(res, IntResId(kRtGroupIcon), IntResId(kIconGroupId))) {
+    if (const Resource* g = FindResource(res, IntResId(kRtGroupIcon), IntResId(kel::kIconGroupId))) {
         r->hasIconGroup = true;
         std::uint16_t n = 0;
         ReadU16(g->data, 4, &n);
@@ -185,15 +186,17 @@ std::string ShowText(const ShowReport& r) {
              std::to_string(x.data.size()) + "\n";
 
     t += "\nApplication package: ";
-    t += r.hasApp ? std::to_string(r.appSize) + " bytes\n" : "none (no KELFILE/KEL-APPLICATION.KEL)\n";
+    t += r.hasApp ? std::to_string(r.appSize) + " bytes\n"
+                  : "none (no " + ContractName(kel::kApplicationResourceType) + "/" +
+                        ContractName(kel::kApplicationResourceName) + ")\n";
     t += "Command line: ";
     if (!r.hasCommandLine) t += "none; the launcher passes the user's command line on as it is\n";
     else t += "\"" + Printable(r.commandLine) + "\"" + (r.commandLineCut ? " (the resource goes on after a NUL, LF or CR; the launcher ignores the rest)" : "") + "\n";
-    t += "Icon group 50: ";
+    t += "Icon group " + std::to_string(kel::kIconGroupId) + ": ";
     if (!r.hasIconGroup) t += "none\n";
     else t += std::to_string(r.iconImages) + " images" + (r.iconImagesMissing ? ", " + std::to_string(r.iconImagesMissing) + " of them missing" : "") + "\n";
 
-    t += "\nSplash configuration (" + std::string(r.hasConfig ? "CONFIG resource" : "none packed; the launcher's default") + "):\n";
+    t += "\nSplash configuration (" + (r.hasConfig ? ContractName(kel::kConfigResourceName) + " resource" : "none packed; the launcher's default") + "):\n";
     for (const ShownEntry& e : r.entries) {
         t += "  " + Printable(e.key) + (e.hasValue ? "=" + Printable(e.value) : "");
         if (e.isSplash) {

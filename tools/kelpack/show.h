@@ -25,7 +25,7 @@ struct ShownEntry {
     std::int32_t bitmapWidth = 0;   // the bitmap's own size, when valid
     std::int32_t bitmapHeight = 0;
     std::uint16_t bitmapBits = 0;
-    std::uint32_t bitmapRows = 0;   // whole rows present; fewer than the height leaves rows blank
+    std::uint32_t bitmapRows = 0;  // whole rows present; fewer than the height leaves rows blank
 };
 
 // Everything `show` reports about one executable.

@@ -90,13 +90,13 @@ inline std::vector<std::uint8_t> MakeImage(const TestImageLayout& layout) {
     PutU16(&b, kPeOffset + 22, 0x0022);
     const std::uint32_t o = kOptOffset;
     PutU16(&b, o, layout.pe32plus ? 0x20b : 0x10b);
-    PutU32(&b, o + 16, SectionRva(layout, 0));    // entry point
+    PutU32(&b, o + 16, SectionRva(layout, 0));  // entry point
     PutU32(&b, o + 32, layout.sectionAlignment);
     PutU32(&b, o + 36, layout.fileAlignment);
     PutU16(&b, o + 40, 4);
     PutU16(&b, o + 48, 4);
     PutU32(&b, o + 60, layout.sizeOfHeaders);
-    PutU16(&b, o + 68, 2);   // GUI
+    PutU16(&b, o + 68, 2);  // GUI
     PutU32(&b, o + (layout.pe32plus ? 108 : 92), 16);
     std::uint32_t init = 0;
     std::uint32_t imageEnd = SectionRva(layout, layout.sections.size());
