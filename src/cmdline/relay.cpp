@@ -4,6 +4,7 @@
 
 #include "contract/kel.h"
 #include "text/text.h"
+#include "text/utf8.h"
 
 namespace cmdline {
 
@@ -71,31 +72,18 @@ uint32_t ReadServerPort() {
     return status == platform::ERROR_SUCCESS ? value : 0;
 }
 
-// Decodes one, two and three byte sequences; a sequence's further bytes must
-// not be NUL (checked before the next one is read), but their 10xxxxxx form
-// is not checked. Lead bytes of four-byte sequences and stray continuation
-// bytes never compare equal.
+// Each one, two or three byte sequence is one 16-bit character, compared
+// as text::DecodeUtf8 reads it: the 10xxxxxx form of its further bytes is not
+// checked, nor is its form the shortest. A four-byte sequence never makes
+// one character, and bytes that start no sequence compare unequal.
 bool Utf8Equal(const char16_t* wide, const char* utf8) {
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8);
     for (;; ++wide) {
-        if (*wide == 0) return *s == 0;
-        if (*s == 0) return false;
-        uint16_t c;
-        if (s[0] < 0x80) {
-            c = s[0];
-            s += 1;
-        } else if ((s[0] & 0xE0) == 0xC0) {
-            if (s[1] == 0) return false;
-            c = static_cast<uint16_t>(((s[0] & 0x1F) << 6) | (s[1] & 0x3F));
-            s += 2;
-        } else if ((s[0] & 0xF0) == 0xE0) {
-            if (s[1] == 0 || s[2] == 0) return false;
-            c = static_cast<uint16_t>(((s[0] & 0x0F) << 12) | ((s[1] & 0x3F) << 6) | (s[2] & 0x3F));
-            s += 3;
-        } else {
-            return false;
-        }
-        if (c != static_cast<uint16_t>(*wide)) return false;
+        if (*wide == 0) return *utf8 == 0;
+        if (*utf8 == 0) return false;
+        text::Utf8Sequence sequence = text::DecodeUtf8(utf8);
+        if (sequence.length == 0 || sequence.length == 4) return false;
+        if (sequence.codePoint != static_cast<uint16_t>(*wide)) return false;
+        utf8 += sequence.length;
     }
 }
 

@@ -7,14 +7,17 @@
 //
 // Besides the sanitizers: the UTF-8 encoding of the wide text always compares
 // equal; a text that compares equal stops doing so when the wide text grows
-// by one character; and the byte count of an equal text lies between one and
-// three bytes per character.
+// by one character; the byte count of an equal text lies between one and
+// three bytes per character; and well-formed byte text without characters
+// above U+FFFF equals what text::Utf8ToWide makes of it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "cmdline/relay.h"
+#include "text/utf8.h"
+#include "text/utf8_strings.h"
 
 namespace {
 
@@ -39,18 +42,9 @@ char* ExactBytes(const std::string& s) {
 // comparison works on 16-bit characters, not on code points.
 std::string Encode(const std::u16string& w) {
     std::string out;
-    for (char16_t c16 : w) {
-        uint32_t c = c16;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+    for (char16_t c : w) {
+        char bytes[4];
+        out.append(bytes, static_cast<size_t>(text::EncodeUtf8(c, bytes)));
     }
     return out;
 }
@@ -86,5 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(Equal(w, Encode(w)));
     // Only the empty byte text equals the empty wide text.
     Check(Equal(u"", s) == s.empty());
+    bool wellFormed = false;
+    std::u16string decoded = text::Utf8ToWide(s, &wellFormed);
+    bool surrogates = false;
+    for (char16_t c : decoded) surrogates = surrogates || (c >= 0xD800 && c <= 0xDFFF);
+    if (wellFormed && !surrogates) Check(Equal(decoded, s));
     return 0;
 }

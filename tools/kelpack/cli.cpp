@@ -7,6 +7,7 @@
 #include "pack.h"
 #include "resources.h"
 #include "show.h"
+#include "text/utf8_strings.h"
 
 namespace kelpack {
 
@@ -272,7 +273,8 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
             if (i + 1 >= args.size()) return UsageError(err, "explain", name + " needs a value");
             value = args[++i];
         }
-        std::u16string wide;
+        bool utf8 = true;
+        std::u16string wide = text::Utf8ToWide(value, &utf8);
         if (name == "--screen") {
             std::uint32_t w = 0, h = 0;
             if (hasScreen) return UsageError(err, "explain", "--screen is given twice");
@@ -281,7 +283,7 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
             hasScreen = true;
             o.screenWidth = static_cast<std::int32_t>(w);
             o.screenHeight = static_cast<std::int32_t>(h);
-        } else if (!Utf8ToUtf16(value, &wide)) {
+        } else if (!utf8) {
             return UsageError(err, "explain", name + " is not UTF-8 text");
         } else if (name == "--command-line") {
             if (hasLine) return UsageError(err, "explain", "--command-line is given twice");
@@ -298,7 +300,9 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
     if (hasArgs) {
         std::string joined;
         for (std::size_t i = 0; i < userArgs.size(); ++i) joined += (i ? " " : "") + userArgs[i];
-        if (!Utf8ToUtf16(joined, &o.userLine)) return UsageError(err, "explain", "the arguments are not UTF-8 text");
+        bool utf8 = true;
+        o.userLine = text::Utf8ToWide(joined, &utf8);
+        if (!utf8) return UsageError(err, "explain", "the arguments are not UTF-8 text");
     }
     o.file = positional[0];
     Explanation x;

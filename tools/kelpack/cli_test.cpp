@@ -14,6 +14,7 @@
 #include "pe.h"
 #include "show.h"
 #include "test_image.h"
+#include "text/utf8_strings.h"
 
 namespace kelpack {
 namespace {
@@ -111,7 +112,7 @@ TEST_F(Kelpack, PackWritesEveryResourceTheLauncherReads) {
     for (const Resource& r : list) {
         for (const ResId* id : {&r.type, &r.name})
             if (id->isName) {
-                EXPECT_EQ(id->name, ResNameUpper(Utf16ToUtf8(id->name)).name);
+                EXPECT_EQ(id->name, ResNameUpper(text::WideToUtf8(id->name)).name);
             }
     }
 }
@@ -240,7 +241,7 @@ TEST_F(Kelpack, PackHelpNamesEveryResourcePackWrites) {
         std::string want;
         if (r.type.isName) {
             bool bitmap = ResIdMatches(r.type, SplashType());  // named by the user
-            want = "(RESOURCE " + Utf16ToUtf8(r.type.name) + ", " + (bitmap ? "NAME" : Utf16ToUtf8(r.name.name)) + ")";
+            want = "(RESOURCE " + text::WideToUtf8(r.type.name) + ", " + (bitmap ? "NAME" : text::WideToUtf8(r.name.name)) + ")";
         } else if (r.type.id == kRtGroupIcon) {
             want = "(ICON GROUP " + std::to_string(r.name.id) + ")";
         } else {

@@ -2,6 +2,7 @@
 
 #include "contract/kel.h"
 #include "splash/config.h"
+#include "text/utf8_strings.h"
 
 namespace kelpack {
 
@@ -12,7 +13,7 @@ ResId CommandLineName() { return ResNameUpper(kel::kCommandLineResourceName); }
 ResId ConfigName() { return ResNameUpper(kel::kConfigResourceName); }
 ResId SplashType() { return ResNameUpper(kel::kSplashResourceType); }
 
-std::string ContractName(const char16_t* name) { return Utf16ToUtf8(name); }
+std::string ContractName(const char16_t* name) { return text::WideToUtf8(name); }
 
 std::vector<ConfigEntry> SplitConfig(const std::string& text) {
     splash::SplashConfig* config = splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));

@@ -14,6 +14,7 @@
 #include "pe.h"
 #include "show.h"
 #include "text/text.h"
+#include "text/utf8_strings.h"
 
 namespace kelpack {
 
@@ -26,14 +27,15 @@ std::u16string Take(char16_t* s) {
 }
 
 std::u16string WidenUtf8(const std::string& s) {
-    std::u16string out;
-    if (!Utf8ToUtf16(s, &out)) out.assign(s.begin(), s.end());
+    bool utf8 = true;
+    std::u16string out = text::Utf8ToWide(s, &utf8);
+    if (!utf8) out.assign(s.begin(), s.end());
     return out;
 }
 
 std::string Quoted(const std::u16string& s) { return "\"" + WidePrintable(s) + "\""; }
 
-std::string WideJson(const std::u16string& s) { return JsonText(Utf16ToUtf8(s), true); }
+std::string WideJson(const std::u16string& s) { return JsonText(text::WideToUtf8(s), true); }
 
 std::string HexBytes(const std::string& bytes) {
     std::string out;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/utf8_strings.h"
+
 namespace kelpack {
 
 namespace {
@@ -48,11 +50,10 @@ ResId IntResId(std::uint32_t id) {
 }
 
 ResId ResNameUpper(const std::string& utf8) {
-    std::u16string name;
-    if (!Utf8ToUtf16(utf8, &name)) {
-        // Callers check their names before; keep the bytes rather than lose them.
-        name.assign(utf8.begin(), utf8.end());
-    }
+    bool wellFormed = true;
+    std::u16string name = text::Utf8ToWide(utf8, &wellFormed);
+    // Callers check their names before; keep the bytes rather than lose them.
+    if (!wellFormed) name.assign(utf8.begin(), utf8.end());
     return ResNameUpper(name.c_str());
 }
 
@@ -84,7 +85,7 @@ void SortResources(ResourceList* list) {
 }
 
 std::string ResIdText(const ResId& id, bool isType) {
-    if (id.isName) return Utf16ToUtf8(id.name);
+    if (id.isName) return text::WideToUtf8(id.name);
     std::string s = "#" + std::to_string(id.id);
     if (isType) {
         if (const char* n = TypeName(id.id)) s += std::string(" (") + n + ")";
@@ -119,69 +120,6 @@ void PutResource(ResourceList* list, const ResId& type, const ResId& name, std::
     leaf.data = std::move(data);
     RemoveResources(list, type, name);
     list->push_back(std::move(leaf));
-}
-
-std::string Utf16ToUtf8(const std::u16string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-bool Utf8ToUtf16(const std::string& s, std::u16string* out) {
-    out->clear();
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        std::uint32_t c;
-        int extra;
-        if (b < 0x80) { c = b; extra = 0; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-        else return false;
-        if (i + extra >= s.size()) return false;  // sequence cut off by the end
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char n = static_cast<unsigned char>(s[i + k]);
-            if ((n & 0xC0) != 0x80) return false;
-            c = (c << 6) | (n & 0x3F);
-        }
-        // Overlong forms and surrogate code points are not text.
-        if ((extra == 1 && c < 0x80) || (extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000) ||
-            c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(c));
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 }  // namespace kelpack

@@ -71,10 +71,4 @@ int RemoveResources(ResourceList* list, const ResId& type, const ResId& name);
 void PutResource(ResourceList* list, const ResId& type, const ResId& name,
                  std::vector<std::uint8_t> data);
 
-// UTF-16 to UTF-8, with U+FFFD for unpaired surrogates.
-std::string Utf16ToUtf8(const std::u16string& s);
-
-// UTF-8 to UTF-16; false for malformed UTF-8.
-bool Utf8ToUtf16(const std::string& s, std::u16string* out);
-
 }  // namespace kelpack

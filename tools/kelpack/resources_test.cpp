@@ -61,14 +61,5 @@ TEST(ResourceList, PutReplacesEveryLanguageAndKeepsTheFirstOnesLanguage) {
     EXPECT_EQ(list.size(), 2u);
 }
 
-TEST(ResourceText, Utf8AndUtf16RoundTripAndBadUtf8IsRefused) {
-    std::u16string w;
-    ASSERT_TRUE(Utf8ToUtf16("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", &w));
-    EXPECT_EQ(w, u"a\u00e9\u20ac\U0001F600");
-    EXPECT_EQ(Utf16ToUtf8(w), "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
-    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, static_cast<char16_t>(0xD800))), "\xef\xbf\xbd");
-    for (const char* bad : {"\xc3", "\xe2\x82", "\xc0\x80", "\xed\xa0\x80", "\xff", "a\x80"}) EXPECT_FALSE(Utf8ToUtf16(bad, &w)) << bad;
-}
-
 }  // namespace
 }  // namespace kelpack

@@ -10,6 +10,7 @@
 #include "fileio.h"
 #include "pack.h"
 #include "splash/config.h"
+#include "text/utf8_strings.h"
 
 namespace kelpack {
 
@@ -227,7 +228,7 @@ std::string ShowJson(const ShowReport& r) {
     auto num = [](std::int64_t v) { return std::to_string(v); };
     auto boolean = [](bool b) { return std::string(b ? "true" : "false"); };
     auto idJson = [](const ResId& id) {
-        return id.isName ? JsonText(Utf16ToUtf8(id.name), true) : std::to_string(id.id);
+        return id.isName ? JsonText(text::WideToUtf8(id.name), true) : std::to_string(id.id);
     };
     std::string j = "{\n";
     j += "  \"file\": " + JsonString(r.file) + ",\n";

@@ -28,7 +28,8 @@ namespace sim {
 // first posted WM_QUIT and joined, so they must end on it (a message loop does).
 void Reset();
 
-// Text helpers for tests: UTF-8 to and from char16_t.
+// Text helpers for tests: UTF-8 to and from char16_t (text::Utf8ToWide and
+// text::WideToUtf8, U+FFFD for what is not well-formed).
 std::u16string U16(const std::string& utf8);
 std::string U8(const std::u16string& text);
 
