@@ -9,7 +9,7 @@
 
 #include "launcher/launcher.h"
 #include "platform/host/sim.h"
-#include "platform/host/sim_bmp.h"
+#include "bmp_builder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/host/sim.h"
-#include "platform/host/sim_bmp.h"
+#include "bmp_builder.h"
 
 namespace {
 

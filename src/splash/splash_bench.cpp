@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/host/sim.h"
-#include "platform/host/sim_bmp.h"
+#include "bmp_builder.h"
 #include "splash/bitmap.h"
 #include "splash/config.h"
 

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "byteio.h"
-#include "test_image.h"
+
+#include "bmp_builder.h"
 
 namespace kelpack {
 namespace {
 
-using testing::MakeBmp;
+using testsupport::PatternBmpBytes;
 
 std::string Rejection(const std::vector<std::uint8_t>& b) {
     BmpInfo info;
@@ -21,7 +22,7 @@ TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
     for (std::uint16_t bits : {1, 4, 8, 24}) {
         BmpInfo info;
         std::string error;
-        ASSERT_TRUE(CheckBitmap(MakeBmp(33, 7, bits), &info, &error)) << bits << ": " << error;
+        ASSERT_TRUE(CheckBitmap(PatternBmpBytes(33, 7, bits), &info, &error)) << bits << ": " << error;
         EXPECT_EQ(info.width, 33);
         EXPECT_EQ(info.height, 7);
         EXPECT_EQ(info.bitCount, bits);
@@ -32,7 +33,7 @@ TEST(BitmapCheck, AcceptsEachBitCountAndReportsTheHeader) {
 }
 
 TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
-    std::vector<std::uint8_t> b = MakeBmp(10, 10, 24);
+    std::vector<std::uint8_t> b = PatternBmpBytes(10, 10, 24);
     auto with = [&](std::size_t off, std::uint32_t v, int width) {
         std::vector<std::uint8_t> c = b;
         width == 2 ? PutU16(&c, off, v) : PutU32(&c, off, v);
@@ -59,17 +60,17 @@ TEST(BitmapCheck, RejectsWhatTheLauncherRefusesAndSaysWhy) {
 }
 
 TEST(BitmapCheck, EveryRowMustBePresent) {
-    std::vector<std::uint8_t> b = MakeBmp(5, 4, 24);  // stride 16, 64 bytes of pixels
+    std::vector<std::uint8_t> b = PatternBmpBytes(5, 4, 24);  // stride 16, 64 bytes of pixels
     BmpInfo info;
     std::string error;
     EXPECT_TRUE(CheckBitmap(b, &info, &error));
     b.pop_back();
     EXPECT_NE(Rejection(b).find("63 bytes of pixels, fewer than its 4 rows of 16 bytes need (64)"), std::string::npos) << Rejection(b);
-    std::vector<std::uint8_t> far = MakeBmp(5, 4, 24);
+    std::vector<std::uint8_t> far = PatternBmpBytes(5, 4, 24);
     PutU32(&far, 10, 0x7FFFFFFF);
     EXPECT_NE(Rejection(far).find("0 bytes of pixels"), std::string::npos);
     // The largest size is accepted when its rows are there.
-    std::vector<std::uint8_t> tall = MakeBmp(1, 65535, 1);
+    std::vector<std::uint8_t> tall = PatternBmpBytes(1, 65535, 1);
     EXPECT_TRUE(CheckBitmap(tall, &info, &error)) << error;
 }
 
@@ -78,16 +79,16 @@ TEST(BitmapCheck, EveryRowMustBePresent) {
 TEST(BitmapCheck, TheLauncherDecodesWhatThePackerRefuses) {
     BmpInfo info;
     std::string error;
-    std::vector<std::uint8_t> shortRows = MakeBmp(5, 4, 24);
+    std::vector<std::uint8_t> shortRows = PatternBmpBytes(5, 4, 24);
     shortRows.resize(shortRows.size() - 20);  // one row and 4 bytes of the next gone
     EXPECT_TRUE(LauncherDecodes(shortRows, &info, &error)) << error;
     EXPECT_EQ(info.rowsPresent, 2u);
     EXPECT_FALSE(CheckBitmap(shortRows, &info, &error));
-    std::vector<std::uint8_t> inside = MakeBmp(5, 4, 24);
+    std::vector<std::uint8_t> inside = PatternBmpBytes(5, 4, 24);
     PutU32(&inside, 10, 20);
     EXPECT_TRUE(LauncherDecodes(inside, &info, &error)) << error;
     EXPECT_EQ(Rejection(inside), "its pixel data offset 20 points into its headers");
-    std::vector<std::uint8_t> top = MakeBmp(5, 4, 24);
+    std::vector<std::uint8_t> top = PatternBmpBytes(5, 4, 24);
     PutU32(&top, 22, static_cast<std::uint32_t>(-4));
     EXPECT_FALSE(LauncherDecodes(top, &info, &error));
     EXPECT_NE(error.find("top-down"), std::string::npos);

@@ -9,19 +9,22 @@
 #include <filesystem>
 
 #include "bitmap_check.h"
+#include "byteio.h"
 #include "copy_contents.h"
 #include "fileio.h"
 #include "pe.h"
 #include "show.h"
-#include "test_image.h"
 #include "text/utf8_strings.h"
+
+#include "bmp_builder.h"
+#include "pe_builder.h"
 
 namespace kelpack {
 namespace {
 
 namespace fs = std::filesystem;
 
-using testing::MakeBmp;
+using testsupport::PatternBmpBytes;
 
 std::vector<std::uint8_t> OneImageIco() {
     std::vector<std::uint8_t> b = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0};
@@ -39,9 +42,9 @@ protected:
         dir_ = fs::temp_directory_path() / ("kelpack_test_" + std::to_string(std::rand()) + "_" +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
-        Put("kel.exe", testing::MakeImage(testing::PlainLayout()));
-        Put("s240.bmp", MakeBmp(240, 320));
-        Put("s480.bmp", MakeBmp(480, 640, 8));
+        Put("kel.exe", testsupport::MakeImage(testsupport::PlainLayout()));
+        Put("s240.bmp", PatternBmpBytes(240, 320));
+        Put("s480.bmp", PatternBmpBytes(480, 640, 8));
         Put("app.ico", OneImageIco());
         Put("game.kel", {'K', 'E', 'L', 0, 1, 2});
     }
@@ -155,7 +158,7 @@ TEST_F(Kelpack, ConfigFileTakesBitmapsFromOptionsOrBesideIt) {
 }
 
 TEST_F(Kelpack, RejectedInputsWriteNothingAndSayWhy) {
-    std::vector<std::uint8_t> top = MakeBmp(10, 10);
+    std::vector<std::uint8_t> top = PatternBmpBytes(10, 10);
     PutU32(&top, 22, static_cast<std::uint32_t>(-10));
     Put("bad.bmp", top);
     struct Case { std::vector<std::string> args; int code; const char* says; };

@@ -14,30 +14,19 @@
 #include "fileio.h"
 #include "pe_write.h"
 #include "show.h"
-#include "splash/bitmap.h"
-#include "test_image.h"
+
+#include "bmp_builder.h"
+#include "pe_builder.h"
 
 namespace kelpack {
 namespace {
 
 namespace fs = std::filesystem;
 
+using testsupport::PatternBmpBytes;
+
 std::vector<std::uint8_t> BytesOf(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
 
-// A bottom-up 24-bit bitmap with all its rows.
-std::vector<std::uint8_t> Bmp24(std::int32_t w, std::int32_t h) {
-    std::vector<std::uint8_t> b(54 + static_cast<std::size_t>(splash::SplashStride(24, w)) * h, 0x5A);
-    b[0] = 'B';
-    b[1] = 'M';
-    PutU32(&b, 10, 54);
-    PutU32(&b, 14, 40);
-    PutU32(&b, 18, static_cast<std::uint32_t>(w));
-    PutU32(&b, 22, static_cast<std::uint32_t>(h));
-    PutU16(&b, 26, 1);
-    PutU16(&b, 28, 24);
-    PutU32(&b, 30, 0);
-    return b;
-}
 
 class Explain : public ::testing::Test {
 protected:
@@ -54,7 +43,7 @@ protected:
     std::string Launcher(const ResourceList& res) {
         PeImage image;
         std::string error;
-        EXPECT_TRUE(ParsePe(testing::MakeImage(testing::PlainLayout()), &image, &error)) << error;
+        EXPECT_TRUE(ParsePe(testsupport::MakeImage(testsupport::PlainLayout()), &image, &error)) << error;
         std::vector<std::uint8_t> out;
         RsrcPlacement placement;
         std::vector<std::string> warnings;
@@ -191,8 +180,8 @@ TEST_F(Explain, BlankLineRegistersAndGoesOnLonePlusRegistersAndStops) {
 
 TEST_F(Explain, SplashChoiceFollowsTheScreenAndTheBitmapsThatDecode) {
     ResourceList res;
-    PutResource(&res, SplashType(), ResNameUpper("Splash.bmp"), Bmp24(150, 150));
-    std::vector<std::uint8_t> broken = Bmp24(300, 300);
+    PutResource(&res, SplashType(), ResNameUpper("Splash.bmp"), PatternBmpBytes(150, 150));
+    std::vector<std::uint8_t> broken = PatternBmpBytes(300, 300);
     PutU32(&broken, 30, 1);  // run-length compressed
     PutResource(&res, SplashType(), ResNameUpper("Splash300.bmp"), broken);
     std::string file = Launcher(res);

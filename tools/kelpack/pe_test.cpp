@@ -2,16 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "byteio.h"
 #include "pe_write.h"
-#include "test_image.h"
+
+#include "pe_builder.h"
 
 namespace kelpack {
 namespace {
 
-using testing::MakeImage;
-using testing::Parsed;
-using testing::PlainLayout;
-using testing::TestImageLayout;
+using testsupport::MakeImage;
+using testsupport::Parsed;
+using testsupport::PlainLayout;
+using testsupport::TestImageLayout;
 
 
 std::string ParseError(const std::vector<std::uint8_t>& bytes) {
@@ -25,7 +27,7 @@ std::string ParseError(const std::vector<std::uint8_t>& bytes) {
 // An image whose resource section holds a tree built by our own writer.
 std::vector<std::uint8_t> ImageWithResources(const ResourceList& list) {
     TestImageLayout layout = PlainLayout();
-    std::uint32_t rva = testing::SectionRva(layout, 3);
+    std::uint32_t rva = testsupport::SectionRva(layout, 3);
     layout.sections.push_back({".rsrc", BuildResourceSection(list, rva), 0, 0x40000040});
     layout.resourceSection = 3;
     return MakeImage(layout);
@@ -71,29 +73,29 @@ TEST(PeReader, RejectsWhatIsNoPeImageWithTheReason) {
         {"empty", [](auto* b) { b->clear(); }, "shorter than a DOS header"},
         {"no MZ", [](auto* b) { (*b)[0] = 'Z'; }, "no MZ signature"},
         {"PE offset past end", [](auto* b) { PutU32(b, 0x3c, 0x7FFFFFF0); }, "past the end"},
-        {"no PE signature", [](auto* b) { (*b)[testing::kPeOffset + 1] = 'X'; }, "no PE signature"},
-        {"unknown magic", [](auto* b) { PutU16(b, testing::kOptOffset, 0x107); }, "magic"},
-        {"no optional header", [](auto* b) { PutU16(b, testing::kPeOffset + 20, 0); }, "no optional header"},
-        {"optional header too small", [](auto* b) { PutU16(b, testing::kPeOffset + 20, 100); }, "too small"},
-        {"directories past the optional header", [](auto* b) { PutU16(b, testing::kPeOffset + 20, 112 + 8); },
+        {"no PE signature", [](auto* b) { (*b)[testsupport::kPeOffset + 1] = 'X'; }, "no PE signature"},
+        {"unknown magic", [](auto* b) { PutU16(b, testsupport::kOptOffset, 0x107); }, "magic"},
+        {"no optional header", [](auto* b) { PutU16(b, testsupport::kPeOffset + 20, 0); }, "no optional header"},
+        {"optional header too small", [](auto* b) { PutU16(b, testsupport::kPeOffset + 20, 100); }, "too small"},
+        {"directories past the optional header", [](auto* b) { PutU16(b, testsupport::kPeOffset + 20, 112 + 8); },
          "too small for its 16 data directories"},
-        {"file alignment not a power of two", [](auto* b) { PutU32(b, testing::kOptOffset + 36, 0x300); }, "FileAlignment"},
-        {"section alignment below file alignment", [](auto* b) { PutU32(b, testing::kOptOffset + 32, 0x100); }, "SectionAlignment"},
-        {"no sections", [](auto* b) { PutU16(b, testing::kPeOffset + 6, 0); }, "no sections"},
-        {"too many sections", [](auto* b) { PutU16(b, testing::kPeOffset + 6, 0xFFFF); }, "at most 96"},
-        {"section raw data past the end", [](auto* b) { PutU32(b, testing::TableOffset(true) + 40 + 20, 0x10000); }, "past the end of the file"},
-        {"section raw size huge", [](auto* b) { PutU32(b, testing::TableOffset(true) + 16, 0xFFFFFF00); }, "past the end of the file"},
-        {"raw data inside the headers", [](auto* b) { PutU32(b, testing::TableOffset(true) + 20, 0x100); }, "inside the headers"},
-        {"raw data overlap", [](auto* b) { PutU32(b, testing::TableOffset(true) + 40 + 20, 0x500); }, "overlap in the file"},
-        {"virtual overlap", [](auto* b) { PutU32(b, testing::TableOffset(true) + 8, 0x1800); }, "overlap in memory"},
+        {"file alignment not a power of two", [](auto* b) { PutU32(b, testsupport::kOptOffset + 36, 0x300); }, "FileAlignment"},
+        {"section alignment below file alignment", [](auto* b) { PutU32(b, testsupport::kOptOffset + 32, 0x100); }, "SectionAlignment"},
+        {"no sections", [](auto* b) { PutU16(b, testsupport::kPeOffset + 6, 0); }, "no sections"},
+        {"too many sections", [](auto* b) { PutU16(b, testsupport::kPeOffset + 6, 0xFFFF); }, "at most 96"},
+        {"section raw data past the end", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 40 + 20, 0x10000); }, "past the end of the file"},
+        {"section raw size huge", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 16, 0xFFFFFF00); }, "past the end of the file"},
+        {"raw data inside the headers", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 20, 0x100); }, "inside the headers"},
+        {"raw data overlap", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 40 + 20, 0x500); }, "overlap in the file"},
+        {"virtual overlap", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 8, 0x1800); }, "overlap in memory"},
         {"virtual range wraps",
          [](auto* b) {
-             PutU32(b, testing::TableOffset(true) + 80 + 8, 0x1000);
-             PutU32(b, testing::TableOffset(true) + 80 + 12, 0xFFFFFF00);
+             PutU32(b, testsupport::TableOffset(true) + 80 + 8, 0x1000);
+             PutU32(b, testsupport::TableOffset(true) + 80 + 12, 0xFFFFFF00);
          },
          "4 GiB"},
-        {"section inside the headers in memory", [](auto* b) { PutU32(b, testing::TableOffset(true) + 12, 0x200); }, "inside the headers"},
-        {"headers larger than the file", [](auto* b) { PutU32(b, testing::kOptOffset + 60, 0x100000); }, "headers claim"},
+        {"section inside the headers in memory", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 12, 0x200); }, "inside the headers"},
+        {"headers larger than the file", [](auto* b) { PutU32(b, testsupport::kOptOffset + 60, 0x100000); }, "headers claim"},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> b = good;
@@ -156,7 +158,7 @@ TEST(PeReader, DamagedResourceDirectoriesAreRejected) {
         {"type entry points at data", [&](auto* b) { PutU32(b, base + 16 + 4, 0x40); }, "where a directory belongs"},
         {"name string outside the section", [&](auto* b) { PutU32(b, base + 16, 0x80000000u | 0x7FFFFF00u); }, "outside the resource section"},
         {"entry count too large", [&](auto* b) { PutU16(b, base + 14, 0xFFFF); }, "more entries than fit"},
-        {"directory RVA in no section", [&](auto* b) { PutU32(b, testing::DirOffset(true) + 16, 0x900000); }, "in no section"},
+        {"directory RVA in no section", [&](auto* b) { PutU32(b, testsupport::DirOffset(true) + 16, 0x900000); }, "in no section"},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> b = good;

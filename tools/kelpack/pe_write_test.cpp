@@ -4,15 +4,17 @@
 
 #include <functional>
 
-#include "test_image.h"
+#include "byteio.h"
+
+#include "pe_builder.h"
 
 namespace kelpack {
 namespace {
 
-using testing::MakeImage;
-using testing::Parsed;
-using testing::PlainLayout;
-using testing::TestImageLayout;
+using testsupport::MakeImage;
+using testsupport::Parsed;
+using testsupport::PlainLayout;
+using testsupport::TestImageLayout;
 
 
 ResourceList ReadBack(const std::vector<std::uint8_t>& bytes) {
@@ -116,13 +118,13 @@ TEST(PeWriter, AppendsAResourceSectionToAnImageWithoutOne) {
 
 TEST(PeWriter, RewritesALastResourceSectionAndMovesWhatTrailsIt) {
     TestImageLayout layout = PlainLayout();
-    layout.sections.push_back({".rsrc", BuildResourceSection(MixedResources(), testing::SectionRva(layout, 3)), 0, 0x40000040});
+    layout.sections.push_back({".rsrc", BuildResourceSection(MixedResources(), testsupport::SectionRva(layout, 3)), 0, 0x40000040});
     layout.resourceSection = 3;
     layout.overlay = std::vector<std::uint8_t>(300, 0x5A);  // e.g. a symbol table
     std::vector<std::uint8_t> input = MakeImage(layout);
     PeImage before = Parsed(input);
     std::uint32_t symbols = static_cast<std::uint32_t>(before.sections[3].rawOffset + before.sections[3].rawSize);
-    PutU32(&input, testing::kPeOffset + 12, symbols);
+    PutU32(&input, testsupport::kPeOffset + 12, symbols);
 
     ResourceList more = MixedResources();
     PutResource(&more, ResNameUpper("KELFILE"), ResNameUpper("KEL-APPLICATION.KEL"), std::vector<std::uint8_t>(5000, 0xEE));
@@ -143,7 +145,7 @@ TEST(PeWriter, RewritesALastResourceSectionAndMovesWhatTrailsIt) {
 TEST(PeWriter, ReusesAnInnerResourceSectionWhenTheTreeFits) {
     TestImageLayout layout = PlainLayout();
     // .rsrc between .data and .reloc, as linkers lay it out, with room to spare.
-    std::vector<std::uint8_t> tree = BuildResourceSection(MixedResources(), testing::SectionRva(layout, 2));
+    std::vector<std::uint8_t> tree = BuildResourceSection(MixedResources(), testsupport::SectionRva(layout, 2));
     tree.resize(0x1000, 0);
     layout.sections.insert(layout.sections.begin() + 2, {".rsrc", tree, 0, 0x40000040});
     layout.resourceSection = 2;
@@ -273,14 +275,14 @@ TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
         TestImageLayout layout = PlainLayout();
         layout.sectionAlignment = 0x2000;  // the sections' RVAs stay above the claimed headers
         if (c.rsrcLast) {
-            std::vector<std::uint8_t> tree = BuildResourceSection({}, testing::SectionRva(layout, 3));
+            std::vector<std::uint8_t> tree = BuildResourceSection({}, testsupport::SectionRva(layout, 3));
             tree.resize(0x400, 0);
             layout.sections.push_back({".rsrc", tree, 0x218, 0x40000040});
             layout.resourceSection = 3;
         }
         if (c.signed_) layout.certificate = std::vector<std::uint8_t>(64, 0xCE);
         std::vector<std::uint8_t> input = MakeImage(layout);
-        PutU32(&input, testing::kOptOffset + 60, static_cast<std::uint32_t>(input.size()));
+        PutU32(&input, testsupport::kOptOffset + 60, static_cast<std::uint32_t>(input.size()));
         Written w = Write(input, c.list);
         EXPECT_EQ(w.placement, c.want);
         EXPECT_GE(w.bytes.size(), input.size());
@@ -361,8 +363,8 @@ TEST(PeWriter, TheImageStaysInsideTheAddressSpace) {
             layout.resourceSection = moved = 3;
         }
         std::vector<std::uint8_t> input = MakeImage(layout);
-        PutU32(&input, testing::TableOffset(true) + 40 * moved + 12, c.top);
-        if (c.rsrcLast) PutU32(&input, testing::DirOffset(true) + 16, c.top);
+        PutU32(&input, testsupport::TableOffset(true) + 40 * moved + 12, c.top);
+        if (c.rsrcLast) PutU32(&input, testsupport::DirOffset(true) + 16, c.top);
         ResourceList list;
         PutResource(&list, IntResId(10), IntResId(1), std::vector<std::uint8_t>(c.data, 1));
         std::vector<std::uint8_t> out;
@@ -384,7 +386,7 @@ TEST(PeWriter, RefusesWhenTheHeadersHaveNoRoomForASection) {
     TestImageLayout layout = PlainLayout();
     std::vector<std::uint8_t> input = MakeImage(layout);
     // Something (a bound import table, say) sits right after the section table.
-    input[testing::TableOffset(true) + 3 * 40 + 4] = 0x99;
+    input[testsupport::TableOffset(true) + 3 * 40 + 4] = 0x99;
     PeImage image = Parsed(input);
     std::vector<std::uint8_t> out;
     RsrcPlacement placement;

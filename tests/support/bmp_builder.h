@@ -1,7 +1,8 @@
-// Bitmap files for tests to seed as "SplashScreen" resources: the bytes a
-// paint program writes (file header, 40-byte info header, palette, rows
-// bottom-up and padded to 4 bytes), with every header field a test may want
-// to get wrong within reach.
+// ***Used only by the tests***: bitmap files as a paint program writes them
+// (file header, 40-byte info header, palette, rows bottom-up and padded to 4
+// bytes), with every header field a test may want to get wrong within reach.
+// The launcher's tests seed them as "SplashScreen" resources; kelpack's
+// tests pack them.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
 #include "platform/platform.h"
 
-namespace sim {
+namespace testsupport {
 
 struct BmpFile {
     int32_t width = 1;
@@ -25,15 +27,6 @@ struct BmpFile {
     std::function<uint32_t(int x, int y)> pixel = [](int, int) { return 0u; };
     int32_t rowsWritten = -1;                 // -1: every row; fewer leaves the file short (top rows missing)
 };
-
-inline void PutU16(std::string& bytes, size_t at, uint32_t value) {
-    bytes[at] = static_cast<char>(value & 0xFF);
-    bytes[at + 1] = static_cast<char>((value >> 8) & 0xFF);
-}
-
-inline void PutU32(std::string& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
 
 // Bytes per row in a bitmap file.
 inline uint32_t BmpStride(uint16_t bitCount, int32_t width) {
@@ -114,9 +107,29 @@ inline BmpFile PatternBmp(int32_t width, int32_t height, uint16_t bitCount) {
     return file;
 }
 
+// PatternBmp's file as the byte buffer kelpack reads files into.
+inline std::vector<uint8_t> PatternBmpBytes(int32_t width, int32_t height, uint16_t bitCount = 24) {
+    std::string bytes = BmpBytes(PatternBmp(width, height, bitCount));
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
 // The colour of a palette entry as the screen shows it.
 inline uint32_t Colour(const platform::RGBQUAD& q) {
     return (static_cast<uint32_t>(q.rgbRed) << 16) | (static_cast<uint32_t>(q.rgbGreen) << 8) | q.rgbBlue;
 }
 
+}  // namespace testsupport
+
+// The simulation's tests name the builder beside the simulation they seed
+// (sim::BmpBytes next to sim::SetResource).
+namespace sim {
+using testsupport::BmpBytes;
+using testsupport::BmpFile;
+using testsupport::BmpRow;
+using testsupport::BmpStride;
+using testsupport::Colour;
+using testsupport::PatternBmp;
+using testsupport::PutU16;
+using testsupport::PutU32;
+using testsupport::RampPalette;
 }  // namespace sim
