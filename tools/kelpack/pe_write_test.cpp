@@ -258,7 +258,7 @@ TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
     struct Case {
         const char* what;
         bool rsrcLast;  // an empty tree in a last .rsrc of 0x400 file bytes
-        bool signed_;
+        bool isSigned;
         ResourceList list;
         RsrcPlacement want;
     };
@@ -280,7 +280,7 @@ TEST(PeWriter, TheFileKeepsEveryByteItsHeadersClaim) {
             layout.sections.push_back({".rsrc", tree, 0x218, 0x40000040});
             layout.resourceSection = 3;
         }
-        if (c.signed_) layout.certificate = std::vector<std::uint8_t>(64, 0xCE);
+        if (c.isSigned) layout.certificate = std::vector<std::uint8_t>(64, 0xCE);
         std::vector<std::uint8_t> input = MakeImage(layout);
         PutU32(&input, testsupport::kOptOffset + 60, static_cast<std::uint32_t>(input.size()));
         Written w = Write(input, c.list);
