@@ -20,6 +20,7 @@
 #include "cmdline/merge.h"
 #include "cmdline/scan.h"
 #include "contract/kel.h"
+#include "hand_over.h"
 #include "platform/host/sim.h"
 #include "text/text.h"
 
@@ -170,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     platform::HWND running = nullptr;
     if ((flags & 0x04) != 0 && !relay && !target.empty()) running = sim::AddForeignWindow(target);
-    int result = cmdline::ArgumentScan(merged);
+    int result = testsupport::ScanAndHandOver(merged);
     if (relay) {
         // No engine port is registered, so a relay never delivers.
         Check(result == cmdline::kGoOn);

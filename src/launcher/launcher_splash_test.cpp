@@ -25,7 +25,7 @@ EngineView view;
 
 constexpr uint32_t kSplashColour = 0x00C08040;
 
-int32_t Engine(platform::HINSTANCE, platform::HINSTANCE, const char16_t*, int, platform::HMODULE, platform::HMODULE) {
+int32_t Engine(void*, void*, const char16_t*, int, void*, void*) {
     view.called = true;
     view.log = sim::CallLog();
     view.centrePixel = sim::ScreenPixel(120, 160);

@@ -31,16 +31,17 @@ struct EngineCall {
 EngineCall g_call;
 int32_t g_result = 0;
 
-int32_t TestKelMainW(platform::HINSTANCE instance, platform::HINSTANCE previous, const char16_t* commandLine,
-                     int show, platform::HMODULE launcherModule, platform::HMODULE engineModule) {
+// An entry routine of the contract's type, as an engine exports it.
+int32_t TestKelMainW(void* instance, void* previous, const char16_t* commandLine, int show, void* launcherModule,
+                     void* engineModule) {
     ++g_call.calls;
-    g_call.instance = instance;
-    g_call.previous = previous;
+    g_call.instance = static_cast<platform::HINSTANCE>(instance);
+    g_call.previous = static_cast<platform::HINSTANCE>(previous);
     g_call.commandLine = commandLine;
     g_call.show = show;
-    g_call.launcherModule = launcherModule;
-    g_call.engineModule = engineModule;
-    g_call.loadsDuringCall = sim::LoadCount(engineModule);
+    g_call.launcherModule = static_cast<platform::HMODULE>(launcherModule);
+    g_call.engineModule = static_cast<platform::HMODULE>(engineModule);
+    g_call.loadsDuringCall = sim::LoadCount(g_call.engineModule);
     g_call.logSizeAtEntry = sim::CallLog().size();
     return g_result;
 }

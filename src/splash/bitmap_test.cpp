@@ -8,6 +8,7 @@
 
 #include "platform/host/sim.h"
 #include "platform/host/sim_bmp.h"
+#include "splash/section.h"
 
 namespace {
 

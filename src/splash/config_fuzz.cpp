@@ -38,7 +38,7 @@ void CheckChoice(const splash::SplashConfig* config, const splash::SplashChoice*
     if (choice == nullptr) return;
     Check(choice->screenWidth == screenWidth && choice->screenHeight == screenHeight);
     Check(choice->bitmap == nullptr);
-    Check(std::strcmp(choice->title, titleSeen ? title : splash::DefaultSplashTitle) == 0);
+    Check(std::strcmp(choice->title, titleSeen ? title : splash::kDefaultSplashTitle) == 0);
     // The name taken is the tail of one splash entry's value, with the size that value gives.
     bool found = false;
     for (int32_t i = 0; i < config->count && !found; ++i) {

@@ -26,6 +26,8 @@
 #include "platform/host/sim_bmp.h"
 #include "splash/bitmap.h"
 #include "splash/config.h"
+#include "splash/section.h"
+#include "splash/show.h"
 
 namespace {
 

@@ -31,8 +31,8 @@ splash::SplashConfig* launcher_splash_config(const ResourceList& res, bool* pack
     const Resource* config = find_resource(res, text_type(), config_name());
     *packed = config != nullptr;
     if (config == nullptr)
-        return splash::ParseSplashConfig(splash::DefaultSplashConfig,
-                                         static_cast<std::uint32_t>(std::strlen(splash::DefaultSplashConfig)));
+        return splash::ParseSplashConfig(splash::kDefaultSplashConfig,
+                                         static_cast<std::uint32_t>(std::strlen(splash::kDefaultSplashConfig)));
     return splash::ParseSplashConfig(reinterpret_cast<const char*>(config->data.data()),
                                      static_cast<std::uint32_t>(config->data.size()));
 }
@@ -44,7 +44,7 @@ SplashOutcome splash_for_screen(const ResourceList& res, const splash::SplashCon
     o.screen_height = height;
     splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, width, height);
     if (choice == nullptr) {
-        const char* title = splash::FindSplashValue(config, splash::SplashTitleKey, splash::DefaultSplashTitle);
+        const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
         o.title = title != nullptr ? title : "";
         return o;
     }

@@ -198,7 +198,7 @@ PackResult run_pack(const PackOptions& o) {
             config_origin = o.config_file;
             // Bitmaps the file names and no --bitmap gave are looked for next to it.
             for (const ConfigEntry& e : split_config(config)) {
-                if (e.key != splash::SplashKey || !e.has_value) continue;
+                if (e.key != splash::kSplashKey || !e.has_value) continue;
                 std::string name = parse_splash_value(e.value).name;
                 bool given = false;
                 for (const std::string& n : packed_names) given = given || res_id_matches(res_name_upper(n), res_name_upper(name));
@@ -237,11 +237,11 @@ PackResult run_pack(const PackOptions& o) {
             c.warn("--title: the launcher has no splash configuration; the new one names no splash bitmap, so none is shown");
         std::string text;
         for (const ConfigEntry& e : entries) {
-            if (e.key == splash::SplashTitleKey || (e.key.empty() && !e.has_value && entries.size() == 1)) continue;
+            if (e.key == splash::kSplashTitleKey || (e.key.empty() && !e.has_value && entries.size() == 1)) continue;
             if (!text.empty()) text += '|';
             text += e.key + (e.has_value ? "=" + e.value : "");
         }
-        config = text + (text.empty() ? "" : "|") + splash::SplashTitleKey + "=" + o.title;
+        config = text + (text.empty() ? "" : "|") + splash::kSplashTitleKey + "=" + o.title;
     }
     if (o.has_title && !o.config_file.empty()) c.reject("--title", "cannot be combined with --config; put the title in the file");
 
@@ -253,13 +253,13 @@ PackResult run_pack(const PackOptions& o) {
     // warned about.
     {
         const Resource* cfg = find_resource(res, text_type(), config_name());
-        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::DefaultSplashConfig);
+        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::kDefaultSplashConfig);
         std::string where = write_config ? config_origin : cfg ? "the launcher's CONFIG" : "the default configuration";
         bool strict = write_config && config_origin != "--title";
         bool care = write_config || cfg || !packed_names.empty();
         bool any = false;
         for (const ConfigEntry& e : split_config(text)) {
-            if (e.key != splash::SplashKey || !e.has_value) continue;
+            if (e.key != splash::kSplashKey || !e.has_value) continue;
             any = true;
             SplashEntry s = parse_splash_value(e.value);
             const Resource* r = find_launcher_resource(res, splash_type(), s.name);

@@ -102,7 +102,7 @@ bool make_show_report(const std::string& path, ShowReport* r, std::string* error
     // The text the launcher parses ends at its first NUL.
     for (std::int32_t i = 0; i < config->count; ++i) r->config_text += std::string(i ? "|" : "") + config->keys[i] +
                                                                         (config->values[i] ? std::string("=") + config->values[i] : "");
-    const char* title = splash::FindSplashValue(config, splash::SplashTitleKey, splash::DefaultSplashTitle);
+    const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
     // A title entry without "=" titles the window with nothing.
     r->title = title != nullptr ? title : "";
     for (std::int32_t i = 0; i < config->count; ++i) {
@@ -110,7 +110,7 @@ bool make_show_report(const std::string& path, ShowReport* r, std::string* error
         s.key = config->keys[i];
         s.has_value = config->values[i] != nullptr;
         if (s.has_value) s.value = config->values[i];
-        if (s.key == splash::SplashKey && s.has_value) {
+        if (s.key == splash::kSplashKey && s.has_value) {
             s.is_splash = true;
             splash::SplashEntry v = splash::ParseSplashEntry(config->values[i]);
             s.width = static_cast<std::uint32_t>(v.width);
