@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct EngineCall {
     platform::HMODULE engineModule = nullptr;
     int loadsDuringCall = 0;
     size_t logSizeAtEntry = 0;
+    const char16_t* line = nullptr;   // the engine keeps it for the process, which ends with Run
 };
 
 EngineCall g_call;
@@ -38,6 +40,7 @@ int32_t TestKelMainW(void* instance, void* previous, const char16_t* commandLine
     g_call.instance = static_cast<platform::HINSTANCE>(instance);
     g_call.previous = static_cast<platform::HINSTANCE>(previous);
     g_call.commandLine = commandLine;
+    g_call.line = commandLine;
     g_call.show = show;
     g_call.launcherModule = static_cast<platform::HMODULE>(launcherModule);
     g_call.engineModule = static_cast<platform::HMODULE>(engineModule);
@@ -63,7 +66,12 @@ protected:
         g_call = EngineCall();
         g_result = 0;
     }
-    int Run(const char16_t* commandLine) { return launcher::Launch(kInstance, kPrevious, commandLine, 5); }
+    int Run(const char16_t* commandLine) {
+        g_call.line = nullptr;
+        int result = launcher::Launch(kInstance, kPrevious, commandLine, 5);
+        std::free(const_cast<char16_t*>(g_call.line));
+        return result;
+    }
 };
 
 TEST_F(LaunchTest, EngineFoundByNameGetsSixArgumentsAndGivesTheExitCode) {

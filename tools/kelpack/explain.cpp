@@ -4,11 +4,10 @@
 #include <cstdlib>
 
 #include "cmdline/merge.h"
-#include "cmdline/relay.h"
+#include "cmdline/relay_message.h"
 #include "cmdline/scan.h"
 #include "contract/kel.h"
 #include "fileio.h"
-#include "launcher/engine.h"
 #include "pack.h"
 #include "package.h"
 #include "pe.h"
