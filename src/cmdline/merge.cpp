@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "contract/kel.h"
 #include "text/text.h"
 
 namespace cmdline {
@@ -79,7 +78,7 @@ char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size) {
 // space where it matters):
 //
 //   user's command line          merged command line
-//   ""                           "app.Main"                 (no buffer, no space)
+//   ""                           "app.Main"                 (a copy: no buffer, no space)
 //   "doc.kel"                    "·app.Main·doc.kel"
 //   "···-x·3··"                  "·app.Main·-x·3··"         (the rest kept as it stands)
 //   "-+·-h·5·--·doc.kel"         "-h·5··app.Main·doc.kel"   (prefix tokens, each followed by a space)
@@ -90,9 +89,9 @@ char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size) {
 //   "-+·--x·/-·z"                "--x··app.Main·z"          (--x is a token; /- ends the section)
 //   "-+·\"it's\"·--·z"           "\"it's\"·--·z··app.Main"  (the apostrophe took over the open quote,
 //                                                           so the closing " opened a new one)
-const char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* userCommandLine) {
+char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* userCommandLine) {
     Cursor c{userCommandLine, text::WideLength(userCommandLine)};
-    if (c.left == 0) return embedded;
+    if (c.left == 0) return text::WideJoin(embedded, u"");
 
     text::WideBuffer* out = text::WideBufferCreate();
     SkipSpaces(&c);
@@ -124,18 +123,11 @@ const char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* use
     return merged;
 }
 
-const char16_t* MergeCommandLine(platform::HMODULE module, const char16_t* userCommandLine) {
-    platform::HRSRC resource = platform::FindResourceW(module, kel::kCommandLineResourceName, kel::kTextResourceType);
-    if (resource == nullptr) return userCommandLine;
-    const void* bytes = platform::LoadResource(module, resource);
-    if (bytes == nullptr) return userCommandLine;
-    platform::DWORD size = platform::SizeofResource(module, resource);
-
-    char16_t* embedded = EmbeddedCommandLine(static_cast<const char*>(bytes), size);
-    if (embedded == nullptr) return userCommandLine;
-    const char16_t* merged = ComposeCommandLine(embedded, userCommandLine);
-    // When the embedded text was copied into a new line it is no longer needed.
-    if (merged != embedded) std::free(embedded);
+char16_t* MergeCommandLine(const char* resource, uint32_t size, const char16_t* userCommandLine) {
+    char16_t* embedded = resource != nullptr ? EmbeddedCommandLine(resource, size) : nullptr;
+    if (embedded == nullptr) return text::WideJoin(userCommandLine, u"");
+    char16_t* merged = ComposeCommandLine(embedded, userCommandLine);
+    std::free(embedded);
     return merged;
 }
 

@@ -9,20 +9,20 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
-
 namespace cmdline {
 
 // Widens size resource bytes and ends the text at the first NUL, LF or CR byte; a new malloc'ed
 // string. Null for a size beyond text::kMaxTakenBytes, which only a damaged resource has.
 char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size);
 
-// Wraps the user's command line around the embedded one: the embedded text itself when the
-// user's is empty, else a new malloc'ed string. Neither input is changed.
-const char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* userCommandLine);
+// Wraps the user's command line around the embedded one: a copy of the embedded text when the
+// user's is empty, else the composition. A new malloc'ed string; neither input is changed.
+char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* userCommandLine);
 
-// The command line the rest of the start-up uses: the user's unchanged when the module has no
-// usable "CommandLine" resource, otherwise the composition of the two.
-const char16_t* MergeCommandLine(platform::HMODULE module, const char16_t* userCommandLine);
+// The merge: the command line the rest of the start-up uses, from the "CommandLine" resource's
+// bytes (null: the launcher carries none) and the user's command line. A copy of the user's
+// line when the resource is missing or unusable, else the composition; always a new malloc'ed
+// string, which the caller owns.
+char16_t* MergeCommandLine(const char* resource, uint32_t size, const char16_t* userCommandLine);
 
 }  // namespace cmdline

@@ -5,7 +5,7 @@
 // resource bytes, then the user's command line as UTF-16 (cut at its first
 // NUL, as the platform hands it over).
 //   flag 0x01  the launcher carries a "CommandLine" resource
-//   flag 0x02  its LoadResource fails
+//   flag 0x02  it cannot be loaded (the merge then sees none)
 //   flag 0x04  a running instance of the scanned target name exists
 //
 // Besides the sanitizers, the target checks what must hold for every input:
@@ -20,6 +20,7 @@
 #include "cmdline/merge.h"
 #include "cmdline/scan.h"
 #include "contract/kel.h"
+#include "hand_over.h"
 #include "platform/host/sim.h"
 #include "text/text.h"
 
@@ -130,23 +131,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     user = user.c_str();
 
     sim::Reset();
-    bool hasResource = (flags & 0x01) != 0;
-    bool loadFails = (flags & 0x02) != 0;
-    if (hasResource) sim::SetResource(u"Text", u"CommandLine", resource);
-    if (loadFails) sim::Fail("LoadResource");
+    // A resource that cannot be loaded reaches the merge as none at all.
+    bool hasResource = (flags & 0x01) != 0 && (flags & 0x02) == 0;
 
-    // The user's line and its NUL alone in a block of their size, so that a read past the NUL is caught.
+    // The user's line and its NUL alone in a block of their size, so that a read past the NUL is caught;
+    // the resource bytes alone in a block of their size, with no terminator behind them.
     auto* userLine = static_cast<char16_t*>(std::malloc((user.size() + 1) * sizeof(char16_t)));
     std::memcpy(userLine, user.c_str(), (user.size() + 1) * sizeof(char16_t));
-    const char16_t* merged = cmdline::MergeCommandLine(sim::LauncherModule(), userLine);
-    if (!hasResource || loadFails) {
-        Check(merged == userLine);
+    char* exact = static_cast<char*>(std::malloc(resource.size() > 0 ? resource.size() : 1));
+    if (!resource.empty()) std::memcpy(exact, resource.data(), resource.size());
+    char16_t* merged = cmdline::MergeCommandLine(hasResource ? exact : nullptr,
+                                                 static_cast<uint32_t>(resource.size()), userLine);
+    Check(merged != userLine);   // the merge's own copy, whatever the shape
+    if (!hasResource) {
+        Check(std::u16string(merged) == user);
     } else {
-        // The resource bytes alone in a block of their size, with no terminator behind them.
-        char* exact = static_cast<char*>(std::malloc(resource.size() > 0 ? resource.size() : 1));
-        if (!resource.empty()) std::memcpy(exact, resource.data(), resource.size());
         char16_t* embedded = cmdline::EmbeddedCommandLine(exact, static_cast<uint32_t>(resource.size()));
-        std::free(exact);
         std::u16string e(embedded);
         std::free(embedded);
         // The embedded text stops at the first NUL, LF or CR byte and widens the rest.
@@ -158,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             CheckMergeShape(merged, e, user);
         }
     }
+    std::free(exact);
 
     // The scan: find the target first, so a running instance can stand in for it.
     size_t mergedLength = std::char_traits<char16_t>::length(merged);
@@ -170,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     platform::HWND running = nullptr;
     if ((flags & 0x04) != 0 && !relay && !target.empty()) running = sim::AddForeignWindow(target);
-    int result = cmdline::ArgumentScan(merged);
+    int result = testsupport::ScanAndHandOver(merged);
     if (relay) {
         // No engine port is registered, so a relay never delivers.
         Check(result == cmdline::kGoOn);
@@ -183,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     ScanOnly(userLine);
-    if (merged != userLine) std::free(const_cast<char16_t*>(merged));
+    std::free(merged);
     std::free(userLine);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "cmdline/relay_message.h"
 #include "cmdline/scan.h"
 #include "platform/platform.h"
 
@@ -24,17 +25,9 @@ extern int32_t g_socketLayerState;
 // engine; kStop when both the command and its newline were sent, else kGoOn.
 int Relay(char16_t* const* arguments, int32_t position, int32_t count);
 
-// The bytes a relay sends for a command: the low 8 bits of each character,
-// then one LF; *length counts them all (a NUL follows, uncounted). malloc'ed.
-char* RelayMessage(const char16_t* command, int32_t* length);
-
 // The engine's "ServerPort" value, 0 when it is missing, unreadable or larger
 // than 4 bytes; the key is created when missing. Its low 16 bits are the port.
 uint32_t ReadServerPort();
-
-// True when the wide text equals the UTF-8 byte text, character for character.
-// Neither text is read past its NUL.
-bool Utf8Equal(const char16_t* wide, const char* utf8);
 
 // Starts the socket layer once; true while it is started.
 bool StartSocketLayer();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hand_over.h"
 #include "platform/host/sim.h"
 
 namespace {
@@ -304,7 +305,7 @@ TEST_F(RelayTest, FailedSendsGoOnAndClose) {
 
 TEST_F(RelayTest, TheOptionNeedNotBeFirst) {
     SetPort(sim::Listen());
-    EXPECT_EQ(cmdline::ArgumentScan(u"-z -h 5 -acommand \"say hi\" rest"), cmdline::kStop);
+    EXPECT_EQ(testsupport::ScanAndHandOver(u"-z -h 5 -acommand \"say hi\" rest"), cmdline::kStop);
     EXPECT_EQ(sim::Received(1), std::vector<std::string>{"say hi\n"});
     EXPECT_EQ(sim::CallCount("FindWindowW"), 0);
 }

@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cmdline/relay.h"
-#include "contract/kel.h"
+#include "cmdline/relay_message.h"
 #include "text/text.h"
 
 namespace cmdline {
@@ -170,27 +169,6 @@ void FreeScan(ScanResult* scan) {
     scan->arguments = nullptr;
     scan->copy = nullptr;
     scan->target = nullptr;
-}
-
-bool Handoff(const char16_t* target) {
-    platform::HWND window = platform::FindWindowW(target, nullptr);
-    if (window == nullptr) return false;
-    // Neither result matters: the instance exists, and a second one must not start.
-    platform::SetForegroundWindow(window);
-    platform::PostMessageW(window, kel::kActivationMessage, 0, 0);
-    return true;
-}
-
-int ArgumentScan(const char16_t* commandLine) {
-    ScanResult scan = ScanCommandLine(commandLine);
-    int result;
-    if (scan.kind == ScanKind::kRelay) {
-        result = Relay(scan.arguments, scan.relayAt, scan.count);
-    } else {
-        result = Handoff(scan.target) ? kStop : kGoOn;
-    }
-    FreeScan(&scan);
-    return result;
 }
 
 }  // namespace cmdline

@@ -1,15 +1,11 @@
-// The argument scan: the target name that identifies a running instance of
-// the application, the handoff to that instance, and the relay option.
-//
-// ScanCommandLine is the side-effect-free part (it touches no platform
-// operation), so that the engine can derive its own window class from the
-// command line it receives and tools can explain what a launcher would do;
-// ArgumentScan adds the handoff or the relay.
+// The argument scan: the split of the command line into arguments, the
+// target name that identifies a running instance of the application, and
+// where the relay option stands. It touches no platform operation, so that
+// tools can explain what a launcher would do; cmdline/handoff.h carries its
+// outcome out.
 #pragma once
 
 #include <cstdint>
-
-#include "platform/platform.h"
 
 namespace cmdline {
 
@@ -59,13 +55,5 @@ ScanResult ScanCommandLine(const char16_t* commandLine);
 
 // Releases what a scan allocated; the result's pointers are null afterwards.
 void FreeScan(ScanResult* scan);
-
-// Brings a running window of class target forward and posts it the activation
-// message; false when no such window exists.
-bool Handoff(const char16_t* target);
-
-// The launch sequence's argument scan: kStop when a running instance was told
-// or a command was relayed, kGoOn when the launch must go on.
-int ArgumentScan(const char16_t* commandLine);
 
 }  // namespace cmdline

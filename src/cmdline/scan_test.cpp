@@ -7,6 +7,7 @@
 
 #include "cmdline/merge.h"
 #include "cmdline/relay.h"
+#include "hand_over.h"
 #include "platform/host/sim.h"
 
 namespace {
@@ -267,28 +268,28 @@ TEST_F(HandoffTest, FailuresAfterTheWindowWasFoundAreIgnored) {
 }
 
 TEST_F(HandoffTest, ArgumentScanStopsOnlyWhenAnInstanceRuns) {
-    EXPECT_EQ(cmdline::ArgumentScan(u" app.Main doc.kel"), cmdline::kGoOn);
+    EXPECT_EQ(testsupport::ScanAndHandOver(u" app.Main doc.kel"), cmdline::kGoOn);
     EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(app_Main)"});
 
     sim::Reset();
     platform::HWND game = sim::AddForeignWindow(u"Game_run");
-    EXPECT_EQ(cmdline::ArgumentScan(u"\"\\My Documents\\Game.kel\""), cmdline::kStop);
+    EXPECT_EQ(testsupport::ScanAndHandOver(u"\"\\My Documents\\Game.kel\""), cmdline::kStop);
     EXPECT_EQ(sim::PostedMessages(game).size(), 1u);
 
     // The class name is asked for as derived, backslash and all.
     sim::Reset();
-    EXPECT_EQ(cmdline::ArgumentScan(u"a\\b x"), cmdline::kGoOn);
+    EXPECT_EQ(testsupport::ScanAndHandOver(u"a\\b x"), cmdline::kGoOn);
     EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(a\\b)"});
 
     sim::Reset();
     sim::AddForeignWindow(u"StartKel");
-    EXPECT_EQ(cmdline::ArgumentScan(u""), cmdline::kStop);
+    EXPECT_EQ(testsupport::ScanAndHandOver(u""), cmdline::kStop);
 }
 
 TEST_F(HandoffTest, RelayOptionSkipsTheHandoff) {
     // Even with an instance of the default name running, the relay answers.
     platform::HWND start = sim::AddForeignWindow(u"StartKel");
-    EXPECT_EQ(cmdline::ArgumentScan(u"-acommand"), cmdline::kGoOn);
+    EXPECT_EQ(testsupport::ScanAndHandOver(u"-acommand"), cmdline::kGoOn);
     EXPECT_EQ(sim::CallCount("FindWindowW"), 0);
     EXPECT_TRUE(sim::PostedMessages(start).empty());
     // The relay read the port: the key exists now.

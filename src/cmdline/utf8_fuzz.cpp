@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "cmdline/relay.h"
+#include "cmdline/relay_message.h"
 #include "text/utf8.h"
 #include "text/utf8_strings.h"
 

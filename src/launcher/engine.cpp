@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "contract/kel.h"
-#include "text/text.h"
+#include "launcher/plan.h"
 #include "trace/trace.h"
 
 namespace launcher {
@@ -51,15 +51,7 @@ platform::HMODULE LoadEngineLibrary() {
 
     char16_t* path = ReadRegisteredEnginePath();
     if (path == nullptr) return nullptr;
-    const char16_t* name = path;
-    if (path[0] == u'"') {
-        // A quoted path loses its first and its last character, whatever that is;
-        // a lone quote leaves an empty path.
-        int32_t length = text::WideLength(path);
-        if (length > 1) path[length - 1] = 0;
-        name = path + 1;
-    }
-    engine = platform::LoadLibraryW(name);
+    engine = platform::LoadLibraryW(EnginePathInValue(path));
     std::free(path);
     return engine;
 }

@@ -16,8 +16,7 @@ namespace {
 // The command line the engine was given, if it was entered.
 const char16_t* g_engineLine = nullptr;
 
-int32_t FuzzKelMainW(platform::HINSTANCE, platform::HINSTANCE, const char16_t* commandLine, int,
-                     platform::HMODULE, platform::HMODULE) {
+int32_t FuzzKelMainW(void*, void*, const char16_t* commandLine, int, void*, void*) {
     g_engineLine = commandLine;
     // Touch the whole command line: it must be terminated.
     int32_t sum = 0;

@@ -1,25 +1,22 @@
 #include "launcher/launcher.h"
 
-#include <cstdlib>
-
-#include "cmdline/merge.h"
+#include "cmdline/handoff.h"
 #include "cmdline/relay.h"
-#include "cmdline/scan.h"
 #include "contract/kel.h"
 #include "launcher/engine.h"
+#include "launcher/plan.h"
+#include "platform/resources.h"
 #include "shell/register.h"
-#include "splash/window.h"
+#include "splash/show.h"
 #include "trace/trace.h"
 
 namespace launcher {
 
 namespace {
 
-// Ends a start that never reaches the engine. A merged line of the
-// launcher's own making is given back; the engine, once entered, is handed
-// the line for the rest of the process and may keep it.
-int EndWithoutEngine(const char16_t* line, const char16_t* userLine) {
-    if (line != userLine) std::free(const_cast<char16_t*>(line));
+// Ends a start that never reaches the engine.
+int EndWithoutEngine(StartPlan* plan) {
+    FreeStartPlan(plan);
     return 0;
 }
 
@@ -27,32 +24,36 @@ int EndWithoutEngine(const char16_t* line, const char16_t* userLine) {
 
 int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const char16_t* commandLine, int show) {
     platform::HMODULE module = platform::GetModuleHandleW(nullptr);
-    const char16_t* userLine = commandLine != nullptr ? commandLine : u"";
-    const char16_t* line = cmdline::MergeCommandLine(module, userLine);
+    uint32_t size = 0;
+    const void* embedded =
+        platform::LoadResourceBytes(module, kel::kCommandLineResourceName, kel::kTextResourceType, &size);
+    StartPlan plan = PlanStart(static_cast<const char*>(embedded), size, commandLine != nullptr ? commandLine : u"");
 
-    shell::Registration registration = shell::RegistrationFor(line);
-    if (registration != shell::Registration::kNone) {
+    if (plan.registration != shell::Registration::kNone) {
         shell::RegisterFileType();
-        if (registration == shell::Registration::kRegisterOnly) return EndWithoutEngine(line, userLine);
+        if (plan.registration == shell::Registration::kRegisterOnly) return EndWithoutEngine(&plan);
     }
 
-    if (cmdline::ArgumentScan(line) == cmdline::kStop) return EndWithoutEngine(line, userLine);
+    if (cmdline::HandOver(plan.scan) == cmdline::kStop) return EndWithoutEngine(&plan);
 
     splash::ShowSplash(module, instance);
 
     platform::HMODULE engine = LoadEngineLibrary();
     if (engine == nullptr) {
         platform::MessageBoxW(nullptr, u"Could not find DLL: Kel.DLL", u"Error Loading DLL", platform::MB_OK);
-        return EndWithoutEngine(line, userLine);
+        return EndWithoutEngine(&plan);
     }
     auto entry = reinterpret_cast<kel::KelMainWProc>(platform::GetProcAddressW(engine, kel::kEntryName));
     if (entry == nullptr) {
         // The process ends right away; the library is left to it.
         platform::MessageBoxW(nullptr, u"Could not find DLL entry routine \"KelMainW\"", u"Error Starting DLL",
                               platform::MB_OK);
-        return EndWithoutEngine(line, userLine);
+        return EndWithoutEngine(&plan);
     }
 
+    // The engine is handed the line for the rest of the process and may keep it.
+    char16_t* line = TakeCommandLine(&plan);
+    FreeStartPlan(&plan);
     trace::DebugTrace(u"Now running KelMainW() in dll");
     int32_t result = entry(instance, previous, line, show, platform::GetModuleHandleW(nullptr), engine);
 

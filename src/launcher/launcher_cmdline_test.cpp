@@ -21,8 +21,7 @@ const char16_t* g_engineLine = nullptr;
 int g_engineCalls = 0;
 int32_t g_engineResult = 0;
 
-int32_t FakeKelMainW(platform::HINSTANCE, platform::HINSTANCE, const char16_t* commandLine, int, platform::HMODULE,
-                     platform::HMODULE) {
+int32_t FakeKelMainW(void*, void*, const char16_t* commandLine, int, void*, void*) {
     ++g_engineCalls;
     g_engineCommandLine = commandLine;
     g_engineLine = commandLine;
@@ -49,7 +48,7 @@ protected:
     static int Launch(const char16_t* commandLine) {
         g_engineLine = nullptr;
         int result = launcher::Launch(sim::LauncherModule(), nullptr, commandLine, 1);
-        if (g_engineLine != nullptr && g_engineLine != commandLine) std::free(const_cast<char16_t*>(g_engineLine));
+        std::free(const_cast<char16_t*>(g_engineLine));
         return result;
     }
     static void Package(const std::string& embedded) { sim::SetResource(u"Text", u"CommandLine", embedded); }
@@ -82,6 +81,15 @@ TEST_F(LaunchCommandLine, WithoutResourceTheUserLineIsPassedUnchanged) {
     EXPECT_EQ(Launch(u"  \"\\My Documents\\Game.kel\"  "), 0);
     EXPECT_EQ(g_engineCommandLine, u"  \"\\My Documents\\Game.kel\"  ");
     EXPECT_EQ(sim::CallCount("FindWindowW(Game_run)"), 1);
+}
+
+TEST_F(LaunchCommandLine, TheResourceIsFoundWhateverItsCaseAndUnloadableCountsAsNone) {
+    sim::SetResource(u"TEXT", u"commandline", "app.Main");
+    EXPECT_EQ(Launch(u"x"), 0);
+    EXPECT_EQ(g_engineCommandLine, u" app.Main x");
+    sim::Fail("LoadResource");
+    EXPECT_EQ(Launch(u"x"), 0);
+    EXPECT_EQ(g_engineCommandLine, u"x");
 }
 
 TEST_F(LaunchCommandLine, RunningInstanceEndsTheStart) {

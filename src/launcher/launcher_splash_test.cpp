@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,15 @@ struct EngineView {
     platform::HWND splash = nullptr;
     uint32_t centrePixel = 0;
     bool dismissed = false;
+    const char16_t* line = nullptr;   // the engine keeps it for the process, which ends with the test
 };
 EngineView view;
 
 constexpr uint32_t kSplashColour = 0x00C08040;
 
-int32_t Engine(platform::HINSTANCE, platform::HINSTANCE, const char16_t*, int, platform::HMODULE, platform::HMODULE) {
+int32_t Engine(void*, void*, const char16_t* line, int, void*, void*) {
     view.called = true;
+    view.line = line;
     view.log = sim::CallLog();
     view.centrePixel = sim::ScreenPixel(120, 160);
     // The engine dismisses the splash once it is up, by ending the splash thread's loop.
@@ -50,7 +53,10 @@ protected:
         sim::SetScreenSize(240, 320);
         sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&Engine)}}});
     }
-    void TearDown() override { sim::Reset(); }
+    void TearDown() override {
+        sim::Reset();
+        std::free(const_cast<char16_t*>(view.line));
+    }
 };
 
 TEST_F(LaunchWithSplash, EngineIsEnteredAfterTheFirstPaint) {

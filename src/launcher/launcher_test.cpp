@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,21 +27,24 @@ struct EngineCall {
     platform::HMODULE engineModule = nullptr;
     int loadsDuringCall = 0;
     size_t logSizeAtEntry = 0;
+    const char16_t* line = nullptr;   // the engine keeps it for the process, which ends with Run
 };
 
 EngineCall g_call;
 int32_t g_result = 0;
 
-int32_t TestKelMainW(platform::HINSTANCE instance, platform::HINSTANCE previous, const char16_t* commandLine,
-                     int show, platform::HMODULE launcherModule, platform::HMODULE engineModule) {
+// An entry routine of the contract's type, as an engine exports it.
+int32_t TestKelMainW(void* instance, void* previous, const char16_t* commandLine, int show, void* launcherModule,
+                     void* engineModule) {
     ++g_call.calls;
-    g_call.instance = instance;
-    g_call.previous = previous;
+    g_call.instance = static_cast<platform::HINSTANCE>(instance);
+    g_call.previous = static_cast<platform::HINSTANCE>(previous);
     g_call.commandLine = commandLine;
+    g_call.line = commandLine;
     g_call.show = show;
-    g_call.launcherModule = launcherModule;
-    g_call.engineModule = engineModule;
-    g_call.loadsDuringCall = sim::LoadCount(engineModule);
+    g_call.launcherModule = static_cast<platform::HMODULE>(launcherModule);
+    g_call.engineModule = static_cast<platform::HMODULE>(engineModule);
+    g_call.loadsDuringCall = sim::LoadCount(g_call.engineModule);
     g_call.logSizeAtEntry = sim::CallLog().size();
     return g_result;
 }
@@ -62,7 +66,12 @@ protected:
         g_call = EngineCall();
         g_result = 0;
     }
-    int Run(const char16_t* commandLine) { return launcher::Launch(kInstance, kPrevious, commandLine, 5); }
+    int Run(const char16_t* commandLine) {
+        g_call.line = nullptr;
+        int result = launcher::Launch(kInstance, kPrevious, commandLine, 5);
+        std::free(const_cast<char16_t*>(g_call.line));
+        return result;
+    }
 };
 
 TEST_F(LaunchTest, EngineFoundByNameGetsSixArgumentsAndGivesTheExitCode) {

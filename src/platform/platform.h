@@ -59,24 +59,16 @@ constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
 constexpr LONG ERROR_SUCCESS = 0;
-constexpr LONG ERROR_FILE_NOT_FOUND = 2;
-constexpr LONG ERROR_ACCESS_DENIED = 5;
-constexpr LONG ERROR_INVALID_HANDLE = 6;
-constexpr LONG ERROR_MORE_DATA = 234;
 
 // Predefined registry roots carry their Windows values, sign-extended on
 // 64-bit targets as Windows does, so the win32 backend passes them through.
 inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483647) - 1));
-inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483647)));
 inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483646)));
 
-constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr DWORD REG_BINARY = 3;
 constexpr DWORD REG_DWORD = 4;
 
-constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
@@ -96,10 +88,7 @@ constexpr DWORD BI_RGB = 0;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
-constexpr DWORD INFINITE = 0xFFFFFFFFu;
 
-constexpr DWORD EVENT_PULSE = 1;
-constexpr DWORD EVENT_RESET = 2;
 constexpr DWORD EVENT_SET = 3;
 
 constexpr int AF_INET = 2;
@@ -306,7 +295,7 @@ HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* 
 HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, const char16_t* name);
 // Waits for an object: WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
-// Sets, resets or pulses an event (EVENT_SET, EVENT_RESET, EVENT_PULSE).
+// Sets an event (EVENT_SET; the launcher neither resets nor pulses one).
 BOOL EventModify(HANDLE event, DWORD function);
 
 // ---------------------------------------------------------------- sockets

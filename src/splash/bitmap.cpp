@@ -10,17 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "contract/kel.h"
-#include "splash/config.h"
-#include "text/text.h"
 
 namespace splash {
 namespace {
 
 constexpr int32_t kMaxSide = 65535;
-constexpr uint32_t kPaletteEntryBytes = 4;
 // The first offset at which the file has room for one palette entry.
-constexpr uint32_t kFirstPaletteEnd = kSplashHeaderBytes + kPaletteEntryBytes;
+constexpr uint32_t kFirstPaletteEnd = kSplashHeaderBytes + kSplashPaletteEntryBytes;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -72,8 +68,8 @@ bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) 
     // more than the bit count has room for, and none that runs past the end.
     layout->paletteCopied = 0;
     if (pixelOffset >= kFirstPaletteEnd) {
-        uint32_t offered = (pixelOffset - kSplashHeaderBytes) / kPaletteEntryBytes;
-        uint32_t present = (length - kSplashHeaderBytes) / kPaletteEntryBytes;
+        uint32_t offered = (pixelOffset - kSplashHeaderBytes) / kSplashPaletteEntryBytes;
+        uint32_t present = (length - kSplashHeaderBytes) / kSplashPaletteEntryBytes;
         layout->paletteCopied = Smaller(Smaller(offered, layout->paletteEntries), present);
     }
 
@@ -84,65 +80,6 @@ bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) 
     layout->rowsCopied = rows < static_cast<uint64_t>(layout->height) ? static_cast<uint32_t>(rows)
                                                                       : static_cast<uint32_t>(layout->height);
     return true;
-}
-
-platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* width, int32_t* height) {
-    SplashBmpLayout layout;
-    // The outputs change only once the checks have read the size from the header.
-    layout.width = *width;
-    layout.height = *height;
-    bool accepted = CheckSplashBmp(data, length, &layout);
-    *width = layout.width;
-    *height = layout.height;
-    if (!accepted) return nullptr;
-
-    auto* bytes = static_cast<const uint8_t*>(data);
-    size_t infoBytes = sizeof(platform::BITMAPINFOHEADER) + kPaletteEntryBytes * layout.paletteEntries;
-    auto* info = static_cast<platform::BITMAPINFO*>(std::malloc(infoBytes));
-    if (info == nullptr) return nullptr;
-    // Entries the file does not supply show as black rather than as whatever the heap held.
-    std::memset(info, 0, infoBytes);
-    std::memcpy(info->bmiColors, bytes + kSplashHeaderBytes, kPaletteEntryBytes * layout.paletteCopied);
-
-    platform::BITMAPINFOHEADER& header = info->bmiHeader;
-    header.biSize = 40;
-    header.biWidth = layout.width;
-    header.biHeight = layout.height;
-    header.biPlanes = 1;
-    header.biBitCount = layout.bitCount;
-    header.biCompression = platform::BI_RGB;
-    header.biSizeImage = 0;
-    header.biXPelsPerMeter = 1000000;
-    header.biYPelsPerMeter = 1000000;
-    header.biClrUsed = 0;
-    header.biClrImportant = 0;
-
-    platform::HDC display = platform::CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
-    void* bits = nullptr;
-    platform::HBITMAP bitmap =
-        platform::CreateDIBSection(display, info, platform::DIB_RGB_COLORS, &bits, nullptr, 0);
-    platform::DeleteDC(display);
-    std::free(info);
-    if (bitmap == nullptr || bits == nullptr) return nullptr;
-
-    // Rows in file order: the file's bottom row is the section's bottom row.
-    // Both hold their rows back to back at the same stride, so the whole rows
-    // present are one block; it lies inside the resource (rowsCopied is bounded
-    // by the bytes available), so its size fits the resource's 32-bit length.
-    // With no whole row present the pixel-data offset may lie anywhere, even
-    // past the end of the address space, so the source is formed only for a copy.
-    uint64_t bytesCopied = SplashRowOffset(layout.rowsCopied, layout.stride);
-    if (bytesCopied != 0) std::memcpy(bits, bytes + layout.pixelOffset, static_cast<size_t>(bytesCopied));
-    return bitmap;
-}
-
-platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, int32_t* width, int32_t* height) {
-    char16_t* wideName = text::Widen(name, -1);
-    uint32_t length = 0;
-    const void* bytes = LoadResourceBytes(module, wideName, kel::kSplashResourceType, &length);
-    std::free(wideName);
-    if (bytes == nullptr) return nullptr;
-    return DecodeSplashBmp(bytes, length, width, height);
 }
 
 }  // namespace splash

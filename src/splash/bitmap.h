@@ -1,17 +1,17 @@
-// Splash bitmap decoding: a bitmap file stored as a "SplashScreen" resource,
-// checked against the small subset the launcher accepts and turned into a
-// bitmap section. The checks need no GDI (CheckSplashBmp), so kelpack can
-// tell whether a packaged bitmap would be shown.
+// Splash bitmap checks: a bitmap file stored as a "SplashScreen" resource,
+// checked against the small subset the launcher accepts, and the plan of
+// what decoding copies from it. They need no GDI, so kelpack can tell
+// whether a packaged bitmap would be shown; splash/section.h decodes.
 #pragma once
 
 #include <cstdint>
-
-#include "platform/platform.h"
 
 namespace splash {
 
 // Bytes of the two headers that every accepted file starts with.
 constexpr uint32_t kSplashHeaderBytes = 54;
+// Bytes of one palette entry (blue, green, red, reserved).
+constexpr uint32_t kSplashPaletteEntryBytes = 4;
 
 // The first rule a rejected file breaks, in the order the checks run.
 enum class SplashBmpFault : uint8_t {
@@ -45,9 +45,5 @@ uint64_t SplashRowOffset(uint32_t row, uint32_t stride);
 // broken rule in fault. Width and height are written to the layout as soon as the
 // header size is accepted.
 bool CheckSplashBmp(const void* bytes, uint32_t length, SplashBmpLayout* layout);
-// Decodes a bitmap file into a bitmap section; null when rejected or the section cannot be made.
-platform::HBITMAP DecodeSplashBmp(const void* bytes, uint32_t length, int32_t* width, int32_t* height);
-// Finds the "SplashScreen" resource of the given name and decodes it; null when missing or rejected.
-platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, int32_t* width, int32_t* height);
 
 }  // namespace splash

@@ -15,6 +15,7 @@
 
 #include "platform/host/sim.h"
 #include "splash/bitmap.h"
+#include "splash/section.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "platform/host/sim.h"
 #include "bmp_builder.h"
+#include "splash/section.h"
 
 namespace {
 

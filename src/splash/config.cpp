@@ -35,34 +35,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "contract/kel.h"
 #include "text/text.h"
 
 namespace splash {
 
-const char DefaultSplashConfig[] =
+const char kDefaultSplashConfig[] =
     "SplashScreen=150x150;Splash.bmp|SplashScreen=300x300;Splash300.bmp|SplashScreenTitle=The Big Splash Screen";
-const char DefaultSplashTitle[] = "My Splash Screen";
-
-const void* LoadResourceBytes(platform::HMODULE module, const char16_t* name, const char16_t* type,
-                              uint32_t* length) {
-    *length = 0;
-    platform::HRSRC resource = platform::FindResourceW(module, name, type);
-    if (resource == nullptr) return nullptr;
-    const void* bytes = platform::LoadResource(module, resource);
-    if (bytes == nullptr) return nullptr;
-    *length = platform::SizeofResource(module, resource);
-    return bytes;
-}
-
-const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
-                             const char* defaultText) {
-    const void* bytes = LoadResourceBytes(module, name, kel::kTextResourceType, length);
-    if (bytes != nullptr) return static_cast<const char*>(bytes);
-    if (defaultText == nullptr) return nullptr;
-    *length = static_cast<uint32_t>(std::strlen(defaultText));
-    return defaultText;
-}
+const char kDefaultSplashTitle[] = "My Splash Screen";
 
 SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length) {
     auto* config = static_cast<SplashConfig*>(std::malloc(sizeof(SplashConfig)));
@@ -121,12 +100,6 @@ void FreeSplashConfig(SplashConfig* config) {
     std::free(config);
 }
 
-SplashConfig* LoadSplashConfig(platform::HMODULE module) {
-    uint32_t length = 0;
-    const char* text = LoadTextResource(kel::kConfigResourceName, module, &length, DefaultSplashConfig);
-    return ParseSplashConfig(text, length);
-}
-
 const char* FindSplashValue(const SplashConfig* config, const char* key, const char* defaultText) {
     for (int32_t i = 0; i < config->count; ++i) {
         if (std::strcmp(config->keys[i], key) == 0) return config->values[i];
@@ -182,27 +155,20 @@ SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWi
     choice->resourceName = nullptr;
     choice->width = 0;
     choice->height = 0;
-    choice->bitmap = nullptr;
     choice->screenWidth = screenWidth;
     choice->screenHeight = screenHeight;
     // A title entry without "=" is an empty title rather than no text at all.
-    const char* title = FindSplashValue(config, SplashTitleKey, DefaultSplashTitle);
+    const char* title = FindSplashValue(config, kSplashTitleKey, kDefaultSplashTitle);
     choice->title = title != nullptr ? title : "";
 
     for (int32_t i = 0; i < config->count; ++i) {
-        if (std::strcmp(config->keys[i], SplashKey) == 0) OfferSplashCandidate(choice, config->values[i]);
+        if (std::strcmp(config->keys[i], kSplashKey) == 0) OfferSplashCandidate(choice, config->values[i]);
     }
     if (choice->resourceName == nullptr) {
         std::free(choice);
         return nullptr;
     }
     return choice;
-}
-
-SplashChoice* ChooseSplash(const SplashConfig* config) {
-    int32_t screenWidth = platform::GetSystemMetrics(platform::SM_CXSCREEN);
-    int32_t screenHeight = platform::GetSystemMetrics(platform::SM_CYSCREEN);
-    return ChooseSplashForScreen(config, screenWidth, screenHeight);
 }
 
 }  // namespace splash

@@ -6,17 +6,15 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
-
 namespace splash {
 
 // The configuration used when the module carries no "CONFIG" resource (106 bytes).
-extern const char DefaultSplashConfig[];
+extern const char kDefaultSplashConfig[];
 // The window title when the configuration names none.
-extern const char DefaultSplashTitle[];
+extern const char kDefaultSplashTitle[];
 // The configuration keys of a splash bitmap entry and of the window title.
-inline constexpr const char SplashKey[] = "SplashScreen";
-inline constexpr const char SplashTitleKey[] = "SplashScreenTitle";
+inline constexpr const char kSplashKey[] = "SplashScreen";
+inline constexpr const char kSplashTitleKey[] = "SplashScreenTitle";
 
 // The parsed configuration text; keys and values point into a private, NUL-split copy.
 struct SplashConfig {
@@ -33,7 +31,6 @@ struct SplashChoice {
     int32_t height;
     int32_t screenWidth;         // the screen the choice was made for
     int32_t screenHeight;
-    platform::HBITMAP bitmap;    // the decoded bitmap; null until the splash step stores it
 };
 
 // One "SplashScreen" value taken apart.
@@ -43,20 +40,12 @@ struct SplashEntry {
     const char* name;    // points into the value
 };
 
-// A resource's bytes, read in place and never released; null (length 0) when missing or not mappable.
-const void* LoadResourceBytes(platform::HMODULE module, const char16_t* name, const char16_t* type,
-                              uint32_t* length);
-// A "Text" resource, or defaultText itself (length strlen) when missing; null with no default.
-const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
-                             const char* defaultText);
 // Splits configuration text (null: no text) into entries; always returns a record, an empty
 // one for a length beyond text::kMaxTakenBytes.
 SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length);
 // Releases a parsed configuration and the copy of the text it points into. The
 // launcher keeps its own for the whole process; tools that parse many release them.
 void FreeSplashConfig(SplashConfig* config);
-// Parses the module's "CONFIG" resource, or the default text without one.
-SplashConfig* LoadSplashConfig(platform::HMODULE module);
 // The value of the first entry whose key equals key exactly (null when it has no "="); defaultText when none does.
 const char* FindSplashValue(const SplashConfig* config, const char* key, const char* defaultText);
 // Reads decimal digits into value, saturating at INT32_MAX; returns the first byte that is no digit.
@@ -67,7 +56,5 @@ SplashEntry ParseSplashEntry(const char* value);
 void OfferSplashCandidate(SplashChoice* choice, const char* value);
 // The choice for a given screen size; null (and nothing kept) when no "SplashScreen" entry exists.
 SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWidth, int32_t screenHeight);
-// The choice for this device's screen (GetSystemMetrics).
-SplashChoice* ChooseSplash(const SplashConfig* config);
 
 }  // namespace splash

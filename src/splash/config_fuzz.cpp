@@ -15,6 +15,7 @@
 
 #include "platform/host/sim.h"
 #include "splash/config.h"
+#include "splash/show.h"
 
 namespace {
 
@@ -37,8 +38,7 @@ void CheckChoice(const splash::SplashConfig* config, const splash::SplashChoice*
     Check((choice != nullptr) == anySplash);
     if (choice == nullptr) return;
     Check(choice->screenWidth == screenWidth && choice->screenHeight == screenHeight);
-    Check(choice->bitmap == nullptr);
-    Check(std::strcmp(choice->title, titleSeen ? title : splash::DefaultSplashTitle) == 0);
+    Check(std::strcmp(choice->title, titleSeen ? title : splash::kDefaultSplashTitle) == 0);
     // The name taken is the tail of one splash entry's value, with the size that value gives.
     bool found = false;
     for (int32_t i = 0; i < config->count && !found; ++i) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/host/sim.h"
+#include "platform/resources.h"
+#include "splash/show.h"
 #include "text/text.h"
 
 namespace {
@@ -97,8 +99,8 @@ TEST(SplashConfigFormat, EndsAtANulOrTheLengthAndLeavesTheResourceAlone) {
 }
 
 TEST(SplashConfigFormat, DefaultTextHasTwoBitmapsAndATitle) {
-    EXPECT_EQ(std::strlen(splash::DefaultSplashConfig), 106u);
-    EXPECT_EQ(Parse(splash::DefaultSplashConfig),
+    EXPECT_EQ(std::strlen(splash::kDefaultSplashConfig), 106u);
+    EXPECT_EQ(Parse(splash::kDefaultSplashConfig),
               (std::vector<Entry>{Pair("SplashScreen", "150x150;Splash.bmp"), Pair("SplashScreen", "300x300;Splash300.bmp"),
                                   Pair("SplashScreenTitle", "The Big Splash Screen")}));
 }
@@ -122,35 +124,35 @@ protected:
 TEST_F(SplashResources, LoadsResourceBytesInPlace) {
     sim::SetResource(u"TEXT", u"CONFIG", "A=1");
     uint32_t length = 0xdeadbeef;
-    const void* bytes = splash::LoadResourceBytes(sim::LauncherModule(), u"config", u"Text", &length);
+    const void* bytes = platform::LoadResourceBytes(sim::LauncherModule(), u"config", u"Text", &length);
     ASSERT_NE(bytes, nullptr);
     EXPECT_EQ(length, 3u);
     EXPECT_EQ(std::string(static_cast<const char*>(bytes), length), "A=1");
 
     length = 0xdeadbeef;
-    EXPECT_EQ(splash::LoadResourceBytes(sim::LauncherModule(), u"Other", u"Text", &length), nullptr);
+    EXPECT_EQ(platform::LoadResourceBytes(sim::LauncherModule(), u"Other", u"Text", &length), nullptr);
     EXPECT_EQ(length, 0u);
 
     // A resource that is found but cannot be mapped reports no length either.
     sim::Fail("LoadResource");
     length = 0xdeadbeef;
-    EXPECT_EQ(splash::LoadResourceBytes(sim::LauncherModule(), u"CONFIG", u"Text", &length), nullptr);
+    EXPECT_EQ(platform::LoadResourceBytes(sim::LauncherModule(), u"CONFIG", u"Text", &length), nullptr);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(sim::CallCount("SizeofResource"), 1);
 }
 
 TEST_F(SplashResources, TextFallsBackToTheDefaultItself) {
     uint32_t length = 0xdeadbeef;
-    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::DefaultSplashConfig),
-              splash::DefaultSplashConfig);
+    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::kDefaultSplashConfig),
+              splash::kDefaultSplashConfig);
     EXPECT_EQ(length, 106u);
     length = 0xdeadbeef;
     EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, nullptr), nullptr);
     EXPECT_EQ(length, 0u);
 
     sim::SetResource(u"Text", u"CONFIG", "");
-    const char* text = splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::DefaultSplashConfig);
-    EXPECT_NE(text, splash::DefaultSplashConfig);
+    const char* text = splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::kDefaultSplashConfig);
+    EXPECT_NE(text, splash::kDefaultSplashConfig);
     EXPECT_EQ(length, 0u);
 }
 
@@ -252,10 +254,10 @@ TEST(SplashChoiceRule, FirstEntryIsTakenThenOnlyFittingLargerOnes) {
 }
 
 TEST(SplashChoiceRule, DefaultTextOnTheNamedScreens) {
-    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 240, 320), "Splash.bmp");
-    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 480, 640), "Splash300.bmp");
-    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 320, 240), "Splash.bmp");
-    EXPECT_EQ(Choose(splash::DefaultSplashConfig, 300, 300), "Splash300.bmp");
+    EXPECT_EQ(Choose(splash::kDefaultSplashConfig, 240, 320), "Splash.bmp");
+    EXPECT_EQ(Choose(splash::kDefaultSplashConfig, 480, 640), "Splash300.bmp");
+    EXPECT_EQ(Choose(splash::kDefaultSplashConfig, 320, 240), "Splash.bmp");
+    EXPECT_EQ(Choose(splash::kDefaultSplashConfig, 300, 300), "Splash300.bmp");
 }
 
 TEST(SplashChoiceRule, OverlongNumbersNeverFit) {
@@ -286,7 +288,6 @@ TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
     EXPECT_EQ(choice->height, 100);
     EXPECT_EQ(choice->screenWidth, 240);
     EXPECT_EQ(choice->screenHeight, 320);
-    EXPECT_EQ(choice->bitmap, nullptr);
 
     Config untitled = ParseConfig("SplashScreen=1x1;A", 18);
     EXPECT_STREQ(ChooseFor(untitled, 240, 320)->title, "My Splash Screen");
@@ -294,7 +295,7 @@ TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
 
 TEST_F(SplashResources, ChooseSplashAsksTheScreenSize) {
     sim::SetScreenSize(480, 640);
-    Config config = ParseConfig(splash::DefaultSplashConfig, 106);
+    Config config = ParseConfig(splash::kDefaultSplashConfig, 106);
     Choice choice(splash::ChooseSplash(config.get()));
     ASSERT_NE(choice, nullptr);
     EXPECT_STREQ(choice->resourceName, "Splash300.bmp");

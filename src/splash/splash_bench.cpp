@@ -26,6 +26,8 @@
 #include "bmp_builder.h"
 #include "splash/bitmap.h"
 #include "splash/config.h"
+#include "splash/section.h"
+#include "splash/show.h"
 
 namespace {
 

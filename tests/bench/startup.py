@@ -185,7 +185,7 @@ def main():
     # The same pair again beside the sample engine itself, which notes its
     # entry time as the timing engine does and, told to, returns at once.
     sample_folder = os.path.join(work, "sample-engine")
-    sample_engine = os.path.join(X64, "bin", "Kel.dll")
+    sample_engine = os.path.join(X64, "e2e", "probe", "Kel.dll")
     if os.path.exists(sample_engine):
         os.makedirs(sample_folder)
         shutil.copy2(os.path.join(X64, "bin", "kel.exe"), sample_folder)

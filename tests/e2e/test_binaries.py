@@ -37,7 +37,7 @@ class Imports(unittest.TestCase):
         self.assertLessEqual({n.lower() for n in names}, SYSTEM_DLLS, path)
 
     def test_64_bit_files_import_system_dlls_only(self):
-        for path in (kelwine.KEL_EXE, kelwine.KEL_DLL, os.path.join(kelwine.APPS, "sample", "Hello.exe")):
+        for path in (kelwine.KEL_EXE, kelwine.SAMPLE_DLL, kelwine.KEL_DLL, os.path.join(kelwine.APPS, "sample", "Hello.exe")):
             with self.subTest(path=os.path.basename(path)):
                 self.check_imports("x86_64-w64-mingw32-objdump", path)
         print(f"kel.exe: {os.path.getsize(kelwine.KEL_EXE)} bytes (stripped)")
@@ -52,7 +52,8 @@ class Imports(unittest.TestCase):
                 self.assertNotIn("wsock32.dll", names)
 
     def test_the_engine_exports_KelMainW_undecorated(self):
-        self.assertEqual(exports("x86_64-w64-mingw32-objdump", kelwine.KEL_DLL), ["KelMainW"])
+        for path in (kelwine.SAMPLE_DLL, kelwine.KEL_DLL):
+            self.assertEqual(exports("x86_64-w64-mingw32-objdump", path), ["KelMainW"], path)
 
 
 class Build32(unittest.TestCase):

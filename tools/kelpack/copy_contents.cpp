@@ -43,11 +43,11 @@ std::string BuildConfig(const std::vector<SplashEntry>& entries, const std::stri
     std::string t;
     for (const SplashEntry& e : entries) {
         if (!t.empty()) t += '|';
-        t += std::string(splash::SplashKey) + "=" + std::to_string(e.width) + "x" + std::to_string(e.height) + ";" + e.name;
+        t += std::string(splash::kSplashKey) + "=" + std::to_string(e.width) + "x" + std::to_string(e.height) + ";" + e.name;
     }
     if (title) {
         if (!t.empty()) t += '|';
-        t += std::string(splash::SplashTitleKey) + "=" + *title;
+        t += std::string(splash::kSplashTitleKey) + "=" + *title;
     }
     return t;
 }

@@ -52,7 +52,7 @@ TEST(ConfigText, BuildsWhatItReadsBack) {
     EXPECT_EQ(s.name, "BIG.bmp");
     EXPECT_EQ(BuildConfig({}, &title), "SplashScreenTitle=My Game");
     EXPECT_EQ(BuildConfig({{1, 1, "a"}}, nullptr), "SplashScreen=1x1;a");
-    EXPECT_EQ(SplitConfig(splash::DefaultSplashConfig).size(), 3u);
+    EXPECT_EQ(SplitConfig(splash::kDefaultSplashConfig).size(), 3u);
 }
 
 TEST(PackChecks, CommandLineWithLineBreakOrNulIsRefused) {

@@ -4,12 +4,11 @@
 #include <cstdlib>
 
 #include "cmdline/merge.h"
-#include "cmdline/relay.h"
+#include "cmdline/relay_message.h"
 #include "cmdline/scan.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "fileio.h"
-#include "launcher/engine.h"
 #include "pack.h"
 #include "pe.h"
 #include "show.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher_view.h"
-#include "shell/register.h"
+#include "shell/registration.h"
 
 namespace kelpack {
 

@@ -31,8 +31,8 @@ splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed
     const Resource* config = FindResource(res, TextType(), ConfigName());
     *packed = config != nullptr;
     if (config == nullptr)
-        return splash::ParseSplashConfig(splash::DefaultSplashConfig,
-                                         static_cast<std::uint32_t>(std::strlen(splash::DefaultSplashConfig)));
+        return splash::ParseSplashConfig(splash::kDefaultSplashConfig,
+                                         static_cast<std::uint32_t>(std::strlen(splash::kDefaultSplashConfig)));
     return splash::ParseSplashConfig(reinterpret_cast<const char*>(config->data.data()),
                                      static_cast<std::uint32_t>(config->data.size()));
 }
@@ -44,7 +44,7 @@ SplashOutcome SplashForScreen(const ResourceList& res, const splash::SplashConfi
     o.screenHeight = height;
     splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, width, height);
     if (choice == nullptr) {
-        const char* title = splash::FindSplashValue(config, splash::SplashTitleKey, splash::DefaultSplashTitle);
+        const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
         o.title = title != nullptr ? title : "";
         return o;
     }

@@ -199,7 +199,7 @@ PackResult RunPack(const PackOptions& o) {
             configOrigin = o.configFile;
             // Bitmaps the file names and no --bitmap gave are looked for next to it.
             for (const ConfigEntry& e : SplitConfig(config)) {
-                if (e.key != splash::SplashKey || !e.hasValue) continue;
+                if (e.key != splash::kSplashKey || !e.hasValue) continue;
                 std::string name = ParseSplashValue(e.value).name;
                 bool given = false;
                 for (const std::string& n : packedNames) given = given || ResIdMatches(ResNameUpper(n), ResNameUpper(name));
@@ -238,11 +238,11 @@ PackResult RunPack(const PackOptions& o) {
             c.Warn("--title: the launcher has no splash configuration; the new one names no splash bitmap, so none is shown");
         std::string text;
         for (const ConfigEntry& e : entries) {
-            if (e.key == splash::SplashTitleKey || (e.key.empty() && !e.hasValue && entries.size() == 1)) continue;
+            if (e.key == splash::kSplashTitleKey || (e.key.empty() && !e.hasValue && entries.size() == 1)) continue;
             if (!text.empty()) text += '|';
             text += e.key + (e.hasValue ? "=" + e.value : "");
         }
-        config = text + (text.empty() ? "" : "|") + splash::SplashTitleKey + "=" + o.title;
+        config = text + (text.empty() ? "" : "|") + splash::kSplashTitleKey + "=" + o.title;
     }
     if (o.hasTitle && !o.configFile.empty()) c.Reject("--title", "cannot be combined with --config; put the title in the file");
 
@@ -254,7 +254,7 @@ PackResult RunPack(const PackOptions& o) {
     // warned about.
     {
         const Resource* cfg = FindResource(res, TextType(), ConfigName());
-        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::DefaultSplashConfig);
+        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::kDefaultSplashConfig);
         std::string where = writeConfig ? configOrigin
                             : cfg     ? "the launcher's " + ContractName(kel::kConfigResourceName)
                                       : "the default configuration";
@@ -262,7 +262,7 @@ PackResult RunPack(const PackOptions& o) {
         bool care = writeConfig || cfg || !packedNames.empty();
         bool any = false;
         for (const ConfigEntry& e : SplitConfig(text)) {
-            if (e.key != splash::SplashKey || !e.hasValue) continue;
+            if (e.key != splash::kSplashKey || !e.hasValue) continue;
             any = true;
             SplashEntry s = ParseSplashValue(e.value);
             const Resource* r = FindLauncherResource(res, SplashType(), s.name);

@@ -104,7 +104,7 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
     // The text the launcher parses ends at its first NUL.
     for (std::int32_t i = 0; i < config->count; ++i) r->configText += std::string(i ? "|" : "") + config->keys[i] +
                                                                         (config->values[i] ? std::string("=") + config->values[i] : "");
-    const char* title = splash::FindSplashValue(config, splash::SplashTitleKey, splash::DefaultSplashTitle);
+    const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
     // A title entry without "=" titles the window with nothing.
     r->title = title != nullptr ? title : "";
     for (std::int32_t i = 0; i < config->count; ++i) {
@@ -112,7 +112,7 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
         s.key = config->keys[i];
         s.hasValue = config->values[i] != nullptr;
         if (s.hasValue) s.value = config->values[i];
-        if (s.key == splash::SplashKey && s.hasValue) {
+        if (s.key == splash::kSplashKey && s.hasValue) {
             s.isSplash = true;
             splash::SplashEntry v = splash::ParseSplashEntry(config->values[i]);
             s.width = static_cast<std::uint32_t>(v.width);

@@ -1,13 +1,13 @@
-// The screen and just enough GDI to put a bitmap on it: a framebuffer of the
-// simulated screen size, the display context, window contexts handed out by
-// BeginPaint, memory contexts, device-independent bitmap sections with real
-// pixel memory, and the stock brushes.
+// Part of the host simulation (see sim.h): the screen and just enough GDI to
+// put the splash bitmap on it. A framebuffer of the simulated screen size;
+// contexts that draw on it (the display's, and the window's that BeginPaint
+// hands out, clipped to the window); memory contexts; bitmap sections with
+// real pixel memory; and the white stock brush, which the launcher only hands
+// to its window class.
 //
-// BitBlt copies from a section selected into a memory context onto the
-// screen (SRCCOPY only), reading the section's bottom-up rows and looking
-// 1-, 4- and 8-bit pixels up in its palette, so the framebuffer holds what a
-// person would see. Drawing into a section is not simulated.
-#include <cstring>
+// BitBlt copies the section selected into a memory context onto the screen,
+// reading its bottom-up rows and looking 1-, 4- and 8-bit pixels up in its
+// palette, so the framebuffer holds what a person would see.
 #include <list>
 #include <vector>
 
@@ -18,73 +18,34 @@ namespace {
 
 using internal::Mutex;
 
-enum class ObjectKind { kBrush, kBitmap };
-
-struct GdiObject {
-    ObjectKind kind = ObjectKind::kBrush;
-    bool hasColour = false;    // false: the null brush
-    uint32_t colour = 0;
-    SectionInfo section;       // bitmaps only
-    platform::HDC selectedInto = nullptr;
-};
-
-enum class DcKind { kDisplay, kMemory, kWindow };
-
 struct Dc {
-    DcKind kind = DcKind::kDisplay;
-    int originX = 0, originY = 0;   // where the context's (0, 0) lies on the screen
-    int width = 0, height = 0;      // what it may draw on, from its origin
-    GdiObject* bitmap = nullptr;    // memory contexts only
-    GdiObject* brush = nullptr;     // selected, never drawn with
+    int originX = 0, originY = 0;       // where the context's (0, 0) lies on the screen
+    int width = 0, height = 0;          // what it may draw on, from its origin
+    SectionInfo* bitmap = nullptr;      // memory contexts: the section selected
 };
-
-// Pixel memory beyond this is refused, as a handheld's heap would refuse it.
-constexpr size_t kMaxSectionBytes = size_t{256} << 20;
 
 struct Gdi {
     int screenWidth = 240;
     int screenHeight = 320;
     std::vector<uint32_t> screen = std::vector<uint32_t>(240 * 320, kDesktopColour);
-    std::list<GdiObject> objects;   // a list keeps the handles stable
+    std::list<SectionInfo> sections;    // a list keeps the handles stable
     std::list<Dc> dcs;
-    GdiObject* whiteBrush = nullptr;
-    GdiObject* blackBrush = nullptr;
-    GdiObject* nullBrush = nullptr;
-    GdiObject* defaultBitmap = nullptr;   // what a new memory context holds: 1 x 1, monochrome
     uint8_t sectionFill = 0;
 };
 
-GdiObject* AddObject(Gdi& gdi, GdiObject object) {
-    gdi.objects.push_back(std::move(object));
-    return &gdi.objects.back();
-}
-
-Gdi Fresh() {
-    Gdi gdi;
-    GdiObject brush;
-    brush.kind = ObjectKind::kBrush;
-    brush.hasColour = true;
-    brush.colour = 0x00FFFFFF;
-    gdi.whiteBrush = AddObject(gdi, brush);
-    brush.colour = 0;
-    gdi.blackBrush = AddObject(gdi, brush);
-    brush.hasColour = false;
-    gdi.nullBrush = AddObject(gdi, brush);
-    GdiObject mono;
-    mono.kind = ObjectKind::kBitmap;
-    mono.section = SectionInfo{1, 1, 1, 4, {{0, 0, 0, 0}, {255, 255, 255, 0}}, std::vector<uint8_t>(4, 0)};
-    gdi.defaultBitmap = AddObject(gdi, mono);
-    return gdi;
-}
+// Handles of stock objects, which are never looked inside.
+platform::HGDIOBJ const kWhiteBrush = reinterpret_cast<platform::HGDIOBJ>(static_cast<uintptr_t>(0x0B00));
+// What a new memory context holds until a section is selected into it.
+platform::HGDIOBJ const kDefaultBitmap = reinterpret_cast<platform::HGDIOBJ>(static_cast<uintptr_t>(0x0B01));
 
 Gdi& State() {
-    static Gdi gdi = Fresh();
+    static Gdi gdi;
     return gdi;
 }
 
-GdiObject* FindObject(platform::HGDIOBJ handle) {
-    for (auto& object : State().objects) {
-        if (reinterpret_cast<platform::HGDIOBJ>(&object) == handle) return &object;
+SectionInfo* FindSection(platform::HGDIOBJ handle) {
+    for (auto& section : State().sections) {
+        if (reinterpret_cast<platform::HGDIOBJ>(&section) == handle) return &section;
     }
     return nullptr;
 }
@@ -96,15 +57,16 @@ Dc* FindDc(platform::HDC handle) {
     return nullptr;
 }
 
-platform::HDC AddDc(Dc dc) {
-    dc.brush = State().whiteBrush;
+platform::HDC AddDc(const Dc& dc) {
     State().dcs.push_back(dc);
     return reinterpret_cast<platform::HDC>(&State().dcs.back());
 }
 
-void RemoveDc(Dc* dc) {
-    if (dc->bitmap != nullptr) dc->bitmap->selectedInto = nullptr;
+bool RemoveDc(platform::HDC handle) {
+    Dc* dc = FindDc(handle);
+    if (dc == nullptr) return false;
     State().dcs.remove_if([dc](const Dc& entry) { return &entry == dc; });
+    return true;
 }
 
 uint32_t Rgb(const platform::RGBQUAD& q) {
@@ -114,16 +76,11 @@ uint32_t Rgb(const platform::RGBQUAD& q) {
 // The colour of pixel (x, y), counted from the top left, of a bottom-up section.
 uint32_t SectionPixel(const SectionInfo& section, int x, int y) {
     const uint8_t* row = section.bits.data() + static_cast<size_t>(section.height - 1 - y) * section.stride;
-    auto lookUp = [&section](unsigned index) {
-        return index < section.palette.size() ? Rgb(section.palette[index]) : 0u;
-    };
     switch (section.bitCount) {
-        case 1: return lookUp((row[x / 8] >> (7 - x % 8)) & 1);
-        case 4: return lookUp((row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0F);
-        case 8: return lookUp(row[x]);
-        case 24: return (static_cast<uint32_t>(row[3 * x + 2]) << 16) | (row[3 * x + 1] << 8) | row[3 * x];
-        case 32: return (static_cast<uint32_t>(row[4 * x + 2]) << 16) | (row[4 * x + 1] << 8) | row[4 * x];
-        default: return 0;
+        case 1: return Rgb(section.palette[(row[x / 8] >> (7 - x % 8)) & 1]);
+        case 4: return Rgb(section.palette[(row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0F]);
+        case 8: return Rgb(section.palette[row[x]]);
+        default: return (static_cast<uint32_t>(row[3 * x + 2]) << 16) | (row[3 * x + 1] << 8) | row[3 * x];
     }
 }
 
@@ -131,31 +88,11 @@ uint32_t SectionPixel(const SectionInfo& section, int x, int y) {
 
 namespace internal {
 
-void ResetGdi() { State() = Fresh(); }
+void ResetGdi() { State() = Gdi(); }
 
-platform::HDC CreateWindowDC(int x, int y, int width, int height) {
-    Dc dc;
-    dc.kind = DcKind::kWindow;
-    dc.originX = x;
-    dc.originY = y;
-    dc.width = width;
-    dc.height = height;
-    return AddDc(dc);
-}
+platform::HDC CreateWindowDC(int x, int y, int width, int height) { return AddDc(Dc{x, y, width, height, nullptr}); }
 
-bool ReleaseWindowDC(platform::HDC handle) {
-    Dc* dc = FindDc(handle);
-    if (dc == nullptr || dc->kind != DcKind::kWindow) return false;
-    RemoveDc(dc);
-    return true;
-}
-
-bool BrushColour(platform::HBRUSH brush, uint32_t* colour) {
-    GdiObject* object = FindObject(brush);
-    if (object == nullptr || object->kind != ObjectKind::kBrush || !object->hasColour) return false;
-    *colour = object->colour;
-    return true;
-}
+void ReleaseWindowDC(platform::HDC dc) { RemoveDc(dc); }
 
 void FillScreen(int x, int y, int width, int height, uint32_t colour) {
     Gdi& gdi = State();
@@ -185,11 +122,9 @@ uint32_t ScreenPixel(int x, int y) {
 
 std::optional<SectionInfo> GetSectionInfo(platform::HBITMAP bitmap) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    GdiObject* object = FindObject(bitmap);
-    if (object == nullptr || object->kind != ObjectKind::kBitmap || object == State().defaultBitmap) {
-        return std::nullopt;
-    }
-    return object->section;
+    SectionInfo* section = FindSection(bitmap);
+    if (section == nullptr) return std::nullopt;
+    return *section;
 }
 
 void SetSectionFill(uint8_t byte) {
@@ -208,6 +143,7 @@ namespace platform {
 
 using sim::internal::Enter;
 using sim::internal::Mutex;
+using sim::internal::Text;
 
 int GetSystemMetrics(int index) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -217,110 +153,73 @@ int GetSystemMetrics(int index) {
     return 0;
 }
 
-HDC CreateDCW(const char16_t* driver, const char16_t* device, const char16_t*, const void*) {
+// Every context the launcher asks for by driver is the display's.
+HDC CreateDCW(const char16_t* driver, const char16_t*, const char16_t*, const void*) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("CreateDCW", driver != nullptr ? driver : u"")) return nullptr;
-    // Only the display is simulated.
-    if (driver == nullptr || sim::internal::Upper(driver) != u"DISPLAY" || device != nullptr) return nullptr;
-    sim::Dc dc;
-    dc.kind = sim::DcKind::kDisplay;
-    dc.width = sim::State().screenWidth;
-    dc.height = sim::State().screenHeight;
-    return sim::AddDc(dc);
+    if (Enter("CreateDCW", Text(driver))) return nullptr;
+    return sim::AddDc(sim::Dc{0, 0, sim::State().screenWidth, sim::State().screenHeight, nullptr});
 }
 
-HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset) {
+// The launcher makes bottom-up sections of 1, 4, 8 or 24 bits with a full
+// palette; a null context will do for RGB colours, as on Windows.
+HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT, void** bits, HANDLE, DWORD) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (bits != nullptr) *bits = nullptr;
+    *bits = nullptr;
     if (Enter("CreateDIBSection")) return nullptr;
-    // A null context will do for RGB colours, as on Windows.
-    if (dc != nullptr && sim::FindDc(dc) == nullptr) return nullptr;
-    if (info == nullptr || usage != DIB_RGB_COLORS || section != nullptr || offset != 0) return nullptr;
     const BITMAPINFOHEADER& header = info->bmiHeader;
-    WORD bitCount = header.biBitCount;
-    if (header.biSize < 40 || header.biCompression != BI_RGB || header.biWidth <= 0 || header.biHeight <= 0) {
-        return nullptr;
-    }
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32) return nullptr;
-    uint32_t stride = (static_cast<uint32_t>(bitCount) * static_cast<uint32_t>(header.biWidth) + 31) / 32 * 4;
-    uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(header.biHeight);
-    if (bytes > sim::kMaxSectionBytes) return nullptr;
-
-    sim::GdiObject object;
-    object.kind = sim::ObjectKind::kBitmap;
-    sim::SectionInfo& made = object.section;
+    sim::SectionInfo made;
     made.width = header.biWidth;
     made.height = header.biHeight;
-    made.bitCount = bitCount;
-    made.stride = stride;
-    if (bitCount <= 8) {
-        uint32_t entries = header.biClrUsed != 0 && header.biClrUsed < (1u << bitCount) ? header.biClrUsed
-                                                                                        : (1u << bitCount);
-        made.palette.assign(info->bmiColors, info->bmiColors + entries);
-    }
-    made.bits.assign(static_cast<size_t>(bytes), sim::State().sectionFill);
-    sim::GdiObject* added = sim::AddObject(sim::State(), std::move(object));
-    if (bits != nullptr) *bits = added->section.bits.data();
-    return reinterpret_cast<HBITMAP>(added);
+    made.bitCount = header.biBitCount;
+    made.stride = (static_cast<uint32_t>(made.bitCount) * static_cast<uint32_t>(made.width) + 31) / 32 * 4;
+    if (made.bitCount <= 8) made.palette.assign(info->bmiColors, info->bmiColors + (size_t{1} << made.bitCount));
+    made.bits.assign(static_cast<size_t>(made.stride) * static_cast<size_t>(made.height), sim::State().sectionFill);
+    sim::State().sections.push_back(std::move(made));
+    *bits = sim::State().sections.back().bits.data();
+    return reinterpret_cast<HBITMAP>(&sim::State().sections.back());
 }
 
-HDC CreateCompatibleDC(HDC dc) {
+HDC CreateCompatibleDC(HDC) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("CreateCompatibleDC")) return nullptr;
-    if (dc != nullptr && sim::FindDc(dc) == nullptr) return nullptr;
-    sim::Dc memory;
-    memory.kind = sim::DcKind::kMemory;
-    memory.bitmap = sim::State().defaultBitmap;
-    return sim::AddDc(memory);
+    return sim::AddDc(sim::Dc{});
 }
 
+// Only sections are selected, into memory contexts.
 HGDIOBJ SelectObject(HDC handle, HGDIOBJ object) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("SelectObject")) return nullptr;
     sim::Dc* dc = sim::FindDc(handle);
-    sim::GdiObject* selected = sim::FindObject(object);
-    if (dc == nullptr || selected == nullptr) return nullptr;
-    if (selected->kind == sim::ObjectKind::kBrush) {
-        // Brushes are not drawn with; selecting one only swaps it in.
-        sim::GdiObject* previous = dc->brush;
-        dc->brush = selected;
-        return reinterpret_cast<HGDIOBJ>(previous);
-    }
-    // A bitmap goes into a memory context only, and into one at a time.
-    if (dc->kind != sim::DcKind::kMemory) return nullptr;
-    if (selected->selectedInto != nullptr && selected->selectedInto != handle && selected != sim::State().defaultBitmap) {
-        return nullptr;
-    }
-    sim::GdiObject* previous = dc->bitmap;
-    if (previous != nullptr) previous->selectedInto = nullptr;
-    dc->bitmap = selected;
-    selected->selectedInto = handle;
-    return reinterpret_cast<HGDIOBJ>(previous);
+    sim::SectionInfo* section = sim::FindSection(object);
+    if (dc == nullptr || section == nullptr) return nullptr;
+    HGDIOBJ previous = dc->bitmap != nullptr ? reinterpret_cast<HGDIOBJ>(dc->bitmap) : sim::kDefaultBitmap;
+    dc->bitmap = section;
+    return previous;
 }
 
-BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY, DWORD rop) {
+// Always a plain copy (SRCCOPY), from a memory context onto the screen.
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY, DWORD) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("BitBlt")) return FALSE;
     sim::Dc* to = sim::FindDc(dest);
     sim::Dc* from = sim::FindDc(source);
-    if (to == nullptr || from == nullptr || rop != SRCCOPY) return FALSE;
-    if (to->kind == sim::DcKind::kMemory || from->kind != sim::DcKind::kMemory || from->bitmap == nullptr) {
-        return FALSE;
-    }
+    if (to == nullptr || from == nullptr || from->bitmap == nullptr) return FALSE;
     sim::Gdi& gdi = sim::State();
-    const sim::SectionInfo& bitmap = from->bitmap->section;
+    const sim::SectionInfo& bitmap = *from->bitmap;
     for (int j = 0; j < height; ++j) {
         int sy = sourceY + j;
         int dy = y + j;
-        if (sy < 0 || sy >= bitmap.height || dy < 0 || dy >= to->height) continue;
         int screenY = to->originY + dy;
-        if (screenY < 0 || screenY >= gdi.screenHeight) continue;
+        if (sy < 0 || sy >= bitmap.height || dy < 0 || dy >= to->height || screenY < 0 || screenY >= gdi.screenHeight) {
+            continue;
+        }
         for (int i = 0; i < width; ++i) {
             int sx = sourceX + i;
             int dx = x + i;
-            if (sx < 0 || sx >= bitmap.width || dx < 0 || dx >= to->width) continue;
             int screenX = to->originX + dx;
-            if (screenX < 0 || screenX >= gdi.screenWidth) continue;
+            if (sx < 0 || sx >= bitmap.width || dx < 0 || dx >= to->width || screenX < 0 || screenX >= gdi.screenWidth) {
+                continue;
+            }
             gdi.screen[static_cast<size_t>(screenY) * gdi.screenWidth + screenX] = sim::SectionPixel(bitmap, sx, sy);
         }
     }
@@ -330,23 +229,13 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
 BOOL DeleteDC(HDC handle) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("DeleteDC")) return FALSE;
-    sim::Dc* dc = sim::FindDc(handle);
-    // A window's context is given back with EndPaint, not deleted.
-    if (dc == nullptr || dc->kind == sim::DcKind::kWindow) return FALSE;
-    sim::RemoveDc(dc);
-    return TRUE;
+    return sim::RemoveDc(handle) ? TRUE : FALSE;
 }
 
 HGDIOBJ GetStockObject(int object) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("GetStockObject", sim::U16(std::to_string(object)))) return nullptr;
-    constexpr int kBlackBrush = 4;
-    constexpr int kNullBrush = 5;
-    sim::Gdi& gdi = sim::State();
-    if (object == WHITE_BRUSH) return reinterpret_cast<HGDIOBJ>(gdi.whiteBrush);
-    if (object == kBlackBrush) return reinterpret_cast<HGDIOBJ>(gdi.blackBrush);
-    if (object == kNullBrush) return reinterpret_cast<HGDIOBJ>(gdi.nullBrush);
-    return nullptr;
+    return object == WHITE_BRUSH ? sim::kWhiteBrush : nullptr;
 }
 
 }  // namespace platform

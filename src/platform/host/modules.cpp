@@ -1,4 +1,5 @@
-// The launcher's module with its resources, and libraries that tests install.
+// Part of the host simulation (see sim.h): the launcher's own module with its
+// resources, and the libraries a test installs for LoadLibraryW to find.
 #include <cstring>
 #include <list>
 #include <map>
@@ -9,7 +10,7 @@ namespace sim {
 namespace {
 
 using internal::Mutex;
-using internal::NameText;
+using internal::Text;
 using internal::Upper;
 
 // A resource: upper-cased type and name as the key, the bytes as stored.
@@ -62,11 +63,6 @@ void SetResource(const std::u16string& type, const std::u16string& name, const s
     State().resources[{Upper(type), Upper(name)}] = Resource{bytes};
 }
 
-void ClearResources() {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().resources.clear();
-}
-
 platform::HMODULE InstallLibrary(const Library& library) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     State().libraries.push_back(InstalledLibrary{library, 0});
@@ -85,32 +81,21 @@ namespace platform {
 
 using sim::internal::Enter;
 using sim::internal::Mutex;
-using sim::internal::NameText;
+using sim::internal::Text;
 using sim::internal::Upper;
 
 HMODULE GetModuleHandleW(const char16_t* moduleName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetModuleHandleW", NameText(moduleName))) return nullptr;
-    if (moduleName == nullptr) return sim::kLauncher;
-    for (auto& entry : sim::State().libraries) {
-        if (entry.loads > 0 && Upper(entry.library.path) == Upper(moduleName)) {
-            return reinterpret_cast<HMODULE>(&entry);
-        }
-    }
-    return nullptr;
+    if (Enter("GetModuleHandleW", Text(moduleName))) return nullptr;
+    // The launcher asks only for its own module.
+    return moduleName == nullptr ? sim::kLauncher : nullptr;
 }
 
-DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
+DWORD GetModuleFileNameW(HMODULE, char16_t* path, DWORD size) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("GetModuleFileNameW")) return 0;
-    std::u16string name;
-    if (module == nullptr || module == sim::kLauncher) {
-        name = sim::State().launcherPath;
-    } else if (auto* entry = sim::FindLibrary(module)) {
-        name = entry->library.path;
-    } else {
-        return 0;
-    }
+    // Only the launcher's own module is asked for; null names it too.
+    const std::u16string& name = sim::State().launcherPath;
     // As Wine does: a name that does not fit is cut to size characters, with
     // no terminator, and the full size is returned.
     DWORD length = static_cast<DWORD>(name.size()) < size ? static_cast<DWORD>(name.size()) : size;
@@ -121,33 +106,30 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
 
 HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("FindResourceW", NameText(type) + u"/" + NameText(name))) return nullptr;
+    if (Enter("FindResourceW", Text(type) + u"/" + Text(name))) return nullptr;
     if (module != sim::kLauncher) return nullptr;
-    auto found = sim::State().resources.find({Upper(NameText(type)), Upper(NameText(name))});
+    auto found = sim::State().resources.find({Upper(Text(type)), Upper(Text(name))});
     if (found == sim::State().resources.end()) return nullptr;
     return reinterpret_cast<HRSRC>(&found->second);
 }
 
-const void* LoadResource(HMODULE module, HRSRC resource) {
+const void* LoadResource(HMODULE, HRSRC resource) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("LoadResource")) return nullptr;
-    if (module != sim::kLauncher || resource == nullptr) return nullptr;
     return reinterpret_cast<sim::Resource*>(resource)->bytes.data();
 }
 
-DWORD SizeofResource(HMODULE module, HRSRC resource) {
+DWORD SizeofResource(HMODULE, HRSRC resource) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("SizeofResource")) return 0;
-    if (module != sim::kLauncher || resource == nullptr) return 0;
     return static_cast<DWORD>(reinterpret_cast<sim::Resource*>(resource)->bytes.size());
 }
 
 HMODULE LoadLibraryW(const char16_t* fileName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("LoadLibraryW", fileName ? fileName : u"")) return nullptr;
-    if (fileName == nullptr) return nullptr;
+    if (Enter("LoadLibraryW", Text(fileName))) return nullptr;
     for (auto& entry : sim::State().libraries) {
-        if (Upper(entry.library.path) == Upper(fileName)) {
+        if (Upper(entry.library.path) == Upper(Text(fileName))) {
             ++entry.loads;
             return reinterpret_cast<HMODULE>(&entry);
         }
@@ -157,10 +139,10 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
 
 FARPROC GetProcAddressW(HMODULE module, const char16_t* procName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetProcAddressW", procName ? procName : u"")) return nullptr;
+    if (Enter("GetProcAddressW", Text(procName))) return nullptr;
     auto* entry = sim::FindLibrary(module);
-    if (entry == nullptr || entry->loads == 0 || procName == nullptr) return nullptr;
-    auto found = entry->library.exports.find(sim::U8(procName));
+    if (entry == nullptr) return nullptr;
+    auto found = entry->library.exports.find(sim::U8(Text(procName)));
     return found == entry->library.exports.end() ? nullptr : found->second;
 }
 

@@ -1,5 +1,6 @@
-// A registry tree: case-insensitive key and value names, typed values held as
-// raw bytes, and the size rules of RegQueryValueExW as Windows has them.
+// Part of the host simulation (see sim.h): a registry tree with
+// case-insensitive key and value names, typed values held as raw bytes, and
+// the size rules of RegQueryValueExW the launcher's reads depend on.
 #include <cstring>
 #include <map>
 #include <memory>
@@ -12,6 +13,12 @@ namespace {
 
 using internal::Mutex;
 using internal::Upper;
+
+// The answers the registry gives besides ERROR_SUCCESS; the launcher only tells success from failure.
+constexpr platform::LONG kFileNotFound = 2;
+constexpr platform::LONG kAccessDenied = 5;
+constexpr platform::LONG kInvalidHandle = 6;
+constexpr platform::LONG kMoreData = 234;
 
 struct Key {
     std::map<std::u16string, std::unique_ptr<Key>> children;   // by upper-cased name
@@ -29,8 +36,7 @@ Registry& State() {
 }
 
 bool IsRoot(platform::HKEY key) {
-    return key == platform::HKEY_CLASSES_ROOT || key == platform::HKEY_CURRENT_USER ||
-           key == platform::HKEY_LOCAL_MACHINE;
+    return key == platform::HKEY_CLASSES_ROOT || key == platform::HKEY_LOCAL_MACHINE;
 }
 
 // The key a handle stands for: a root or an open key.
@@ -60,9 +66,15 @@ Key* Walk(Key* key, const std::u16string& path, bool create) {
     return key;
 }
 
-platform::HKEY Open(Key* key) {
-    State().open.insert(key);
-    return reinterpret_cast<platform::HKEY>(key);
+// Opens the key at path below a handle; the status the platform answers.
+platform::LONG Open(platform::HKEY parent, const char16_t* path, bool create, platform::HKEY* result) {
+    Key* from = Resolve(parent);
+    if (from == nullptr) return kInvalidHandle;
+    Key* found = Walk(from, internal::Text(path), create);
+    if (found == nullptr) return kFileNotFound;
+    State().open.insert(found);
+    *result = reinterpret_cast<platform::HKEY>(found);
+    return platform::ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -119,83 +131,58 @@ namespace platform {
 
 using sim::internal::Enter;
 using sim::internal::Mutex;
+using sim::internal::Text;
 using sim::internal::Upper;
 
 LONG RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD, DWORD, HKEY* result) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegOpenKeyExW", subKey ? subKey : u"")) return ERROR_ACCESS_DENIED;
-    sim::Key* parent = sim::Resolve(key);
-    if (parent == nullptr) return ERROR_INVALID_HANDLE;
-    sim::Key* found = sim::Walk(parent, subKey ? subKey : u"", false);
-    if (found == nullptr) return ERROR_FILE_NOT_FOUND;
-    *result = sim::Open(found);
-    return ERROR_SUCCESS;
+    if (Enter("RegOpenKeyExW", Text(subKey))) return sim::kAccessDenied;
+    return sim::Open(key, subKey, false, result);
 }
 
+// The disposition is not reported: the launcher does not look at it.
 LONG RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD, char16_t*, DWORD, DWORD, void*, HKEY* result,
-                     DWORD* disposition) {
+                     DWORD*) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegCreateKeyExW", subKey ? subKey : u"")) return ERROR_ACCESS_DENIED;
-    sim::Key* parent = sim::Resolve(key);
-    if (parent == nullptr) return ERROR_INVALID_HANDLE;
-    bool existed = sim::Walk(parent, subKey ? subKey : u"", false) != nullptr;
-    sim::Key* found = sim::Walk(parent, subKey ? subKey : u"", true);
-    if (disposition != nullptr) *disposition = existed ? 2 : 1;   // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
-    *result = sim::Open(found);
-    return ERROR_SUCCESS;
+    if (Enter("RegCreateKeyExW", Text(subKey))) return sim::kAccessDenied;
+    return sim::Open(key, subKey, true, result);
 }
 
-LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size) {
+LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegQueryValueExW", valueName ? valueName : u"")) return ERROR_ACCESS_DENIED;
-    constexpr LONG ERROR_INVALID_PARAMETER = 87;
-    constexpr DWORD kRegMultiSz = 7;
-    if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+    if (Enter("RegQueryValueExW", Text(valueName))) return sim::kAccessDenied;
     sim::Key* node = sim::Resolve(key);
-    if (node == nullptr) return ERROR_INVALID_HANDLE;
-    auto found = node->values.find(Upper(valueName ? valueName : u""));
-    if (found == node->values.end()) return ERROR_FILE_NOT_FOUND;
+    if (node == nullptr) return sim::kInvalidHandle;
+    auto found = node->values.find(Upper(Text(valueName)));
+    if (found == node->values.end()) return sim::kFileNotFound;
     const sim::RegistryValue& value = found->second;
     if (type != nullptr) *type = value.type;
-    if (size == nullptr) return ERROR_SUCCESS;
     auto needed = static_cast<DWORD>(value.bytes.size());
-    // Too small a buffer gets nothing copied, only the size it would need.
+    // Without a buffer only the size is asked for; too small a buffer gets
+    // nothing copied, only the size it would need.
     if (data != nullptr && *size < needed) {
         *size = needed;
-        return ERROR_MORE_DATA;
+        return sim::kMoreData;
     }
-    if (data != nullptr) {
-        std::memcpy(data, value.bytes.data(), needed);
-        // A string stored without its terminator gets one behind it when the
-        // buffer has room for a whole wide NUL; the size reported leaves it out.
-        bool isString = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == kRegMultiSz;
-        bool unterminated = needed >= 2 ? (data[needed - 2] | data[needed - 1]) != 0 : needed == 1 && data[0] != 0;
-        if (isString && unterminated && needed + sizeof(char16_t) <= *size) {
-            data[needed] = 0;
-            data[needed + 1] = 0;
-        }
-    }
+    if (data != nullptr) std::memcpy(data, value.bytes.data(), needed);
     *size = needed;
     return ERROR_SUCCESS;
 }
 
 LONG RegSetValueExW(HKEY key, const char16_t* valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegSetValueExW", valueName ? valueName : u"")) return ERROR_ACCESS_DENIED;
+    if (Enter("RegSetValueExW", Text(valueName))) return sim::kAccessDenied;
     sim::Key* node = sim::Resolve(key);
-    if (node == nullptr) return ERROR_INVALID_HANDLE;
-    node->values[Upper(valueName ? valueName : u"")] =
-        sim::RegistryValue{type, std::string(reinterpret_cast<const char*>(data), size)};
+    if (node == nullptr) return sim::kInvalidHandle;
+    node->values[Upper(Text(valueName))] = sim::RegistryValue{type, std::string(reinterpret_cast<const char*>(data), size)};
     return ERROR_SUCCESS;
 }
 
 LONG RegCloseKey(HKEY key) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegCloseKey")) return ERROR_INVALID_HANDLE;
-    if (sim::IsRoot(key)) return ERROR_SUCCESS;
-    auto* node = reinterpret_cast<sim::Key*>(key);
-    auto open = sim::State().open.find(node);
-    if (open == sim::State().open.end()) return ERROR_INVALID_HANDLE;
+    if (Enter("RegCloseKey")) return sim::kInvalidHandle;
+    auto open = sim::State().open.find(reinterpret_cast<sim::Key*>(key));
+    if (open == sim::State().open.end()) return sim::kInvalidHandle;
     sim::State().open.erase(open);
     return ERROR_SUCCESS;
 }

@@ -1,13 +1,18 @@
-// The host simulation: just enough of Windows on Linux to make the launcher
-// think it runs on its device. Tests seed this world, run the launcher's code
-// against it, and inspect what it did.
+// The host simulation: just enough Windows on Linux for the launcher's
+// shells. It gives them the platform:: operations they call, with the meaning
+// they rely on, and models nothing they do not call. A test seeds it, runs
+// the launcher's code against it, and inspects what that code did:
 //
-//   seed:    Reset, SetResource, SetRegistryValue, InstallLibrary,
-//            AddForeignWindow, SetScreenSize, SetSectionFill, SetWaitSpeedup, Fail
-//   act:     call the launcher's functions, which reach platform::;
-//            InvalidateWindow, PostThreadMessage stand in for the user and the engine
-//   inspect: CallLog, MessageBoxes, Traces, RegistryValue, PostedMessages,
-//            ForegroundWindow, GetWindowInfo, GetSectionInfo, ScreenPixel
+//   seed:    Reset, SetLauncherPath, SetResource, InstallLibrary, SetRegistryValue,
+//            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
+//            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
+//   act:     call the launcher's functions, which reach platform::; InvalidateWindow
+//            and PostThreadMessage stand in for the user and the engine
+//   inspect: CallLog, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
+//            GetRegistryString, RegistryKeyExists, OpenKeyCount, PostedMessages,
+//            ForegroundWindow, CreatedWindows, GetWindowInfo, GetClassInfo,
+//            StartedThreads, WaitForThreadEnd, GetSectionInfo, OpenDCCount, ScreenPixel,
+//            Received, SocketLayerStarts, SocketLayerCleanups, OpenSocketCount, LingerSettings
 //
 // Everything is process-wide and guarded by one lock, because the splash
 // thread calls into the simulation while the main thread does.
@@ -40,10 +45,7 @@ platform::HMODULE LauncherModule();
 // The path GetModuleFileNameW reports for the launcher's module.
 void SetLauncherPath(const std::u16string& path);
 // Puts a resource into the launcher's module; type and name match without regard to case.
-// An integer id is written "#50".
 void SetResource(const std::u16string& type, const std::u16string& name, const std::string& bytes);
-// Removes every resource.
-void ClearResources();
 
 // A library a test installs: LoadLibraryW finds it by its name or path (case ignored).
 struct Library {
@@ -110,7 +112,7 @@ struct PostedMessage {
     platform::LPARAM lParam;
 };
 // Stands in for another process's top-level window of the given class; it records what it is posted.
-platform::HWND AddForeignWindow(const std::u16string& className, const std::u16string& title = u"");
+platform::HWND AddForeignWindow(const std::u16string& className);
 // Messages posted to a foreign window, in order.
 std::vector<PostedMessage> PostedMessages(platform::HWND window);
 // The window last brought to the foreground, or null.
@@ -137,7 +139,7 @@ struct WindowInfo {
     platform::HMENU menu;
     platform::HINSTANCE instance;
     platform::DWORD threadId;     // the creating thread, whose queue gets its messages
-    bool alive;                   // false once destroyed (DestroyWindow, WM_CLOSE, its thread ended)
+    bool alive;                   // false once destroyed (DestroyWindow, or WM_CLOSE's default handling)
     int paints;                   // BeginPaint calls
 };
 // Windows made by CreateWindowExW since Reset, alive or not, in order of creation.
@@ -158,7 +160,6 @@ struct ClassInfo {
     platform::HCURSOR cursor;
     platform::HBRUSH background;
     bool hasMenuName;
-    std::u16string menuName;
 };
 // A registered class by name (case ignored).
 std::optional<ClassInfo> GetClassInfo(const std::u16string& className);
@@ -219,10 +220,3 @@ int OpenSocketCount();
 std::vector<platform::LINGER> LingerSettings();
 
 }  // namespace sim
-
-namespace sim::internal {
-
-// Records a call; returns true when the call must fail. Used by the backend only.
-bool Enter(const char* operation, const std::u16string& argument = u"");
-
-}  // namespace sim::internal

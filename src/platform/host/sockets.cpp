@@ -1,20 +1,12 @@
-// Sockets: real POSIX sockets on loopback behind the winsock names.
+// Part of the host simulation (see sim.h): sockets, which are real POSIX
+// sockets on loopback behind the winsock names, and a listener thread that
+// stands in for a running engine.
 //
-// The socket layer is counted (WSAStartup and WSACleanup must pair up, and
-// socket refuses to work outside them, as winsock does); the Windows option
-// constants and the 4-byte linger record are translated to their POSIX
-// forms; connections reach 127.0.0.0/8 only. A listener thread stands in
-// for a running engine.
+// The socket layer is counted, and socket refuses to work before it has
+// started, as winsock does. The 4-byte linger record is translated to its
+// POSIX form. The launcher passes only the one family, type and option it
+// needs, so they are not checked.
 #include "platform/host/world.h"
-
-namespace {
-// The Windows values, taken before the POSIX headers define macros of the
-// same names (SOL_SOCKET, SO_LINGER, AF_INET) with other values.
-constexpr int kWinAfInet = platform::AF_INET;
-constexpr int kWinSockStream = platform::SOCK_STREAM;
-constexpr int kWinSolSocket = platform::SOL_SOCKET;
-constexpr int kWinSoLinger = platform::SO_LINGER;
-}  // namespace
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -43,8 +35,7 @@ constexpr int kWsaSysNotReady = 10091;   // what WSAStartup answers when the lay
 
 struct Sockets {
     int starts = 0;                        // successful WSAStartup calls
-    int cleanups = 0;                      // successful WSACleanup calls
-    int active = 0;                        // starts not yet matched by a cleanup
+    int cleanups = 0;                      // WSACleanup calls
     std::set<platform::SOCKET> open;       // descriptors handed out and not closed
     std::vector<int> reserved;             // bound, never listening: the unused ports
     std::vector<platform::LINGER> lingers;
@@ -130,11 +121,6 @@ int BindLoopback(platform::WORD* port) {
     return fd;
 }
 
-bool IsOpen(platform::SOCKET s) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    return State().open.count(s) != 0;
-}
-
 }  // namespace
 
 namespace internal {
@@ -208,35 +194,27 @@ namespace platform {
 using sim::internal::Enter;
 using sim::internal::Mutex;
 
-int WSAStartup(WORD version, WSADATA* data) {
+int WSAStartup(WORD version, WSADATA*) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("WSAStartup", sim::U16(std::to_string(version)))) return sim::kWsaSysNotReady;
     ++sim::State().starts;
-    ++sim::State().active;
-    // The record begins with the version granted and the highest available, as winsock's does.
-    std::memset(data, 0, sizeof *data);
-    std::memcpy(data->opaque, &version, 2);
-    WORD highest = 0x0202;
-    std::memcpy(data->opaque + 2, &highest, 2);
     return 0;
 }
 
 int WSACleanup() {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("WSACleanup")) return SOCKET_ERROR;
-    if (sim::State().active == 0) return SOCKET_ERROR;   // never started: winsock's WSANOTINITIALISED
-    --sim::State().active;
     ++sim::State().cleanups;
     return 0;
 }
 
-SOCKET socket(int family, int type, int protocol) {
+SOCKET socket(int, int, int protocol) {
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
         if (Enter("socket")) return INVALID_SOCKET;
-        if (sim::State().active == 0) return INVALID_SOCKET;
+        // Not started, or shut down again: winsock's WSANOTINITIALISED.
+        if (sim::State().starts == sim::State().cleanups) return INVALID_SOCKET;
     }
-    if (family != kWinAfInet || type != kWinSockStream) return INVALID_SOCKET;   // all the simulation offers
     int fd = ::socket(AF_INET, SOCK_STREAM, protocol);
     if (fd < 0) return INVALID_SOCKET;
     std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -244,10 +222,8 @@ SOCKET socket(int family, int type, int protocol) {
     return static_cast<SOCKET>(fd);
 }
 
-int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
-    if (Enter("setsockopt") || !sim::IsOpen(s)) return SOCKET_ERROR;
-    if (level != kWinSolSocket || option != kWinSoLinger) return SOCKET_ERROR;   // WSAENOPROTOOPT
-    if (value == nullptr || length < static_cast<int>(sizeof(LINGER))) return SOCKET_ERROR;   // WSAEFAULT
+int setsockopt(SOCKET s, int, int, const char* value, int) {
+    if (Enter("setsockopt")) return SOCKET_ERROR;
     LINGER windows;
     std::memcpy(&windows, value, sizeof windows);
     {
@@ -259,20 +235,14 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
     return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_LINGER, &posix, sizeof posix) == 0 ? 0 : SOCKET_ERROR;
 }
 
-int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
-    std::u16string where;
-    if (address != nullptr) {
-        char dotted[INET_ADDRSTRLEN] = "?";
-        in_addr a{};
-        a.s_addr = address->sin_addr;
-        ::inet_ntop(AF_INET, &a, dotted, sizeof dotted);
-        where = sim::U16(std::string(dotted) + ":" + std::to_string(ntohs(address->sin_port)));
+int connect(SOCKET s, const SOCKADDR_IN* address, int) {
+    char dotted[INET_ADDRSTRLEN] = "?";
+    in_addr a{};
+    a.s_addr = address->sin_addr;
+    ::inet_ntop(AF_INET, &a, dotted, sizeof dotted);
+    if (Enter("connect", sim::U16(std::string(dotted) + ":" + std::to_string(ntohs(address->sin_port))))) {
+        return SOCKET_ERROR;
     }
-    if (Enter("connect", where) || !sim::IsOpen(s)) return SOCKET_ERROR;
-    if (address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN))) return SOCKET_ERROR;   // WSAEFAULT
-    if (address->sin_family != kWinAfInet) return SOCKET_ERROR;
-    // The simulation reaches this machine only.
-    if ((ntohl(address->sin_addr) >> 24) != 127) return SOCKET_ERROR;
     sockaddr_in posix{};
     posix.sin_family = AF_INET;
     posix.sin_port = address->sin_port;
@@ -280,9 +250,8 @@ int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
     return ::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&posix), sizeof posix) == 0 ? 0 : SOCKET_ERROR;
 }
 
-int send(SOCKET s, const char* data, int length, int flags) {
-    if (Enter("send", sim::U16(std::to_string(length))) || !sim::IsOpen(s)) return SOCKET_ERROR;
-    if (length < 0 || flags != 0) return SOCKET_ERROR;
+int send(SOCKET s, const char* data, int length, int) {
+    if (Enter("send", sim::U16(std::to_string(length)))) return SOCKET_ERROR;
     int limit;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -308,7 +277,7 @@ int closesocket(SOCKET s) {
 
 uint32_t inet_addr(const char* text) {
     constexpr uint32_t kNone = 0xFFFFFFFFu;   // INADDR_NONE
-    if (Enter("inet_addr", sim::U16(text != nullptr ? text : "")) || text == nullptr) return kNone;
+    if (Enter("inet_addr", sim::U16(text))) return kNone;
     in_addr a{};
     return ::inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : kNone;
 }

@@ -1,11 +1,13 @@
-// Threads and events: CreateThread runs the routine on a real std::thread;
-// events and thread handles are kernel objects that WaitForSingleObject
-// waits on (a thread's handle is signalled once it has ended). Every thread
-// that calls in gets a simulated id, which names its message queue.
+// Part of the host simulation (see sim.h): threads and events.
+// CreateThread runs the routine on a real std::thread, which gets a
+// simulated id that names its message queue. Events are the auto-reset kind
+// the splash signals at each paint: WaitForSingleObject lets one wait through
+// per EventModify(EVENT_SET), or runs out.
 //
 // Timed waits may be shortened for tests with SetWaitSpeedup; what a wait
 // answers does not change, only how long it takes to run out.
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <thread>
 #include <vector>
@@ -18,17 +20,8 @@ namespace {
 using internal::Mutex;
 using Lock = std::unique_lock<std::recursive_mutex>;
 
-enum class ObjectKind { kEvent, kThread };
-
-struct KernelObject {
-    ObjectKind kind = ObjectKind::kEvent;
-    bool manualReset = false;
+struct Event {
     bool signalled = false;
-    platform::DWORD threadId = 0;   // threads only
-    // A pulse releases the threads that wait at that moment and leaves the event clear.
-    uint64_t pulses = 0;
-    int pulseReleases = 0;
-    int waiters = 0;
 };
 
 struct SimThread {
@@ -36,13 +29,11 @@ struct SimThread {
     std::thread thread;
     bool finished = false;
     platform::DWORD exitCode = 0;
-    KernelObject* handle = nullptr;
 };
 
 struct Threads {
-    std::list<KernelObject> objects;   // a list keeps the handles stable
+    std::list<Event> events;           // a list keeps the handles stable
     std::list<SimThread> started;
-    std::vector<platform::DWORD> adopted;   // threads the simulation did not start: the tests' own
     int speedup = 1;
 };
 
@@ -54,9 +45,9 @@ Threads& State() {
 std::atomic<platform::DWORD> nextId{0x100};
 thread_local platform::DWORD currentId = 0;
 
-KernelObject* FindObject(platform::HANDLE handle) {
-    for (auto& object : State().objects) {
-        if (reinterpret_cast<platform::HANDLE>(&object) == handle) return &object;
+Event* FindEvent(platform::HANDLE handle) {
+    for (auto& event : State().events) {
+        if (reinterpret_cast<platform::HANDLE>(&event) == handle) return &event;
     }
     return nullptr;
 }
@@ -68,6 +59,12 @@ SimThread* FindThread(platform::DWORD id) {
     return nullptr;
 }
 
+// When a timed wait of the given length ends, after SetWaitSpeedup.
+std::chrono::steady_clock::time_point WaitDeadline(platform::DWORD milliseconds) {
+    auto now = std::chrono::steady_clock::now();
+    return now + std::chrono::microseconds(static_cast<int64_t>(milliseconds) * 1000 / State().speedup);
+}
+
 // Runs on the new thread once its routine has returned.
 void Finish(platform::DWORD id, platform::DWORD exitCode) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -75,8 +72,6 @@ void Finish(platform::DWORD id, platform::DWORD exitCode) {
     if (thread == nullptr) return;
     thread->finished = true;
     thread->exitCode = exitCode;
-    thread->handle->signalled = true;
-    internal::ThreadEnded(id);
     internal::Changed().notify_all();
 }
 
@@ -90,28 +85,13 @@ std::condition_variable_any& Changed() {
 }
 
 platform::DWORD CurrentThreadId() {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (currentId == 0) currentId = nextId++;
-    if (FindThread(currentId) == nullptr) {
-        auto& adopted = State().adopted;
-        bool known = false;
-        for (auto id : adopted) known = known || id == currentId;
-        if (!known) adopted.push_back(currentId);
-    }
     return currentId;
 }
 
 bool ThreadAlive(platform::DWORD threadId) {
-    if (SimThread* thread = FindThread(threadId)) return !thread->finished;
-    for (auto id : State().adopted) {
-        if (id == threadId) return true;
-    }
-    return false;
-}
-
-std::chrono::steady_clock::time_point WaitDeadline(platform::DWORD milliseconds) {
-    auto now = std::chrono::steady_clock::now();
-    return now + std::chrono::microseconds(static_cast<int64_t>(milliseconds) * 1000 / State().speedup);
+    SimThread* thread = FindThread(threadId);
+    return thread == nullptr || !thread->finished;
 }
 
 void EndThreads() {
@@ -129,10 +109,7 @@ void EndThreads() {
 
 void ResetThreads() {
     // EndThreads has joined every started thread; only finished records remain.
-    State().objects.clear();
-    State().started.clear();
-    State().adopted.clear();
-    State().speedup = 1;
+    State() = Threads();
 }
 
 }  // namespace internal
@@ -146,17 +123,14 @@ std::vector<platform::DWORD> StartedThreads() {
 
 std::optional<platform::DWORD> WaitForThreadEnd(platform::DWORD threadId, int timeoutMs) {
     Lock lock(Mutex());
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    auto ended = [threadId] {
         SimThread* thread = FindThread(threadId);
-        if (thread == nullptr) return std::nullopt;
-        if (thread->finished) return thread->exitCode;
-        if (internal::Changed().wait_until(lock, deadline) == std::cv_status::timeout) {
-            thread = FindThread(threadId);
-            if (thread != nullptr && thread->finished) return thread->exitCode;
-            return std::nullopt;
-        }
-    }
+        return thread == nullptr || thread->finished;
+    };
+    internal::Changed().wait_for(lock, std::chrono::milliseconds(timeoutMs), ended);
+    SimThread* thread = FindThread(threadId);
+    if (thread == nullptr || !thread->finished) return std::nullopt;
+    return thread->exitCode;
 }
 
 void SetWaitSpeedup(int factor) {
@@ -171,21 +145,14 @@ namespace platform {
 using sim::internal::Enter;
 using sim::internal::Mutex;
 
-HANDLE CreateThread(void*, size_t, THREADPROC routine, void* parameter, DWORD flags, DWORD* threadId) {
+// The handle stands for the thread's record; the launcher never waits on it.
+HANDLE CreateThread(void*, size_t, THREADPROC routine, void* parameter, DWORD, DWORD* threadId) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("CreateThread")) return nullptr;
-    // Suspended creation is not simulated.
-    if (routine == nullptr || flags != 0) return nullptr;
-    sim::Threads& state = sim::State();
     DWORD id = sim::nextId++;
-    state.objects.push_back(sim::KernelObject{});
-    sim::KernelObject* handle = &state.objects.back();
-    handle->kind = sim::ObjectKind::kThread;
-    handle->threadId = id;
-    state.started.emplace_back();
-    sim::SimThread& thread = state.started.back();
+    sim::State().started.emplace_back();
+    sim::SimThread& thread = sim::State().started.back();
     thread.id = id;
-    thread.handle = handle;
     // The new thread blocks on the world lock until this call has returned.
     thread.thread = std::thread([id, routine, parameter] {
         sim::currentId = id;
@@ -193,72 +160,36 @@ HANDLE CreateThread(void*, size_t, THREADPROC routine, void* parameter, DWORD fl
         sim::Finish(id, exitCode);
     });
     if (threadId != nullptr) *threadId = id;
-    return reinterpret_cast<HANDLE>(handle);
+    return reinterpret_cast<HANDLE>(&thread);
 }
 
-HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, const char16_t*) {
+// Every event is a new, unnamed, auto-reset one that starts clear: the only kind the launcher makes.
+HANDLE CreateEventW(void*, BOOL, BOOL, const char16_t*) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("CreateEventW")) return nullptr;
-    // Names are not simulated: every event is a new one.
-    sim::State().objects.push_back(sim::KernelObject{});
-    sim::KernelObject& event = sim::State().objects.back();
-    event.manualReset = manualReset != FALSE;
-    event.signalled = initialState != FALSE;
-    return reinterpret_cast<HANDLE>(&event);
+    sim::State().events.emplace_back();
+    return reinterpret_cast<HANDLE>(&sim::State().events.back());
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     sim::Lock lock(Mutex());
-    if (Enter("WaitForSingleObject",
-              milliseconds == INFINITE ? std::u16string(u"INFINITE") : sim::U16(std::to_string(milliseconds)))) {
-        return WAIT_FAILED;
-    }
-    sim::KernelObject* object = sim::FindObject(handle);
-    if (object == nullptr) return WAIT_FAILED;
-    auto deadline = sim::internal::WaitDeadline(milliseconds);
-    uint64_t pulsesSeen = object->pulses;
-    ++object->waiters;
-    DWORD result = WAIT_TIMEOUT;
-    for (;;) {
-        if (object->signalled) {
-            // An auto-reset event lets one waiter through and clears itself.
-            if (object->kind == sim::ObjectKind::kEvent && !object->manualReset) object->signalled = false;
-            result = WAIT_OBJECT_0;
-            break;
-        }
-        if (object->pulses != pulsesSeen && object->pulseReleases > 0) {
-            --object->pulseReleases;
-            result = WAIT_OBJECT_0;
-            break;
-        }
-        if (milliseconds == 0) break;
-        if (milliseconds == INFINITE) {
-            sim::internal::Changed().wait(lock);
-        } else if (sim::internal::Changed().wait_until(lock, deadline) == std::cv_status::timeout) {
-            // One last look: a signal and the deadline may have come together.
-            if (object->signalled) continue;
-            break;
-        }
-    }
-    --object->waiters;
-    return result;
+    if (Enter("WaitForSingleObject", sim::U16(std::to_string(milliseconds)))) return WAIT_FAILED;
+    sim::Event* event = sim::FindEvent(handle);
+    if (event == nullptr) return WAIT_FAILED;
+    // A signal and the deadline may come together: the signal wins.
+    auto signalled = [event] { return event->signalled; };
+    if (!sim::internal::Changed().wait_until(lock, sim::WaitDeadline(milliseconds), signalled)) return WAIT_TIMEOUT;
+    // The wait that gets through clears the event.
+    event->signalled = false;
+    return WAIT_OBJECT_0;
 }
 
 BOOL EventModify(HANDLE handle, DWORD function) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("EventModify", sim::U16(std::to_string(function)))) return FALSE;
-    sim::KernelObject* event = sim::FindObject(handle);
-    if (event == nullptr || event->kind != sim::ObjectKind::kEvent) return FALSE;
-    switch (function) {
-        case EVENT_SET: event->signalled = true; break;
-        case EVENT_RESET: event->signalled = false; break;
-        case EVENT_PULSE:
-            ++event->pulses;
-            event->pulseReleases = event->manualReset ? event->waiters : (event->waiters > 0 ? 1 : 0);
-            event->signalled = false;
-            break;
-        default: return FALSE;
-    }
+    sim::Event* event = sim::FindEvent(handle);
+    if (event == nullptr || function != EVENT_SET) return FALSE;
+    event->signalled = true;
     sim::internal::Changed().notify_all();
     return TRUE;
 }

@@ -1,14 +1,14 @@
-// Windows and messages: window classes, top-level windows owned by the thread
-// that made them, per-thread message queues with a GetMessageW that blocks,
-// paint messages, foreign windows that stand in for other processes, message
-// boxes and the debug trace.
+// Part of the host simulation (see sim.h): windows and messages. Window
+// classes, top-level windows owned by the thread that made them, per-thread
+// message queues with a GetMessageW that blocks, paint messages, foreign
+// windows that stand in for other processes, message boxes and the debug trace.
 //
 // As on Windows, a queue hands out posted messages first; only when none is
 // waiting does a window of the thread that needs painting get a WM_PAINT,
-// which comes again until BeginPaint (or DefWindowProcW) validates it.
-// Window procedures run without the world lock, so they may call back in and
-// other threads go on meanwhile. No creation messages (WM_CREATE and the
-// like) are sent; DestroyWindow sends WM_DESTROY.
+// which comes again until BeginPaint validates it. Window procedures run
+// without the world lock, so they may call back in and other threads go on
+// meanwhile. No creation or destruction messages are sent: the launcher's
+// procedure handles none.
 #include <deque>
 #include <list>
 #include <map>
@@ -20,30 +20,22 @@ namespace sim {
 namespace {
 
 using internal::Mutex;
+using internal::Text;
 using internal::Upper;
 using Lock = std::unique_lock<std::recursive_mutex>;
-
-struct WindowClass {
-    ClassInfo info;
-    std::u16string name;
-    platform::ATOM atom;
-};
 
 struct Window {
     WindowInfo info;
     bool foreign = false;                // another process's window: it only records what it is posted
     platform::WNDPROC procedure = nullptr;
-    platform::HBRUSH background = nullptr;
     bool needsPaint = false;
-    bool destroying = false;
     std::vector<PostedMessage> posted;   // foreign windows only
 };
 
 struct Windows {
     std::list<Window> windows;   // a list keeps the handles stable
-    std::list<WindowClass> classes;
+    std::map<std::u16string, ClassInfo> classes;   // by upper-cased name
     std::map<platform::DWORD, std::deque<platform::MSG>> queues;
-    platform::ATOM nextAtom = 0xC000;
     platform::LRESULT defaultResult = 0;
     platform::HWND foreground = nullptr;
     std::vector<MessageBox> boxes;
@@ -77,57 +69,22 @@ Window* FindOwn(platform::HWND handle) {
     return window != nullptr && !window->foreign ? window : nullptr;
 }
 
-WindowClass* FindClass(const std::u16string& name, platform::HINSTANCE instance, bool anyInstance) {
-    for (auto& entry : State().classes) {
-        if (Upper(entry.name) == Upper(name) && (anyInstance || entry.info.instance == instance)) return &entry;
-    }
-    return nullptr;
-}
-
 std::u16string Number(uint64_t value) { return U16(std::to_string(value)); }
 
-bool Matches(const platform::MSG& message, platform::HWND filter, platform::UINT low, platform::UINT high) {
-    // WM_QUIT gets through any filter, so a loop that filters still ends.
-    if (message.message == platform::WM_QUIT) return true;
-    if (filter != nullptr && message.hwnd != filter) return false;
-    if ((low != 0 || high != 0) && (message.message < low || message.message > high)) return false;
-    return true;
-}
-
 // The next message for the calling thread, if one is there: posted ones first, then paints.
-bool NextMessage(platform::DWORD thread, platform::HWND filter, platform::UINT low, platform::UINT high,
-                 platform::MSG* out) {
+bool NextMessage(platform::DWORD thread, platform::MSG* out) {
     auto& queue = State().queues[thread];
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (!Matches(*it, filter, low, high)) continue;
-        *out = *it;
-        queue.erase(it);
+    if (!queue.empty()) {
+        *out = queue.front();
+        queue.pop_front();
         return true;
     }
-    bool paintInRange = (low == 0 && high == 0) || (low <= platform::WM_PAINT && platform::WM_PAINT <= high);
-    if (!paintInRange) return false;
     for (auto& window : State().windows) {
         if (window.foreign || !window.info.alive || window.info.threadId != thread || !window.needsPaint) continue;
-        if ((window.info.style & platform::WS_VISIBLE) == 0) continue;
-        if (filter != nullptr && Handle(window) != filter) continue;
         *out = platform::MSG{Handle(window), platform::WM_PAINT, 0, 0, 0, 0, 0};
         return true;
     }
     return false;
-}
-
-// The window is gone: nothing more is delivered to it, and its screen area shows the desktop again.
-void Bury(Window& window) {
-    window.info.alive = false;
-    window.needsPaint = false;
-    for (auto& entry : State().queues) {
-        auto& queue = entry.second;
-        for (auto it = queue.begin(); it != queue.end();) {
-            it = it->hwnd == Handle(window) ? queue.erase(it) : it + 1;
-        }
-    }
-    if (State().foreground == Handle(window)) State().foreground = nullptr;
-    internal::FillScreen(window.info.x, window.info.y, window.info.width, window.info.height, kDesktopColour);
 }
 
 }  // namespace
@@ -143,19 +100,12 @@ bool QueueMessage(platform::DWORD threadId, const platform::MSG& message) {
     return true;
 }
 
-void ThreadEnded(platform::DWORD threadId) {
-    for (auto& window : State().windows) {
-        if (!window.foreign && window.info.alive && window.info.threadId == threadId) Bury(window);
-    }
-    State().queues.erase(threadId);
-}
-
 }  // namespace internal
 
-platform::HWND AddForeignWindow(const std::u16string& className, const std::u16string& title) {
+platform::HWND AddForeignWindow(const std::u16string& className) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     Window window;
-    window.info = WindowInfo{className, title, 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0, true, 0};
+    window.info = WindowInfo{className, u"", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0, true, 0};
     window.foreign = true;
     State().windows.push_back(window);
     return Handle(State().windows.back());
@@ -209,9 +159,9 @@ bool InvalidateWindow(platform::HWND handle) {
 
 std::optional<ClassInfo> GetClassInfo(const std::u16string& className) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    WindowClass* entry = FindClass(className, nullptr, true);
-    if (entry == nullptr) return std::nullopt;
-    return entry->info;
+    auto found = State().classes.find(Upper(className));
+    if (found == State().classes.end()) return std::nullopt;
+    return found->second;
 }
 
 void SetDefWindowProcResult(platform::LRESULT result) {
@@ -231,28 +181,28 @@ namespace platform {
 
 using sim::internal::Enter;
 using sim::internal::Mutex;
+using sim::internal::Text;
 using sim::internal::Upper;
 
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("MessageBoxW", text ? text : u"")) return 0;
-    sim::State().boxes.push_back({text ? text : u"", caption ? caption : u"", type, owner});
+    if (Enter("MessageBoxW", Text(text))) return 0;
+    sim::State().boxes.push_back({Text(text), Text(caption), type, owner});
     return 1;   // IDOK
 }
 
 void OutputDebugStringW(const char16_t* text) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("OutputDebugStringW", text ? text : u"");
-    sim::State().traces.push_back(text ? text : u"");
+    Enter("OutputDebugStringW", Text(text));
+    sim::State().traces.push_back(Text(text));
 }
 
 HWND FindWindowW(const char16_t* className, const char16_t* windowName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("FindWindowW", className ? className : u"")) return nullptr;
+    if (Enter("FindWindowW", Text(className))) return nullptr;
     for (auto& window : sim::State().windows) {
-        if (!window.info.alive) continue;
         // Class names match without regard to case; window names exactly.
-        if (className != nullptr && Upper(window.info.className) != Upper(className)) continue;
+        if (!window.info.alive || Upper(window.info.className) != Upper(Text(className))) continue;
         if (windowName != nullptr && window.info.title != windowName) continue;
         return sim::Handle(window);
     }
@@ -269,7 +219,7 @@ BOOL SetForegroundWindow(HWND window) {
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("PostMessageW", sim::U16(std::to_string(message)))) return FALSE;
+    if (Enter("PostMessageW", sim::Number(message))) return FALSE;
     sim::Window* target = sim::Find(window);
     if (target == nullptr) return FALSE;
     if (target->foreign) {
@@ -281,103 +231,74 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
                : FALSE;
 }
 
+// The launcher registers its one class once per process, so a name is not checked for being taken.
 ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    const char16_t* name = windowClass != nullptr ? windowClass->lpszClassName : nullptr;
-    if (Enter("RegisterClassW", name != nullptr ? name : u"")) return 0;
-    if (name == nullptr || windowClass->lpfnWndProc == nullptr) return 0;
-    // A class name is registered once per instance, as on Windows.
-    if (sim::FindClass(name, windowClass->hInstance, false) != nullptr) return 0;
-    sim::WindowClass entry;
-    entry.name = name;
-    entry.atom = sim::State().nextAtom++;
-    entry.info = sim::ClassInfo{windowClass->style,         windowClass->lpfnWndProc, windowClass->cbClsExtra,
-                                windowClass->cbWndExtra,    windowClass->hInstance,   windowClass->hIcon,
-                                windowClass->hCursor,       windowClass->hbrBackground,
-                                windowClass->lpszMenuName != nullptr,
-                                windowClass->lpszMenuName != nullptr ? windowClass->lpszMenuName : u""};
-    sim::State().classes.push_back(entry);
-    return entry.atom;
+    if (Enter("RegisterClassW", Text(windowClass->lpszClassName))) return 0;
+    sim::State().classes[Upper(windowClass->lpszClassName)] =
+        sim::ClassInfo{windowClass->style,      windowClass->lpfnWndProc, windowClass->cbClsExtra,
+                       windowClass->cbWndExtra, windowClass->hInstance,   windowClass->hIcon,
+                       windowClass->hCursor,    windowClass->hbrBackground, windowClass->lpszMenuName != nullptr};
+    return static_cast<ATOM>(0xC000 + sim::State().classes.size());
 }
 
 HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* windowName, DWORD style, int x,
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void*) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("CreateWindowExW", className != nullptr ? className : u"")) return nullptr;
-    if (className == nullptr) return nullptr;
-    sim::WindowClass* entry = sim::FindClass(className, instance, false);
-    if (entry == nullptr) return nullptr;
+    if (Enter("CreateWindowExW", Text(className))) return nullptr;
+    auto found = sim::State().classes.find(Upper(Text(className)));
+    if (found == sim::State().classes.end()) return nullptr;
     sim::Window window;
-    window.info = sim::WindowInfo{entry->name, windowName != nullptr ? windowName : u"", style, exStyle, x, y, width,
-                                  height, parent, menu, instance, sim::internal::CurrentThreadId(), true, 0};
-    window.procedure = entry->info.procedure;
-    window.background = entry->info.background;
+    window.info = sim::WindowInfo{Text(className), Text(windowName), style,  exStyle,  x,        y,
+                                  width,           height,           parent, menu,     instance,
+                                  sim::internal::CurrentThreadId(),  true,   0};
+    window.procedure = found->second.procedure;
     // A window shown at creation is painted once its thread's queue is empty.
     window.needsPaint = (style & WS_VISIBLE) != 0;
     sim::State().windows.push_back(window);
-    sim::internal::Changed().notify_all();
     return sim::Handle(sim::State().windows.back());
 }
 
+// The window is gone: nothing more is delivered to it, and its screen area shows the desktop again.
 BOOL DestroyWindow(HWND handle) {
-    sim::Lock lock(Mutex());
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("DestroyWindow")) return FALSE;
     sim::Window* window = sim::FindOwn(handle);
-    // Only the thread that made a window may destroy it.
-    if (window == nullptr || window->destroying || window->info.threadId != sim::internal::CurrentThreadId()) {
-        return FALSE;
-    }
-    window->destroying = true;
-    WNDPROC procedure = window->procedure;
-    lock.unlock();
-    procedure(handle, WM_DESTROY, 0, 0);
-    lock.lock();
-    sim::Bury(*window);
-    sim::internal::Changed().notify_all();
+    if (window == nullptr) return FALSE;
+    window->info.alive = false;
+    sim::internal::FillScreen(window->info.x, window->info.y, window->info.width, window->info.height,
+                              sim::kDesktopColour);
     return TRUE;
 }
 
-LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    sim::Lock lock(Mutex());
+// Returns what SetDefWindowProcResult set; a WM_CLOSE destroys the window, as on Windows.
+LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM, LPARAM) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
     Enter("DefWindowProcW", sim::Number(message));
-    (void)wParam;
-    (void)lParam;
-    LRESULT result = sim::State().defaultResult;
-    sim::Window* window = sim::FindOwn(handle);
-    if (window == nullptr) return result;
-    if (message == WM_PAINT) {
-        // The default paint validates the window, so WM_PAINT stops coming.
-        window->needsPaint = false;
-    } else if (message == WM_CLOSE) {
-        lock.unlock();
-        DestroyWindow(handle);
-    }
-    return result;
+    if (message == WM_CLOSE) DestroyWindow(handle);
+    return sim::State().defaultResult;
 }
 
-BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
+// Blocks until a message arrives; the wait lets go of the world lock. The
+// launcher's loop takes every message of its thread, so filters are not simulated.
+BOOL GetMessageW(MSG* message, HWND, UINT, UINT) {
     sim::Lock lock(Mutex());
     if (Enter("GetMessageW")) return -1;
-    if (message == nullptr || (window != nullptr && sim::FindOwn(window) == nullptr)) return -1;
     DWORD thread = sim::internal::CurrentThreadId();
-    // Blocks until a message arrives; the wait lets go of the world lock.
-    while (!sim::NextMessage(thread, window, filterMin, filterMax, message)) {
-        sim::internal::Changed().wait(lock);
-    }
+    while (!sim::NextMessage(thread, message)) sim::internal::Changed().wait(lock);
     return message->message == WM_QUIT ? 0 : 1;
 }
 
 BOOL TranslateMessage(const MSG* message) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("TranslateMessage", message != nullptr ? sim::Number(message->message) : u"");
+    Enter("TranslateMessage", sim::Number(message->message));
     // There is no keyboard in the simulation, so no key message to translate.
     return FALSE;
 }
 
 LRESULT DispatchMessageW(const MSG* message) {
     sim::Lock lock(Mutex());
-    if (Enter("DispatchMessageW", message != nullptr ? sim::Number(message->message) : u"")) return 0;
-    if (message == nullptr) return 0;
+    if (Enter("DispatchMessageW", sim::Number(message->message))) return 0;
     sim::Window* window = sim::FindOwn(message->hwnd);
     // Thread messages (no window) have nobody to go to.
     if (window == nullptr) return 0;
@@ -390,16 +311,10 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("BeginPaint")) return nullptr;
     sim::Window* window = sim::FindOwn(handle);
-    if (window == nullptr || paint == nullptr) return nullptr;
+    if (window == nullptr) return nullptr;
     const sim::WindowInfo& info = window->info;
-    // The background is erased with the class brush before the window draws;
-    // with no brush the window is told to erase it itself.
-    uint32_t colour = 0;
-    bool erased = sim::internal::BrushColour(window->background, &colour);
-    if (erased) sim::internal::FillScreen(info.x, info.y, info.width, info.height, colour);
     *paint = PAINTSTRUCT{};
     paint->hdc = sim::internal::CreateWindowDC(info.x, info.y, info.width, info.height);
-    paint->fErase = erased ? FALSE : TRUE;
     paint->rcPaint = RECT{0, 0, info.width, info.height};
     window->needsPaint = false;
     ++window->info.paints;
@@ -409,7 +324,7 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
 BOOL EndPaint(HWND handle, const PAINTSTRUCT* paint) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("EndPaint")) return FALSE;
-    if (sim::FindOwn(handle) == nullptr || paint == nullptr) return FALSE;
+    if (sim::FindOwn(handle) == nullptr) return FALSE;
     sim::internal::ReleaseWindowDC(paint->hdc);
     return TRUE;
 }

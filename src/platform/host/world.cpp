@@ -1,4 +1,5 @@
-// The simulation's bookkeeping: reset, failure injection and the call log.
+// Part of the host simulation (see sim.h): its bookkeeping, which is Reset,
+// failure injection (Fail) and the call log every operation writes to.
 #include "platform/host/world.h"
 
 #include <cstdint>
@@ -42,12 +43,7 @@ std::u16string Upper(const std::u16string& s) {
     return upper;
 }
 
-std::u16string NameText(const char16_t* name) {
-    auto value = reinterpret_cast<uintptr_t>(name);
-    if (name == nullptr) return u"";
-    if (value < 0x10000) return U16("#" + std::to_string(value));
-    return std::u16string(name);
-}
+std::u16string Text(const char16_t* text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
 
 bool Enter(const char* operation, const std::u16string& argument) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());

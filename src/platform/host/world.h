@@ -1,7 +1,7 @@
-// Shared internals of the simulation's pieces; not for tests (they use sim.h).
+// Part of the host simulation (see sim.h): what its pieces share with each
+// other. Tests use sim.h, never this.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -16,10 +16,13 @@ namespace sim::internal {
 // call back into the simulation while a dispatch holds it.
 std::recursive_mutex& Mutex();
 
+// Records a call in the log; true when a Fail rule says this call must fail.
+bool Enter(const char* operation, const std::u16string& argument = u"");
+
 // ASCII upper-casing, the way the platform folds resource, key and class names.
 std::u16string Upper(const std::u16string& s);
-// A name argument as text: an integer id below 0x10000 becomes "#id"; null becomes "".
-std::u16string NameText(const char16_t* name);
+// A text argument; null becomes "".
+std::u16string Text(const char16_t* text);
 
 // Each piece of the world forgets its state; Reset calls them all.
 void ResetModules();
@@ -38,23 +41,18 @@ void EndThreads();
 // Notified whenever a queue, a window's paint state, an event or a thread changes;
 // waiters use it with the world lock held once.
 std::condition_variable_any& Changed();
-// The simulated id of the calling thread; threads the simulation did not start get one on first use.
+// The simulated id of the calling thread.
 platform::DWORD CurrentThreadId();
-// Whether a thread id belongs to a thread that runs (or the test's own threads).
+// Whether a thread can still take messages: one CreateThread started that has
+// not ended, or one it did not start (a test's own).
 bool ThreadAlive(platform::DWORD threadId);
-// When a timed wait of the given length ends, after SetWaitSpeedup.
-std::chrono::steady_clock::time_point WaitDeadline(platform::DWORD milliseconds);
 // Queues a message for a thread (window null: a thread message); false when the thread is gone.
 bool QueueMessage(platform::DWORD threadId, const platform::MSG& message);
-// A thread has ended: its windows go with it and its queue is dropped.
-void ThreadEnded(platform::DWORD threadId);
 
 // A device context that draws on the screen through a window at (x, y), clipped to it.
 platform::HDC CreateWindowDC(int x, int y, int width, int height);
-// Releases a context made by CreateWindowDC; false when it is no such context.
-bool ReleaseWindowDC(platform::HDC dc);
-// The colour a brush paints with; false for no brush or the null brush.
-bool BrushColour(platform::HBRUSH brush, uint32_t* colour);
+// Gives back a context that CreateWindowDC made.
+void ReleaseWindowDC(platform::HDC dc);
 // Fills a rectangle of the screen, clipped to it.
 void FillScreen(int x, int y, int width, int height, uint32_t colour);
 

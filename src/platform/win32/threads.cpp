@@ -47,13 +47,13 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 BOOL EventModify(HANDLE event, DWORD function) {
-    // The device's one call for the three actions; the desktop has one each.
-    switch (function) {
-        case EVENT_PULSE: return ::PulseEvent(As<::HANDLE>(event));
-        case EVENT_RESET: return ::ResetEvent(As<::HANDLE>(event));
-        case EVENT_SET: return ::SetEvent(As<::HANDLE>(event));
-        default: ::SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+    // The device's one call for setting, resetting and pulsing; the desktop
+    // has one each, and the launcher only ever sets.
+    if (function != EVENT_SET) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
+    return ::SetEvent(As<::HANDLE>(event));
 }
 
 }  // namespace platform

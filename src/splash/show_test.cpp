@@ -1,4 +1,4 @@
-#include "splash/window.h"
+#include "splash/show.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,22 @@
-// The splash window on its own thread: the launch sequence's splash step.
+// The launch sequence's splash step: the configuration read from the
+// launcher's resources, the choice for this screen, and the splash window on
+// its own thread.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "splash/config.h"
 
 namespace splash {
+
+// A "Text" resource, or defaultText itself (length strlen) when missing; null with no default.
+const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
+                             const char* defaultText);
+// Parses the module's "CONFIG" resource, or the default text without one.
+SplashConfig* LoadSplashConfig(platform::HMODULE module);
+// The choice for this device's screen (GetSystemMetrics).
+SplashChoice* ChooseSplash(const SplashConfig* config);
 
 // What the main thread hands the splash thread. Filled before the thread starts;
 // afterwards the main thread only reads the event, and the splash thread writes only the window.

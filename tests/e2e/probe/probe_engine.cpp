@@ -1,5 +1,6 @@
-// The sample engine: a small engine that keeps every promise the launcher
-// relies on, and tells a test or the demo what it was given.
+// The recording probe: an engine that keeps every promise the launcher
+// relies on, as the sample engine (engine/) does, and tells a test, the demo
+// or the start-up benchmark what it was given and what it did.
 //
 // It records its six arguments and the command line, unit for unit (see
 // record.h), shows the application package that the launcher carries in a

@@ -7,19 +7,40 @@
 // the splash thread keeps the window painted. The launcher never takes the
 // splash down: the engine posts WM_QUIT to the window's thread, or the
 // process ends.
-#include "splash/window.h"
+#include "splash/show.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "contract/kel.h"
-#include "splash/bitmap.h"
-#include "splash/config.h"
+#include "platform/resources.h"
+#include "splash/section.h"
 #include "text/text.h"
 
 namespace splash {
 
 SplashState theSplash;
+
+const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
+                             const char* defaultText) {
+    const void* bytes = platform::LoadResourceBytes(module, name, kel::kTextResourceType, length);
+    if (bytes != nullptr) return static_cast<const char*>(bytes);
+    if (defaultText == nullptr) return nullptr;
+    *length = static_cast<uint32_t>(std::strlen(defaultText));
+    return defaultText;
+}
+
+SplashConfig* LoadSplashConfig(platform::HMODULE module) {
+    uint32_t length = 0;
+    const char* text = LoadTextResource(kel::kConfigResourceName, module, &length, kDefaultSplashConfig);
+    return ParseSplashConfig(text, length);
+}
+
+SplashChoice* ChooseSplash(const SplashConfig* config) {
+    int32_t screenWidth = platform::GetSystemMetrics(platform::SM_CXSCREEN);
+    int32_t screenHeight = platform::GetSystemMetrics(platform::SM_CYSCREEN);
+    return ChooseSplashForScreen(config, screenWidth, screenHeight);
+}
 
 namespace {
 
@@ -30,7 +51,7 @@ namespace {
 // choice could give a splash, so the question need not be asked.
 bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* config) {
     for (int32_t i = 0; i < config->count; ++i) {
-        if (std::strcmp(config->keys[i], SplashKey) != 0) continue;
+        if (std::strcmp(config->keys[i], kSplashKey) != 0) continue;
         SplashEntry entry = ParseSplashEntry(config->values[i] != nullptr ? config->values[i] : "");
         char16_t* name = text::Widen(entry.name, -1);
         bool present = platform::FindResourceW(module, name, kel::kSplashResourceType) != nullptr;
@@ -45,16 +66,15 @@ bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* confi
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
     SplashConfig* config = LoadSplashConfig(module);
     SplashChoice* choice = AnyOfferedBitmapPresent(module, config) ? ChooseSplash(config) : nullptr;
-    if (choice != nullptr) {
-        choice->bitmap = LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height);
-    }
-    bool shown = choice != nullptr && choice->bitmap != nullptr;
+    platform::HBITMAP bitmap =
+        choice != nullptr ? LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height) : nullptr;
+    bool shown = bitmap != nullptr;
     if (shown) {
         theSplash.module = module;
         theSplash.instance = instance;
         theSplash.window = nullptr;
         theSplash.event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
-        theSplash.bitmap = choice->bitmap;
+        theSplash.bitmap = bitmap;
         theSplash.width = choice->width;
         theSplash.height = choice->height;
         theSplash.title = text::Widen(choice->title, -1);

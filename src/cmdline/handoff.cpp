@@ -1,0 +1,23 @@
+#include "cmdline/handoff.h"
+
+#include "cmdline/relay.h"
+#include "contract/kel.h"
+#include "platform/platform.h"
+
+namespace cmdline {
+
+bool Handoff(const char16_t* target) {
+    platform::HWND window = platform::FindWindowW(target, nullptr);
+    if (window == nullptr) return false;
+    // Neither result matters: the instance exists, and a second one must not start.
+    platform::SetForegroundWindow(window);
+    platform::PostMessageW(window, kel::kActivationMessage, 0, 0);
+    return true;
+}
+
+int HandOver(const ScanResult& scan) {
+    if (scan.kind == ScanKind::kRelay) return Relay(scan.arguments, scan.relayAt, scan.count);
+    return Handoff(scan.target) ? kStop : kGoOn;
+}
+
+}  // namespace cmdline

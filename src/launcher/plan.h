@@ -1,0 +1,37 @@
+// The start-up as a launcher copy's own rules decide it, before anything
+// leaves the program: what the merged command line is, whether it asks for
+// the file type's registration, and what the argument scan found. The launch
+// sequence carries the plan out through the platform; kelpack explains it
+// from a copy's resources without running anything.
+#pragma once
+
+#include <cstdint>
+
+#include "cmdline/scan.h"
+#include "shell/registration.h"
+
+namespace launcher {
+
+// What a start does with a launcher's resources and a user's command line.
+struct StartPlan {
+    char16_t* commandLine;             // the merged command line every later step and the engine see
+    shell::Registration registration;  // what it asks of the file type's registration
+    bool scanned;                      // false when the start only registers
+    cmdline::ScanResult scan;          // the target name to hand over to, or the relay option's place
+};
+
+// The plan for the "CommandLine" resource's bytes (null: the launcher carries
+// none) and the user's command line. Release it with FreeStartPlan, except
+// for the command line when the engine was handed it (TakeCommandLine).
+StartPlan PlanStart(const char* commandLineResource, uint32_t resourceSize, const char16_t* userCommandLine);
+// Releases what the plan still owns.
+void FreeStartPlan(StartPlan* plan);
+// Takes the command line out of the plan: the engine may keep it for the rest of the process.
+char16_t* TakeCommandLine(StartPlan* plan);
+
+// The library path a registered value names: a value that starts with a
+// double quote loses its first and its last character, whatever that is (a
+// lone quote leaves an empty path). Works in place and returns where the path starts.
+char16_t* EnginePathInValue(char16_t* value);
+
+}  // namespace launcher
