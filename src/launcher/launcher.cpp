@@ -40,14 +40,13 @@ int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const cha
 
     platform::HMODULE engine = LoadEngineLibrary();
     if (engine == nullptr) {
-        platform::MessageBoxW(nullptr, u"Could not find DLL: Kel.DLL", u"Error Loading DLL", platform::MB_OK);
+        platform::MessageBoxW(nullptr, kNoEngineText, kNoEngineCaption, platform::MB_OK);
         return EndWithoutEngine(&plan);
     }
     auto entry = reinterpret_cast<kel::KelMainWProc>(platform::GetProcAddressW(engine, kel::kEntryName));
     if (entry == nullptr) {
         // The process ends right away; the library is left to it.
-        platform::MessageBoxW(nullptr, u"Could not find DLL entry routine \"KelMainW\"", u"Error Starting DLL",
-                              platform::MB_OK);
+        platform::MessageBoxW(nullptr, kNoEntryText, kNoEntryCaption, platform::MB_OK);
         return EndWithoutEngine(&plan);
     }
 

@@ -29,6 +29,13 @@ void FreeStartPlan(StartPlan* plan);
 // Takes the command line out of the plan: the engine may keep it for the rest of the process.
 char16_t* TakeCommandLine(StartPlan* plan);
 
+// What a person is shown when no engine library loads, and when it lacks the
+// entry routine; each in a message box with the caption after it.
+inline constexpr char16_t kNoEngineText[] = u"Could not find DLL: Kel.DLL";
+inline constexpr char16_t kNoEngineCaption[] = u"Error Loading DLL";
+inline constexpr char16_t kNoEntryText[] = u"Could not find DLL entry routine \"KelMainW\"";
+inline constexpr char16_t kNoEntryCaption[] = u"Error Starting DLL";
+
 // The library path a registered value names: a value that starts with a
 // double quote loses its first and its last character, whatever that is (a
 // lone quote leaves an empty path). Works in place and returns where the path starts.

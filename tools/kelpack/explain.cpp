@@ -7,6 +7,7 @@
 #include "cmdline/relay_message.h"
 #include "cmdline/scan.h"
 #include "contract/kel.h"
+#include "launcher/plan.h"
 #include "copy_contents.h"
 #include "fileio.h"
 #include "pack.h"
@@ -110,30 +111,27 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     x->format = image.pe32plus ? "PE32+" : "PE32";
     x->machine = MachineName(image.machine);
 
-    // Step 2: the merge, over the CommandLine resource as the launcher would map it.
-    if (const Resource* cl = FindResource(res, TextType(), CommandLineName())) {
-        x->hasEmbedded = true;
-        char16_t* embedded = cmdline::EmbeddedCommandLine(reinterpret_cast<const char*>(cl->data.data()),
-                                                          static_cast<std::uint32_t>(cl->data.size()));
-        x->embedded = embedded;
-        const char16_t* merged = cmdline::ComposeCommandLine(embedded, o.userLine.c_str());
-        x->merged = merged;
-        // The composition is the embedded text itself for an empty user line, else a new string.
-        if (merged != embedded) std::free(const_cast<char16_t*>(merged));
-        std::free(embedded);
-    } else {
-        x->merged = o.userLine;
-    }
-
-    // Step 3: the registration trigger, and the engine path a registration writes.
-    x->registration = shell::RegistrationFor(x->merged.c_str());
+    // The launcher's own start-up plan over the CommandLine resource as it
+    // would map it: the merge, the registration trigger and the scan.
+    const Resource* cl = FindResource(res, TextType(), CommandLineName());
+    const char* embedded = cl != nullptr ? reinterpret_cast<const char*>(cl->data.data()) : nullptr;
+    auto embeddedSize = static_cast<std::uint32_t>(cl != nullptr ? cl->data.size() : 0);
+    launcher::StartPlan plan = launcher::PlanStart(embedded, embeddedSize, o.userLine.c_str());
+    x->hasEmbedded = cl != nullptr;
+    if (x->hasEmbedded) x->embedded = Take(cmdline::EmbeddedCommandLine(embedded, embeddedSize));
+    x->merged = plan.commandLine;
+    x->registration = plan.registration;
+    // Where a registration would point the file type's engine path.
     x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
     x->registeredEnginePath = Take(shell::EnginePathFor(x->installedAs.c_str()));
-    if (x->registration == shell::Registration::kRegisterOnly) return true;
+    x->scanned = plan.scanned;
+    if (!plan.scanned) {
+        launcher::FreeStartPlan(&plan);
+        return true;
+    }
 
-    // Step 4: the argument scan. The split is shown as the scan sees it, before
-    // the scan rewrites a .kel argument into the target name.
-    x->scanned = true;
+    // The split is shown as the scan sees it, before the scan rewrites a
+    // .kel argument into the target name.
     {
         std::u16string copy = x->merged;
         std::int32_t n = cmdline::SplitArguments(&copy[0], nullptr);
@@ -141,7 +139,7 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
         cmdline::SplitArguments(&copy[0], list.data());
         for (char16_t* a : list) x->arguments.push_back(a);
     }
-    cmdline::ScanResult scan = cmdline::ScanCommandLine(x->merged.c_str());
+    const cmdline::ScanResult& scan = plan.scan;
     if (scan.kind == cmdline::ScanKind::kRelay) {
         x->relay = true;
         x->relayAt = scan.relayAt;
@@ -156,9 +154,9 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     } else {
         x->target = scan.target;
     }
-    cmdline::FreeScan(&scan);
+    launcher::FreeStartPlan(&plan);
 
-    // Step 5: the splash for the given screen.
+    // The splash for the given screen.
     splash::SplashConfig* config = LauncherSplashConfig(res, &x->configPacked);
     x->splash = SplashForScreen(res, config, o.screenWidth, o.screenHeight);
     splash::FreeSplashConfig(config);
@@ -239,8 +237,8 @@ std::string ExplainText(const Explanation& x) {
          "character). A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " + engineValue +
          (x.registration == shell::Registration::kRegisterAndGoOn ? ", as this start does" : "") + ".\n"
          // The message boxes' texts are the launcher's own words.
-         "   With neither, a message box \"Could not find DLL: Kel.DLL\" and exit 0; a library without " +
-         WidePrintable(kel::kEntryName) + ", a message box \"Could not find DLL entry routine \"KelMainW\"\" and exit 0.\n";
+         "   With neither, a message box " + Quoted(launcher::kNoEngineText) + " and exit 0; a library without " +
+         WidePrintable(kel::kEntryName) + ", a message box " + Quoted(launcher::kNoEntryText) + " and exit 0.\n";
     t += "6. " + WidePrintable(kel::kEntryName) + " runs with the command line " + Quoted(x.merged) +
          "; when it returns, the launcher unloads the engine and exits with its result.\n";
     return t;
