@@ -60,11 +60,11 @@ protected:
 };
 
 TEST_F(LaunchWithSplash, EngineIsEnteredAfterTheFirstPaint) {
-    sim::BmpFile file;
+    testsupport::BmpFile file;
     file.width = 150;
     file.height = 150;
     file.pixel = [](int, int) { return kSplashColour; };
-    sim::SetResource(u"SplashScreen", u"Splash.bmp", sim::BmpBytes(file));
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(file));
 
     EXPECT_EQ(launcher::Launch(sim::LauncherModule(), nullptr, u"\"\\My Documents\\Game.kel\"", 1), 7);
     ASSERT_TRUE(view.called);

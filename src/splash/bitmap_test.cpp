@@ -34,10 +34,10 @@ protected:
     int32_t height = kUntouched;
 };
 
-sim::BmpFile File(int32_t w, int32_t h, uint16_t bits) { return sim::PatternBmp(w, h, bits); }
+testsupport::BmpFile File(int32_t w, int32_t h, uint16_t bits) { return testsupport::PatternBmp(w, h, bits); }
 
 TEST_F(SplashBitmap, AcceptsOnlyTheSmallSubset) {
-    std::string good = sim::BmpBytes(File(2, 2, 24));
+    std::string good = testsupport::BmpBytes(File(2, 2, 24));
     EXPECT_NE(Decode(good), nullptr);
 
     EXPECT_EQ(Decode(good.substr(0, 53)), nullptr);
@@ -53,23 +53,23 @@ TEST_F(SplashBitmap, AcceptsOnlyTheSmallSubset) {
 
     for (uint32_t headerSize : {12u, 108u, 124u, 0u}) {
         bytes = good;
-        sim::PutU32(bytes, 14, headerSize);
+        testsupport::PutU32(bytes, 14, headerSize);
         EXPECT_EQ(Decode(bytes), nullptr) << headerSize;
         // The size is read only once the header is known to be the 40-byte one.
         EXPECT_EQ(width, kUntouched);
     }
     for (uint16_t bits : {uint16_t{0}, uint16_t{2}, uint16_t{16}, uint16_t{32}}) {
         bytes = good;
-        sim::PutU16(bytes, 28, bits);
+        testsupport::PutU16(bytes, 28, bits);
         EXPECT_EQ(Decode(bytes), nullptr) << bits;
     }
     for (uint32_t compression : {1u, 2u, 3u}) {
         bytes = good;
-        sim::PutU32(bytes, 30, compression);
+        testsupport::PutU32(bytes, 30, compression);
         EXPECT_EQ(Decode(bytes), nullptr) << compression;
     }
     for (uint16_t bits : {uint16_t{1}, uint16_t{4}, uint16_t{8}, uint16_t{24}}) {
-        EXPECT_NE(Decode(sim::BmpBytes(File(3, 2, bits))), nullptr) << bits;
+        EXPECT_NE(Decode(testsupport::BmpBytes(File(3, 2, bits))), nullptr) << bits;
         EXPECT_EQ(width, 3);
         EXPECT_EQ(height, 2);
     }
@@ -79,7 +79,7 @@ TEST_F(SplashBitmap, AcceptsOnlyTheSmallSubset) {
 // Each rejection names the first rule the file breaks, so that tools can say why.
 TEST_F(SplashBitmap, RejectionsNameTheBrokenRule) {
     using splash::SplashBmpFault;
-    std::string good = sim::BmpBytes(File(2, 2, 24));
+    std::string good = testsupport::BmpBytes(File(2, 2, 24));
     auto fault = [](const std::string& bytes) {
         splash::SplashBmpLayout layout{};
         layout.fault = static_cast<SplashBmpFault>(0x7F);
@@ -93,32 +93,32 @@ TEST_F(SplashBitmap, RejectionsNameTheBrokenRule) {
     bytes[1] = 'N';
     EXPECT_EQ(fault(bytes), SplashBmpFault::kNotBitmap);
     // The earlier rule wins: a file broken twice reports the first.
-    sim::PutU32(bytes, 14, 12);
+    testsupport::PutU32(bytes, 14, 12);
     EXPECT_EQ(fault(bytes), SplashBmpFault::kNotBitmap);
     bytes = good;
-    sim::PutU32(bytes, 14, 108);
+    testsupport::PutU32(bytes, 14, 108);
     EXPECT_EQ(fault(bytes), SplashBmpFault::kHeaderSize);
     bytes = good;
-    sim::PutU32(bytes, 22, static_cast<uint32_t>(-2));
+    testsupport::PutU32(bytes, 22, static_cast<uint32_t>(-2));
     EXPECT_EQ(fault(bytes), SplashBmpFault::kSize);
     bytes = good;
-    sim::PutU16(bytes, 28, 16);
+    testsupport::PutU16(bytes, 28, 16);
     EXPECT_EQ(fault(bytes), SplashBmpFault::kBitCount);
-    sim::PutU32(bytes, 30, 1);
+    testsupport::PutU32(bytes, 30, 1);
     EXPECT_EQ(fault(bytes), SplashBmpFault::kBitCount);
     bytes = good;
-    sim::PutU32(bytes, 30, 3);
+    testsupport::PutU32(bytes, 30, 3);
     EXPECT_EQ(fault(bytes), SplashBmpFault::kCompressed);
     // Missing rows are no rejection: the decoder shows what is there.
     EXPECT_EQ(fault(good.substr(0, good.size() - 1)), SplashBmpFault::kNone);
 }
 
 TEST_F(SplashBitmap, WidthAndHeightLimits) {
-    std::string base = sim::BmpBytes(File(1, 1, 1));
+    std::string base = testsupport::BmpBytes(File(1, 1, 1));
     auto withSize = [&base](int32_t w, int32_t h) {
         std::string bytes = base;
-        sim::PutU32(bytes, 18, static_cast<uint32_t>(w));
-        sim::PutU32(bytes, 22, static_cast<uint32_t>(h));
+        testsupport::PutU32(bytes, 18, static_cast<uint32_t>(w));
+        testsupport::PutU32(bytes, 22, static_cast<uint32_t>(h));
         return bytes;
     };
     // A top-down file fails, but the size it claims is reported.
@@ -158,7 +158,7 @@ TEST_F(SplashBitmap, StridesAndRowOffsets) {
     // The file's stride is the section's.
     for (uint16_t bits : {uint16_t{1}, uint16_t{4}, uint16_t{8}, uint16_t{24}}) {
         for (int32_t w : {1, 5, 9, 33}) {
-            platform::HBITMAP bitmap = Decode(sim::BmpBytes(File(w, 1, bits)));
+            platform::HBITMAP bitmap = Decode(testsupport::BmpBytes(File(w, 1, bits)));
             ASSERT_NE(bitmap, nullptr);
             EXPECT_EQ(sim::GetSectionInfo(bitmap)->stride, splash::SplashStride(bits, w)) << bits << " " << w;
         }
@@ -166,8 +166,8 @@ TEST_F(SplashBitmap, StridesAndRowOffsets) {
 }
 
 TEST_F(SplashBitmap, CopiesWholeRowsInFileOrder) {
-    sim::BmpFile file = File(5, 4, 8);
-    std::string bytes = sim::BmpBytes(file);
+    testsupport::BmpFile file = File(5, 4, 8);
+    std::string bytes = testsupport::BmpBytes(file);
     platform::HBITMAP bitmap = Decode(bytes);
     ASSERT_NE(bitmap, nullptr);
     auto section = sim::GetSectionInfo(bitmap);
@@ -175,7 +175,7 @@ TEST_F(SplashBitmap, CopiesWholeRowsInFileOrder) {
 
     // Two rows short: the bottom rows come first in the file, so the top two keep the section's bytes.
     file.rowsWritten = 2;
-    bitmap = Decode(sim::BmpBytes(file));
+    bitmap = Decode(testsupport::BmpBytes(file));
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(height, 4);
     section = sim::GetSectionInfo(bitmap);
@@ -184,7 +184,7 @@ TEST_F(SplashBitmap, CopiesWholeRowsInFileOrder) {
     EXPECT_EQ(std::vector<uint8_t>(section->bits.begin() + 16, section->bits.end()), std::vector<uint8_t>(16, kPoison));
 
     // A partial last row is never copied.
-    bytes = sim::BmpBytes(File(5, 4, 8));
+    bytes = testsupport::BmpBytes(File(5, 4, 8));
     bitmap = Decode(bytes.substr(0, 1078 + 8 + 7));
     section = sim::GetSectionInfo(bitmap);
     EXPECT_EQ(std::string(section->bits.begin(), section->bits.begin() + 8), bytes.substr(1078, 8));
@@ -193,13 +193,13 @@ TEST_F(SplashBitmap, CopiesWholeRowsInFileOrder) {
 
 TEST_F(SplashBitmap, ShortFiles) {
     // 54 bytes of valid headers: a bitmap with no row copied.
-    std::string headers = sim::BmpBytes(File(1, 1, 24)).substr(0, 54);
+    std::string headers = testsupport::BmpBytes(File(1, 1, 24)).substr(0, 54);
     platform::HBITMAP bitmap = Decode(headers);
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(sim::GetSectionInfo(bitmap)->bits, std::vector<uint8_t>(4, kPoison));
 
     // A 1 x 1 24-bit row needs 4 bytes: 57 bytes copy nothing, 58 copy it.
-    std::string full = sim::BmpBytes(File(1, 1, 24));
+    std::string full = testsupport::BmpBytes(File(1, 1, 24));
     ASSERT_EQ(full.size(), 58u);
     EXPECT_EQ(sim::GetSectionInfo(Decode(full.substr(0, 57)))->bits, std::vector<uint8_t>(4, kPoison));
     auto bits = sim::GetSectionInfo(Decode(full))->bits;
@@ -207,9 +207,9 @@ TEST_F(SplashBitmap, ShortFiles) {
 
     // A pixel-data offset beyond the end copies no row and reads nothing past the end.
     std::string beyond = full;
-    sim::PutU32(beyond, 10, 0xFFFFFFF0u);
+    testsupport::PutU32(beyond, 10, 0xFFFFFFF0u);
     EXPECT_EQ(sim::GetSectionInfo(Decode(beyond))->bits, std::vector<uint8_t>(4, kPoison));
-    sim::PutU32(beyond, 10, 59);
+    testsupport::PutU32(beyond, 10, 59);
     EXPECT_EQ(sim::GetSectionInfo(Decode(beyond))->bits, std::vector<uint8_t>(4, kPoison));
 }
 
@@ -218,8 +218,8 @@ TEST_F(SplashBitmap, EveryCutLengthDecodesWhatIsThereAndReadsNoFurther) {
     // past its end is caught by the address sanitizer; what was read must be
     // exactly the whole palette entries and whole rows inside the prefix.
     for (uint16_t bits : {1, 4, 8, 24}) {
-        sim::BmpFile file = File(5, 3, bits);
-        const std::string full = sim::BmpBytes(file);
+        testsupport::BmpFile file = File(5, 3, bits);
+        const std::string full = testsupport::BmpBytes(file);
         const uint32_t offset = 54 + 4 * static_cast<uint32_t>(file.palette.size());
         const uint32_t stride = splash::SplashStride(bits, 5);
         ASSERT_EQ(full.size(), offset + 3 * stride);
@@ -247,8 +247,8 @@ TEST_F(SplashBitmap, EveryCutLengthDecodesWhatIsThereAndReadsNoFurther) {
 
             uint32_t entries = (std::min(length, offset) - 54) / 4;
             for (uint32_t i = 0; i < file.palette.size(); ++i) {
-                uint32_t expected = i < entries ? sim::Colour(file.palette[i]) : 0u;
-                ASSERT_EQ(sim::Colour(section->palette[i]), expected) << "palette entry " << i;
+                uint32_t expected = i < entries ? testsupport::Colour(file.palette[i]) : 0u;
+                ASSERT_EQ(testsupport::Colour(section->palette[i]), expected) << "palette entry " << i;
             }
             sim::Reset();
             sim::SetSectionFill(kPoison);
@@ -259,8 +259,8 @@ TEST_F(SplashBitmap, EveryCutLengthDecodesWhatIsThereAndReadsNoFurther) {
 TEST_F(SplashBitmap, OffsetInsideTheHeadersReadsOnlyTheResource) {
     // Rows start where the file says, even inside its headers, and stop at its end:
     // 54 bytes from offset 0 hold 4 rows of 12 bytes (3 pixels of 24 bits).
-    std::string bytes = sim::BmpBytes(File(3, 6, 24)).substr(0, 54);
-    sim::PutU32(bytes, 10, 0);
+    std::string bytes = testsupport::BmpBytes(File(3, 6, 24)).substr(0, 54);
+    testsupport::PutU32(bytes, 10, 0);
     platform::HBITMAP bitmap = Decode(bytes);
     ASSERT_NE(bitmap, nullptr);
     auto section = sim::GetSectionInfo(bitmap);
@@ -275,48 +275,48 @@ TEST_F(SplashBitmap, OffsetInsideTheHeadersReadsOnlyTheResource) {
 
 TEST_F(SplashBitmap, PaletteCopies) {
     // 8 bits, offset 1078: all 256 entries.
-    sim::BmpFile file = File(2, 1, 8);
-    auto section = sim::GetSectionInfo(Decode(sim::BmpBytes(file)));
+    testsupport::BmpFile file = File(2, 1, 8);
+    auto section = sim::GetSectionInfo(Decode(testsupport::BmpBytes(file)));
     ASSERT_TRUE(section.has_value());
     ASSERT_EQ(section->palette.size(), 256u);
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(sim::Colour(section->palette[i]), sim::Colour(file.palette[i])) << i;
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(testsupport::Colour(section->palette[i]), testsupport::Colour(file.palette[i])) << i;
 
     // 4 bits, offset 54 + 4 x 16 = 118: all 16.
     file = File(2, 1, 4);
-    std::string bytes = sim::BmpBytes(file);
+    std::string bytes = testsupport::BmpBytes(file);
     ASSERT_EQ(bytes.substr(10, 4), std::string("\x76\0\0\0", 4));
     section = sim::GetSectionInfo(Decode(bytes));
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(sim::Colour(section->palette[i]), sim::Colour(file.palette[i])) << i;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(testsupport::Colour(section->palette[i]), testsupport::Colour(file.palette[i])) << i;
 
     // Fewer entries than the bit count allows: the rest are black, not whatever was there.
     file = File(2, 1, 8);
-    file.palette = sim::RampPalette(3);
-    section = sim::GetSectionInfo(Decode(sim::BmpBytes(file)));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(sim::Colour(section->palette[i]), sim::Colour(file.palette[i])) << i;
-    for (int i = 3; i < 256; ++i) ASSERT_EQ(sim::Colour(section->palette[i]), 0u) << i;
+    file.palette = testsupport::RampPalette(3);
+    section = sim::GetSectionInfo(Decode(testsupport::BmpBytes(file)));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(testsupport::Colour(section->palette[i]), testsupport::Colour(file.palette[i])) << i;
+    for (int i = 3; i < 256; ++i) ASSERT_EQ(testsupport::Colour(section->palette[i]), 0u) << i;
 
     // More entries between the headers and the rows than the palette has: 16 copied, rows from the offset.
     file = File(2, 1, 4);
-    file.palette = sim::RampPalette(20);
-    bytes = sim::BmpBytes(file);
+    file.palette = testsupport::RampPalette(20);
+    bytes = testsupport::BmpBytes(file);
     section = sim::GetSectionInfo(Decode(bytes));
     ASSERT_EQ(section->palette.size(), 16u);
-    EXPECT_EQ(sim::Colour(section->palette[15]), sim::Colour(file.palette[15]));
+    EXPECT_EQ(testsupport::Colour(section->palette[15]), testsupport::Colour(file.palette[15]));
     EXPECT_EQ(std::string(section->bits.begin(), section->bits.end()), bytes.substr(54 + 80));
 
     // An offset below 58 leaves no room for an entry: none copied.
     file = File(2, 1, 1);
     file.palette.clear();
     file.pixelOffset = 57;
-    section = sim::GetSectionInfo(Decode(sim::BmpBytes(file)));
-    EXPECT_EQ(sim::Colour(section->palette[0]), 0u);
-    EXPECT_EQ(sim::Colour(section->palette[1]), 0u);
+    section = sim::GetSectionInfo(Decode(testsupport::BmpBytes(file)));
+    EXPECT_EQ(testsupport::Colour(section->palette[0]), 0u);
+    EXPECT_EQ(testsupport::Colour(section->palette[1]), 0u);
 }
 
 TEST_F(SplashBitmap, PaletteStopsAtTheEndOfTheResource) {
     // The header promises 256 entries (offset 1078), the resource holds 10 and half of another.
-    sim::BmpFile file = File(2, 1, 8);
-    std::string bytes = sim::BmpBytes(file).substr(0, 54 + 4 * 10 + 2);
+    testsupport::BmpFile file = File(2, 1, 8);
+    std::string bytes = testsupport::BmpBytes(file).substr(0, 54 + 4 * 10 + 2);
     splash::SplashBmpLayout layout;
     ASSERT_TRUE(splash::CheckSplashBmp(bytes.data(), static_cast<uint32_t>(bytes.size()), &layout));
     EXPECT_EQ(layout.paletteEntries, 256u);
@@ -324,12 +324,12 @@ TEST_F(SplashBitmap, PaletteStopsAtTheEndOfTheResource) {
     EXPECT_EQ(layout.rowsCopied, 0u);
     auto section = sim::GetSectionInfo(Decode(bytes));
     ASSERT_TRUE(section.has_value());
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(sim::Colour(section->palette[i]), sim::Colour(file.palette[i])) << i;
-    for (int i = 10; i < 256; ++i) ASSERT_EQ(sim::Colour(section->palette[i]), 0u) << i;
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(testsupport::Colour(section->palette[i]), testsupport::Colour(file.palette[i])) << i;
+    for (int i = 10; i < 256; ++i) ASSERT_EQ(testsupport::Colour(section->palette[i]), 0u) << i;
 }
 
 TEST_F(SplashBitmap, SectionFailuresYieldNoBitmapAndLeaveNoContext) {
-    std::string bytes = sim::BmpBytes(File(2, 2, 24));
+    std::string bytes = testsupport::BmpBytes(File(2, 2, 24));
     sim::Fail("CreateDIBSection");
     EXPECT_EQ(Decode(bytes), nullptr);
     EXPECT_EQ(sim::OpenDCCount(), 0);
@@ -347,9 +347,9 @@ TEST_F(SplashBitmap, PixelsReachTheScreenAsDrawn) {
     // Each bit depth, blitted from the section at the top left of the screen,
     // shows the colour the file gives each pixel.
     for (uint16_t bits : {uint16_t{1}, uint16_t{4}, uint16_t{8}, uint16_t{24}}) {
-        sim::BmpFile file = File(bits == 1 ? 33 : 9, 3, bits);
+        testsupport::BmpFile file = File(bits == 1 ? 33 : 9, 3, bits);
         sim::SetScreenSize(240, 320);
-        platform::HBITMAP bitmap = Decode(sim::BmpBytes(file));
+        platform::HBITMAP bitmap = Decode(testsupport::BmpBytes(file));
         ASSERT_NE(bitmap, nullptr);
         platform::HDC screen = platform::CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
         platform::HDC memory = platform::CreateCompatibleDC(screen);
@@ -357,7 +357,7 @@ TEST_F(SplashBitmap, PixelsReachTheScreenAsDrawn) {
         ASSERT_TRUE(platform::BitBlt(screen, 0, 0, file.width, file.height, memory, 0, 0, platform::SRCCOPY));
         for (int y = 0; y < file.height; ++y) {
             for (int x = 0; x < file.width; ++x) {
-                uint32_t expected = bits == 24 ? file.pixel(x, y) : sim::Colour(file.palette[file.pixel(x, y)]);
+                uint32_t expected = bits == 24 ? file.pixel(x, y) : testsupport::Colour(file.palette[file.pixel(x, y)]);
                 ASSERT_EQ(sim::ScreenPixel(x, y), expected) << bits << " bits at " << x << "," << y;
             }
         }
@@ -368,7 +368,7 @@ TEST_F(SplashBitmap, PixelsReachTheScreenAsDrawn) {
 }
 
 TEST_F(SplashBitmap, LoadsTheNamedResource) {
-    sim::SetResource(u"SPLASHSCREEN", u"SPLASH.BMP", sim::BmpBytes(File(7, 5, 24)));
+    sim::SetResource(u"SPLASHSCREEN", u"SPLASH.BMP", testsupport::BmpBytes(File(7, 5, 24)));
     int32_t w = kUntouched, h = kUntouched;
     EXPECT_NE(splash::LoadSplashBitmap(sim::LauncherModule(), "Splash.bmp", &w, &h), nullptr);
     EXPECT_EQ(w, 7);

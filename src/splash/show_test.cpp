@@ -31,8 +31,8 @@ bool Eventually(const std::function<bool()>& condition) {
 }
 
 // A 24-bit bitmap whose every pixel has its own colour.
-sim::BmpFile Picture(int32_t w, int32_t h) {
-    sim::BmpFile file;
+testsupport::BmpFile Picture(int32_t w, int32_t h) {
+    testsupport::BmpFile file;
     file.width = w;
     file.height = h;
     file.bitCount = 24;
@@ -62,9 +62,9 @@ protected:
     }
 
     // Puts a configuration and one bitmap resource in place.
-    void Package(const std::string& config, const std::u16string& name, const sim::BmpFile& file) {
+    void Package(const std::string& config, const std::u16string& name, const testsupport::BmpFile& file) {
         sim::SetResource(u"Text", u"CONFIG", config);
-        sim::SetResource(u"SplashScreen", name, sim::BmpBytes(file));
+        sim::SetResource(u"SplashScreen", name, testsupport::BmpBytes(file));
     }
 
     platform::HWND OnlyWindow() {
@@ -80,7 +80,7 @@ protected:
     }
 
     // Checks that the screen shows the file's pixels with the file's top left at (x0, y0), clipped.
-    void ExpectShown(const sim::BmpFile& file, int x0, int y0) {
+    void ExpectShown(const testsupport::BmpFile& file, int x0, int y0) {
         for (int y = 0; y < file.height; ++y) {
             for (int x = 0; x < file.width; ++x) {
                 if (x0 + x < 0 || y0 + y < 0 || x0 + x >= 240 || y0 + y >= 320) continue;
@@ -91,7 +91,7 @@ protected:
 };
 
 TEST_F(SplashWindow, FirstPaintReleasesTheMainThread) {
-    sim::BmpFile file = Picture(150, 150);
+    testsupport::BmpFile file = Picture(150, 150);
     Package("SplashScreen=150x150;Splash.bmp|SplashScreenTitle=Shop", u"Splash.bmp", file);
     EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
 
@@ -157,7 +157,7 @@ TEST_F(SplashWindow, ClassStyleTitleAndPlace) {
 }
 
 TEST_F(SplashWindow, TitleWithoutConfigOrWithoutTitleEntry) {
-    sim::SetResource(u"SplashScreen", u"Splash.bmp", sim::BmpBytes(Picture(150, 150)));
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(Picture(150, 150)));
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::GetWindowInfo(OnlyWindow())->title, u"The Big Splash Screen");
 
@@ -174,7 +174,7 @@ TEST_F(SplashWindow, TitleWithoutConfigOrWithoutTitleEntry) {
 }
 
 TEST_F(SplashWindow, LargerThanTheScreenOverhangsWithTruncatedCentring) {
-    sim::BmpFile file = Picture(300, 300);
+    testsupport::BmpFile file = Picture(300, 300);
     Package("SplashScreen=300x300;Big", u"Big", file);
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     auto info = sim::GetWindowInfo(OnlyWindow());
@@ -201,11 +201,11 @@ TEST_F(SplashWindow, LargerThanTheScreenOverhangsWithTruncatedCentring) {
 
 TEST_F(SplashWindow, ChoosesForTheScreen) {
     sim::SetScreenSize(480, 640);
-    sim::BmpFile small = Picture(150, 150);
-    sim::BmpFile large = Picture(300, 300);
+    testsupport::BmpFile small = Picture(150, 150);
+    testsupport::BmpFile large = Picture(300, 300);
     large.pixel = [](int x, int y) { return static_cast<uint32_t>(0x800000 | (x & 0xFF) << 8 | (y & 0xFF)); };
-    sim::SetResource(u"SplashScreen", u"Splash.bmp", sim::BmpBytes(small));
-    sim::SetResource(u"SplashScreen", u"Splash300.bmp", sim::BmpBytes(large));
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(small));
+    sim::SetResource(u"SplashScreen", u"Splash300.bmp", testsupport::BmpBytes(large));
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     auto info = sim::GetWindowInfo(OnlyWindow());
     EXPECT_EQ(info->x, 90);
@@ -216,24 +216,24 @@ TEST_F(SplashWindow, ChoosesForTheScreen) {
 }
 
 TEST_F(SplashWindow, PaletteBitmapShownThroughItsPalette) {
-    sim::BmpFile file;
+    testsupport::BmpFile file;
     file.width = 37;
     file.height = 21;
     file.bitCount = 8;
-    file.palette = sim::RampPalette(256);
+    file.palette = testsupport::RampPalette(256);
     file.pixel = [](int x, int y) { return static_cast<uint32_t>((x * 3 + y * 11) % 256); };
     Package("SplashScreen=37x21;P", u"P", file);
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     // (240 - 37) / 2 = 101, (320 - 21) / 2 = 149.
     for (int y = 0; y < file.height; ++y) {
         for (int x = 0; x < file.width; ++x) {
-            ASSERT_EQ(sim::ScreenPixel(101 + x, 149 + y), sim::Colour(file.palette[file.pixel(x, y)])) << x << "," << y;
+            ASSERT_EQ(sim::ScreenPixel(101 + x, 149 + y), testsupport::Colour(file.palette[file.pixel(x, y)])) << x << "," << y;
         }
     }
 }
 
 TEST_F(SplashWindow, SecondPaintDrawsAgainAndSignalsAgain) {
-    sim::BmpFile file = Picture(150, 150);
+    testsupport::BmpFile file = Picture(150, 150);
     Package("SplashScreen=150x150;S", u"S", file);
     ASSERT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     platform::HWND window = OnlyWindow();
@@ -303,7 +303,7 @@ TEST_F(SplashWindow, ThreadOrEventFailingDoesNotHoldTheStartUp) {
 
     // Without an event the wait fails at once; the window still shows, and its signal fails quietly.
     NewProcess();
-    sim::BmpFile file = Picture(150, 150);
+    testsupport::BmpFile file = Picture(150, 150);
     Package("SplashScreen=150x150;S", u"S", file);
     sim::Fail("CreateEventW");
     EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_FAILED);
@@ -328,7 +328,7 @@ TEST_F(SplashWindow, ScreenIsAskedOnlyWhenAnOfferedBitmapExists) {
 
     // One of them present: the choice asks the screen as before.
     NewProcess();
-    sim::SetResource(u"SplashScreen", u"SPLASH.bmp", sim::BmpBytes(Picture(4, 4)));
+    sim::SetResource(u"SplashScreen", u"SPLASH.bmp", testsupport::BmpBytes(Picture(4, 4)));
     EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::CallCount("CreateWindowExW"), 1);
     EXPECT_GE(sim::CallCount("GetSystemMetrics"), 2);
@@ -350,11 +350,11 @@ TEST_F(SplashWindow, NoSplashMakesNoEventThreadOrWindow) {
     expectNothing("no resource");
 
     NewProcess();
-    std::string topDown = sim::BmpBytes(Picture(5, 5));
-    sim::PutU32(topDown, 22, static_cast<uint32_t>(-5));
+    std::string topDown = testsupport::BmpBytes(Picture(5, 5));
+    testsupport::PutU32(topDown, 22, static_cast<uint32_t>(-5));
     sim::SetResource(u"Text", u"CONFIG", "SplashScreen=5x5;Bad|SplashScreen=4x4;Good");
     sim::SetResource(u"SplashScreen", u"Bad", topDown);
-    sim::SetResource(u"SplashScreen", u"Good", sim::BmpBytes(Picture(4, 4)));
+    sim::SetResource(u"SplashScreen", u"Good", testsupport::BmpBytes(Picture(4, 4)));
     // The chosen bitmap does not decode; no other entry is tried.
     expectNothing("undecodable");
     EXPECT_EQ(sim::CallCount("FindResourceW(SplashScreen/Good)"), 0);

@@ -42,7 +42,7 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 constexpr int64_t kResetEvery = 64;
 
 std::string BitmapFile(int32_t width, int32_t height, uint16_t bitCount) {
-    return sim::BmpBytes(sim::PatternBmp(width, height, bitCount));
+    return testsupport::BmpBytes(testsupport::PatternBmp(width, height, bitCount));
 }
 
 // A header like the one the decoder hands to CreateDIBSection.

@@ -119,17 +119,3 @@ inline uint32_t Colour(const platform::RGBQUAD& q) {
 }
 
 }  // namespace testsupport
-
-// The simulation's tests name the builder beside the simulation they seed
-// (sim::BmpBytes next to sim::SetResource).
-namespace sim {
-using testsupport::BmpBytes;
-using testsupport::BmpFile;
-using testsupport::BmpRow;
-using testsupport::BmpStride;
-using testsupport::Colour;
-using testsupport::PatternBmp;
-using testsupport::PutU16;
-using testsupport::PutU32;
-using testsupport::RampPalette;
-}  // namespace sim

@@ -93,18 +93,18 @@ TEST_F(SimGdi, BlitsAreClippedToTheScreenTheWindowAndTheBitmap) {
     }
     // Hanging off the top left: only the part on the screen is drawn.
     ASSERT_TRUE(Show(bitmap, -2, -3, 4, 4));
-    EXPECT_EQ(sim::ScreenPixel(0, 0), sim::Colour(kFour[(3 + 2) % 4]));
-    EXPECT_EQ(sim::ScreenPixel(1, 0), sim::Colour(kFour[(3 + 3) % 4]));
+    EXPECT_EQ(sim::ScreenPixel(0, 0), testsupport::Colour(kFour[(3 + 2) % 4]));
+    EXPECT_EQ(sim::ScreenPixel(1, 0), testsupport::Colour(kFour[(3 + 3) % 4]));
     EXPECT_EQ(sim::ScreenPixel(2, 0), sim::kDesktopColour);
     EXPECT_EQ(sim::ScreenPixel(0, 1), sim::kDesktopColour);
     // Off the bottom right, and larger than the bitmap: nothing beyond either.
     ASSERT_TRUE(Show(bitmap, 14, 6, 10, 10));
-    EXPECT_EQ(sim::ScreenPixel(14, 6), sim::Colour(kFour[0]));
-    EXPECT_EQ(sim::ScreenPixel(15, 7), sim::Colour(kFour[2]));
+    EXPECT_EQ(sim::ScreenPixel(14, 6), testsupport::Colour(kFour[0]));
+    EXPECT_EQ(sim::ScreenPixel(15, 7), testsupport::Colour(kFour[2]));
     EXPECT_EQ(sim::ScreenPixel(13, 7), sim::kDesktopColour);
     // From inside the source.
     ASSERT_TRUE(Show(bitmap, 8, 0, 1, 1, 3, 3));
-    EXPECT_EQ(sim::ScreenPixel(8, 0), sim::Colour(kFour[2]));
+    EXPECT_EQ(sim::ScreenPixel(8, 0), testsupport::Colour(kFour[2]));
 
     EXPECT_EQ(sim::ScreenPixel(-1, 0), 0xFFFFFFFFu);
     EXPECT_EQ(sim::ScreenPixel(16, 0), 0xFFFFFFFFu);
@@ -142,7 +142,7 @@ TEST_F(SimGdi, SectionsHaveRealMemory) {
     EXPECT_EQ(info->stride, 8u);
     EXPECT_EQ(info->bits.size(), 24u);
     EXPECT_EQ(info->palette.size(), 256u);
-    EXPECT_EQ(sim::Colour(info->palette[2]), sim::Colour(kFour[2]));
+    EXPECT_EQ(testsupport::Colour(info->palette[2]), testsupport::Colour(kFour[2]));
     bits[23] = 0x77;
     EXPECT_EQ(sim::GetSectionInfo(bitmap)->bits[23], 0x77);
     EXPECT_FALSE(sim::GetSectionInfo(platform::GetStockObject(platform::WHITE_BRUSH)).has_value());
