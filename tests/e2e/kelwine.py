@@ -94,8 +94,8 @@ def log_since(size):
 
 def report_failed_start(what, result, server_log):
     """Says, in the test's output, that Wine did not start a program and why, as far as Wine told."""
-    said = result.err.strip() or "nothing on stderr"
-    server = server_log.strip() or "nothing"
+    said = result.err.strip()[-2000:] or "nothing on stderr"
+    server = server_log.strip()[-2000:] or "nothing"
     print(f"kelwine: Wine did not start {what}: exit code {result.code} after {result.seconds:.1f} s "
           f"without a word from the program; Wine said: {said}; the wineserver log gained: {server}. "
           "Starting it once more.", flush=True)
@@ -143,6 +143,7 @@ class Running:
         self._out = out
         self._err = err
         self._started = started
+        self._result = None
 
     def output_so_far(self):
         # pread leaves the file offset alone: the program writes through the same open file.
@@ -162,6 +163,9 @@ class Running:
         return True
 
     def wait(self, timeout=60):
+        """The program's Result, once it has ended (killed after timeout); the same Result when asked again."""
+        if self._result is not None:
+            return self._result
         try:
             code = self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -173,7 +177,8 @@ class Running:
         err = self._err.read().decode("utf-8", "replace")
         self._out.close()
         self._err.close()
-        return Result(code, out, err, time.time() - self._started)
+        self._result = Result(code, out, err, time.time() - self._started)
+        return self._result
 
 
 class Wine:
@@ -549,7 +554,7 @@ class VirtualDesktop:
         run = DesktopRun(self.wine.start(args, env=env, cwd=folder), report)
         if run.reached():
             return run
-        report_failed_start("spawn.exe under explorer", run.running.wait(5), log_since(size))
+        report_failed_start("spawn.exe under explorer", run.ended, log_since(size))
         return DesktopRun(self.wine.start(args, env=env, cwd=folder), report)
 
     def origin(self):
@@ -574,6 +579,7 @@ class DesktopRun:
     def __init__(self, running, report):
         self.running = running
         self.report = report
+        self.ended = None   # explorer's Result, once reached() has seen it end
 
     def reached(self, timeout=60, grace=5):
         """Whether spawn.exe announced itself in its report. explorer may end
@@ -585,6 +591,7 @@ class DesktopRun:
             if announced(read_text(self.report), announcement):
                 return True
             if self.running.process.poll() is not None:
+                self.ended = self.running.wait(5)
                 return bool(wait_for(lambda: announced(read_text(self.report), announcement), timeout=grace))
             time.sleep(0.02)
         return True

@@ -18,10 +18,18 @@ import kelwine
 # $FAKE_FAILS of them fail. A start that gets through plays the program:
 # "announce" prints the announcement and exits with $FAKE_CODE, "silent"
 # exits with $FAKE_CODE printing nothing.
-FAKE_LOADER = """#!/bin/sh
+# Started as "explorer /desktop=NAME spawn.exe ... --out Z:\\REPORT ...", it
+# plays explorer and spawn.exe at once: spawn.exe's report goes to REPORT.
+FAKE_LOADER = """#!/bin/bash
 n=$(( $(cat "$FAKE_DIR/count" 2>/dev/null || echo 0) + 1 ))
 echo $n > "$FAKE_DIR/count"
 [ $n -le "$FAKE_FAILS" ] && exit 1
+if [ "$1" = explorer ]; then
+    while [ $# -gt 0 ] && [ "$1" != --out ]; do shift; done
+    report=${2#Z:}
+    printf 'spawn=42\\npid=43\\nexit=%s\\n' "$FAKE_CODE" > "${report//\\\\//}"
+    exit 0
+fi
 [ "$FAKE_PLAY" = announce ] && printf 'spawn=42\\npid=43\\n'
 exit "$FAKE_CODE"
 """
@@ -74,6 +82,25 @@ class Starts(unittest.TestCase):
                 self.assertEqual("Wine did not start" in said, reported, said)
                 if reported:
                     self.assertIn(f"{program}: exit code 1", said)
+
+    def test_on_a_virtual_desktop_too_a_start_that_never_reached_spawn_is_made_again_once(self):
+        # explorer /desktop starts spawn.exe, which reports through a file.
+        desktop = kelwine.VirtualDesktop.__new__(kelwine.VirtualDesktop)
+        desktop.wine, desktop.name = self.wine, "Harness"
+        env = {"PATH": self.folder + os.pathsep + os.environ["PATH"], "FAKE_DIR": self.folder, "FAKE_CODE": "9"}
+        for fails, starts, seen, reported in ((0, 1, "9", False), (1, 2, "9", True), (2, 2, None, True)):
+            with self.subTest(fails=fails):
+                count = os.path.join(self.folder, "count")
+                if os.path.exists(count):
+                    os.remove(count)
+                said = io.StringIO()
+                with contextlib.redirect_stdout(said):
+                    result = desktop.spawn_start(os.path.join(self.folder, "app.exe"), "app",
+                                                 env=dict(env, FAKE_FAILS=str(fails)), cwd=self.folder).wait(3)
+                with open(count) as f:
+                    self.assertEqual(int(f.read()), starts, said.getvalue())
+                self.assertEqual(result.values().get("exit"), seen, result)
+                self.assertEqual("Wine did not start" in said.getvalue(), reported, said.getvalue())
 
     def test_the_announcement_is_looked_for_at_the_start_of_a_line(self):
         for text, found in (("spawn=1\n", True), ("x\nspawn=1\n", True), ("respawn=1\n", False), ("", False),
