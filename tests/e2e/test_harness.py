@@ -8,6 +8,7 @@ and otherwise plays the program."""
 import contextlib
 import io
 import os
+import shutil
 import stat
 import tempfile
 import unittest
@@ -54,6 +55,7 @@ class Starts(unittest.TestCase):
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="kelwine-harness-")
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
         self.loader = os.path.join(self.folder, "wine")
         with open(self.loader, "w") as f:
             f.write(FAKE_LOADER)
