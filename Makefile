@@ -1,78 +1,72 @@
 # The whole set-up on a fresh Debian machine:
 #   make demo   install what is missing, build, and show a packaged application under Wine
 #   make test   install what is missing, build, and run every unit and end-to-end test
-# The CMake presets (host, windows, windows-x86) are the interface underneath.
+# The CMake presets (host, windows, windows-x86) are the interface underneath;
+# tests/stages.sh defines each build and test stage once.
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-# Debian packages the build and the tests need.
+# Debian packages the build and the tests need. make deps also tries to add
+# wine32:i386 for the 32-bit Wine runs (tools/deps.sh).
+# wine64-preloader reserves Wine's fixed addresses before anything else is
+# mapped; without it the wine64 loader's randomly placed heap now and then
+# covers the shared user data page, and Wine ends such a start at once with
+# exit code 1 ("failed to map the shared user data").
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-	wine wine64 xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils python3-pefile
-
-SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
+	python3-pefile
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS ?= 15
 
-.PHONY: all deps build build-host build-asan build-fuzz build-windows test unit asan fuzz e2e bench demo clean
+BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86
+# Every stage runs even when one before it failed; the failed ones are named at the end.
+STAGES = JOBS=$(JOBS) STAGES_NAME="make $@" bash tests/stages.sh
+
+.PHONY: all deps build $(BUILDS) test unit asan fuzz e2e e2e-x86 bench demo clean
 
 all: build
 
+# Missing packages are fatal: nothing can be built or tested without them.
 deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-		echo "Installing:" $$missing; \
-		$(SUDO) apt-get update -qq && \
-		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
-	fi
+	@bash tools/deps.sh build/deps $(PACKAGES)
 
-build-host:
-	cmake --preset host >/dev/null
-	cmake --build --preset host -j $(JOBS)
+$(BUILDS):
+	@$(STAGES) $@
 
-build-asan:
-	cmake --preset asan >/dev/null
-	cmake --build --preset asan -j $(JOBS)
+build: deps
+	@$(STAGES) $(BUILDS)
 
-build-fuzz:
-	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
+unit: deps
+	@$(STAGES) build-host unit
 
-build-windows:
-	cmake --preset windows >/dev/null
-	cmake --build --preset windows -j $(JOBS)
-	cmake --preset windows-x86 >/dev/null
-	cmake --build --preset windows-x86 -j $(JOBS)
+asan: deps
+	@$(STAGES) build-asan asan
 
-build: deps build-host build-asan build-fuzz build-windows
+fuzz: deps
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) $(STAGES) build-fuzz fuzz
 
-unit: deps build-host
-	ctest --preset host -j $(JOBS)
+e2e: deps
+	@$(STAGES) build-host build-windows e2e
 
-asan: deps build-asan
-	ctest --preset asan -j $(JOBS)
+# The end-to-end tests against the 32-bit build, where Wine runs 32-bit programs.
+e2e-x86: deps
+	@$(STAGES) build-host build-windows-x86 e2e-x86
 
-fuzz: deps build-fuzz
-	bash tests/fuzz/run.sh $(FUZZ_SECONDS)
-
-e2e: deps build-windows
-	ctest --preset windows
-
-test: deps build
-	ctest --preset host -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
-	bash tests/fuzz/run.sh $(TEST_FUZZ_SECONDS)
-	ctest --preset windows
+test: deps
+	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan fuzz e2e e2e-x86
 
 # Figures: host benchmarks, then start-up and size under Wine.
-bench: deps build-host build-windows
+bench: deps
+	@$(STAGES) build-host build-windows build-windows-x86
 	bash tests/bench/host.sh
 	if [ -f tests/bench/startup.sh ]; then bash tests/bench/startup.sh; fi
 
-demo: deps build-windows
+demo: deps
+	@$(STAGES) build-windows
 	bash tests/e2e/demo.sh
 
 clean:

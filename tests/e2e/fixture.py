@@ -103,11 +103,16 @@ def setup():
         # hidden window open for the whole run keeps the desktop up.
         warm = time.time()
         ready = os.path.join(run_dir, "keepalive.txt")
-        subprocess.Popen(["wine", os.path.join(kelwine.HELPERS, "winrec.exe"), kelwine.winpath(ready),
-                          str(4 * 3600 * 1000), "--hidden", "KelE2eKeepAlive"],
-                         env=env, stdin=subprocess.DEVNULL, stdout=wlog, stderr=wlog, start_new_session=True)
-        if not kelwine.wait_for(lambda: os.path.exists(ready), timeout=120):
-            raise SystemExit("the keep-alive window did not open; see wine.log")
+        keeper = subprocess.Popen(["wine", os.path.join(kelwine.HELPERS, "winrec.exe"), kelwine.winpath(ready),
+                                   str(4 * 3600 * 1000), "--hidden", "KelE2eKeepAlive"],
+                                  env=env, stdin=subprocess.DEVNULL, stdout=wlog, stderr=wlog, start_new_session=True)
+        if not kelwine.wait_for(lambda: os.path.exists(ready) or keeper.poll() is not None, timeout=120):
+            raise SystemExit("the keep-alive window did not open in 120 s; see wine.log")
+        if not os.path.exists(ready):
+            why = f"the keep-alive winrec.exe ended with code {keeper.returncode} before opening its window; see wine.log"
+            if kelwine.ARCH != "x86_64":
+                why += ". Does Wine run 32-bit programs here? tests/e2e/wine32.py tells (make test asks it first)"
+            raise SystemExit(why)
     log(f"desktop up after {time.time() - warm:.1f} s")
     log(f"Wine prefix {prefix} ready in {time.time() - started:.1f} s")
 

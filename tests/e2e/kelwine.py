@@ -26,24 +26,81 @@ HELPERS = os.path.join(E2E, "helpers")
 APPS = os.path.join(E2E, "apps")
 NOENTRY_DLL = os.path.join(E2E, "noentry", "Kel.dll")
 
-# Debian's `wine` is the 32-bit loader, which hands 64-bit programs on to
-# wine64 but runs Wine's own tools (reg, regedit, start) as 32-bit programs.
-# Those see HKEY_LOCAL_MACHINE\Software through the 32-bit view
-# (Wow6432Node), not the view of the 64-bit launcher and engine, so the
-# registry tools run under the 64-bit loader.
+# The build under test: x86_64 (the windows preset) or i686 (windows-x86).
+ARCH = os.environ.get("KEL_E2E_ARCH", "x86_64")
+
+# With wine32 installed, Debian's `wine` is the 32-bit loader: it hands
+# 64-bit programs on to wine64 but runs Wine's own tools (reg, regedit,
+# start) as 32-bit programs. A 32-bit program sees
+# HKEY_LOCAL_MACHINE\Software through the 32-bit view (Wow6432Node); the
+# classes under HKEY_CLASSES_ROOT are shared by both views. The registry
+# tools must see what the launcher under test sees, so they run under the
+# loader of its own width.
 WINE64 = next((p for p in ("/usr/lib/wine/wine64", shutil.which("wine64")) if p and os.path.exists(p)), "wine")
+WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else "wine"
+REGISTRY_LOADER = WINE64 if ARCH == "x86_64" else WINE32
 
 ENGINE_VARIABLES = ("KEL_ENGINE_RECORD", "KEL_ENGINE_EXIT", "KEL_ENGINE_LIFETIME_MS", "KEL_ENGINE_SPLASH_MS")
+
+# Wine's own errors stay on: -all alone would also hide why Wine failed to
+# start a program (its loader reports that as err: lines, then exits).
+WINEDEBUG = "-all,err+all"
+
+# The wineserver's own output (protocol errors among it) goes here; see fixture.py.
+WINE_LOG = os.path.join(RUN_DIR, "wine.log")
+
+# Helpers that print this before anything else. A start that ends without
+# it never reached the program: Wine itself failed to start it.
+ANNOUNCEMENTS = {"spawn.exe": "spawn="}
 
 
 def wine_env(state, extra=None):
     env = {k: v for k, v in os.environ.items() if k not in ENGINE_VARIABLES}
-    env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"], WINEDEBUG="-all",
+    env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"], WINEDEBUG=WINEDEBUG,
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.pop("WAYLAND_DISPLAY", None)
     if extra:
         env.update(extra)
     return env
+
+
+def announced(text, announcement):
+    """Whether a line of text starts with announcement."""
+    return text.startswith(announcement) or ("\n" + announcement) in text
+
+
+def read_text(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+def log_size():
+    try:
+        return os.path.getsize(WINE_LOG)
+    except OSError:
+        return 0
+
+
+def log_since(size):
+    """What the wineserver wrote to its log after it had size bytes."""
+    try:
+        with open(WINE_LOG, "rb") as f:
+            f.seek(size)
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def report_failed_start(what, result, server_log):
+    """Says, in the test's output, that Wine did not start a program and why, as far as Wine told."""
+    said = result.err.strip()[-2000:] or "nothing on stderr"
+    server = server_log.strip()[-2000:] or "nothing"
+    print(f"kelwine: Wine did not start {what}: exit code {result.code} after {result.seconds:.1f} s "
+          f"without a word from the program; Wine said: {said}; the wineserver log gained: {server}. "
+          "Starting it once more.", flush=True)
 
 
 def winpath(path):
@@ -88,8 +145,29 @@ class Running:
         self._out = out
         self._err = err
         self._started = started
+        self._result = None
+
+    def output_so_far(self):
+        # pread leaves the file offset alone: the program writes through the same open file.
+        return os.pread(self._out.fileno(), 1 << 16, 0).decode("utf-8", "replace")
+
+    def reached(self, announcement, timeout=60):
+        """Waits until the program announces itself (True) or ends without
+        doing so (False). One still silently running after timeout counts as
+        reached: it is not a failed start, and the caller's wait shows what it did."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if announced(self.output_so_far(), announcement):
+                return True
+            if self.process.poll() is not None:
+                return announced(self.output_so_far(), announcement)
+            time.sleep(0.01)
+        return True
 
     def wait(self, timeout=60):
+        """The program's Result, once it has ended (killed after timeout); the same Result when asked again."""
+        if self._result is not None:
+            return self._result
         try:
             code = self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -101,7 +179,8 @@ class Running:
         err = self._err.read().decode("utf-8", "replace")
         self._out.close()
         self._err.close()
-        return Result(code, out, err, time.time() - self._started)
+        self._result = Result(code, out, err, time.time() - self._started)
+        return self._result
 
 
 class Wine:
@@ -115,6 +194,20 @@ class Wine:
         return wine_env(self.state, extra)
 
     def start(self, args, env=None, cwd=None, wine=True, loader="wine"):
+        """Starts a program. A helper that announces itself is waited for
+        until it has; when Wine fails to start it (it ends without a word),
+        that is said in the test's output and it is started once more. A
+        start that reached the program is never repeated."""
+        program = os.path.basename(str(args[0])).lower()
+        announcement = ANNOUNCEMENTS.get(program) if wine else None
+        size = log_size()
+        running = self._start(args, env, cwd, wine, loader)
+        if announcement is None or running.reached(announcement):
+            return running
+        report_failed_start(program, running.wait(5), log_since(size))
+        return self._start(args, env, cwd, wine, loader)
+
+    def _start(self, args, env, cwd, wine, loader):
         out = tempfile.TemporaryFile()
         err = tempfile.TemporaryFile()
         command = ([loader] + list(args)) if wine else list(args)
@@ -161,7 +254,7 @@ class Wine:
             f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text.replace("\n", "\r\n") + "\r\n")
             name = f.name
         try:
-            result = self.run(["regedit", "/S", winpath(name)], loader=WINE64)
+            result = self.run(["regedit", "/S", winpath(name)], loader=REGISTRY_LOADER)
             if result.code != 0:
                 raise AssertionError(f"regedit /S failed: {result}")
         finally:
@@ -171,7 +264,7 @@ class Wine:
         """One value as (type, data) from `wine reg query`; None when it is absent.
         value None asks for the default value."""
         args = ["reg", "query", key] + (["/v", value] if value is not None else ["/ve"])
-        result = self.run(args, loader=WINE64)
+        result = self.run(args, loader=REGISTRY_LOADER)
         if result.code != 0:
             return None
         name = "(Default)" if value is None else value
@@ -184,14 +277,14 @@ class Wine:
         return None
 
     def reg_key_exists(self, key):
-        return self.run(["reg", "query", key], loader=WINE64).code == 0
+        return self.run(["reg", "query", key], loader=REGISTRY_LOADER).code == 0
 
     def reg_export(self, key):
         """A key exported with regedit /E, as text."""
         path = os.path.join(RUN_DIR, "export.reg")
         if os.path.exists(path):
             os.remove(path)
-        result = self.run(["regedit", "/E", winpath(path), key], loader=WINE64)
+        result = self.run(["regedit", "/E", winpath(path), key], loader=REGISTRY_LOADER)
         if result.code != 0 or not os.path.exists(path):
             return None
         with open(path, "rb") as f:
@@ -460,6 +553,11 @@ class VirtualDesktop:
         args = ["explorer", f"/desktop={self.name}", os.path.join(HELPERS, "spawn.exe"), "--timeout",
                 str(timeout_ms), "--out", winpath(report), "--cwd", winpath(folder), winpath(application),
                 command_line.encode("utf-8").hex()]
+        size = log_size()
+        run = DesktopRun(self.wine.start(args, env=env, cwd=folder), report)
+        if run.reached():
+            return run
+        report_failed_start("spawn.exe under explorer", run.ended, log_since(size))
         return DesktopRun(self.wine.start(args, env=env, cwd=folder), report)
 
     def origin(self):
@@ -484,6 +582,22 @@ class DesktopRun:
     def __init__(self, running, report):
         self.running = running
         self.report = report
+        self.ended = None   # explorer's Result, once reached() has seen it end
+
+    def reached(self, timeout=60, grace=5):
+        """Whether spawn.exe announced itself in its report. explorer may end
+        as soon as it has started it, or linger; only an explorer that ended
+        with no announcement even a few seconds later counts as a failed start."""
+        announcement = ANNOUNCEMENTS["spawn.exe"]
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if announced(read_text(self.report), announcement):
+                return True
+            if self.running.process.poll() is not None:
+                self.ended = self.running.wait(5)
+                return bool(wait_for(lambda: announced(read_text(self.report), announcement), timeout=grace))
+            time.sleep(0.02)
+        return True
 
     def wait(self, timeout=60):
         def finished():

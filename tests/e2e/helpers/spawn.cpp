@@ -16,8 +16,10 @@
 // from a spawn.exe that itself runs there, under `explorer /desktop=NAME`;
 // --out then gives its report a way out that does not depend on explorer.)
 //
-// Prints pid=, then exit= (or timeout=1 after killing the program), and exits
-// with the program's exit code.
+// Prints spawn= (its own process id) before anything else, so that the
+// harness can tell a start that reached spawn.exe from one that Wine failed
+// before any program of ours ran; then pid=, then exit= (or timeout=1 after
+// killing the program), and exits with the program's exit code.
 #include "helper.h"
 
 namespace {
@@ -36,6 +38,7 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t* desktop = nullptr;
     const wchar_t* out = nullptr;
     DWORD timeout = 60000;
+    const char* problem = nullptr;
     int i = 1;
     for (; i + 1 < argc && argv[i][0] == L'-' && argv[i][1] == L'-'; i += 2) {
         if (std::wcscmp(argv[i], L"--show") == 0) show = _wtoi(argv[i + 1]);
@@ -43,8 +46,16 @@ int wmain(int argc, wchar_t** argv) {
         else if (std::wcscmp(argv[i], L"--timeout") == 0) timeout = static_cast<DWORD>(_wtoi(argv[i + 1]));
         else if (std::wcscmp(argv[i], L"--desktop") == 0) desktop = argv[i + 1];
         else if (std::wcscmp(argv[i], L"--out") == 0) out = argv[i + 1];
-        else return helper::Fail("unknown option");
+        else {
+            problem = "unknown option";
+            break;
+        }
     }
+    // The first thing said, even about bad arguments: it shows the program was reached.
+    char line[64];
+    std::snprintf(line, sizeof line, "spawn=%lu\n", ::GetCurrentProcessId());
+    Report(out, line);
+    if (problem != nullptr) return helper::Fail(problem);
     if (argc - i != 2) {
         return helper::Fail("usage: spawn.exe [--show N] [--cwd DIR] [--timeout MS] [--desktop NAME] [--out FILE] APPLICATION HEX");
     }
@@ -76,12 +87,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     PROCESS_INFORMATION process;
     if (!::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &process)) {
-        char line[64];
         std::snprintf(line, sizeof line, "create_error=%lu\n", ::GetLastError());
         Report(out, line);
         return 2;
     }
-    char line[64];
     std::snprintf(line, sizeof line, "pid=%lu\n", process.dwProcessId);
     Report(out, line);
     if (::WaitForSingleObject(process.hProcess, timeout) != WAIT_OBJECT_0) {

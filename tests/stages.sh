@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The stages the Makefile builds and tests with, each defined here once:
+#
+#   tests/stages.sh STAGE...
+#
+#   build-host build-asan build-fuzz build-windows build-windows-x86
+#              configure and build that preset (build-fuzz: the fuzz targets)
+#   unit       ctest --preset host: unit tests, kelpack's round trips
+#   asan       ctest --preset asan
+#   fuzz       every fuzz target for $FUZZ_SECONDS seconds (default 15)
+#   e2e        ctest --preset windows: the end-to-end tests under Wine
+#   e2e-x86    ctest --preset windows-x86 where Wine runs 32-bit programs;
+#              elsewhere its e2e_wine32 test alone, which skips with the reason
+#
+# Every stage named runs whatever became of those before it, so that one red
+# stage hides no other's results; only a test stage whose build failed in
+# this same call is counted as failed without running. The output ends with
+# the last stage's own (CTest's summary), then one line naming the stages
+# that failed, if any; the exit status is then 1.
+set -u
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-$(nproc)}
+name=${STAGES_NAME:-stages.sh}
+failed=()
+
+build() {  # PRESET [TARGET]
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs" ${2:+--target "$2"}
+}
+
+# The 32-bit Wine runs, all in the windows-x86 tests, or one skip saying why not.
+e2e_x86() {
+    local verdict code
+    verdict=$(python3 tests/e2e/wine32.py build/windows-x86)
+    code=$?
+    echo "$verdict"
+    case $code in
+        0) ctest --preset windows-x86 ;;
+        77) ctest --preset windows-x86 -R '^e2e_wine32$' ;;
+        *) return 1 ;;
+    esac
+}
+
+# The build stage a test stage runs on.
+build_of() {
+    case $1 in
+        unit) echo build-host ;;
+        asan) echo build-asan ;;
+        fuzz) echo build-fuzz ;;
+        e2e) echo build-windows ;;
+        e2e-x86) echo build-windows-x86 ;;
+    esac
+}
+
+run() {
+    case $1 in
+        build-host) build host ;;
+        build-asan) build asan ;;
+        build-fuzz) build fuzz fuzzers ;;
+        build-windows) build windows ;;
+        build-windows-x86) build windows-x86 ;;
+        unit) ctest --preset host -j "$jobs" ;;
+        asan) ctest --preset asan -j "$jobs" ;;
+        fuzz) bash tests/fuzz/run.sh "${FUZZ_SECONDS:-15}" ;;
+        e2e) ctest --preset windows ;;
+        e2e-x86) e2e_x86 ;;
+        *) echo "$name: no stage named $1" >&2; return 1 ;;
+    esac
+}
+
+for stage in "$@"; do
+    needed=$(build_of "$stage")
+    if [ -n "$needed" ] && [[ " ${failed[*]} " == *" $needed "* ]]; then
+        echo "== $stage: not run, $needed failed"
+        failed+=("$stage")
+        continue
+    fi
+    echo "== $stage"
+    run "$stage" || failed+=("$stage")
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "$name: failed stages: ${failed[*]}"
+    exit 1
+fi
