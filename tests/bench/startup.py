@@ -10,10 +10,10 @@ What it does:
     that imports KERNEL32 only and notes how long after process creation its
     entry was reached) into one folder, and packs a copy of kel.exe with a
     240x320 24-bit splash of a single colour (with kelpack, the project's own
-    packer); copies kel.exe and the bare loader once more beside the sample
+    packer); copies kel.exe and the bare loader once more beside the probe
     engine Kel.dll, which notes its entry the same way;
   - in a private Wine prefix and a private Xvfb display, starts kel.exe, the
-    bare loader, the splash copy and the pair beside the sample engine in
+    bare loader, the splash copy and the pair beside the probe engine in
     turn, round after round, the order reversed every other round, after a
     few warm-up rounds;
   - then runs the splash copy under a watcher that, from outside, notes when
@@ -182,7 +182,7 @@ def main():
         if name.endswith(".exe") or name == "Kel.dll":
             shutil.copy2(os.path.join(bench, name), folder)
     write_bmp(os.path.join(folder, "splash.bmp"), SPLASH_SIZE[0], SPLASH_SIZE[1], SPLASH_RGB)
-    # The same pair again beside the sample engine itself, which notes its
+    # The same pair again beside the recording probe engine, which notes its
     # entry time as the timing engine does and, told to, returns at once.
     sample_folder = os.path.join(work, "sample-engine")
     sample_engine = os.path.join(X64, "e2e", "probe", "Kel.dll")
@@ -219,7 +219,7 @@ def main():
         rounds, warmup = str(args.rounds), str(args.warmup)
         timeout = 60 + args.rounds * 20
 
-        # kel, bare, splash copy (and the pair beside the sample engine); reversed every other round.
+        # kel, bare, splash copy (and the pair beside the probe engine); reversed every other round.
         programs = [prog("kel.exe"), prog("bareloader.exe"), prog("kel-splash.exe")]
         if os.path.isdir(sample_folder):
             programs += [windows_path(os.path.join(sample_folder, "kel.exe")),
@@ -318,8 +318,8 @@ def main():
                  "<= 1.10 " + ("met" if ratio <= 1.10 else "MISSED")))
     if len(entry) == 5 and len(entry[3]) >= 20 and len(entry[4]) >= 20:
         sample_kel, sample_bare = quartiles(entry[3]), quartiles(entry[4])
-        figure("the sample engine Kel.dll: bare loader", sample_bare)
-        figure("the sample engine Kel.dll: kel.exe", sample_kel)
+        figure("the probe engine Kel.dll: bare loader", sample_bare)
+        figure("the probe engine Kel.dll: kel.exe", sample_kel)
         sample_paired = statistics.median([r[3] / r[4] for r in by_round.values() if 3 in r and 4 in r])
         sample_ratio = sample_kel[1] / sample_bare[1]
         rows.append(("  ratio kel/bare with that engine", "%.2fx" % sample_ratio, "paired %.2fx" % sample_paired,
@@ -353,7 +353,7 @@ def main():
     print()
     print("runs: %d measured rounds each after %d warm-up rounds, interleaved (kel, bare, splash copy, and kel, bare"
           % (len(entry[0]), args.warmup))
-    print("      beside the sample engine Kel.dll, which imports USER32 GDI32 ADVAPI32 WS2_32;")
+    print("      beside the probe engine Kel.dll, which imports USER32 GDI32 ADVAPI32 WS2_32;")
     print("      reversed every other round);")
     print("      splash watched in %d runs (%s)." % (len(splash_rows), HOLD_NOTE))
     print("Wine %s, Xvfb %s, %d processors, 1-minute load average %s before and %s after."
