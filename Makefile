@@ -16,17 +16,17 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
-	python3-pefile
+	python3-pefile googletest g++-arm-linux-gnueabi qemu-user
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS ?= 15
 
-BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86
+BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86 build-armel
 # Every stage runs even when one before it failed; the failed ones are named at the end.
 STAGES = JOBS=$(JOBS) STAGES_NAME="make $@" bash tests/stages.sh
 
-.PHONY: all deps build $(BUILDS) test unit asan fuzz e2e e2e-x86 bench demo clean
+.PHONY: all deps build $(BUILDS) test unit asan armel fuzz e2e e2e-x86 bench demo clean
 
 all: build
 
@@ -46,6 +46,10 @@ unit: deps
 asan: deps
 	@$(STAGES) build-asan asan
 
+# The unit tests on the devices' processor class: ARMv5TE under qemu-arm.
+armel: deps
+	@$(STAGES) build-armel armel
+
 fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) $(STAGES) build-fuzz fuzz
 
@@ -57,7 +61,7 @@ e2e-x86: deps
 	@$(STAGES) build-host build-windows-x86 e2e-x86
 
 test: deps
-	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan fuzz e2e e2e-x86
+	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan armel fuzz e2e e2e-x86
 
 # Figures: host benchmarks, then start-up and size under Wine.
 bench: deps

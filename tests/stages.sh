@@ -3,10 +3,11 @@
 #
 #   tests/stages.sh STAGE...
 #
-#   build-host build-asan build-fuzz build-windows build-windows-x86
+#   build-host build-asan build-fuzz build-windows build-windows-x86 build-armel
 #              configure and build that preset (build-fuzz: the fuzz targets)
 #   unit       ctest --preset host: unit tests, kelpack's round trips
 #   asan       ctest --preset asan
+#   armel      ctest --preset armel: the unit tests built for ARMv5TE, under qemu-arm
 #   fuzz       every fuzz target for $FUZZ_SECONDS seconds (default 15)
 #   e2e        ctest --preset windows: the end-to-end tests under Wine
 #   e2e-x86    ctest --preset windows-x86 where Wine runs 32-bit programs;
@@ -45,6 +46,7 @@ build_of() {
     case $1 in
         unit) echo build-host ;;
         asan) echo build-asan ;;
+        armel) echo build-armel ;;
         fuzz) echo build-fuzz ;;
         e2e) echo build-windows ;;
         e2e-x86) echo build-windows-x86 ;;
@@ -58,8 +60,10 @@ run() {
         build-fuzz) build fuzz fuzzers ;;
         build-windows) build windows ;;
         build-windows-x86) build windows-x86 ;;
+        build-armel) build armel ;;
         unit) ctest --preset host -j "$jobs" ;;
         asan) ctest --preset asan -j "$jobs" ;;
+        armel) ctest --preset armel -j "$jobs" ;;
         fuzz) bash tests/fuzz/run.sh "${FUZZ_SECONDS:-15}" ;;
         e2e) ctest --preset windows ;;
         e2e-x86) e2e_x86 ;;
