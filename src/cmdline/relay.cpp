@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cmdline/relay_message.h"
 #include "contract/kel.h"
 #include "text/text.h"
 

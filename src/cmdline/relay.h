@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "cmdline/relay_message.h"
 #include "cmdline/scan.h"
 #include "platform/platform.h"
 

@@ -1,4 +1,5 @@
 #include "cmdline/relay.h"
+#include "cmdline/relay_message.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

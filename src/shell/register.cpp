@@ -1,7 +1,6 @@
 #include "shell/register.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/platform.h"
 #include "shell/registration.h"
