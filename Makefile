@@ -16,7 +16,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
-	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev
+	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
