@@ -1,6 +1,8 @@
 # The whole set-up on a fresh Debian machine:
 #   make demo   install what is missing, build, and show a packaged application under Wine
 #   make test   install what is missing, build, and run every unit and end-to-end test
+#   make dist   install what is missing, build, and make the release archive
+#               build/dist/kel-VERSION.tar.gz, checked unpacked (tools/dist.sh)
 # The CMake presets (host, windows, windows-x86) are the interface underneath;
 # tests/stages.sh defines each build and test stage once.
 
@@ -26,7 +28,7 @@ BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86 build
 # Every stage runs even when one before it failed; the failed ones are named at the end.
 STAGES = JOBS=$(JOBS) STAGES_NAME="make $@" bash tests/stages.sh
 
-.PHONY: all deps build $(BUILDS) test unit asan armel fuzz e2e e2e-x86 bench demo clean
+.PHONY: all deps build $(BUILDS) test unit asan armel fuzz e2e e2e-x86 bench demo dist clean
 
 all: build
 
@@ -74,6 +76,11 @@ bench: deps
 demo: deps
 	@$(STAGES) build-windows
 	bash tests/e2e/demo.sh
+
+# The release: host, windows and windows-x86 built, installed together and
+# packed into one archive, which is checked unpacked before it is kept.
+dist: deps
+	@JOBS=$(JOBS) bash tools/dist.sh
 
 clean:
 	rm -rf build
