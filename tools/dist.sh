@@ -17,8 +17,9 @@
 #    builds from its unpacked source and header as an engine author builds it.
 #
 # The archive is put in place only when every check passed (an earlier one is
-# removed first); the staging and check folders are removed either way. VERSION is project()'s, read from the
-# host build. Exit: 0 done, 1 a build, the staging or a check failed.
+# removed first); the staging and check folders are removed either way.
+# VERSION is project()'s, read from the host build.
+# Exit: 0 done, 1 a build, the staging or a check failed.
 set -u
 cd "$(dirname "$0")/.."
 
