@@ -1,6 +1,8 @@
 # The whole set-up on a fresh Debian machine:
 #   make demo   install what is missing, build, and show a packaged application under Wine
 #   make test   install what is missing, build, and run every unit and end-to-end test
+#   make dist   install what is missing, build, and make the release archive
+#               build/dist/kel-VERSION.tar.gz, checked unpacked (tools/dist.sh)
 # The CMake presets (host, windows, windows-x86) are the interface underneath;
 # tests/stages.sh defines each build and test stage once.
 
@@ -16,7 +18,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
-	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev
+	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
@@ -26,7 +28,7 @@ BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86 build
 # Every stage runs even when one before it failed; the failed ones are named at the end.
 STAGES = JOBS=$(JOBS) STAGES_NAME="make $@" bash tests/stages.sh
 
-.PHONY: all deps build $(BUILDS) test unit asan armel fuzz e2e e2e-x86 bench demo clean
+.PHONY: all deps build $(BUILDS) test unit asan armel fuzz e2e e2e-x86 bench demo dist clean
 
 all: build
 
@@ -74,6 +76,11 @@ bench: deps
 demo: deps
 	@$(STAGES) build-windows
 	bash tests/e2e/demo.sh
+
+# The release: host, windows and windows-x86 built, installed together and
+# packed into one archive, which is checked unpacked before it is kept.
+dist: deps
+	@JOBS=$(JOBS) bash tools/dist.sh
 
 clean:
 	rm -rf build

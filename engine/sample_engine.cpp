@@ -10,14 +10,16 @@
 //                       "ServerPort"; "quit N" ends the engine with exit code N
 //   the splash          taken down once the engine's own window is up
 //
-// It includes nothing of the launcher but the contract header.
+// It includes nothing of the launcher but the contract header, where an
+// installed release puts it: <kel/kel.h> under the release's include folder.
 #include <winsock2.h>
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "contract/kel.h"
+#include <kel/kel.h>
+
 #include "target_name.h"
 
 namespace {

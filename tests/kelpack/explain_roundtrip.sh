@@ -49,6 +49,8 @@ for kel in "${launchers[@]}"; do
 
     "$KELPACK" show "$exe" > show.txt 2>&1 || fail "$arch: show failed"
     has 'Command line: "app.Main"' show.txt
+    # The launcher's own version resource is not one pack replaces: the copy keeps it.
+    has '#16 (VERSION)' show.txt
     has '240x320  "s240.bmp" (entry 240x320): decodes, 240x320 24-bit' show.txt
     has '320x240  "s240.bmp" (entry 240x320): decodes, 240x320 24-bit, larger than the screen' show.txt
     has '480x640  "s480.bmp" (entry 480x640): decodes, 480x640 24-bit' show.txt

@@ -8,12 +8,11 @@
 #include "resources.h"
 #include "show.h"
 #include "text/utf8_strings.h"
+#include "version.h"
 
 namespace kelpack {
 
 namespace {
-
-const char kVersion[] = "kelpack 1.0";
 
 const char kToolHelp[] =
     "kelpack: packages an application into a copy of the Kel launcher, shows\n"
@@ -24,7 +23,7 @@ const char kToolHelp[] =
     "  kelpack show EXE [--json]                   list what a launcher copy carries\n"
     "  kelpack explain EXE [options] -- ARGS...    what it does when started with ARGS\n"
     "  kelpack help [COMMAND]                      this text, or a command's\n"
-    "  kelpack --version\n"
+    "  kelpack --version                           this kelpack's version\n"
     "\n"
     "Run 'kelpack COMMAND --help' for a command's options.\n"
     "\n"
@@ -338,7 +337,7 @@ int RunCli(const std::vector<std::string>& args, std::string* out, std::string* 
         return kExitOk;
     }
     if (cmd == "--version") {
-        *out += std::string(kVersion) + "\n";
+        *out += std::string("kelpack ") + kVersion + "\n";
         return kExitOk;
     }
     if (cmd == "pack") return CmdPack(rest, out, err);

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 
 #include "bitmap_check.h"
 #include "byteio.h"
@@ -221,7 +222,16 @@ TEST_F(Kelpack, HelpForTheToolAndEachCommand) {
     EXPECT_EQ(Run({"help", "show"}), 0);
     EXPECT_NE(out_.find("--json"), std::string::npos);
     EXPECT_EQ(Run({"show", "-h"}), 0);
+}
+
+// One line on standard output, in the form packagers and scripts parse; the
+// install test checks that the number is the release's.
+TEST_F(Kelpack, VersionIsOneLineAndListedInTheHelp) {
     EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_TRUE(std::regex_match(out_, std::regex("kelpack [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << out_;
+    EXPECT_EQ(err_, "");
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_NE(out_.find("kelpack --version"), std::string::npos);
 }
 
 // The pack help says under which type and name each option's resource goes.

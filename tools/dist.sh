@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# make dist: the release as one archive for packagers and engine authors,
+# build/dist/kel-VERSION.tar.gz, checked the way they would use it.
+#
+#   tools/dist.sh
+#
+# 1. Builds the host, windows and windows-x86 presets (tests/stages.sh's
+#    build stages; make dist runs make deps first).
+# 2. Installs the three trees into one staging folder, kel-VERSION/, and
+#    writes kel-VERSION/SHA256SUMS over every other file in it.
+# 3. Packs it: names sorted, owner root, every time that of the last commit
+#    (or SOURCE_DATE_EPOCH), so that the same build trees give the same bytes.
+# 4. Unpacks the archive into a new temporary folder and checks there that it
+#    holds exactly the release's files, that `sha256sum -c SHA256SUMS` passes,
+#    that the Linux kelpack packs a sample application with a splash image
+#    into a copy of the x64 kel.exe and explains it, and that the sample engine
+#    builds from its unpacked source and header as an engine author builds it.
+#
+# The archive is put in place only when every check passed (an earlier one is
+# removed first); the staging and check folders are removed either way.
+# VERSION is project()'s, read from the host build.
+# Exit: 0 done, 1 a build, the staging or a check failed.
+set -u
+cd "$(dirname "$0")/.."
+
+# The image format of the sample splash the check packs (png or bmp). kelpack
+# takes PNG once its image input is merged; until then KEL_DIST_SPLASH=bmp
+# checks everything else.
+splash_format=${KEL_DIST_SPLASH:-png}
+
+# What the archive holds below kel-VERSION/: README.md describes this layout.
+release_files='SHA256SUMS
+bin/kelpack
+include/kel/kel.h
+share/doc/kel/README.md
+share/doc/kel/examples/engine/README.md
+share/doc/kel/examples/engine/sample_engine.cpp
+share/doc/kel/examples/engine/target_name.h
+share/doc/kel/kelpack.md
+share/kel/x64/Kel.dll
+share/kel/x64/kel.exe
+share/kel/x64/kelpack.exe
+share/kel/x86/Kel.dll
+share/kel/x86/kel.exe
+share/man/man1/kelpack.1'
+
+die() { echo "dist: $*" >&2; exit 1; }
+
+case $splash_format in
+    png) splash=splash.png; splash_type=PNG ;;
+    bmp) splash=splash.bmp; splash_type=BMP3 ;;  # 24-bit, the launcher's own format
+    *) die "KEL_DIST_SPLASH is png or bmp, not $splash_format" ;;
+esac
+
+# An archive from an earlier run must not pass for this one's.
+rm -f build/dist/kel-*.tar.gz
+
+STAGES_NAME="make dist" bash tests/stages.sh build-host build-windows build-windows-x86 ||
+    die "a build failed; no archive made"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/host/CMakeCache.txt)
+[ -n "$version" ] || die "build/host/CMakeCache.txt names no project version"
+name=kel-$version
+archive=build/dist/$name.tar.gz
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+
+stage=$(mktemp -d)
+check=$(mktemp -d)
+trap 'rm -rf "$stage" "$check" "$archive.tmp"' EXIT
+
+echo "== staging $name"
+# The host kelpack loses its debugging information; the Windows files are
+# linked stripped and go in as built, the very files their tests ran.
+for tree in "build/host --strip" build/windows build/windows-x86; do
+    env -u DESTDIR cmake --install $tree --prefix "$stage/$name" > "$stage/install.log" 2>&1 ||
+        { cat "$stage/install.log" >&2; die "cmake --install $tree failed"; }
+done
+(cd "$stage/$name" && find . -type f ! -path ./SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+    xargs -d '\n' sha256sum > SHA256SUMS) || die "could not write SHA256SUMS"
+
+mkdir -p build/dist
+tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" \
+    --mode='u+rwX,go+rX,go-w' -cf - "$name" | gzip -9n > "$archive.tmp" || die "could not pack $archive"
+
+echo "== checking $archive"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+tar -C "$check" -xzf "$archive.tmp" || die "$archive does not unpack"
+root=$check/$name
+files=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$files" = "$release_files" ] ||
+    fail "the archive's files differ from the release's:$(diff <(echo "$release_files") <(echo "$files") | grep '^[<>]')"
+(cd "$root" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
+
+kelpack=$root/bin/kelpack
+[ "$("$kelpack" --version)" = "kelpack $version" ] || fail "bin/kelpack --version does not say kelpack $version"
+
+# A sample application, packed as the README shows it, and explained.
+sample=$check/sample
+mkdir "$sample"
+printf 'KEL sample application\n' > "$sample/sample.kel"
+convert -size 240x320 gradient:navy-gold -type truecolor "$splash_type:$sample/$splash" || fail "convert made no $splash"
+if (cd "$sample" && "$kelpack" pack "$root/share/kel/x64/kel.exe" -o Sample.exe --app sample.kel \
+        --command-line sample.Main --splash "240x320:$splash" --title Sample); then
+    (cd "$sample" && "$kelpack" explain Sample.exe) > "$sample/explain.txt" 2>&1 || fail "kelpack explain Sample.exe"
+    cat "$sample/explain.txt"
+    for want in 'the embedded CommandLine is "sample.Main"' '(entry 240x320): decodes' 'titled "Sample"'; do
+        grep -qF -- "$want" "$sample/explain.txt" || fail "kelpack explain Sample.exe does not say: $want"
+    done
+else
+    fail "kelpack pack of a sample application with a $splash_format splash"
+fi
+
+# An engine author's build: the sample engine from the archive, against the
+# archive's header, exporting the entry routine undecorated.
+engine=$root/share/doc/kel/examples/engine
+if x86_64-w64-mingw32-g++ -shared -O2 -DUNICODE -D_UNICODE -I "$root/include" -o "$check/Kel.dll" "$engine/sample_engine.cpp" \
+        -static -Wl,--kill-at -luser32 -lgdi32 -lws2_32 -ladvapi32; then
+    x86_64-w64-mingw32-objdump -p "$check/Kel.dll" | grep -qE '^\s+\[\s*[0-9]+\]\s+KelMainW$' ||
+        fail "the sample engine built from the archive does not export KelMainW"
+else
+    fail "the sample engine does not build from the archive's source and header"
+fi
+
+[ $fails -eq 0 ] || die "$fails check(s) failed; no archive made"
+mv "$archive.tmp" "$archive" || die "could not write $archive"
+echo "$archive: $(stat -c %s "$archive") bytes, $(echo "$files" | wc -l) files:"
+tar -tzvf "$archive" | awk '$1 !~ /^d/ {printf "  %10s  %s\n", $3, $6}'
