@@ -83,6 +83,8 @@ bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) 
 }
 
 void CopySplashPalette(const void* data, const SplashBmpLayout& layout, void* palette) {
+    // A 24-bit bitmap has no palette, and its caller need not have room for one.
+    if (layout.paletteEntries == 0) return;
     auto* bytes = static_cast<const uint8_t*>(data);
     std::memset(palette, 0, kSplashPaletteEntryBytes * layout.paletteEntries);
     std::memcpy(palette, bytes + kSplashHeaderBytes, kSplashPaletteEntryBytes * layout.paletteCopied);

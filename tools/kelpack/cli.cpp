@@ -139,11 +139,12 @@ std::string PreviewHelp() {
            "\n"
            "Draws what a device's screen shows while the launcher copy EXE starts its\n"
            "engine: the splash bitmap the launcher chooses for that screen, in its\n"
-           "borderless window centred on the screen and cut off where it is larger,\n"
-           "on a grey screen (" + std::to_string(kPreviewBackground >> 16) + ", " +
+           "borderless window centred on the screen and cut off where it is larger.\n"
+           "Around the window the screen is grey (" + std::to_string(kPreviewBackground >> 16) + ", " +
            std::to_string((kPreviewBackground >> 8) & 0xFF) + ", " + std::to_string(kPreviewBackground & 0xFF) +
-           ") that is the bare screen when no splash is shown. One PNG\n"
-           "file per screen, DIR/preview-WxH.png; each is written whole or not at all.\n"
+           "); with no splash,\n"
+           "the picture is the bare screen. One PNG file per screen,\n"
+           "DIR/preview-WxH.png; a run writes all of them or none.\n"
            "\n"
            "Options:\n"
            "  --screen WxH   a screen to draw, each side 1 to " + std::to_string(kMaxPreviewSide) + "; repeatable (default:\n"

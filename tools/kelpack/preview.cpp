@@ -1,6 +1,5 @@
 #include "preview.h"
 
-#include <cstdio>
 #include <iterator>
 
 #include <stb_image_write.h>
