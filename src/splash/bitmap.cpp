@@ -82,4 +82,25 @@ bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) 
     return true;
 }
 
+void CopySplashPalette(const void* data, const SplashBmpLayout& layout, void* palette) {
+    // A 24-bit bitmap has no palette, and its caller need not have room for one.
+    if (layout.paletteEntries == 0) return;
+    auto* bytes = static_cast<const uint8_t*>(data);
+    std::memset(palette, 0, kSplashPaletteEntryBytes * layout.paletteEntries);
+    std::memcpy(palette, bytes + kSplashHeaderBytes, kSplashPaletteEntryBytes * layout.paletteCopied);
+}
+
+void CopySplashRows(const void* data, const SplashBmpLayout& layout, void* rows) {
+    // The file and the section hold their rows back to back at the same
+    // stride, bottom row first, so the whole rows present are one block. It
+    // lies inside the file (rowsCopied is bounded by the bytes available), so
+    // its size fits the file's 32-bit length. With no whole row present the
+    // pixel-data offset may lie anywhere, even past the end of the address
+    // space, so the source is formed only for a copy.
+    uint64_t bytesCopied = SplashRowOffset(layout.rowsCopied, layout.stride);
+    if (bytesCopied != 0) {
+        std::memcpy(rows, static_cast<const uint8_t*>(data) + layout.pixelOffset, static_cast<size_t>(bytesCopied));
+    }
+}
+
 }  // namespace splash

@@ -1,7 +1,8 @@
 // Splash bitmap checks: a bitmap file stored as a "SplashScreen" resource,
-// checked against the small subset the launcher accepts, and the plan of
-// what decoding copies from it. They need no GDI, so kelpack can tell
-// whether a packaged bitmap would be shown; splash/section.h decodes.
+// checked against the small subset the launcher accepts, the plan of what
+// decoding copies from it, and the copying itself. They need no GDI, so
+// kelpack can tell whether a packaged bitmap would be shown and what it
+// shows; splash/section.h decodes into a bitmap section with them.
 #pragma once
 
 #include <cstdint>
@@ -45,5 +46,11 @@ uint64_t SplashRowOffset(uint32_t row, uint32_t stride);
 // broken rule in fault. Width and height are written to the layout as soon as the
 // header size is accepted.
 bool CheckSplashBmp(const void* bytes, uint32_t length, SplashBmpLayout* layout);
+// Fills paletteEntries entries (4 bytes each) at palette: the paletteCopied ones the file
+// supplies, then black, so that entries it lacks show black rather than what memory held.
+void CopySplashPalette(const void* bytes, const SplashBmpLayout& layout, void* palette);
+// Copies the rowsCopied whole rows present, in file order (bottom row first), to the start of
+// rows, at the layout's stride; rows beyond them are left as they are.
+void CopySplashRows(const void* bytes, const SplashBmpLayout& layout, void* rows);
 
 }  // namespace splash

@@ -20,13 +20,11 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     *height = layout.height;
     if (!accepted) return nullptr;
 
-    auto* bytes = static_cast<const uint8_t*>(data);
     size_t infoBytes = sizeof(platform::BITMAPINFOHEADER) + kSplashPaletteEntryBytes * layout.paletteEntries;
     auto* info = static_cast<platform::BITMAPINFO*>(std::malloc(infoBytes));
     if (info == nullptr) return nullptr;
-    // Entries the file does not supply show as black rather than as whatever the heap held.
     std::memset(info, 0, infoBytes);
-    std::memcpy(info->bmiColors, bytes + kSplashHeaderBytes, kSplashPaletteEntryBytes * layout.paletteCopied);
+    CopySplashPalette(data, layout, info->bmiColors);
 
     platform::BITMAPINFOHEADER& header = info->bmiHeader;
     header.biSize = 40;
@@ -50,13 +48,8 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     if (bitmap == nullptr || bits == nullptr) return nullptr;
 
     // Rows in file order: the file's bottom row is the section's bottom row.
-    // Both hold their rows back to back at the same stride, so the whole rows
-    // present are one block; it lies inside the resource (rowsCopied is bounded
-    // by the bytes available), so its size fits the resource's 32-bit length.
-    // With no whole row present the pixel-data offset may lie anywhere, even
-    // past the end of the address space, so the source is formed only for a copy.
-    uint64_t bytesCopied = SplashRowOffset(layout.rowsCopied, layout.stride);
-    if (bytesCopied != 0) std::memcpy(bits, bytes + layout.pixelOffset, static_cast<size_t>(bytesCopied));
+    // The rows a short file lacks stay as the new section holds them.
+    CopySplashRows(data, layout, bits);
     return bitmap;
 }
 

@@ -14,6 +14,7 @@
 
 #include "contract/kel.h"
 #include "platform/resources.h"
+#include "splash/placement.h"
 #include "splash/section.h"
 #include "text/text.h"
 
@@ -114,12 +115,10 @@ platform::DWORD SplashThread(void*) {
     platform::RegisterClassW(&windowClass);
 
     // Centred; a bitmap larger than the screen overhangs it on both sides.
-    // Signed division truncates toward zero: 301 on 240 gives -61 / 2 = -30.
-    int32_t x = (screenWidth - width) / 2;
-    int32_t y = (screenHeight - height) / 2;
-    platform::HWND window =
-        platform::CreateWindowExW(0, kel::kSplashClassName, theSplash.title, platform::WS_POPUP | platform::WS_VISIBLE, x,
-                                  y, width, height, nullptr, nullptr, instance, nullptr);
+    SplashPlacement place = PlaceSplashWindow(screenWidth, screenHeight, width, height);
+    platform::HWND window = platform::CreateWindowExW(0, kel::kSplashClassName, theSplash.title,
+                                                      platform::WS_POPUP | platform::WS_VISIBLE, place.x, place.y,
+                                                      place.width, place.height, nullptr, nullptr, instance, nullptr);
     // Without a window there is no paint; the main thread's wait runs out.
     if (window == nullptr) return 0;
     theSplash.window = window;

@@ -615,6 +615,22 @@ class DesktopRun:
         return Result(0 if text else None, text, "", 0.0)
 
 
+class Picture:
+    """A picture file read back pixel by pixel, as ImageMagick decodes it."""
+
+    def __init__(self, path):
+        size = subprocess.run(["identify", "-format", "%w %h", path], capture_output=True, text=True, check=True)
+        self.width, self.height = (int(n) for n in size.stdout.split())
+        self.pixels = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
+        if len(self.pixels) != self.width * self.height * 3:
+            raise AssertionError(f"{path}: {len(self.pixels)} bytes of pixels for {self.width}x{self.height}")
+        self.path = path
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+
 class Screenshot:
     """The X screen as a person sees it, read back pixel by pixel."""
 

@@ -1,16 +1,20 @@
 """A launcher copy packed by kelpack behaves under Wine as the copy windres
 built from the same resources: the engine receives the same merged command
 line and shows the same application package, and the same splash bitmap
-shows, pixel for pixel, on a 480x640 screen. The Windows build of kelpack
-packs and explains under Wine with file names and arguments beyond ASCII."""
+shows, pixel for pixel, on a 480x640 screen. What `kelpack preview` draws
+for a screen is what that screen shows, pixel for pixel over the splash
+window, on screens of 240x320 (where the window overhangs) and 480x640. The
+Windows build of kelpack packs and explains under Wine with file names and
+arguments beyond ASCII."""
 import json
 import os
+import re
 import subprocess
 import unittest
 
 import kelwine
 import make_bitmaps
-from kelwine import Record, Screenshot, VirtualDesktop, place, winpath, work_dir
+from kelwine import Picture, Record, Screenshot, VirtualDesktop, place, winpath, work_dir
 
 KELPACK = os.path.join(kelwine.SOURCE, "build", "host", "bin", "kelpack")
 KELPACK_EXE = os.path.join(kelwine.BIN, "kelpack.exe")
@@ -130,6 +134,81 @@ class SameSplash(unittest.TestCase):
         for key in ("command_line", "package", "screen", "splash_at_entry", "splash_title", "splash_rect"):
             self.assertEqual(packed_record.get(key), built_record.get(key), key)
         self.assertEqual(packed_record.get("splash_at_entry"), "1")
+
+
+class Preview(unittest.TestCase):
+    """A copy packed with a 300x300 bitmap for 240x320 screens and a 150x150
+    one for 480x640 screens, previewed for both, then run on both."""
+    SCREENS = [(240, 320), (480, 640)]
+
+    @classmethod
+    def setUpClass(cls):
+        folder = work_dir("kelpack", "preview")
+        place(kelwine.KEL_DLL, folder)
+        cls.exe = os.path.join(folder, "Preview.exe")
+        cls.previews = os.path.join(folder, "previews")
+        os.makedirs(cls.previews)
+        packing = subprocess.run(
+            [KELPACK, "pack", kelwine.KEL_EXE, "-o", cls.exe, "--title", "Preview",
+             "--splash", "240x320:" + os.path.join(kelwine.APPS, "S300.bmp"),
+             "--splash", "480x640:" + os.path.join(kelwine.APPS, "S150.bmp")],
+            capture_output=True, text=True, timeout=30)
+        if packing.returncode != 0:
+            raise AssertionError(f"kelpack pack failed ({packing.returncode}): {packing.stderr}")
+        args = [KELPACK, "preview", cls.exe, "-o", cls.previews]
+        for width, height in cls.SCREENS:
+            args += ["--screen", f"{width}x{height}"]
+        cls.preview = subprocess.run(args, capture_output=True, text=True, timeout=30)
+
+    def said_window(self, width, height):
+        """Where kelpack said the window lies on a screen: "X,Y"."""
+        found = re.search(rf"preview-{width}x{height}\.png .*the window at (-?\d+),(-?\d+)", self.preview.stdout)
+        return f"{found[1]},{found[2]}" if found else None
+
+    def run_on(self, desktop, label):
+        """Starts the copy on the desktop; the splash window and a screenshot
+        taken while it is up, and the engine's exit."""
+        record_path = os.path.join(os.path.dirname(self.exe), f"record_{label}.txt")
+        running = desktop.spawn_start(self.exe, f'"{winpath(self.exe)}" prev.Main',
+                                      env=kelwine.engine_env(record_path, exit_code=31, lifetime_ms=20000,
+                                                             splash_ms=3000))
+        try:
+            self.assertTrue(kelwine.wait_entered(record_path), f"{label}: the engine was not entered")
+            window = desktop.findwin("--class", "KEL_SPLASH", "--timeout", "3000").values()
+            shot = Screenshot(wine.display, os.path.join(os.path.dirname(self.exe), f"screen_{label}.png"))
+        finally:
+            kelwine.wait_for(lambda: Record(record_path).get("splash_gone"), timeout=10)
+            desktop.findwin("--class", "prev_Main", "--timeout", "5000", "--close")
+            result = running.wait(30)
+        self.assertEqual(result.exit, 31, f"{label}: {result}")
+        return window, shot
+
+    def test_the_screen_shows_what_the_preview_draws(self):
+        self.assertEqual(self.preview.returncode, 0, self.preview.stderr)
+        for width, height in self.SCREENS:
+            with self.subTest(screen=f"{width}x{height}"):
+                picture = Picture(os.path.join(self.previews, f"preview-{width}x{height}.png"))
+                self.assertEqual((picture.width, picture.height), (width, height))
+                desktop = VirtualDesktop(wine, f"kelpreview{width}", width, height)
+                try:
+                    window, shot = self.run_on(desktop, f"{width}x{height}")
+                    ox, oy = desktop.origin()
+                finally:
+                    desktop.close()
+                self.assertEqual(window.get("found"), "1")
+                x, y, w, h = (int(n) for n in window["rect"].split(","))
+                self.assertEqual(f"{x},{y}", self.said_window(width, height), self.preview.stdout)
+                # The part of the window on the screen: all of it on 480x640,
+                # 240x300 of the 300x300 on 240x320.
+                left, top, right, bottom = max(x, 0), max(y, 0), min(x + w, width), min(y + h, height)
+                self.assertGreater((right - left) * (bottom - top), 0)
+                wrong = [((sx, sy), shot.pixel(ox + sx, oy + sy), picture.pixel(sx, sy))
+                         for sy in range(top, bottom) for sx in range(left, right)
+                         if shot.pixel(ox + sx, oy + sy) != picture.pixel(sx, sy)]
+                self.assertEqual(len(wrong), 0, f"{len(wrong)} pixels differ (place, screen, preview), e.g. "
+                                                f"{wrong[:5]}; see {shot.path} and {picture.path}")
+                print(f"{width}x{height}: window at {x},{y} ({w}x{h}), {(right - left) * (bottom - top)} pixels "
+                      f"on the screen equal the preview's")
 
 
 class WindowsBuild(unittest.TestCase):

@@ -5,6 +5,7 @@
 #include "explain.h"
 #include "launcher_view.h"
 #include "pack.h"
+#include "preview.h"
 #include "resources.h"
 #include "show.h"
 #include "text/utf8_strings.h"
@@ -16,12 +17,15 @@ namespace {
 
 const char kToolHelp[] =
     "kelpack: packages an application into a copy of the Kel launcher, shows\n"
-    "what a launcher copy carries, and explains what it does with a command line.\n"
+    "what a launcher copy carries, explains what it does with a command line,\n"
+    "and draws the splash it shows.\n"
     "\n"
     "Usage:\n"
     "  kelpack pack LAUNCHER -o OUTPUT [options]   write a launcher copy carrying an application\n"
     "  kelpack show EXE [--json]                   list what a launcher copy carries\n"
     "  kelpack explain EXE [options] -- ARGS...    what it does when started with ARGS\n"
+    "  kelpack preview EXE [--screen WxH]... [-o DIR]\n"
+    "                                              draw its splash on each screen, one PNG each\n"
     "  kelpack help [COMMAND]                      this text, or a command's\n"
     "  kelpack --version                           this kelpack's version\n"
     "\n"
@@ -75,12 +79,18 @@ std::string PackHelp() {
            "      --title \"Game\" --icon game.ico\n";
 }
 
-std::string ShowHelp() {
-    std::string screens;  // "240x320, 320x240 and 480x640"
+// The screens show and preview take by default: "240x320, 320x240 and 480x640".
+std::string CommonScreensText() {
+    std::string screens;
     std::size_t count = sizeof kCommonScreens / sizeof kCommonScreens[0];
     for (std::size_t i = 0; i < count; ++i)
         screens += std::string(i == 0 ? "" : i + 1 == count ? " and " : ", ") + std::to_string(kCommonScreens[i].width) +
                    "x" + std::to_string(kCommonScreens[i].height);
+    return screens;
+}
+
+std::string ShowHelp() {
+    std::string screens = CommonScreensText();
     return "Usage: kelpack show EXE [--json]\n"
            "\n"
            "Lists the resources of EXE and what the launcher reads from them: the\n"
@@ -121,6 +131,29 @@ std::string ExplainHelp() {
            "  kelpack explain Game.exe -- doc.kel\n"
            "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
            "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
+}
+
+std::string PreviewHelp() {
+    return "Usage: kelpack preview EXE [--screen WxH]... [-o DIR]\n"
+           "\n"
+           "Draws what a device's screen shows while the launcher copy EXE starts its\n"
+           "engine: the splash bitmap the launcher chooses for that screen, in its\n"
+           "borderless window centred on the screen and cut off where it is larger.\n"
+           "Around the window the screen is grey (" + std::to_string(kPreviewBackground >> 16) + ", " +
+           std::to_string((kPreviewBackground >> 8) & 0xFF) + ", " + std::to_string(kPreviewBackground & 0xFF) +
+           "); with no splash,\n"
+           "the picture is the bare screen. One PNG file per screen,\n"
+           "DIR/preview-WxH.png; a run writes all of them or none.\n"
+           "\n"
+           "Options:\n"
+           "  --screen WxH   a screen to draw, each side 1 to " + std::to_string(kMaxPreviewSide) + "; repeatable (default:\n"
+           "                 " + CommonScreensText() + ")\n"
+           "  -o, --output-dir DIR\n"
+           "                 the folder to write to (default: the current one)\n"
+           "  -h, --help     this text\n"
+           "\n"
+           "Example:\n"
+           "  kelpack preview Game.exe --screen 240x320 --screen 480x640 -o previews\n";
 }
 
 bool IsHelp(const std::string& a) { return a == "-h" || a == "--help"; }
@@ -239,6 +272,56 @@ int CmdShow(const std::vector<std::string>& args, std::string* out, std::string*
     return kExitOk;
 }
 
+int CmdPreview(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    PreviewOptions o;
+    bool hasDir = false;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (IsHelp(a)) {
+            *out += PreviewHelp();
+            return kExitOk;
+        }
+        std::string name, value;
+        bool inlineValue = false;
+        if (a == "-o") name = "--output-dir";
+        else if (!LongOption(a, &name, &value, &inlineValue)) {
+            if (a.size() > 1 && a[0] == '-') return UsageError(err, "preview", "unknown option " + a);
+            positional.push_back(a);
+            continue;
+        }
+        if (name != "--screen" && name != "--output-dir") return UsageError(err, "preview", "unknown option " + a);
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) return UsageError(err, "preview", name + " needs a value");
+            value = args[++i];
+        }
+        if (name == "--output-dir") {
+            if (hasDir) return UsageError(err, "preview", "--output-dir is given twice");
+            if (value.empty()) return UsageError(err, "preview", "--output-dir needs a folder");
+            hasDir = true;
+            o.dir = value;
+            continue;
+        }
+        std::uint32_t w = 0, h = 0;
+        if (!ParseSize(value, &w, &h) || w > static_cast<std::uint32_t>(kMaxPreviewSide) ||
+            h > static_cast<std::uint32_t>(kMaxPreviewSide))
+            return UsageError(err, "preview", "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to " +
+                                                  std::to_string(kMaxPreviewSide));
+        ScreenSize screen{static_cast<std::int32_t>(w), static_cast<std::int32_t>(h)};
+        for (const ScreenSize& s : o.screens)
+            if (s.width == screen.width && s.height == screen.height)
+                return UsageError(err, "preview", "--screen " + value + " is given twice");
+        o.screens.push_back(screen);
+    }
+    if (positional.size() != 1) return UsageError(err, "preview", positional.empty() ? "no executable given" : "give one executable");
+    o.file = positional[0];
+    PreviewResult r = RunPreview(o);
+    for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
+    if (r.exitCode == kExitOk) *out += r.summary;
+    else if (r.exitCode == kExitWrite) *err += "kelpack: nothing was written\n";
+    return r.exitCode;
+}
+
 int CmdExplain(const std::vector<std::string>& args, std::string* out, std::string* err) {
     ExplainOptions o;
     bool json = false, hasLine = false, hasArgs = false, hasScreen = false;
@@ -333,6 +416,7 @@ int RunCli(const std::vector<std::string>& args, std::string* out, std::string* 
         else if (rest[0] == "pack") *out += PackHelp();
         else if (rest[0] == "show") *out += ShowHelp();
         else if (rest[0] == "explain") *out += ExplainHelp();
+        else if (rest[0] == "preview") *out += PreviewHelp();
         else return UsageError(err, "help", "no command " + rest[0]);
         return kExitOk;
     }
@@ -343,6 +427,7 @@ int RunCli(const std::vector<std::string>& args, std::string* out, std::string* 
     if (cmd == "pack") return CmdPack(rest, out, err);
     if (cmd == "show") return CmdShow(rest, out, err);
     if (cmd == "explain") return CmdExplain(rest, out, err);
+    if (cmd == "preview") return CmdPreview(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
 }

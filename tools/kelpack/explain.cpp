@@ -9,7 +9,6 @@
 #include "contract/kel.h"
 #include "launcher/plan.h"
 #include "copy_contents.h"
-#include "fileio.h"
 #include "pack.h"
 #include "pe.h"
 #include "show.h"
@@ -94,20 +93,9 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     *x = Explanation();
     x->file = o.file;
     x->userLine = o.userLine;
-    std::vector<std::uint8_t> bytes;
-    std::string why;
-    if (!ReadFile(o.file, &bytes, &why)) {
-        *error = o.file + ": cannot read: " + why;
-        *exitCode = kExitRead;
-        return false;
-    }
     PeImage image;
     ResourceList res;
-    if (!ParsePe(std::move(bytes), &image, &why) || !ReadResources(image, &res, &why)) {
-        *error = o.file + ": " + why;
-        *exitCode = kExitBadImage;
-        return false;
-    }
+    if (!ReadLauncherFile(o.file, &image, &res, error, exitCode)) return false;
     x->format = image.pe32plus ? "PE32+" : "PE32";
     x->machine = MachineName(image.machine);
 

@@ -114,6 +114,8 @@ WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::ui
     return WriteOutcome::kWritten;
 }
 
+bool RemoveWrittenFile(const std::string& path) { return RemoveFile(path) == 0; }
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     bool same = std::filesystem::equivalent(FsPath(a), FsPath(b), ec);

@@ -35,6 +35,9 @@ enum class WriteOutcome {
 WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                               const WrittenFileCheck& check, std::string* error);
 
+// Removes a file this run wrote, when a later step fails; false when it could not.
+bool RemoveWrittenFile(const std::string& path);
+
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 

@@ -4,9 +4,27 @@
 #include <cstring>
 
 #include "copy_contents.h"
+#include "fileio.h"
+#include "pack.h"
 #include "text/text.h"
 
 namespace kelpack {
+
+bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode) {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    if (!ReadFile(path, &bytes, &why)) {
+        *error = path + ": cannot read: " + why;
+        *exitCode = kExitRead;
+        return false;
+    }
+    if (!ParsePe(std::move(bytes), image, &why) || !ReadResources(*image, res, &why)) {
+        *error = path + ": " + why;
+        *exitCode = kExitBadImage;
+        return false;
+    }
+    return true;
+}
 
 ResId LauncherLookupName(const std::string& name) {
     // "#123" asks the platform for the integer id 123.

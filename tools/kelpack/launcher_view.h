@@ -9,10 +9,16 @@
 #include <string>
 
 #include "bitmap_check.h"
+#include "pe.h"
 #include "resources.h"
 #include "splash/config.h"
 
 namespace kelpack {
+
+// Reads a launcher copy and its resources; false with the reason, naming
+// the file, and the exit code (kExitRead: unreadable; kExitBadImage: not a
+// usable PE image or resource tree).
+bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode);
 
 // The id the platform's lookup sees for a name the launcher asks for as byte
 // text: each byte widened on its own, as the launcher widens it; "#" and

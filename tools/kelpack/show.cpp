@@ -7,7 +7,6 @@
 #include "byteio.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
-#include "fileio.h"
 #include "pack.h"
 #include "splash/config.h"
 #include "text/utf8_strings.h"
@@ -69,19 +68,8 @@ std::string JsonText(const std::string& s, bool utf8) {
 bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, int* exitCode) {
     *r = ShowReport();
     r->file = path;
-    std::vector<std::uint8_t> bytes;
-    std::string why;
-    if (!ReadFile(path, &bytes, &why)) {
-        *error = path + ": cannot read: " + why;
-        *exitCode = kExitRead;
-        return false;
-    }
     PeImage image;
-    if (!ParsePe(std::move(bytes), &image, &why) || !ReadResources(image, &r->resources, &why)) {
-        *error = path + ": " + why;
-        *exitCode = kExitBadImage;
-        return false;
-    }
+    if (!ReadLauncherFile(path, &image, &r->resources, error, exitCode)) return false;
     SortResources(&r->resources);
     r->format = image.pe32plus ? "PE32+" : "PE32";
     r->machine = MachineName(image.machine);

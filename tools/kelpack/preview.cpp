@@ -1,0 +1,179 @@
+#include "preview.h"
+
+#include <iterator>
+
+#include <stb_image_write.h>
+
+#include "contract/kel.h"
+#include "copy_contents.h"
+#include "fileio.h"
+#include "pack.h"
+#include "show.h"
+#include "splash/bitmap.h"
+
+namespace kelpack {
+
+namespace {
+
+std::string SizeText(std::int32_t width, std::int32_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The colour (0x00RRGGBB) the screen shows for pixel x of one row of the
+// decoded bitmap, as GDI reads the section the launcher fills: 1-, 4- and
+// 8-bit pixels are palette indices, most significant bits leftmost; 24-bit
+// ones are blue, green, red.
+std::uint32_t SectionColour(const std::uint8_t* row, std::uint16_t bitCount, const std::vector<std::uint8_t>& palette,
+                            std::int32_t x) {
+    std::uint32_t index = 0;
+    switch (bitCount) {
+        case 1: index = (row[x / 8] >> (7 - x % 8)) & 1u; break;
+        case 4: index = (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0Fu; break;
+        case 8: index = row[x]; break;
+        default:
+            return (static_cast<std::uint32_t>(row[3 * x + 2]) << 16) | (static_cast<std::uint32_t>(row[3 * x + 1]) << 8) |
+                   row[3 * x];
+    }
+    const std::uint8_t* entry = palette.data() + splash::kSplashPaletteEntryBytes * index;
+    return (static_cast<std::uint32_t>(entry[2]) << 16) | (static_cast<std::uint32_t>(entry[1]) << 8) | entry[0];
+}
+
+void PutPixel(RgbImage* image, std::int32_t x, std::int32_t y, std::uint32_t colour) {
+    std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width) + static_cast<std::size_t>(x)) * 3;
+    image->rgb[at] = static_cast<std::uint8_t>(colour >> 16);
+    image->rgb[at + 1] = static_cast<std::uint8_t>(colour >> 8);
+    image->rgb[at + 2] = static_cast<std::uint8_t>(colour);
+}
+
+void AppendBytes(void* context, void* data, int size) {
+    auto* out = static_cast<std::vector<std::uint8_t>*>(context);
+    auto* bytes = static_cast<const std::uint8_t*>(data);
+    out->insert(out->end(), bytes, bytes + size);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    char last = dir.back();
+    return last == '/' || last == '\\' ? dir + name : dir + "/" + name;
+}
+
+}  // namespace
+
+bool DrawSplashScreen(std::int32_t screenWidth, std::int32_t screenHeight, const std::vector<std::uint8_t>* bitmap,
+                      RgbImage* image, splash::SplashPlacement* window) {
+    image->width = screenWidth;
+    image->height = screenHeight;
+    image->rgb.assign(static_cast<std::size_t>(screenWidth) * static_cast<std::size_t>(screenHeight) * 3, 0);
+    for (std::int32_t y = 0; y < screenHeight; ++y)
+        for (std::int32_t x = 0; x < screenWidth; ++x) PutPixel(image, x, y, kPreviewBackground);
+    *window = splash::SplashPlacement{};
+    if (bitmap == nullptr) return false;
+
+    splash::SplashBmpLayout layout{};
+    if (!splash::CheckSplashBmp(bitmap->data(), static_cast<std::uint32_t>(bitmap->size()), &layout)) return false;
+    // What the launcher puts in its bitmap section: the palette, and the
+    // whole rows the file holds, bottom row first. A new section is zeroed,
+    // so the rows a short file lacks (the top ones) read as zero bytes.
+    std::vector<std::uint8_t> palette(splash::kSplashPaletteEntryBytes * layout.paletteEntries);
+    splash::CopySplashPalette(bitmap->data(), layout, palette.data());
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(splash::SplashRowOffset(layout.rowsCopied, layout.stride)));
+    splash::CopySplashRows(bitmap->data(), layout, rows.data());
+    const std::vector<std::uint8_t> zeroRow(layout.stride, 0);
+
+    // The window is the bitmap's own size and the bitmap is copied onto all
+    // of it, so its white background never shows; the screen cuts off what
+    // overhangs.
+    *window = splash::PlaceSplashWindow(screenWidth, screenHeight, layout.width, layout.height);
+    std::int32_t top = window->y > 0 ? window->y : 0;
+    std::int32_t bottom = window->y + window->height < screenHeight ? window->y + window->height : screenHeight;
+    std::int32_t left = window->x > 0 ? window->x : 0;
+    std::int32_t right = window->x + window->width < screenWidth ? window->x + window->width : screenWidth;
+    for (std::int32_t y = top; y < bottom; ++y) {
+        auto fileRow = static_cast<std::uint32_t>(layout.height - 1 - (y - window->y));
+        const std::uint8_t* row =
+            fileRow < layout.rowsCopied ? rows.data() + splash::SplashRowOffset(fileRow, layout.stride) : zeroRow.data();
+        for (std::int32_t x = left; x < right; ++x)
+            PutPixel(image, x, y, SectionColour(row, layout.bitCount, palette, x - window->x));
+    }
+    return true;
+}
+
+ScreenPreview PreviewScreen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t screenWidth,
+                            std::int32_t screenHeight) {
+    ScreenPreview p;
+    p.outcome = SplashForScreen(res, config, screenWidth, screenHeight);
+    const Resource* bitmap = p.outcome.decodes ? FindLauncherResource(res, SplashType(), p.outcome.name) : nullptr;
+    p.shown = DrawSplashScreen(screenWidth, screenHeight, bitmap != nullptr ? &bitmap->data : nullptr, &p.image, &p.window);
+    return p;
+}
+
+bool EncodePng(const RgbImage& image, std::vector<std::uint8_t>* png) {
+    png->clear();
+    return stbi_write_png_to_func(AppendBytes, png, image.width, image.height, 3, image.rgb.data(), image.width * 3) != 0 &&
+           !png->empty();
+}
+
+std::string PreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight) {
+    return "preview-" + SizeText(screenWidth, screenHeight) + ".png";
+}
+
+PreviewResult RunPreview(const PreviewOptions& o) {
+    PreviewResult r;
+    PeImage image;
+    ResourceList res;
+    std::string why;
+    if (!ReadLauncherFile(o.file, &image, &res, &why, &r.exitCode)) {
+        r.errors.push_back(why);
+        return r;
+    }
+    std::vector<ScreenSize> screens = o.screens;
+    if (screens.empty()) screens.assign(std::begin(kCommonScreens), std::end(kCommonScreens));
+
+    // Every picture is drawn and encoded before the first file is written.
+    struct Planned {
+        std::string path;
+        std::vector<std::uint8_t> png;
+        std::string says;
+    };
+    std::vector<Planned> planned;
+    bool packed = false;
+    splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
+    for (const ScreenSize& screen : screens) {
+        ScreenPreview p = PreviewScreen(res, config, screen.width, screen.height);
+        Planned file;
+        file.path = JoinPath(o.dir, PreviewFileName(screen.width, screen.height));
+        if (!EncodePng(p.image, &file.png)) {
+            r.errors.push_back(file.path + ": the PNG encoder failed for a " + SizeText(screen.width, screen.height) + " picture");
+            r.exitCode = kExitWrite;
+            splash::FreeSplashConfig(config);
+            return r;
+        }
+        file.says = SizeText(screen.width, screen.height) + " screen: " + SplashOutcomeText(p.outcome);
+        if (!p.shown) {
+            file.says += "; the bare screen";
+        } else {
+            file.says += "; the window at " + std::to_string(p.window.x) + "," + std::to_string(p.window.y);
+            if (p.window.x < 0 || p.window.y < 0 || p.window.x + p.window.width > screen.width ||
+                p.window.y + p.window.height > screen.height)
+                file.says += ", cut off at the screen's edges";
+        }
+        planned.push_back(std::move(file));
+    }
+    splash::FreeSplashConfig(config);
+
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        if (WriteFileAtomic(planned[i].path, planned[i].png, "", &why)) continue;
+        r.errors.push_back(why);
+        for (std::size_t j = 0; j < i; ++j) RemoveWrittenFile(planned[j].path);
+        r.exitCode = kExitWrite;
+        return r;
+    }
+    r.summary = "Splash previews of " + o.file + " (" +
+                (packed ? "its " + ContractName(kel::kConfigResourceName) + " configuration" : "no configuration packed; the launcher's default") +
+                "), the screen around the window grey:\n";
+    for (const Planned& file : planned) r.summary += "  " + file.path + "  " + file.says + "\n";
+    r.summary += "Wrote " + std::to_string(planned.size()) + (planned.size() == 1 ? " file.\n" : " files.\n");
+    return r;
+}
+
+}  // namespace kelpack

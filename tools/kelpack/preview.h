@@ -1,0 +1,78 @@
+// `kelpack preview`: pictures of what a device's screen shows while the
+// engine loads, one PNG per screen size. The splash is the launcher's own
+// choice (splash::ChooseSplashForScreen over the configuration it reads),
+// decoded with its own checks and copies (splash/bitmap.h) and placed by its
+// own rule (splash::PlaceSplashWindow); only the drawing on a picture
+// instead of a screen is kelpack's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "launcher_view.h"
+#include "resources.h"
+#include "splash/config.h"
+#include "splash/placement.h"
+
+namespace kelpack {
+
+// The screen around the splash window in a preview (0x00RRGGBB): a mid grey,
+// which is neither the window's white background nor black, and is no real
+// device's desktop, so that the window's edge always shows.
+constexpr std::uint32_t kPreviewBackground = 0x00808080;
+// The largest screen side a preview is drawn for; handhelds' screens are far
+// smaller, and a picture this size already takes 48 MiB.
+constexpr std::int32_t kMaxPreviewSide = 4096;
+
+// A picture: rows top first, three bytes (red, green, blue) per pixel.
+struct RgbImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+// One screen's preview.
+struct ScreenPreview {
+    SplashOutcome outcome;                // the launcher's choice, and whether its bitmap decodes
+    bool shown = false;                   // a splash window is on the screen
+    splash::SplashPlacement window = {};  // where, when shown
+    RgbImage image;
+};
+
+// What a screen of screenWidth x screenHeight shows: kPreviewBackground and,
+// when `bitmap` is set and the launcher decodes it, the splash window centred
+// on it, cut where it overhangs. Sets `window` to where the window lies, and
+// returns whether one is shown.
+bool DrawSplashScreen(std::int32_t screenWidth, std::int32_t screenHeight, const std::vector<std::uint8_t>* bitmap,
+                      RgbImage* image, splash::SplashPlacement* window);
+
+// The preview of one screen for a launcher copy's resources and configuration.
+ScreenPreview PreviewScreen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t screenWidth,
+                            std::int32_t screenHeight);
+
+// The picture as a PNG file's bytes; false when the encoder fails.
+bool EncodePng(const RgbImage& image, std::vector<std::uint8_t>* png);
+
+// The name of a screen's preview file: "preview-240x320.png".
+std::string PreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight);
+
+// What `kelpack preview` is asked for.
+struct PreviewOptions {
+    std::string file;                 // the launcher copy
+    std::vector<ScreenSize> screens;  // empty: kCommonScreens, as `show` lists them
+    std::string dir;                  // empty: the current directory
+};
+
+// The outcome: the exit code, and what to tell the user.
+struct PreviewResult {
+    int exitCode = 0;
+    std::vector<std::string> errors;  // each names the file and the reason
+    std::string summary;              // on success: each file written, and what it shows
+};
+
+// Draws every screen, then writes the files; on a failed write the files
+// already written are removed again.
+PreviewResult RunPreview(const PreviewOptions& options);
+
+}  // namespace kelpack
