@@ -3,6 +3,7 @@
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
+#include "image.h"
 #include "launcher_view.h"
 #include "pack.h"
 #include "resources.h"
@@ -144,12 +145,16 @@ int UsageError(std::string* err, const std::string& command, const std::string& 
 int CmdPack(const std::vector<std::string>& args, std::string* out, std::string* err) {
     PackOptions o;
     std::vector<std::string> positional;
-    bool hasOutput = false, hasApp = false, hasIcon = false, hasConfig = false;
+    bool hasOutput = false, hasApp = false, hasIcon = false, hasConfig = false, hasBackground = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (IsHelp(a)) {
             *out += PackHelp();
             return kExitOk;
+        }
+        if (a == "--fit") {
+            o.fit = true;
+            continue;
         }
         std::string name, value;
         bool inlineValue = false;
@@ -159,7 +164,7 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
             positional.push_back(a);
             continue;
         }
-        static const char* known[] = {"--output", "--app", "--command-line", "--splash", "--title", "--config", "--bitmap", "--icon"};
+        static const char* known[] = {"--output", "--app", "--command-line", "--splash", "--title", "--config", "--bitmap", "--icon", "--background"};
         bool ok = false;
         for (const char* k : known) ok = ok || name == k;
         if (!ok) return UsageError(err, "pack", "unknown option " + a);
@@ -187,6 +192,10 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
         } else if (name == "--config") {
             if (!once(&hasConfig)) return UsageError(err, "pack", "--config is given twice");
             o.configFile = value;
+        } else if (name == "--background") {
+            if (!once(&hasBackground)) return UsageError(err, "pack", "--background is given twice");
+            if (!ParseColour(value, &o.background))
+                return UsageError(err, "pack", "--background \"" + value + "\": give a colour as RRGGBB, six hex digits");
         } else if (name == "--icon") {
             if (!once(&hasIcon)) return UsageError(err, "pack", "--icon is given twice");
             o.iconFile = value;
@@ -211,7 +220,10 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
     PackResult r = RunPack(o);
     for (const std::string& w : r.warnings) *err += "kelpack: warning: " + w + "\n";
     for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
-    if (r.exitCode == kExitOk) *out += r.summary + "\n";
+    if (r.exitCode == kExitOk) {
+        for (const std::string& n : r.notes) *err += "kelpack: note: " + n + "\n";
+        *out += r.summary + "\n";
+    }
     else if (r.exitCode != kExitUsage) *err += "kelpack: nothing was written\n";
     return r.exitCode;
 }
