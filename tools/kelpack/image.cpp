@@ -243,7 +243,8 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
         *error = kind + " (" + stbi_failure_reason() + ")";
         return false;
     }
-    if (!SizePicture(p, w, h, maxPixels, background, error)) return false;
+    // A top-down BMP's header height is negative, and stb's reports it as it is.
+    if (!SizePicture(p, w, h < 0 ? -static_cast<std::int64_t>(h) : h, maxPixels, background, error)) return false;
     stbi_uc* rgba = stbi_load_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &channels, 4);
     if (rgba == nullptr || w != p->width || h != p->height) {
         *error = kind + " (" + (rgba ? "its frame and header sizes differ" : stbi_failure_reason()) + ")";
