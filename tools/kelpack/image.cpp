@@ -229,6 +229,69 @@ std::uint8_t Blend(std::uint32_t c, std::uint32_t a, std::uint32_t background) {
     return static_cast<std::uint8_t>((c * a + background * (255 - a) + 127) / 255);
 }
 
+// The stb_image Debian ships trusts a JPEG's Huffman tables: it builds a
+// table from 16 code counts without checking that they add up to at most
+// 256, and writes past the table when they do not; and it decodes a scan
+// with a table that no DHT segment defined, reading memory it never set.
+// So the tables are checked here first, finding the markers as stb does:
+// after any run of 0xFF bytes, skipping the lengths of marker segments and
+// the bytes of entropy-coded data. Where the two walks could part, this one
+// reads more segments, never fewer. False with the reason.
+bool JpegTablesSound(const std::vector<std::uint8_t>& b, std::string* why) {
+    auto at = [&](std::uint64_t i) -> std::uint32_t { return i < b.size() ? b[i] : 0; };  // stb reads 0 past the end
+    std::size_t i = 0;
+    while (i < b.size() && b[i] == 0xFF) ++i;
+    if (i == 0 || at(i) != 0xD8) return true;  // stb does not take it for a JPEG
+    ++i;
+    bool progressive = false;
+    bool defined[2][4] = {};  // [DC, AC][table]
+    while (i + 1 < b.size()) {
+        std::uint32_t m = b[i + 1];
+        if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data, junk, or a fill byte
+            ++i;
+            continue;
+        }
+        if (m == 0x00 || (m >= 0xD0 && m <= 0xD7)) {  // a stuffed 0xFF, or a restart
+            i += 2;
+            continue;
+        }
+        if (m == 0xD9) return true;
+        std::size_t length = at(i + 2) << 8 | at(i + 3);
+        if (m == 0xC2) progressive = true;
+        if (m == 0xC4) {
+            std::int64_t left = static_cast<std::int64_t>(length) - 2;
+            for (std::uint64_t t = i + 4; left > 0;) {
+                std::uint32_t codes = 0;
+                for (std::uint64_t k = 1; k <= 16; ++k) codes += at(t + k);
+                if (codes > 256) {
+                    *why = "a Huffman table has more than 256 codes";
+                    return false;
+                }
+                std::uint32_t kind = at(t) >> 4, table = at(t) & 15;
+                if (kind <= 1 && table <= 3) defined[kind][table] = true;
+                left -= 17 + static_cast<std::int64_t>(codes);
+                t += 17 + codes;
+            }
+        }
+        if (m == 0xDA) {
+            // Which tables the scan decodes with: a progressive scan uses
+            // only DC tables for its first DC pass, only AC tables for AC.
+            std::uint32_t components = at(i + 4);
+            std::uint32_t first = at(i + 5 + 2 * components), high = at(i + 7 + 2 * components) >> 4;
+            bool dc = !progressive || (first == 0 && high == 0), ac = !progressive || first > 0;
+            for (std::uint32_t c = 0; c < components && c < 4; ++c) {
+                std::uint32_t q = at(i + 6 + 2 * c);
+                if ((dc && (q >> 4) <= 3 && !defined[0][q >> 4]) || (ac && (q & 15) <= 3 && !defined[1][q & 15])) {
+                    *why = "a scan uses a Huffman table it never defines";
+                    return false;
+                }
+            }
+        }
+        i += 2 + length;
+    }
+    return true;
+}
+
 // PNG, JPEG, GIF and the BMP kinds of 16 and 32 bits, through stb.
 bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format, Rgb background, Picture* p,
                    ImageSource* source, std::string* error, std::uint64_t maxPixels) {
@@ -236,6 +299,11 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
                                             : "it cannot be decoded as " + format;
     if (b.size() > static_cast<std::size_t>(INT_MAX)) {
         *error = "it is larger than 2 GiB";
+        return false;
+    }
+    std::string unsound;
+    if (!JpegTablesSound(b, &unsound)) {
+        *error = "it cannot be decoded as JPEG (" + unsound + ")";
         return false;
     }
     int w = 0, h = 0, channels = 0;
@@ -270,7 +338,10 @@ std::string Format(const std::vector<std::uint8_t>& b) {
                });
     };
     if (starts("\x89PNG", 4)) return "PNG";
-    if (starts("\xFF\xD8", 2)) return "JPEG";
+    // stb takes any run of 0xFF bytes before the start-of-image mark.
+    std::size_t fill = 0;
+    while (fill < b.size() && b[fill] == 0xFF) ++fill;
+    if (fill > 0 && fill < b.size() && b[fill] == 0xD8) return "JPEG";
     if (starts("GIF8", 4)) return "GIF";
     if (starts("BM", 2)) return "BMP";
     return "";

@@ -223,6 +223,8 @@ TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
         {"short top-down", Bmp(40, 4, -4, 24, 0, {}, std::vector<std::uint8_t>(20)), kMaxImagePixels, "holds 20 bytes of pixels, fewer than its 4 rows of 12 bytes need (48)"},
         {"2 bits", Bmp(40, 4, 4, 2, 0, pal, std::vector<std::uint8_t>(16)), kMaxImagePixels, "2 bits per pixel and compression 0, a kind kelpack does not read"},
         {"odd header", Bmp(20, 4, 4, 8, 0, {}, {}), kMaxImagePixels, "information header is 20 bytes"},
+        {"JPEG table of 304 codes", {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x13, 0x00, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19},
+         kMaxImagePixels, "a Huffman table has more than 256 codes"},
         {"zero width", Bmp(40, 0, -4, 8, 0, pal, {}), kMaxImagePixels, "size 0x4 is out of range"},
     };
     for (const Case& c : cases) EXPECT_NE(Refusal(c.bytes, c.maxPixels).find(c.says), std::string::npos) << c.what << ": " << Refusal(c.bytes, c.maxPixels);
