@@ -225,6 +225,8 @@ TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
         {"odd header", Bmp(20, 4, 4, 8, 0, {}, {}), kMaxImagePixels, "information header is 20 bytes"},
         {"JPEG table of 304 codes", {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x13, 0x00, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19},
          kMaxImagePixels, "a Huffman table has more than 256 codes"},
+        {"JPEG scan without tables", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}, kMaxImagePixels,
+         "a scan uses a Huffman table it never defines"},
         {"zero width", Bmp(40, 0, -4, 8, 0, pal, {}), kMaxImagePixels, "size 0x4 is out of range"},
     };
     for (const Case& c : cases) EXPECT_NE(Refusal(c.bytes, c.maxPixels).find(c.says), std::string::npos) << c.what << ": " << Refusal(c.bytes, c.maxPixels);
