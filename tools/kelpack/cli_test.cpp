@@ -320,7 +320,8 @@ TEST_F(Kelpack, HelpForTheToolAndEachCommand) {
     EXPECT_NE(out_.find("kelpack pack LAUNCHER -o OUTPUT"), std::string::npos);
     EXPECT_NE(out_.find("Exit codes"), std::string::npos);
     EXPECT_EQ(Run({"pack", "--help"}), 0);
-    EXPECT_NE(out_.find("--splash [WxH:]BMP[:NAME]"), std::string::npos);
+    EXPECT_NE(out_.find("--splash [WxH:]IMAGE[:NAME]"), std::string::npos);
+    EXPECT_NE(out_.find("--background RRGGBB"), std::string::npos);
     EXPECT_EQ(Run({"help", "show"}), 0);
     EXPECT_NE(out_.find("--json"), std::string::npos);
     EXPECT_EQ(Run({"show", "-h"}), 0);
