@@ -124,6 +124,7 @@ bool ReadBmpHeader(const std::vector<std::uint8_t>& b, BmpHeader* h, std::string
 // this way too, whatever the header's count of colours says.
 std::vector<Rgb> ReadPalette(const std::vector<std::uint8_t>& b, const BmpHeader& h) {
     std::vector<Rgb> palette;
+    if (h.bitCount > 8) return palette;
     std::uint64_t start = kFileHeaderBytes + static_cast<std::uint64_t>(h.headerSize);
     std::uint64_t end = std::min<std::uint64_t>(h.pixelOffset, b.size());
     std::uint64_t entries = end > start ? (end - start) / h.entryBytes : 0;
