@@ -31,7 +31,8 @@ has() { grep -qF -- "$1" "$2" || fail "$2 lacks: $1"; }
 import struct
 def bmp(path, w, h):
     stride = (24 * w + 7) // 8 + 3 & ~3
-    px = bytes((i * 7) & 0xff for i in range(stride * h))
+    # More than 256 colours, so that kelpack keeps the file at 24 bits as it is.
+    px = bytes((i * 7 + i // 997) & 0xff for i in range(stride * h))
     head = b'BM' + struct.pack('<IHHI', 54 + len(px), 0, 0, 54)
     head += struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(px), 2835, 2835, 0, 0)
     open(path, 'wb').write(head + px)

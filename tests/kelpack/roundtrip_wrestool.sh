@@ -94,9 +94,11 @@ RC
 import struct
 def bmp(path, w, h, bits):
     stride = ((bits * w + 7) // 8 + 3) // 4 * 4
-    pal = b'' if bits == 24 else bytes(range(256))[:4] * (1 << bits)
+    # Distinct palette entries, every one used, and more than 256 colours at
+    # 24 bits: each file is at its smallest exact depth, so kelpack packs it as it is.
+    pal = b'' if bits == 24 else b''.join(bytes((i, 255 - i, (i * 7) & 0xff, 0)) for i in range(1 << bits))
     off = 54 + len(pal)
-    px = bytes((i * 13) & 0xff for i in range(stride * h))
+    px = bytes((i * 13 + i // 997) & 0xff for i in range(stride * h))
     head = b'BM' + struct.pack('<IHHI', off + len(px), 0, 0, off)
     head += struct.pack('<IiiHHIIiiII', 40, w, h, 1, bits, 0, len(px), 2835, 2835, 0, 0)
     open(path, 'wb').write(head + pal + px)

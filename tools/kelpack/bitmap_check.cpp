@@ -48,6 +48,7 @@ bool LauncherDecodes(const std::vector<std::uint8_t>& b, BmpInfo* info, std::str
     info->pixelOffset = layout.pixelOffset;
     info->stride = layout.stride;
     info->rowsPresent = layout.rowsCopied;
+    info->paletteCopied = layout.paletteCopied;
     return true;
 }
 

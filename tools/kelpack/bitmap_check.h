@@ -20,6 +20,7 @@ struct BmpInfo {
     std::uint32_t pixelOffset = 0;   // where the rows begin
     std::uint32_t stride = 0;        // bytes per row, padded to 4
     std::uint32_t rowsPresent = 0;   // whole rows the file holds, at most height
+    std::uint32_t paletteCopied = 0; // palette entries the launcher takes from the file; the rest show black
 };
 
 // Runs the launcher's decoder checks on `bytes`. True when the launcher

@@ -3,6 +3,7 @@
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
+#include "image.h"
 #include "launcher_view.h"
 #include "pack.h"
 #include "preview.h"
@@ -53,8 +54,9 @@ std::string PackHelp() {
            "                             " + ContractName(kel::kApplicationResourceName) + ")\n"
            "  --command-line TEXT        the embedded command line (resource " + text + ",\n"
            "                             " + ContractName(kel::kCommandLineResourceName) + "); no CR, LF or NUL\n"
-           "  --splash [WxH:]BMP[:NAME]  a splash bitmap to offer on screens of at least\n"
-           "                             WxH pixels (default: the bitmap's own size),\n"
+           "  --splash [WxH:]IMAGE[:NAME]\n"
+           "                             a splash picture to offer on screens of at least\n"
+           "                             WxH pixels (default: the picture's own size),\n"
            "                             packed as NAME (default: the file's name);\n"
            "                             repeat for each size. Writes the configuration\n"
            "                             (resource " + text + ", " + ContractName(kel::kConfigResourceName) + ") from these and --title\n"
@@ -62,20 +64,29 @@ std::string PackHelp() {
            "                             title of the configuration the launcher carries\n"
            "  --config FILE              the configuration text from a file, as\n"
            "                             SplashScreen=WxH;NAME|...|SplashScreenTitle=TEXT;\n"
-           "                             the bitmaps it names come from --bitmap, or from\n"
+           "                             the pictures it names come from --bitmap, or from\n"
            "                             files of those names beside FILE\n"
-           "  --bitmap NAME=BMP          packs BMP as the splash bitmap NAME (resource\n"
+           "  --bitmap NAME=IMAGE        packs IMAGE as the splash bitmap NAME (resource\n"
            "                             " + ContractName(kel::kSplashResourceType) + ", NAME)\n"
+           "  --background RRGGBB        the colour transparent pixels are laid over\n"
+           "                             (hex; default " + ColourText(kDefaultBackground) + ", the splash window's white)\n"
+           "  --fit                      scales each splash picture down (never up) to fit\n"
+           "                             the size of the configuration entries that name\n"
+           "                             it, keeping its proportions\n"
            "  --icon FILE.ico            the application icon (icon group " + std::to_string(kel::kIconGroupId) + ")\n"
            "  -h, --help                 this text\n"
            "\n"
-           "Splash bitmaps must be uncompressed bottom-up BMP files with a 40-byte\n"
-           "header and 1, 4, 8 or 24 bits per pixel. To convert any image:\n"
-           "  convert in.png -type truecolor BMP3:out.bmp\n"
+           "Splash pictures may be PNG, JPEG, GIF (the first frame) or BMP files of any\n"
+           "kind, at most 65535 pixels a side and " + std::to_string(kMaxImagePixels >> 20) + " Mi pixels in all. Each\n"
+           "is written as the bitmap the launcher shows (bottom-up, uncompressed) at\n"
+           "the smallest depth that holds it exactly: 1, 4 or 8 bits with a palette\n"
+           "when it has at most 2, 16 or 256 colours, else 24. A BMP the launcher shows\n"
+           "already at that depth is packed as it is. A note on standard error tells\n"
+           "what each became.\n"
            "\n"
            "Example:\n"
            "  kelpack pack kel.exe -o Game.exe --app game.kel --command-line game.Main \\\n"
-           "      --splash 240x320:splash-small.bmp --splash 480x640:splash-big.bmp \\\n"
+           "      --splash 240x320:splash-small.png --splash 480x640:splash-big.jpg --fit \\\n"
            "      --title \"Game\" --icon game.ico\n";
 }
 
@@ -176,12 +187,16 @@ int UsageError(std::string* err, const std::string& command, const std::string& 
 int CmdPack(const std::vector<std::string>& args, std::string* out, std::string* err) {
     PackOptions o;
     std::vector<std::string> positional;
-    bool hasOutput = false, hasApp = false, hasIcon = false, hasConfig = false;
+    bool hasOutput = false, hasApp = false, hasIcon = false, hasConfig = false, hasBackground = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (IsHelp(a)) {
             *out += PackHelp();
             return kExitOk;
+        }
+        if (a == "--fit") {
+            o.fit = true;
+            continue;
         }
         std::string name, value;
         bool inlineValue = false;
@@ -191,7 +206,7 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
             positional.push_back(a);
             continue;
         }
-        static const char* known[] = {"--output", "--app", "--command-line", "--splash", "--title", "--config", "--bitmap", "--icon"};
+        static const char* known[] = {"--output", "--app", "--command-line", "--splash", "--title", "--config", "--bitmap", "--icon", "--background"};
         bool ok = false;
         for (const char* k : known) ok = ok || name == k;
         if (!ok) return UsageError(err, "pack", "unknown option " + a);
@@ -219,6 +234,10 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
         } else if (name == "--config") {
             if (!once(&hasConfig)) return UsageError(err, "pack", "--config is given twice");
             o.configFile = value;
+        } else if (name == "--background") {
+            if (!once(&hasBackground)) return UsageError(err, "pack", "--background is given twice");
+            if (!ParseColour(value, &o.background))
+                return UsageError(err, "pack", "--background \"" + value + "\": give a colour as RRGGBB, six hex digits");
         } else if (name == "--icon") {
             if (!once(&hasIcon)) return UsageError(err, "pack", "--icon is given twice");
             o.iconFile = value;
@@ -243,7 +262,10 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
     PackResult r = RunPack(o);
     for (const std::string& w : r.warnings) *err += "kelpack: warning: " + w + "\n";
     for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
-    if (r.exitCode == kExitOk) *out += r.summary + "\n";
+    if (r.exitCode == kExitOk) {
+        for (const std::string& n : r.notes) *err += "kelpack: note: " + n + "\n";
+        *out += r.summary + "\n";
+    }
     else if (r.exitCode != kExitUsage) *err += "kelpack: nothing was written\n";
     return r.exitCode;
 }

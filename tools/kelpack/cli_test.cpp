@@ -9,10 +9,13 @@
 #include <filesystem>
 #include <regex>
 
+#include <stb_image_write.h>
+
 #include "bitmap_check.h"
 #include "byteio.h"
 #include "copy_contents.h"
 #include "fileio.h"
+#include "image.h"
 #include "pe.h"
 #include "show.h"
 #include "text/utf8_strings.h"
@@ -100,7 +103,9 @@ TEST_F(Kelpack, PackWritesEveryResourceTheLauncherReads) {
     ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@game.kel", "--command-line", "game.Main -v",
                    "--splash", "240x320:@s240.bmp", "--splash", "480x640:@s480.bmp:Big.bmp", "--title", "My Game", "--icon", "@app.ico"}),
               0) << err_;
-    EXPECT_EQ(err_, "");
+    // Both bitmaps are at their smallest exact depth already: notes, no warning.
+    EXPECT_EQ(err_.find("warning"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("s240.bmp: 240x320, packed as it is: 24-bit is already the smallest depth"), std::string::npos) << err_;
     EXPECT_NE(out_.find("wrote"), std::string::npos);
     EXPECT_EQ(Get("kel.exe"), input);
     EXPECT_FALSE(Exists("out.exe.kelpack-tmp"));
@@ -159,14 +164,15 @@ TEST_F(Kelpack, ConfigFileTakesBitmapsFromOptionsOrBesideIt) {
 }
 
 TEST_F(Kelpack, RejectedInputsWriteNothingAndSayWhy) {
-    std::vector<std::uint8_t> top = PatternBmpBytes(10, 10);
-    PutU32(&top, 22, static_cast<std::uint32_t>(-10));
-    Put("bad.bmp", top);
+    // Top-down bitmaps are packed now; a file cut inside its header is not.
+    std::vector<std::uint8_t> cut = PatternBmpBytes(10, 10);
+    cut.resize(20);
+    Put("bad.bmp", cut);
     struct Case { std::vector<std::string> args; int code; const char* says; };
     std::vector<Case> cases = {
-        {{"--splash", "@bad.bmp"}, 4, "bad.bmp: the launcher cannot show this bitmap: it is stored top-down"},
-        {{"--splash", "@bad.bmp"}, 4, "convert "},
-        {{"--bitmap", "X=@bad.bmp"}, 4, "top-down"},
+        {{"--splash", "@bad.bmp"}, 4, "bad.bmp: cannot be packed as a splash picture: it ends inside its 40-byte information header"},
+        {{"--splash", "@game.kel"}, 4, "game.kel: cannot be packed as a splash picture: it is not an image kelpack reads"},
+        {{"--bitmap", "X=@bad.bmp"}, 4, "bad.bmp: cannot be packed"},
         {{"--command-line", "a\nb"}, 4, "--command-line: the command line has a line feed (LF) at byte 2"},
         {{"--icon", "@s240.bmp"}, 4, "s240.bmp: it is not an icon file"},
         {{"--app", "@missing.kel"}, 2, "missing.kel: cannot read"},
@@ -181,6 +187,103 @@ TEST_F(Kelpack, RejectedInputsWriteNothingAndSayWhy) {
         EXPECT_NE(err_.find("nothing was written"), std::string::npos);
         EXPECT_FALSE(Exists("out.exe"));
     }
+}
+
+// A 40x20 PNG of three colours; the pixel at (1, 1) is transparent.
+std::vector<std::uint8_t> ArtPng() {
+    std::vector<std::uint8_t> px;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) {
+            std::uint8_t v = static_cast<std::uint8_t>(x < 20 ? 250 : y < 10 ? 120 : 5);
+            px.insert(px.end(), {v, static_cast<std::uint8_t>(255 - v), 60, static_cast<std::uint8_t>(x == 1 && y == 1 ? 0 : 255)});
+        }
+    std::vector<std::uint8_t> out;
+    stbi_write_png_to_func([](void* ctx, void* data, int size) {
+        auto* o = static_cast<std::vector<std::uint8_t>*>(ctx);
+        o->insert(o->end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    }, &out, 40, 20, 4, px.data(), 0);
+    return out;
+}
+
+TEST_F(Kelpack, PicturesArePackedAtTheSmallestExactDepthAndFittedOnRequest) {
+    Put("art.png", ArtPng());
+    std::string cfg = "SplashScreen=10x10;A|SplashScreen=30x5;A";
+    Put("cfg.txt", std::vector<std::uint8_t>(cfg.begin(), cfg.end()));
+    struct Case {
+        std::vector<std::string> args;
+        std::int32_t width, height;   // of the packed bitmap
+        std::uint16_t bits;
+        const char* note;             // on standard error; "" for none
+        const char* absent;           // must not be on standard error
+    };
+    std::vector<Case> cases = {
+        // Four colours with the background: 4 bits, 54 + 16 + 20 x 20 bytes, against 54 + 120 x 20.
+        {{"--splash", "240x320:@art.png:A"}, 40, 20, 4,
+         "art.png: 40x20, written as 4-bit with a 4-colour palette, 470 bytes (1984 fewer than 24-bit); transparent pixels laid over FFFFFF",
+         "scaled"},
+        {{"--splash", "20x20:@art.png:A"}, 40, 20, 4, "says 20x20 but the bitmap is 40x20", "scaled"},
+        {{"--splash", "20x20:@art.png:A", "--fit"}, 20, 10, 0, "art.png: 40x20 scaled to fit 20x20: 20x10, written as", "warning"},
+        // Every entry that names it: within 10x10 and 30x5.
+        {{"--config", "@cfg.txt", "--bitmap", "A=@art.png", "--fit"}, 10, 5, 0, "40x20 scaled to fit 10x5: 10x5", "warning"},
+        {{"--splash", "@art.png:A", "--fit"}, 40, 20, 4, "art.png: 40x20, written as 4-bit", "scaled"},
+        {{"--splash", "@art.png:A", "--background", "102030"}, 40, 20, 4, "laid over 102030", "warning"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"pack", "@kel.exe", "-o", "@out.exe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ASSERT_EQ(Run(args), 0) << err_;
+        EXPECT_NE(err_.find(c.note), std::string::npos) << c.note << "\n" << err_;
+        EXPECT_EQ(err_.find(c.absent), std::string::npos) << c.absent << "\n" << err_;
+        ResourceList list = ResourcesOf("out.exe");
+        const Resource* r = FindResource(list, SplashType(), ResNameUpper("A"));
+        ASSERT_NE(r, nullptr);
+        BmpInfo info;
+        std::string why;
+        ASSERT_TRUE(CheckBitmap(r->data, &info, &why)) << why;
+        EXPECT_EQ(info.width, c.width);
+        EXPECT_EQ(info.height, c.height);
+        if (c.bits) {
+            EXPECT_EQ(info.bitCount, c.bits);
+        }
+    }
+    // The transparent pixel took the background; the launcher shows it so.
+    ResourceList list = ResourcesOf("out.exe");
+    const Resource* r = FindResource(list, SplashType(), ResNameUpper("A"));
+    Picture shown;
+    std::string why;
+    ASSERT_TRUE(LauncherPixels(r->data, &shown, &why)) << why;
+    std::size_t at = (1 * 40 + 1) * 3;
+    EXPECT_EQ((std::vector<std::uint8_t>(shown.rgb.begin() + at, shown.rgb.begin() + at + 6)),
+              (std::vector<std::uint8_t>{0x10, 0x20, 0x30, 250, 5, 60}));
+}
+
+TEST_F(Kelpack, ATopDownBitmapIsTurnedBottomUpWithTheSamePixels) {
+    std::vector<std::uint8_t> top = PatternBmpBytes(10, 10);
+    PutU32(&top, 22, static_cast<std::uint32_t>(-10));
+    Put("top.bmp", top);
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "@top.bmp"}), 0) << err_;
+    EXPECT_NE(err_.find("top.bmp: 10x10, written as 8-bit with a 100-colour palette, 574 bytes (200 more than 24-bit, for its palette)"),
+              std::string::npos) << err_;
+    Picture source, packed;
+    ImageSource kind;
+    std::string why;
+    ASSERT_TRUE(DecodeImage(top, kDefaultBackground, &source, &kind, &why)) << why;
+    ResourceList list = ResourcesOf("out.exe");
+    ASSERT_TRUE(LauncherPixels(FindResource(list, SplashType(), ResNameUpper("top.bmp"))->data, &packed, &why)) << why;
+    EXPECT_EQ(packed.rgb, source.rgb);
+}
+
+TEST_F(Kelpack, ATitleBeyondAsciiIsWarnedAboutWithWhatTheWindowShows) {
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "@s240.bmp", "--title", "Game \xC3\xBC"}), 0) << err_;
+    // Each byte sign-extended: C3 BC become U+FFC3 U+FFBC.
+    EXPECT_NE(err_.find("kelpack: warning: --title: the title has bytes beyond ASCII; the launcher widens each byte on its own "
+                        "(to a character from U+FF80 to U+FFFF), so the splash window shows \"Game \xEF\xBF\x83\xEF\xBE\xBC\", "
+                        "not \"Game \xC3\xBC\""),
+              std::string::npos) << err_;
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@other.exe", "--splash", "@s240.bmp", "--title", "Game"}), 0) << err_;
+    EXPECT_EQ(err_.find("warning"), std::string::npos) << err_;
+    EXPECT_EQ(Run({"pack", "@kel.exe", "-o", "@third.exe", "--background", "fffff"}), 1);
+    EXPECT_NE(err_.find("--background \"fffff\": give a colour as RRGGBB"), std::string::npos) << err_;
 }
 
 TEST_F(Kelpack, DamagedLaunchersAreRejectedWithExitCode3) {
@@ -218,7 +321,8 @@ TEST_F(Kelpack, HelpForTheToolAndEachCommand) {
     EXPECT_NE(out_.find("kelpack pack LAUNCHER -o OUTPUT"), std::string::npos);
     EXPECT_NE(out_.find("Exit codes"), std::string::npos);
     EXPECT_EQ(Run({"pack", "--help"}), 0);
-    EXPECT_NE(out_.find("--splash [WxH:]BMP[:NAME]"), std::string::npos);
+    EXPECT_NE(out_.find("--splash [WxH:]IMAGE[:NAME]"), std::string::npos);
+    EXPECT_NE(out_.find("--background RRGGBB"), std::string::npos);
     EXPECT_EQ(Run({"help", "show"}), 0);
     EXPECT_NE(out_.find("--json"), std::string::npos);
     EXPECT_EQ(Run({"show", "-h"}), 0);

@@ -1,7 +1,10 @@
 #include "copy_contents.h"
 
+#include <cstdlib>
+
 #include "contract/kel.h"
 #include "splash/config.h"
+#include "text/text.h"
 #include "text/utf8_strings.h"
 
 namespace kelpack {
@@ -90,6 +93,18 @@ bool CheckTitle(const std::string& title, std::string* error) {
         return false;
     }
     return true;
+}
+
+std::string TitleWarning(const std::string& title) {
+    bool ascii = true;
+    for (unsigned char c : title) ascii = ascii && c < 0x80;
+    if (ascii) return std::string();
+    // The launcher's own widening, so that the quote is what the window shows.
+    char16_t* wide = text::Widen(title.data(), static_cast<std::int32_t>(title.size()));
+    std::string shown = wide ? text::WideToUtf8(std::u16string(wide, title.size())) : std::string("?");
+    std::free(wide);
+    return "the title has bytes beyond ASCII; the launcher widens each byte on its own (to a character from U+FF80 to "
+           "U+FFFF), so the splash window shows \"" + shown + "\", not \"" + title + "\"";
 }
 
 bool CheckCommandLine(const std::string& text, std::string* error, std::string* warning) {

@@ -56,6 +56,10 @@ bool CheckSplashName(const std::string& name, std::string* error);
 // Checks a splash title; false with the reason.
 bool CheckTitle(const std::string& title, std::string* error);
 
+// For a title beyond ASCII, a warning that quotes what the splash window
+// shows instead; empty for an ASCII title.
+std::string TitleWarning(const std::string& title);
+
 // Checks the embedded command line; false with the reason. `warning` is set
 // for text the launcher would pass on altered.
 bool CheckCommandLine(const std::string& text, std::string* error, std::string* warning);

@@ -1,5 +1,6 @@
 #include "pack.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "bitmap_check.h"
@@ -7,6 +8,7 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "ico.h"
+#include "image.h"
 #include "launcher_view.h"
 #include "splash/config.h"
 
@@ -37,17 +39,65 @@ struct Checks {
     void Warn(const std::string& text) { result->warnings.push_back(text); }
 };
 
-// Reads and checks one splash bitmap file.
-bool LoadBitmap(Checks* c, const std::string& file, std::vector<std::uint8_t>* bytes, BmpInfo* info) {
+// A splash picture read and decoded, waiting to be written once the
+// configuration it serves is known.
+struct SplashPicture {
+    std::string name;
+    std::string file;
+    std::vector<std::uint8_t> original;
+    Picture picture;
+    ImageSource source;
+};
+
+// Reads and decodes one splash picture file.
+bool LoadPicture(Checks* c, const std::string& file, Rgb background, SplashPicture* out) {
     std::string why;
-    if (!ReadFile(file, bytes, &why)) {
+    if (!ReadFile(file, &out->original, &why)) {
         c->Unreadable(file, why);
         return false;
     }
-    if (!CheckBitmap(*bytes, info, &why)) {
-        c->Reject(file, "the launcher cannot show this bitmap: " + why + "; " + BitmapConversionHint(file));
+    if (!DecodeImage(out->original, background, &out->picture, &out->source, &why)) {
+        c->Reject(file, "cannot be packed as a splash picture: " + why);
         return false;
     }
+    return true;
+}
+
+std::string SizeText(std::int64_t w, std::int64_t h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+// The bitmap written for a picture, and the note that tells what it became. A
+// launcher BMP already at its smallest exact depth, and not scaled, is packed
+// byte for byte; every other picture is encoded anew.
+bool WritePicture(const SplashPicture& s, bool scaled, const std::string& how, Rgb background,
+                  std::vector<std::uint8_t>* bytes, std::string* note, std::string* error) {
+    EncodedBmp e = EncodeBmp(s.picture);
+    std::string size = SizeText(s.picture.width, s.picture.height);
+    if (!scaled && s.source.launcherBmp && s.source.bitCount == e.bitCount) {
+        *bytes = s.original;
+        *note = s.file + ": " + size + ", packed as it is: " + std::to_string(e.bitCount) +
+                "-bit is already the smallest depth that holds it exactly, " + std::to_string(bytes->size()) + " bytes";
+        return true;
+    }
+    // What was written must come back from the launcher's decoder pixel for pixel.
+    Picture back;
+    if (!LauncherPixels(e.bytes, &back, error) || back.rgb != s.picture.rgb) {
+        if (error->empty()) *error = "the bitmap written does not decode to the same pixels";
+        return false;
+    }
+    *bytes = std::move(e.bytes);
+    *note = s.file + ": " + how + size + ", written as " + std::to_string(e.bitCount) + "-bit";
+    if (e.bitCount == 24)
+        *note += " (it has more than 256 colours)";
+    else
+        *note += " with a " + std::to_string(e.colours) + "-colour palette";
+    *note += ", " + std::to_string(bytes->size()) + " bytes";
+    std::uint64_t full = Bmp24Bytes(s.picture.width, s.picture.height);
+    // A tiny picture's palette can outweigh what its narrower rows save.
+    if (e.bitCount != 24 && full >= bytes->size())
+        *note += " (" + std::to_string(full - bytes->size()) + " fewer than 24-bit)";
+    else if (e.bitCount != 24)
+        *note += " (" + std::to_string(bytes->size() - full) + " more than 24-bit, for its palette)";
+    if (s.source.transparent) *note += "; transparent pixels laid over " + ColourText(background);
     return true;
 }
 
@@ -159,6 +209,7 @@ PackResult RunPack(const PackOptions& o) {
     // Bitmaps given by name; they may serve a --config file or the default
     // configuration.
     std::vector<std::string> packedNames;
+    std::vector<SplashPicture> pictures;
     auto addBitmap = [&](const std::string& name, const std::string& file) {
         std::string err;
         if (!CheckSplashName(name, &err)) {
@@ -171,11 +222,12 @@ PackResult RunPack(const PackOptions& o) {
                 return;
             }
         }
-        std::vector<std::uint8_t> bmp;
-        BmpInfo info;
-        if (!LoadBitmap(&c, file, &bmp, &info)) return;
+        SplashPicture picture;
+        picture.name = name;
+        picture.file = file;
+        if (!LoadPicture(&c, file, o.background, &picture)) return;
         packedNames.push_back(name);
-        PutResource(&res, SplashType(), ResNameUpper(name), std::move(bmp));
+        pictures.push_back(std::move(picture));
     };
     for (const BitmapOption& b : o.bitmaps) addBitmap(b.name, b.file);
 
@@ -215,12 +267,10 @@ PackResult RunPack(const PackOptions& o) {
             std::size_t before = packedNames.size();
             addBitmap(s.name, s.file);
             if (packedNames.size() == before) continue;
-            const Resource* r = FindResource(res, SplashType(), ResNameUpper(s.name));
-            BmpInfo info;
-            CheckBitmap(r->data, &info, &why);
+            const Picture& p = pictures.back().picture;
             SplashEntry e;
-            e.width = s.hasSize ? s.width : static_cast<std::uint32_t>(info.width);
-            e.height = s.hasSize ? s.height : static_cast<std::uint32_t>(info.height);
+            e.width = s.hasSize ? s.width : static_cast<std::uint32_t>(p.width);
+            e.height = s.hasSize ? s.height : static_cast<std::uint32_t>(p.height);
             e.name = s.name;
             entries.push_back(e);
         }
@@ -247,19 +297,68 @@ PackResult RunPack(const PackOptions& o) {
     if (o.hasTitle && !o.configFile.empty()) c.Reject("--title", "cannot be combined with --config; put the title in the file");
 
     if (writeConfig) PutResource(&res, TextType(), ConfigName(), ToBytes(config));
+    if (o.hasTitle) {
+        std::string warning = TitleWarning(o.title);
+        if (!warning.empty()) c.Warn("--title: " + warning);
+    }
+
+    // The configuration the copy will carry: the one written, the launcher's
+    // own, or the default one.
+    const Resource* cfgResource = FindResource(res, TextType(), ConfigName());
+    const bool carriesConfig = cfgResource != nullptr;  // the pointer does not outlive the next PutResource
+    const std::string finalConfig = cfgResource ? std::string(cfgResource->data.begin(), cfgResource->data.end())
+                                                : std::string(splash::kDefaultSplashConfig);
+
+    // Each picture, scaled to its entries with --fit, goes in as a bitmap the
+    // launcher shows.
+    for (SplashPicture& s : pictures) {
+        std::string how;
+        bool scaled = false;
+        if (o.fit) {
+            // A picture several entries name must fit the smallest of them.
+            std::uint32_t boxW = 0, boxH = 0;
+            for (const ConfigEntry& e : SplitConfig(finalConfig)) {
+                if (e.key != splash::kSplashKey || !e.hasValue) continue;
+                SplashEntry entry = ParseSplashValue(e.value);
+                if (!ResIdMatches(ResNameUpper(entry.name), ResNameUpper(s.name)) || entry.width == 0 || entry.height == 0)
+                    continue;
+                boxW = boxW == 0 ? entry.width : std::min(boxW, entry.width);
+                boxH = boxH == 0 ? entry.height : std::min(boxH, entry.height);
+            }
+            std::int32_t w = 0, h = 0;
+            FitSize(s.picture.width, s.picture.height, boxW, boxH, &w, &h);
+            if (w != s.picture.width || h != s.picture.height) {
+                Picture smaller;
+                if (!ScalePicture(s.picture, w, h, &smaller)) {
+                    c.Reject(s.file, "cannot be scaled to " + SizeText(w, h));
+                    continue;
+                }
+                how = SizeText(s.picture.width, s.picture.height) + " scaled to fit " + SizeText(boxW, boxH) + ": ";
+                s.picture = std::move(smaller);
+                scaled = true;
+            }
+        }
+        std::vector<std::uint8_t> bytes;
+        std::string note;
+        if (!WritePicture(s, scaled, how, o.background, &bytes, &note, &why)) {
+            c.Reject(s.file, why);
+            continue;
+        }
+        result.notes.push_back(note);
+        PutResource(&res, SplashType(), ResNameUpper(s.name), std::move(bytes));
+    }
 
     // What the launcher will read: every bitmap the configuration names. A
     // configuration this run wrote must be complete; one kept from the
     // launcher (or the default one, once bitmaps were given for it) is only
     // warned about.
     {
-        const Resource* cfg = FindResource(res, TextType(), ConfigName());
-        std::string text = cfg ? std::string(cfg->data.begin(), cfg->data.end()) : std::string(splash::kDefaultSplashConfig);
+        const std::string& text = finalConfig;
         std::string where = writeConfig ? configOrigin
-                            : cfg     ? "the launcher's " + ContractName(kel::kConfigResourceName)
+                            : carriesConfig ? "the launcher's " + ContractName(kel::kConfigResourceName)
                                       : "the default configuration";
         bool strict = writeConfig && configOrigin != "--title";
-        bool care = writeConfig || cfg || !packedNames.empty();
+        bool care = writeConfig || carriesConfig || !packedNames.empty();
         bool any = false;
         for (const ConfigEntry& e : SplitConfig(text)) {
             if (e.key != splash::kSplashKey || !e.hasValue) continue;
@@ -278,7 +377,11 @@ PackResult RunPack(const PackOptions& o) {
                 c.Warn(where + ": the packed bitmap \"" + s.name + "\" will not be shown: " + why);
                 continue;
             }
-            if (s.width != static_cast<std::uint32_t>(info.width) || s.height != static_cast<std::uint32_t>(info.height))
+            bool differs = s.width != static_cast<std::uint32_t>(info.width) || s.height != static_cast<std::uint32_t>(info.height);
+            // Fitted on purpose: smaller than its entry is what --fit asked for.
+            bool fitted = o.fit && static_cast<std::uint32_t>(info.width) <= s.width &&
+                          static_cast<std::uint32_t>(info.height) <= s.height;
+            if (differs && !fitted)
                 c.Warn(where + ": the entry for \"" + s.name + "\" says " + std::to_string(s.width) + "x" +
                        std::to_string(s.height) + " but the bitmap is " + std::to_string(info.width) + "x" +
                        std::to_string(info.height) + "; the launcher chooses by the configured size and shows the bitmap at its own");

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image.h"
 #include "pe_write.h"
 
 namespace kelpack {
@@ -46,6 +47,8 @@ struct PackOptions {
     std::string configFile;     // empty: build CONFIG from splashes and title
     std::vector<BitmapOption> bitmaps;
     std::string iconFile;
+    Rgb background = kDefaultBackground;  // what transparent pixels are laid over
+    bool fit = false;           // scale splash pictures down to their entries' sizes
 };
 
 // The outcome: the exit code, and what to tell the user.
@@ -53,6 +56,7 @@ struct PackResult {
     int exitCode = kExitOk;
     std::vector<std::string> errors;    // each names the file and the reason
     std::vector<std::string> warnings;
+    std::vector<std::string> notes;     // what was made of each splash picture
     std::string summary;                // one line on success
 };
 

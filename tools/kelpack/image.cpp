@@ -1,0 +1,518 @@
+#include "image.h"
+
+#include <stb_image.h>
+#include <stb_image_resize.h>
+
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+
+#include "bitmap_check.h"
+#include "byteio.h"
+
+namespace kelpack {
+
+namespace {
+
+constexpr std::int64_t kMaxSide = 65535;
+constexpr std::uint32_t kFileHeaderBytes = 14;
+constexpr std::uint32_t kInfoHeaderBytes = 40;
+constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots per inch, as paint programs write
+constexpr std::uint32_t kRle8 = 1;
+constexpr std::uint32_t kRle4 = 2;
+
+// Sets pixel (x, y), counted from the top left.
+void Put(Picture* p, std::int64_t x, std::int64_t y, Rgb c) {
+    std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(p->width) + static_cast<std::size_t>(x)) * 3;
+    p->rgb[i] = c.r;
+    p->rgb[i + 1] = c.g;
+    p->rgb[i + 2] = c.b;
+}
+
+bool SizePicture(Picture* p, std::int64_t width, std::int64_t height, std::uint64_t maxPixels, Rgb fill, std::string* error) {
+    if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
+        *error = "its size " + std::to_string(width) + "x" + std::to_string(height) +
+                 " is out of range; width and height must be 1 to 65535";
+        return false;
+    }
+    std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (pixels > maxPixels) {
+        *error = "it is " + std::to_string(width) + "x" + std::to_string(height) + " (" + std::to_string(pixels) +
+                 " pixels), more than the " + std::to_string(maxPixels) + " kelpack decodes; scale it down first";
+        return false;
+    }
+    p->width = static_cast<std::int32_t>(width);
+    p->height = static_cast<std::int32_t>(height);
+    p->rgb.assign(static_cast<std::size_t>(pixels) * 3, 0);
+    for (std::size_t i = 0; i < p->rgb.size(); i += 3) {
+        p->rgb[i] = fill.r;
+        p->rgb[i + 1] = fill.g;
+        p->rgb[i + 2] = fill.b;
+    }
+    return true;
+}
+
+// The palette index of pixel x in a row of 1, 4 or 8 bits, first pixel in the high bits.
+std::uint32_t IndexAt(const std::uint8_t* row, std::uint16_t bits, std::int32_t x) {
+    std::size_t bit = static_cast<std::size_t>(x) * bits;
+    return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+}
+
+// One uncompressed row in file order into picture row y.
+void ReadRow(const std::uint8_t* row, std::uint16_t bits, const std::vector<Rgb>& palette, Picture* p, std::int32_t y) {
+    for (std::int32_t x = 0; x < p->width; ++x) {
+        if (bits == 24) {
+            Put(p, x, y, Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+        } else {
+            std::uint32_t i = IndexAt(row, bits, x);
+            Put(p, x, y, i < palette.size() ? palette[i] : Rgb{});
+        }
+    }
+}
+
+std::uint64_t Stride(std::uint16_t bits, std::int64_t width) {
+    return (static_cast<std::uint64_t>(bits) * static_cast<std::uint64_t>(width) + 31) / 32 * 4;
+}
+
+// What a BMP file's headers say, read with every field bounds-checked.
+struct BmpHeader {
+    std::uint32_t pixelOffset = 0;
+    std::uint32_t headerSize = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;       // positive; see topDown
+    bool topDown = false;
+    std::uint16_t bitCount = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t entryBytes = 4;  // palette entry: 3 bytes after the old 12-byte header
+};
+
+bool ReadBmpHeader(const std::vector<std::uint8_t>& b, BmpHeader* h, std::string* error) {
+    std::uint32_t u32 = 0;
+    std::uint16_t u16 = 0;
+    if (!ReadU32(b, 10, &h->pixelOffset) || !ReadU32(b, 14, &h->headerSize)) {
+        *error = "it is " + std::to_string(b.size()) + " bytes long, too short for a BMP header";
+        return false;
+    }
+    if (h->headerSize != 12 && h->headerSize < kInfoHeaderBytes) {
+        *error = "its information header is " + std::to_string(h->headerSize) + " bytes, which no BMP version has";
+        return false;
+    }
+    if (!InBounds(b.size(), kFileHeaderBytes, h->headerSize)) {
+        *error = "it ends inside its " + std::to_string(h->headerSize) + "-byte information header";
+        return false;
+    }
+    if (h->headerSize == 12) {
+        h->width = GetU16(b, 18);
+        h->height = GetU16(b, 20);
+        h->bitCount = GetU16(b, 24);
+        h->entryBytes = 3;
+    } else {
+        h->width = static_cast<std::int32_t>(GetU32(b, 18));
+        ReadU32(b, 22, &u32);
+        h->height = static_cast<std::int32_t>(u32);
+        ReadU16(b, 28, &u16);
+        h->bitCount = u16;
+        h->compression = GetU32(b, 30);
+    }
+    h->topDown = h->height < 0;
+    if (h->topDown) h->height = -h->height;
+    return true;
+}
+
+// The palette: whole entries between the headers and the pixel data, inside
+// the file, no more than the depth indexes. The launcher reads its palette
+// this way too, whatever the header's count of colours says.
+std::vector<Rgb> ReadPalette(const std::vector<std::uint8_t>& b, const BmpHeader& h) {
+    std::vector<Rgb> palette;
+    if (h.bitCount > 8) return palette;
+    std::uint64_t start = kFileHeaderBytes + static_cast<std::uint64_t>(h.headerSize);
+    std::uint64_t end = std::min<std::uint64_t>(h.pixelOffset, b.size());
+    std::uint64_t entries = end > start ? (end - start) / h.entryBytes : 0;
+    entries = std::min<std::uint64_t>(entries, std::uint64_t{1} << h.bitCount);
+    for (std::uint64_t i = 0; i < entries; ++i) {
+        std::size_t at = static_cast<std::size_t>(start + i * h.entryBytes);
+        palette.push_back(Rgb{b[at + 2], b[at + 1], b[at]});
+    }
+    return palette;
+}
+
+// Run-length data (RLE8 or RLE4): runs of one index, stretches of literal
+// indices, ends of lines, jumps; every step is checked against the data's end
+// and the picture's edges. Pixels it jumps over keep the background.
+bool DecodeRle(const std::vector<std::uint8_t>& b, const BmpHeader& h, const std::vector<Rgb>& palette, Picture* p,
+               std::string* error) {
+    const bool four = h.compression == kRle4;
+    std::uint64_t at = h.pixelOffset;
+    std::int64_t x = 0, y = 0;  // y counts rows in file order
+    auto colour = [&](std::uint32_t i) { return i < palette.size() ? palette[i] : Rgb{}; };
+    auto put = [&](std::uint32_t index) {
+        if (x >= p->width || y >= p->height) {
+            *error = "its run-length data draws outside the picture (at column " + std::to_string(x + 1) + ", row " +
+                     std::to_string(y + 1) + " from the " + (h.topDown ? "top" : "bottom") + ")";
+            return false;
+        }
+        Put(p, x, h.topDown ? y : p->height - 1 - y, colour(index));
+        ++x;
+        return true;
+    };
+    auto cut = [&]() {
+        *error = "its run-length data ends at byte " + std::to_string(std::min<std::uint64_t>(at, b.size())) +
+                 ", before its end-of-bitmap mark";
+        return false;
+    };
+    for (;;) {
+        if (!InBounds(b.size(), at, 2)) return cut();
+        std::uint32_t count = b[at], value = b[at + 1];
+        at += 2;
+        if (count > 0) {
+            // A run: `count` pixels of one index (RLE4: two indices taking turns).
+            for (std::uint32_t i = 0; i < count; ++i)
+                if (!put(four ? (i % 2 == 0 ? value >> 4 : value & 0x0F) : value)) return false;
+        } else if (value == 0) {
+            x = 0;
+            if (++y > p->height) {
+                *error = "its run-length data goes past its last row";
+                return false;
+            }
+        } else if (value == 1) {
+            return true;
+        } else if (value == 2) {
+            if (!InBounds(b.size(), at, 2)) return cut();
+            x += b[at];
+            y += b[at + 1];
+            at += 2;
+            if (x > p->width || y > p->height) {
+                *error = "its run-length data jumps outside the picture";
+                return false;
+            }
+        } else {
+            // `value` literal indices, padded to a whole 16-bit word.
+            std::uint64_t bytes = four ? (value + 1) / 2 : value;
+            if (!InBounds(b.size(), at, bytes)) return cut();
+            for (std::uint32_t i = 0; i < value; ++i) {
+                std::uint32_t index = four ? (i % 2 == 0 ? b[at + i / 2] >> 4 : b[at + i / 2] & 0x0F) : b[at + i];
+                if (!put(index)) return false;
+            }
+            at += (bytes + 1) / 2 * 2;
+        }
+    }
+}
+
+// The BMP kinds stb does not cover, or covers loosely: palettes read only as
+// far as the file holds them, run-length data, rows that must all be there.
+bool DecodeBmp(const std::vector<std::uint8_t>& b, const BmpHeader& h, Rgb background, Picture* p, std::string* error,
+               std::uint64_t maxPixels) {
+    bool rle = (h.compression == kRle8 && h.bitCount == 8) || (h.compression == kRle4 && h.bitCount == 4);
+    if (!SizePicture(p, h.width, h.height, maxPixels, background, error)) return false;
+    if (h.pixelOffset < kFileHeaderBytes + h.headerSize) {
+        *error = "its pixel data offset " + std::to_string(h.pixelOffset) + " points into its headers";
+        return false;
+    }
+    std::vector<Rgb> palette = ReadPalette(b, h);
+    if (rle) return DecodeRle(b, h, palette, p, error);
+    std::uint64_t stride = Stride(h.bitCount, h.width);
+    std::uint64_t need = stride * static_cast<std::uint64_t>(h.height);
+    if (!InBounds(b.size(), h.pixelOffset, need)) {
+        *error = "it holds " + std::to_string(b.size() > h.pixelOffset ? b.size() - h.pixelOffset : 0) +
+                 " bytes of pixels, fewer than its " + std::to_string(h.height) + " rows of " + std::to_string(stride) +
+                 " bytes need (" + std::to_string(need) + ")";
+        return false;
+    }
+    for (std::int64_t r = 0; r < h.height; ++r) {
+        const std::uint8_t* row = b.data() + h.pixelOffset + r * stride;
+        ReadRow(row, h.bitCount, palette, p, static_cast<std::int32_t>(h.topDown ? r : h.height - 1 - r));
+    }
+    return true;
+}
+
+// Lays colour c with opacity a (0 to 255) over the background, rounded to nearest.
+std::uint8_t Blend(std::uint32_t c, std::uint32_t a, std::uint32_t background) {
+    return static_cast<std::uint8_t>((c * a + background * (255 - a) + 127) / 255);
+}
+
+// The stb_image Debian ships trusts a JPEG's Huffman tables: it builds a
+// table from 16 code counts without checking that they add up to at most
+// 256, and writes past the table when they do not; and it decodes a scan
+// with a table that no DHT segment defined, reading memory it never set.
+// So the tables are checked here first, finding the markers as stb does:
+// after any run of 0xFF bytes, skipping the lengths of marker segments and
+// the bytes of entropy-coded data. Where the two walks could part, this one
+// reads more segments, never fewer. False with the reason.
+bool JpegTablesSound(const std::vector<std::uint8_t>& b, std::string* why) {
+    auto at = [&](std::uint64_t i) -> std::uint32_t { return i < b.size() ? b[i] : 0; };  // stb reads 0 past the end
+    std::size_t i = 0;
+    while (i < b.size() && b[i] == 0xFF) ++i;
+    if (i == 0 || at(i) != 0xD8) return true;  // stb does not take it for a JPEG
+    ++i;
+    bool progressive = false;
+    bool defined[2][4] = {};  // [DC, AC][table]
+    while (i + 1 < b.size()) {
+        std::uint32_t m = b[i + 1];
+        if (b[i] != 0xFF || m == 0xFF) {  // entropy-coded data, junk, or a fill byte
+            ++i;
+            continue;
+        }
+        if (m == 0x00 || (m >= 0xD0 && m <= 0xD7)) {  // a stuffed 0xFF, or a restart
+            i += 2;
+            continue;
+        }
+        if (m == 0xD9) return true;
+        std::size_t length = at(i + 2) << 8 | at(i + 3);
+        if (m == 0xC2) progressive = true;
+        if (m == 0xC4) {
+            std::int64_t left = static_cast<std::int64_t>(length) - 2;
+            for (std::uint64_t t = i + 4; left > 0;) {
+                std::uint32_t codes = 0;
+                for (std::uint64_t k = 1; k <= 16; ++k) codes += at(t + k);
+                if (codes > 256) {
+                    *why = "a Huffman table has more than 256 codes";
+                    return false;
+                }
+                std::uint32_t kind = at(t) >> 4, table = at(t) & 15;
+                if (kind <= 1 && table <= 3) defined[kind][table] = true;
+                left -= 17 + static_cast<std::int64_t>(codes);
+                t += 17 + codes;
+            }
+        }
+        if (m == 0xDA) {
+            // Which tables the scan decodes with: a progressive scan uses
+            // only DC tables for its first DC pass, only AC tables for AC.
+            std::uint32_t components = at(i + 4);
+            std::uint32_t first = at(i + 5 + 2 * components), high = at(i + 7 + 2 * components) >> 4;
+            bool dc = !progressive || (first == 0 && high == 0), ac = !progressive || first > 0;
+            for (std::uint32_t c = 0; c < components && c < 4; ++c) {
+                std::uint32_t q = at(i + 6 + 2 * c);
+                if ((dc && (q >> 4) <= 3 && !defined[0][q >> 4]) || (ac && (q & 15) <= 3 && !defined[1][q & 15])) {
+                    *why = "a scan uses a Huffman table it never defines";
+                    return false;
+                }
+            }
+        }
+        i += 2 + length;
+    }
+    return true;
+}
+
+// PNG, JPEG, GIF and the BMP kinds of 16 and 32 bits, through stb.
+bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format, Rgb background, Picture* p,
+                   ImageSource* source, std::string* error, std::uint64_t maxPixels) {
+    const std::string kind = format.empty() ? "it is not an image kelpack reads (PNG, JPEG, GIF or BMP)"
+                                            : "it cannot be decoded as " + format;
+    if (b.size() > static_cast<std::size_t>(INT_MAX)) {
+        *error = "it is larger than 2 GiB";
+        return false;
+    }
+    std::string unsound;
+    if (!JpegTablesSound(b, &unsound)) {
+        *error = "it cannot be decoded as JPEG (" + unsound + ")";
+        return false;
+    }
+    int w = 0, h = 0, channels = 0;
+    if (!stbi_info_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &channels)) {
+        *error = kind + " (" + stbi_failure_reason() + ")";
+        return false;
+    }
+    // A top-down BMP's header height is negative, and stb's reports it as it is.
+    if (!SizePicture(p, w, h < 0 ? -static_cast<std::int64_t>(h) : h, maxPixels, background, error)) return false;
+    stbi_uc* rgba = stbi_load_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &channels, 4);
+    if (rgba == nullptr || w != p->width || h != p->height) {
+        *error = kind + " (" + (rgba ? "its frame and header sizes differ" : stbi_failure_reason()) + ")";
+        stbi_image_free(rgba);
+        return false;
+    }
+    source->format = format;
+    for (std::size_t i = 0, n = p->rgb.size() / 3; i < n; ++i) {
+        const stbi_uc* q = rgba + 4 * i;
+        if (q[3] != 255) source->transparent = true;
+        p->rgb[3 * i] = Blend(q[0], q[3], background.r);
+        p->rgb[3 * i + 1] = Blend(q[1], q[3], background.g);
+        p->rgb[3 * i + 2] = Blend(q[2], q[3], background.b);
+    }
+    stbi_image_free(rgba);
+    return true;
+}
+
+std::string Format(const std::vector<std::uint8_t>& b) {
+    auto starts = [&](const char* magic, std::size_t n) {
+        return b.size() >= n && std::equal(magic, magic + n, b.begin(), [](char m, std::uint8_t c) {
+                   return static_cast<std::uint8_t>(m) == c;
+               });
+    };
+    if (starts("\x89PNG", 4)) return "PNG";
+    // stb takes any run of 0xFF bytes before the start-of-image mark.
+    std::size_t fill = 0;
+    while (fill < b.size() && b[fill] == 0xFF) ++fill;
+    if (fill > 0 && fill < b.size() && b[fill] == 0xD8) return "JPEG";
+    if (starts("GIF8", 4)) return "GIF";
+    if (starts("BM", 2)) return "BMP";
+    return "";
+}
+
+}  // namespace
+
+bool ParseColour(const std::string& text, Rgb* colour) {
+    if (text.size() != 6) return false;
+    std::uint32_t v = 0;
+    for (char c : text) {
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return false;
+        v = v * 16 + static_cast<std::uint32_t>(d);
+    }
+    *colour = Rgb{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    return true;
+}
+
+std::string ColourText(Rgb c) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string t;
+    for (std::uint8_t v : {c.r, c.g, c.b}) {
+        t += kHex[v >> 4];
+        t += kHex[v & 0x0F];
+    }
+    return t;
+}
+
+bool LauncherPixels(const std::vector<std::uint8_t>& b, Picture* p, std::string* error) {
+    BmpInfo info;
+    if (!CheckBitmap(b, &info, error)) return false;
+    if (!SizePicture(p, info.width, info.height, UINT64_MAX, Rgb{}, error)) return false;
+    // Entries the file lacks stay black, as the launcher zeroes them.
+    std::vector<Rgb> palette(info.bitCount == 24 ? 0 : std::size_t{1} << info.bitCount);
+    for (std::uint32_t i = 0; i < info.paletteCopied; ++i) {
+        std::size_t at = splash::kSplashHeaderBytes + splash::kSplashPaletteEntryBytes * i;
+        palette[i] = Rgb{b[at + 2], b[at + 1], b[at]};
+    }
+    for (std::int32_t r = 0; r < info.height; ++r)
+        ReadRow(b.data() + info.pixelOffset + splash::SplashRowOffset(static_cast<std::uint32_t>(r), info.stride),
+                info.bitCount, palette, p, info.height - 1 - r);
+    return true;
+}
+
+bool DecodeImage(const std::vector<std::uint8_t>& b, Rgb background, Picture* p, ImageSource* source, std::string* error,
+                 std::uint64_t maxPixels) {
+    *p = Picture();
+    *source = ImageSource();
+    source->format = Format(b);
+    if (source->format != "BMP") return DecodeWithStb(b, source->format, background, p, source, error, maxPixels);
+
+    BmpInfo info;
+    std::string why;
+    if (CheckBitmap(b, &info, &why)) {
+        // Already the launcher's kind: what it shows is what gets packed. The
+        // pixel bound holds here too (SizePicture refuses and says why).
+        if (static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height) > maxPixels)
+            return SizePicture(p, info.width, info.height, maxPixels, background, error);
+        source->launcherBmp = true;
+        source->bitCount = info.bitCount;
+        return LauncherPixels(b, p, error);
+    }
+    BmpHeader h;
+    if (!ReadBmpHeader(b, &h, error)) return false;
+    bool rle = (h.compression == kRle8 && h.bitCount == 8) || (h.compression == kRle4 && h.bitCount == 4);
+    bool plain = h.compression == 0 && (h.bitCount == 1 || h.bitCount == 4 || h.bitCount == 8 || h.bitCount == 24);
+    if (rle || plain) return DecodeBmp(b, h, background, p, error, maxPixels);
+    if (h.bitCount == 16 || h.bitCount == 32) {
+        // stb reads zeros past the end of a short file; refuse one here.
+        std::uint64_t need = Stride(h.bitCount, h.width) * static_cast<std::uint64_t>(h.height);
+        if (h.width >= 1 && h.width <= kMaxSide && !InBounds(b.size(), h.pixelOffset, need)) {
+            *error = "it holds fewer bytes of pixels than its " + std::to_string(h.height) + " rows need (" +
+                     std::to_string(need) + ")";
+            return false;
+        }
+        return DecodeWithStb(b, "BMP", background, p, source, error, maxPixels);
+    }
+    *error = "it is a BMP with " + std::to_string(h.bitCount) + " bits per pixel and compression " +
+             std::to_string(h.compression) + ", a kind kelpack does not read";
+    return false;
+}
+
+void FitSize(std::int32_t w, std::int32_t h, std::uint32_t boxW, std::uint32_t boxH, std::int32_t* fitW, std::int32_t* fitH) {
+    *fitW = w;
+    *fitH = h;
+    if (boxW == 0 || boxH == 0 || (static_cast<std::uint32_t>(w) <= boxW && static_cast<std::uint32_t>(h) <= boxH)) return;
+    std::uint64_t W = static_cast<std::uint64_t>(w), H = static_cast<std::uint64_t>(h);
+    // The side that meets the box takes its length; the other rounds to nearest.
+    if (W * boxH >= H * boxW) {
+        *fitW = static_cast<std::int32_t>(boxW);
+        *fitH = static_cast<std::int32_t>(std::max<std::uint64_t>(1, (2 * H * boxW + W) / (2 * W)));
+    } else {
+        *fitH = static_cast<std::int32_t>(boxH);
+        *fitW = static_cast<std::int32_t>(std::max<std::uint64_t>(1, (2 * W * boxH + H) / (2 * H)));
+    }
+}
+
+bool ScalePicture(const Picture& in, std::int32_t width, std::int32_t height, Picture* out) {
+    std::string unused;
+    if (!SizePicture(out, width, height, UINT64_MAX, Rgb{}, &unused)) return false;
+    return stbir_resize_uint8_srgb_edgemode(in.rgb.data(), in.width, in.height, 0, out->rgb.data(), width, height, 0, 3,
+                                            STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP) == 1;
+}
+
+std::uint64_t Bmp24Bytes(std::int32_t width, std::int32_t height) {
+    return kFileHeaderBytes + kInfoHeaderBytes + Stride(24, width) * static_cast<std::uint64_t>(height);
+}
+
+EncodedBmp EncodeBmp(const Picture& p) {
+    const std::size_t pixels = p.rgb.size() / 3;
+    auto at = [&](std::size_t i) {
+        return (static_cast<std::uint32_t>(p.rgb[3 * i]) << 16) | (static_cast<std::uint32_t>(p.rgb[3 * i + 1]) << 8) |
+               p.rgb[3 * i + 2];
+    };
+    // The distinct colours, counted until there are too many for a palette.
+    std::unordered_map<std::uint32_t, std::uint32_t> index;
+    std::vector<std::uint32_t> colours;
+    for (std::size_t i = 0; i < pixels && colours.size() <= 256; ++i) {
+        std::uint32_t c = at(i);
+        if (index.emplace(c, 0).second) colours.push_back(c);
+    }
+    EncodedBmp out;
+    std::uint16_t bits = colours.size() <= 2 ? 1 : colours.size() <= 16 ? 4 : colours.size() <= 256 ? 8 : 24;
+    if (bits == 24) colours.clear();
+    std::sort(colours.begin(), colours.end());
+    for (std::uint32_t i = 0; i < colours.size(); ++i) index[colours[i]] = i;
+
+    const std::uint64_t stride = Stride(bits, p.width);
+    const std::uint32_t offset = kFileHeaderBytes + kInfoHeaderBytes + 4 * static_cast<std::uint32_t>(colours.size());
+    const std::uint64_t imageBytes = stride * static_cast<std::uint64_t>(p.height);
+    std::vector<std::uint8_t>& b = out.bytes;
+    b.reserve(offset + static_cast<std::size_t>(imageBytes));
+    b.push_back('B');
+    b.push_back('M');
+    AppendU32(&b, static_cast<std::uint32_t>(offset + imageBytes));
+    AppendU32(&b, 0);
+    AppendU32(&b, offset);
+    AppendU32(&b, kInfoHeaderBytes);
+    AppendU32(&b, static_cast<std::uint32_t>(p.width));
+    AppendU32(&b, static_cast<std::uint32_t>(p.height));
+    AppendU16(&b, 1);
+    AppendU16(&b, bits);
+    AppendU32(&b, 0);
+    AppendU32(&b, static_cast<std::uint32_t>(imageBytes));
+    AppendU32(&b, kPixelsPerMetre);
+    AppendU32(&b, kPixelsPerMetre);
+    AppendU32(&b, static_cast<std::uint32_t>(colours.size()));
+    AppendU32(&b, 0);
+    for (std::uint32_t c : colours) AppendU32(&b, c);  // blue, green, red, 0: the colour's own bytes, low first
+    // Rows bottom-up, each padded to a multiple of four bytes.
+    for (std::int32_t y = p.height - 1; y >= 0; --y) {
+        std::size_t start = b.size();
+        b.resize(start + static_cast<std::size_t>(stride), 0);
+        std::uint8_t* row = b.data() + start;
+        for (std::int32_t x = 0; x < p.width; ++x) {
+            std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x);
+            if (bits == 24) {
+                row[3 * x] = p.rgb[3 * i + 2];
+                row[3 * x + 1] = p.rgb[3 * i + 1];
+                row[3 * x + 2] = p.rgb[3 * i];
+            } else {
+                std::size_t bit = static_cast<std::size_t>(x) * bits;
+                row[bit / 8] = static_cast<std::uint8_t>(row[bit / 8] | (index[at(i)] << (8 - bits - bit % 8)));
+            }
+        }
+    }
+    out.bitCount = bits;
+    out.colours = static_cast<std::uint32_t>(colours.size());
+    return out;
+}
+
+}  // namespace kelpack

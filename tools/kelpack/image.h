@@ -1,0 +1,84 @@
+// Splash pictures on their way into a launcher copy: any common image file
+// decoded to the pixels a screen shows, scaled down to fit a splash entry,
+// and written back as the small BMP subset the launcher takes, at the
+// smallest depth that holds every pixel exactly. Bytes in, bytes out; the
+// stb headers do the PNG, JPEG and GIF work and the BMP kinds they cover.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelpack {
+
+// The most pixels one image may have (64 Mi, e.g. 8192x8192). Checked against
+// the header before any pixel is decoded, so that no file exhausts memory.
+constexpr std::uint64_t kMaxImagePixels = std::uint64_t{64} << 20;
+
+// A colour as the screen shows it.
+struct Rgb {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+};
+
+// The splash window's own background (its class brush is white): what
+// transparent pixels are laid over unless the packager says otherwise.
+constexpr Rgb kDefaultBackground{255, 255, 255};
+
+// Pixels: rows top first, three bytes (red, green, blue) per pixel.
+struct Picture {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+// What a decoded file was.
+struct ImageSource {
+    std::string format;            // "PNG", "JPEG", "GIF" or "BMP"
+    bool launcherBmp = false;      // a BMP the launcher already shows whole, as it is
+    std::uint16_t bitCount = 0;    // its depth, for a launcher BMP
+    bool transparent = false;      // some pixels were laid over the background
+};
+
+// A BMP file in the launcher's subset: bottom-up, uncompressed, 40-byte header.
+struct EncodedBmp {
+    std::vector<std::uint8_t> bytes;
+    std::uint16_t bitCount = 0;    // 1, 4, 8 or 24
+    std::uint32_t colours = 0;     // palette entries written; 0 for 24 bits
+};
+
+// Parses "RRGGBB" (six hex digits, either case); false otherwise.
+bool ParseColour(const std::string& text, Rgb* colour);
+
+// "RRGGBB", upper case.
+std::string ColourText(Rgb colour);
+
+// Decodes a PNG, JPEG, GIF (its first frame) or BMP file (any header, bottom-up
+// or top-down, 1 to 32 bits, bit fields, run-length). Transparent pixels, and
+// those run-length data skips, are laid over `background`. A launcher BMP
+// decodes to what the launcher shows. False with the reason, for people.
+bool DecodeImage(const std::vector<std::uint8_t>& bytes, Rgb background, Picture* picture, ImageSource* source,
+                 std::string* error, std::uint64_t maxPixels = kMaxImagePixels);
+
+// The pixels the launcher shows for a bitmap it decodes with every row
+// present (palette entries the file lacks show black); false with the reason.
+bool LauncherPixels(const std::vector<std::uint8_t>& bytes, Picture* picture, std::string* error);
+
+// The size a picture of width x height takes to fit within box: unchanged when
+// it fits, else scaled down keeping its proportions, rounded, at least 1x1.
+void FitSize(std::int32_t width, std::int32_t height, std::uint32_t boxWidth, std::uint32_t boxHeight,
+             std::int32_t* fitWidth, std::int32_t* fitHeight);
+
+// Scales with stb's sRGB-aware filter (Mitchell when shrinking); false when it fails.
+bool ScalePicture(const Picture& in, std::int32_t width, std::int32_t height, Picture* out);
+
+// Writes the picture at the smallest depth that holds it exactly: 1, 4 or 8
+// bits with a palette of its colours (sorted by value) when it has at most
+// 2, 16 or 256, else 24.
+EncodedBmp EncodeBmp(const Picture& picture);
+
+// Bytes of the 24-bit file of that size, to tell what a smaller depth saved.
+std::uint64_t Bmp24Bytes(std::int32_t width, std::int32_t height);
+
+}  // namespace kelpack

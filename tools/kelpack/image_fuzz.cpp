@@ -1,0 +1,75 @@
+// Fuzzes the image decoder on any bytes. Whatever they are, the decoder
+// either refuses them with a reason or gives a picture of a sane size; the
+// picture is then encoded, and the bitmap written must be one the launcher's
+// own checks accept, read back pixel for pixel, at the smallest depth that
+// holds its colours (counted here apart from the encoder). A picture of more
+// than one pixel is also fitted into half its size (64 pixels at most). Any mismatch aborts, so
+// that libFuzzer keeps the input.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kelpack/image.h"
+
+namespace {
+
+using namespace kelpack;
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Pictures above this are refused in this harness, as kelpack refuses those
+// above kMaxImagePixels: the refusal is fuzzed too, and each run stays fast.
+constexpr std::uint64_t kMaxFuzzPixels = std::uint64_t{1} << 20;
+// The largest side a picture is fitted to here.
+constexpr std::uint32_t kMaxFuzzSide = 64;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::uint8_t> bytes(data, data + size);
+    // The background varies with the input, so that blending is fuzzed too.
+    Rgb background{size > 0 ? data[size - 1] : std::uint8_t{0}, 0x80, size > 1 ? data[size / 2] : std::uint8_t{0xFF}};
+    Picture picture;
+    ImageSource source;
+    std::string error;
+    if (!DecodeImage(bytes, background, &picture, &source, &error, kMaxFuzzPixels)) {
+        Check(!error.empty());
+        return 0;
+    }
+    Check(picture.width >= 1 && picture.width <= 65535 && picture.height >= 1 && picture.height <= 65535);
+    const std::size_t pixels = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
+    Check(pixels <= kMaxFuzzPixels && picture.rgb.size() == pixels * 3);
+    Check(!source.format.empty());
+
+    std::set<std::uint32_t> colours;
+    for (std::size_t i = 0; i < pixels && colours.size() <= 256; ++i)
+        colours.insert((std::uint32_t{picture.rgb[3 * i]} << 16) | (std::uint32_t{picture.rgb[3 * i + 1]} << 8) |
+                       picture.rgb[3 * i + 2]);
+    const std::uint16_t smallest = colours.size() <= 2 ? 1 : colours.size() <= 16 ? 4 : colours.size() <= 256 ? 8 : 24;
+
+    EncodedBmp encoded = EncodeBmp(picture);
+    Check(encoded.bitCount == smallest);
+    Check(encoded.colours == (smallest == 24 ? 0 : colours.size()));
+    Picture back;
+    Check(LauncherPixels(encoded.bytes, &back, &error));
+    Check(back.width == picture.width && back.height == picture.height && back.rgb == picture.rgb);
+
+    if (pixels > 1) {
+        // stb's resize takes time square in the scaled size (its filter
+        // weights are normalised pixel by pixel); a splash entry is small.
+        std::uint32_t boxW = std::min<std::uint32_t>(static_cast<std::uint32_t>(picture.width + 1) / 2, kMaxFuzzSide);
+        std::uint32_t boxH = std::min<std::uint32_t>(static_cast<std::uint32_t>(picture.height + 1) / 2, kMaxFuzzSide);
+        std::int32_t w = 0, h = 0;
+        FitSize(picture.width, picture.height, boxW, boxH, &w, &h);
+        Check(w >= 1 && h >= 1 && static_cast<std::uint32_t>(w) <= boxW && static_cast<std::uint32_t>(h) <= boxH);
+        Picture smaller;
+        Check(ScalePicture(picture, w, h, &smaller));
+        Check(smaller.width == w && smaller.height == h && smaller.rgb.size() == static_cast<std::size_t>(w) * h * 3);
+    }
+    return 0;
+}

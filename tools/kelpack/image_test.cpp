@@ -1,0 +1,277 @@
+#include "image.h"
+
+#include <gtest/gtest.h>
+
+#include <stb_image_write.h>
+
+#include "bitmap_check.h"
+#include "byteio.h"
+
+namespace kelpack {
+namespace {
+
+const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kGrey{9, 99, 199};
+
+Picture Make(std::int32_t w, std::int32_t h, const std::vector<Rgb>& pixels) {
+    Picture p;
+    p.width = w;
+    p.height = h;
+    for (Rgb c : pixels) p.rgb.insert(p.rgb.end(), {c.r, c.g, c.b});
+    return p;
+}
+
+// A picture of w x h whose pixel i takes colour i % colours, each colour distinct.
+Picture Colours(std::int32_t w, std::int32_t h, std::uint32_t colours) {
+    std::vector<Rgb> px;
+    for (std::int32_t i = 0; i < w * h; ++i) {
+        std::uint32_t c = static_cast<std::uint32_t>(i) % colours * 0x010307;
+        px.push_back(Rgb{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)});
+    }
+    return Make(w, h, px);
+}
+
+std::vector<std::uint8_t> Png(int w, int h, int channels, const std::vector<std::uint8_t>& px) {
+    std::vector<std::uint8_t> out;
+    stbi_write_png_to_func([](void* ctx, void* data, int size) {
+        auto* o = static_cast<std::vector<std::uint8_t>*>(ctx);
+        o->insert(o->end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    }, &out, w, h, channels, px.data(), 0);
+    return out;
+}
+
+std::vector<std::uint8_t> FromHex(const std::string& hex) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// A BMP file of any kind: headers, then `extra` (palette or masks), then `pixels` as given.
+std::vector<std::uint8_t> Bmp(std::uint32_t headerSize, std::int32_t w, std::int32_t h, std::uint16_t bits,
+                              std::uint32_t compression, const std::vector<std::uint8_t>& extra,
+                              const std::vector<std::uint8_t>& pixels) {
+    std::vector<std::uint8_t> b = {'B', 'M'};
+    std::uint32_t offset = 14 + headerSize + static_cast<std::uint32_t>(extra.size());
+    AppendU32(&b, offset + static_cast<std::uint32_t>(pixels.size()));
+    AppendU32(&b, 0);
+    AppendU32(&b, offset);
+    AppendU32(&b, headerSize);
+    if (headerSize == 12) {
+        AppendU16(&b, static_cast<std::uint32_t>(w));
+        AppendU16(&b, static_cast<std::uint32_t>(h));
+        AppendU16(&b, 1);
+        AppendU16(&b, bits);
+    } else {
+        AppendU32(&b, static_cast<std::uint32_t>(w));
+        AppendU32(&b, static_cast<std::uint32_t>(h));
+        AppendU16(&b, 1);
+        AppendU16(&b, bits);
+        AppendU32(&b, compression);
+        b.resize(14 + headerSize, 0);
+    }
+    b.insert(b.end(), extra.begin(), extra.end());
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    return b;
+}
+
+// Palette entries as a BMP stores them (blue, green, red, then a zero when `quad`).
+std::vector<std::uint8_t> PaletteBytes(const std::vector<Rgb>& colours, bool quad = true) {
+    std::vector<std::uint8_t> b;
+    for (Rgb c : colours) {
+        b.insert(b.end(), {c.b, c.g, c.r});
+        if (quad) b.push_back(0);
+    }
+    return b;
+}
+
+Picture Decoded(const std::vector<std::uint8_t>& bytes, Rgb background = kGrey, ImageSource* source = nullptr) {
+    Picture p;
+    ImageSource s;
+    std::string error;
+    EXPECT_TRUE(DecodeImage(bytes, background, &p, &s, &error)) << error;
+    if (source) *source = s;
+    return p;
+}
+
+std::string Refusal(const std::vector<std::uint8_t>& bytes, std::uint64_t maxPixels = kMaxImagePixels) {
+    Picture p;
+    ImageSource s;
+    std::string error;
+    EXPECT_FALSE(DecodeImage(bytes, kGrey, &p, &s, &error, maxPixels));
+    return error;
+}
+
+void ExpectSame(const Picture& got, const Picture& want, const std::string& what) {
+    EXPECT_EQ(got.width, want.width) << what;
+    EXPECT_EQ(got.height, want.height) << what;
+    EXPECT_EQ(got.rgb, want.rgb) << what;
+}
+
+TEST(EncodeBmp, TheLauncherDecodesTheSamePixelsAtTheSmallestExactDepth) {
+    struct Case { std::int32_t w, h; std::uint32_t colours; std::uint16_t bits; };
+    for (Case c : {Case{1, 1, 1, 1}, Case{9, 3, 2, 1}, Case{7, 5, 3, 4}, Case{33, 2, 16, 4}, Case{5, 7, 17, 8},
+                   Case{31, 9, 256, 8}, Case{29, 9, 257, 24}, Case{3, 200, 600, 24}}) {
+        Picture p = Colours(c.w, c.h, c.colours);
+        EncodedBmp e = EncodeBmp(p);
+        std::string what = std::to_string(c.w) + "x" + std::to_string(c.h) + " with " + std::to_string(c.colours);
+        EXPECT_EQ(e.bitCount, c.bits) << what;
+        EXPECT_EQ(e.colours, c.bits == 24 ? 0u : c.colours) << what;
+        // Headers, the palette of its colours only, rows padded to four bytes.
+        std::uint64_t stride = (static_cast<std::uint64_t>(c.bits) * c.w + 31) / 32 * 4;
+        EXPECT_EQ(e.bytes.size(), 54 + 4 * e.colours + stride * c.h) << what;
+        Picture back;
+        std::string error;
+        ASSERT_TRUE(LauncherPixels(e.bytes, &back, &error)) << what << ": " << error;
+        ExpectSame(back, p, what);
+    }
+    EXPECT_EQ(Bmp24Bytes(29, 9), 54u + 88u * 9u);
+}
+
+TEST(DecodeImage, TransparencyIsLaidOverTheBackgroundRoundedToNearest) {
+    struct Case { std::uint8_t c, a, background, want; };
+    for (Case c : {Case{1, 128, 0, 1}, Case{200, 64, 0, 50}, Case{0, 127, 255, 128}, Case{255, 0, 7, 7},
+                   Case{90, 255, 3, 90}, Case{254, 1, 0, 1}, Case{100, 128, 200, 150}}) {
+        std::vector<std::uint8_t> png = Png(1, 1, 4, {c.c, c.c, c.c, c.a});
+        ImageSource s;
+        Picture p = Decoded(png, Rgb{c.background, c.background, c.background}, &s);
+        ASSERT_EQ(p.rgb.size(), 3u);
+        EXPECT_EQ(p.rgb[0], c.want) << int(c.c) << " at " << int(c.a) << " over " << int(c.background);
+        EXPECT_EQ(s.format, "PNG");
+        EXPECT_EQ(s.transparent, c.a != 255);
+    }
+}
+
+TEST(DecodeImage, ReadsEachFormatAndKindOfBmp) {
+    const Rgb k0{10, 20, 30}, k1{200, 100, 50}, k2{1, 2, 3};
+    // A 3x2 GIF: red, transparent, blue / blue, red, transparent.
+    const std::vector<std::uint8_t> gif = {
+        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x03, 0x00, 0x02, 0x00, 0xf1, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00,
+        0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x01, 0x00, 0x00, 0x02, 0x00, 0x2c,
+        0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x84, 0x12, 0x56, 0x00, 0x3b};
+    // Top-down, 32 bits (blue, green, red, unused), rows top first.
+    std::vector<std::uint8_t> px32 = {0, 0, 255, 0, 0, 255, 0, 0, /**/ 255, 0, 0, 0, 9, 99, 199, 0};
+    // Bottom-up, 16 bits 5-6-5 in bit fields, 3 pixels and 2 bytes of padding a row.
+    std::vector<std::uint8_t> masks;
+    for (std::uint32_t m : {0xF800u, 0x07E0u, 0x001Fu}) AppendU32(&masks, m);
+    std::vector<std::uint8_t> px16 = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0, 0, /**/ 0xFF, 0xFF, 0, 0, 0x00, 0xF8, 0, 0};
+    // Run-length, 8 bits, 4x3 from the bottom: a run of 4; a literal stretch of
+    // 3 (one index past the palette); a jump of 2 and a run of 2.
+    std::vector<std::uint8_t> rle8 = {4, 1, 0, 0, /**/ 0, 3, 0, 2, 7, 0, 0, 0, /**/ 0, 2, 2, 0, 2, 2, 0, 1};
+    // Run-length, 4 bits, 5x2 from the bottom: a run of 5 taking turns; a
+    // literal stretch of 3; the last two pixels left out.
+    std::vector<std::uint8_t> rle4 = {5, 0x01, 0, 0, /**/ 0, 3, 0x10, 0x10, 0, 1};
+    // Top-down 4 bits: index 3 lies past a palette of 2 and shows black.
+    std::vector<std::uint8_t> px4 = {0x01, 0x30, 0, 0};
+    const Rgb black{};
+    struct Case { const char* what; std::vector<std::uint8_t> bytes; Picture want; const char* format; };
+    std::vector<Case> cases = {
+        {"GIF", gif, Make(3, 2, {kRed, kGrey, kBlue, kBlue, kRed, kGrey}), "GIF"},
+        {"PNG", Png(2, 1, 3, {1, 2, 3, 4, 5, 6}), Make(2, 1, {{1, 2, 3}, {4, 5, 6}}), "PNG"},
+        {"top-down 32-bit", Bmp(40, 2, -2, 32, 0, {}, px32), Make(2, 2, {kRed, kGreen, kBlue, {199, 99, 9}}), "BMP"},
+        {"16-bit bit fields", Bmp(40, 3, 2, 16, 3, masks, px16), Make(3, 2, {{255, 255, 255}, {}, kRed, kRed, kGreen, kBlue}), "BMP"},
+        {"RLE8", Bmp(40, 4, 3, 8, 1, PaletteBytes({k0, k1, k2}), rle8),
+         Make(4, 3, {kGrey, kGrey, k2, k2, k0, k2, black, kGrey, k1, k1, k1, k1}), "BMP"},
+        {"RLE4", Bmp(40, 5, 2, 4, 2, PaletteBytes({k0, k1}), rle4),
+         Make(5, 2, {k1, k0, k1, kGrey, kGrey, k0, k1, k0, k1, k0}), "BMP"},
+        {"12-byte header", Bmp(12, 2, 1, 8, 0, PaletteBytes({k0, k1}, false), {1, 0, 0, 0}), Make(2, 1, {k1, k0}), "BMP"},
+        {"top-down 4-bit", Bmp(40, 3, -1, 4, 0, PaletteBytes({k0, k1}), px4), Make(3, 1, {k0, k1, black}), "BMP"},
+        {"V5 header 8-bit", Bmp(124, 1, 2, 8, 0, PaletteBytes({k0, k1}), {0, 0, 0, 0, 1, 0, 0, 0}), Make(1, 2, {k1, k0}), "BMP"},
+    };
+    for (const Case& c : cases) {
+        ImageSource s;
+        ExpectSame(Decoded(c.bytes, kGrey, &s), c.want, c.what);
+        EXPECT_EQ(s.format, c.format) << c.what;
+        EXPECT_FALSE(s.launcherBmp) << c.what;
+    }
+}
+
+TEST(DecodeImage, JpegComesBackCloseToItsSource) {
+    // 16x16 of (200, 40, 90): convert -size 16x16 'xc:rgb(200,40,90)' -strip
+    // -quality 100 -sampling-factor 1x1 solid.jpg (ImageMagick). (stb's own
+    // JPEG writer shifts negative values, which the sanitizers refuse.)
+    const std::vector<std::uint8_t> jpeg = FromHex(
+        "ffd8ffe000104a46494600010100000100010000ffdb0043000101010101010101010101010101010101010101010101"
+        "0101010101010101010101010101010101010101010101010101010101010101010101010101010101ffdb0043010101"
+        "010101010101010101010101010101010101010101010101010101010101010101010101010101010101010101010101"
+        "0101010101010101010101010101ffc00011080010001003011100021101031101ffc400150001010000000000000000"
+        "0000000000000009ffc40014100100000000000000000000000000000000ffc400160101010100000000000000000000"
+        "00000000050affc40014110100000000000000000000000000000000ffda000c03010002110311003f009de9ed300000"
+        "0fffd9");
+    ImageSource s;
+    Picture p = Decoded(jpeg, kGrey, &s);
+    EXPECT_EQ(s.format, "JPEG");
+    ASSERT_EQ(p.rgb.size(), 16u * 16u * 3u);
+    const std::uint8_t source[3] = {200, 40, 90};
+    for (std::size_t i = 0; i < p.rgb.size(); ++i) EXPECT_NEAR(p.rgb[i], source[i % 3], 3) << i;
+}
+
+TEST(DecodeImage, ALauncherBmpIsWhatTheLauncherShows) {
+    // 8 bits with a palette of 2 entries: indices past it show black, as on the device.
+    std::vector<std::uint8_t> b = Bmp(40, 3, 1, 8, 0, PaletteBytes({kRed, kBlue}), {0, 1, 200, 0});
+    ImageSource s;
+    ExpectSame(Decoded(b, kGrey, &s), Make(3, 1, {kRed, kBlue, Rgb{}}), "launcher BMP");
+    EXPECT_TRUE(s.launcherBmp);
+    EXPECT_EQ(s.bitCount, 8);
+}
+
+TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
+    std::vector<std::uint8_t> png = Png(100, 100, 3, std::vector<std::uint8_t>(30000, 7));
+    std::vector<std::uint8_t> cutPng(png.begin(), png.begin() + 60);
+    std::vector<std::uint8_t> huge = Bmp(40, 65535, 65535, 24, 0, {}, {0, 0, 0, 0});
+    const std::vector<std::uint8_t> pal = PaletteBytes({kRed, kBlue});
+    struct Case { const char* what; std::vector<std::uint8_t> bytes; std::uint64_t maxPixels; const char* says; };
+    std::vector<Case> cases = {
+        {"text", {'h', 'e', 'l', 'l', 'o'}, kMaxImagePixels, "it is not an image kelpack reads (PNG, JPEG, GIF or BMP)"},
+        {"cut PNG", cutPng, kMaxImagePixels, "it cannot be decoded as PNG"},
+        {"many pixels", png, 9999, "it is 100x100 (10000 pixels), more than the 9999 kelpack decodes"},
+        {"huge BMP", huge, kMaxImagePixels, "more than the 67108864 kelpack decodes"},
+        {"RLE without end", Bmp(40, 2, 1, 8, 1, pal, {2, 1, 0, 0}), kMaxImagePixels, "ends at byte 66, before its end-of-bitmap mark"},
+        {"RLE run too long", Bmp(40, 2, 1, 8, 1, pal, {3, 1, 0, 1}), kMaxImagePixels, "draws outside the picture (at column 3, row 1"},
+        {"RLE jump outside", Bmp(40, 2, 1, 8, 1, pal, {0, 2, 1, 5, 0, 1}), kMaxImagePixels, "jumps outside the picture"},
+        {"RLE literal cut", Bmp(40, 4, 1, 8, 1, pal, {0, 4, 1, 1}), kMaxImagePixels, "before its end-of-bitmap mark"},
+        {"short 16-bit", Bmp(40, 4, 4, 16, 0, {}, std::vector<std::uint8_t>(20)), kMaxImagePixels, "fewer bytes of pixels than its 4 rows need (32)"},
+        {"short top-down", Bmp(40, 4, -4, 24, 0, {}, std::vector<std::uint8_t>(20)), kMaxImagePixels, "holds 20 bytes of pixels, fewer than its 4 rows of 12 bytes need (48)"},
+        {"2 bits", Bmp(40, 4, 4, 2, 0, pal, std::vector<std::uint8_t>(16)), kMaxImagePixels, "2 bits per pixel and compression 0, a kind kelpack does not read"},
+        {"odd header", Bmp(20, 4, 4, 8, 0, {}, {}), kMaxImagePixels, "information header is 20 bytes"},
+        {"JPEG table of 304 codes", {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x13, 0x00, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19},
+         kMaxImagePixels, "a Huffman table has more than 256 codes"},
+        {"JPEG scan without tables", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}, kMaxImagePixels,
+         "a scan uses a Huffman table it never defines"},
+        {"zero width", Bmp(40, 0, -4, 8, 0, pal, {}), kMaxImagePixels, "size 0x4 is out of range"},
+    };
+    for (const Case& c : cases) EXPECT_NE(Refusal(c.bytes, c.maxPixels).find(c.says), std::string::npos) << c.what << ": " << Refusal(c.bytes, c.maxPixels);
+}
+
+TEST(FitSize, ShrinksToTheBoxKeepingProportionsNeverGrows) {
+    struct Case { std::int32_t w, h; std::uint32_t bw, bh; std::int32_t fw, fh; };
+    for (Case c : {Case{480, 640, 480, 640, 480, 640}, Case{100, 50, 480, 640, 100, 50}, Case{960, 1280, 480, 640, 480, 640},
+                   Case{1000, 500, 240, 320, 240, 120}, Case{500, 1000, 240, 320, 160, 320}, Case{3, 2, 2, 2, 2, 1},
+                   Case{5000, 1, 100, 100, 100, 1}, Case{1, 5000, 100, 100, 1, 100}, Case{301, 200, 150, 150, 150, 100},
+                   Case{640, 481, 480, 640, 480, 361}, Case{50, 50, 0, 0, 50, 50}}) {
+        std::int32_t w = 0, h = 0;
+        FitSize(c.w, c.h, c.bw, c.bh, &w, &h);
+        EXPECT_EQ(w, c.fw) << c.w << "x" << c.h << " in " << c.bw << "x" << c.bh;
+        EXPECT_EQ(h, c.fh) << c.w << "x" << c.h << " in " << c.bw << "x" << c.bh;
+    }
+}
+
+TEST(ScalePicture, KeepsAFlatColourAndTakesTheNewSize) {
+    Picture in = Make(4, 2, std::vector<Rgb>(8, kGrey));
+    Picture out;
+    ASSERT_TRUE(ScalePicture(in, 2, 1, &out));
+    ExpectSame(out, Make(2, 1, {kGrey, kGrey}), "flat");
+    // Half black, half white: the middle of the edge comes out between them.
+    Picture edge = Make(4, 1, {Rgb{}, Rgb{}, {255, 255, 255}, {255, 255, 255}});
+    ASSERT_TRUE(ScalePicture(edge, 1, 1, &out));
+    EXPECT_GT(out.rgb[0], 100);
+    EXPECT_LT(out.rgb[0], 230);
+}
+
+TEST(ParseColour, TakesSixHexDigits) {
+    Rgb c;
+    ASSERT_TRUE(ParseColour("1a2B3c", &c));
+    EXPECT_EQ(ColourText(c), "1A2B3C");
+    for (const char* bad : {"", "12345", "1234567", "12345g", "#12345", "0x1234"}) EXPECT_FALSE(ParseColour(bad, &c)) << bad;
+}
+
+}  // namespace
+}  // namespace kelpack
