@@ -70,9 +70,4 @@ bool CheckBitmap(const std::vector<std::uint8_t>& b, BmpInfo* info, std::string*
     return true;
 }
 
-std::string BitmapConversionHint(const std::string& path) {
-    return "convert it to an uncompressed bottom-up 24-bit BMP, for example with ImageMagick: convert " + path +
-           " -type truecolor BMP3:out.bmp";
-}
-
 }  // namespace kelpack

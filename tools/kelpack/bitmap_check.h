@@ -32,7 +32,4 @@ bool LauncherDecodes(const std::vector<std::uint8_t>& bytes, BmpInfo* info, std:
 // the pixel data after the headers. On failure `error` gives the reason.
 bool CheckBitmap(const std::vector<std::uint8_t>& bytes, BmpInfo* info, std::string* error);
 
-// The advice printed after a rejected bitmap: how to convert it.
-std::string BitmapConversionHint(const std::string& path);
-
 }  // namespace kelpack

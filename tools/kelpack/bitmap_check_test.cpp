@@ -94,10 +94,5 @@ TEST(BitmapCheck, TheLauncherDecodesWhatThePackerRefuses) {
     EXPECT_NE(error.find("top-down"), std::string::npos);
 }
 
-TEST(BitmapCheck, HintNamesTheFileAndAConversion) {
-    EXPECT_EQ(BitmapConversionHint("a.png"),
-              "convert it to an uncompressed bottom-up 24-bit BMP, for example with ImageMagick: convert a.png -type truecolor BMP3:out.bmp");
-}
-
 }  // namespace
 }  // namespace kelpack
