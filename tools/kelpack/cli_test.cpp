@@ -22,6 +22,7 @@
 
 #include "bmp_builder.h"
 #include "pe_builder.h"
+#include "scratch_dir.h"
 
 namespace kelpack {
 namespace {
@@ -40,32 +41,15 @@ std::vector<std::uint8_t> OneImageIco() {
     return b;
 }
 
-class Kelpack : public ::testing::Test {
+class Kelpack : public testsupport::ScratchDirTest {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kelpack_test_" + std::to_string(std::rand()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+        ScratchDirTest::SetUp();
         Put("kel.exe", testsupport::MakeImage(testsupport::PlainLayout()));
         Put("s240.bmp", PatternBmpBytes(240, 320));
         Put("s480.bmp", PatternBmpBytes(480, 640, 8));
         Put("app.ico", OneImageIco());
         Put("game.kel", {'K', 'E', 'L', 0, 1, 2});
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::string error;
-        ASSERT_TRUE(WriteFileAtomic(Path(name), bytes, "", &error)) << error;
-    }
-    std::vector<std::uint8_t> Get(const std::string& name) {
-        std::vector<std::uint8_t> b;
-        std::string error;
-        EXPECT_TRUE(ReadFile(Path(name), &b, &error)) << name << ": " << error;
-        return b;
     }
     // Runs kelpack; "@" in an argument stands for the scratch folder.
     int Run(std::vector<std::string> args) {
@@ -94,7 +78,6 @@ protected:
     }
     bool Exists(const std::string& name) { return fs::exists(Path(name)); }
 
-    fs::path dir_;
     std::string out_, err_;
 };
 

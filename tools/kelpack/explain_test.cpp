@@ -17,6 +17,7 @@
 
 #include "bmp_builder.h"
 #include "pe_builder.h"
+#include "scratch_dir.h"
 
 namespace kelpack {
 namespace {
@@ -28,17 +29,8 @@ using testsupport::PatternBmpBytes;
 std::vector<std::uint8_t> BytesOf(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
 
 
-class Explain : public ::testing::Test {
+class Explain : public testsupport::ScratchDirTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kelpack_explain_" + std::to_string(std::rand()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     // Writes a launcher image carrying `res` as Game.exe (replacing the last one) and returns its path.
     std::string Launcher(const ResourceList& res) {
         PeImage image;
@@ -75,7 +67,6 @@ protected:
         return RunCli(args, &out_, &err_);
     }
 
-    fs::path dir_;
     std::string out_, err_;
 };
 

@@ -15,6 +15,7 @@
 
 #include "bmp_builder.h"
 #include "pe_builder.h"
+#include "scratch_dir.h"
 
 namespace kelpack {
 namespace {
@@ -101,26 +102,16 @@ TEST(DrawSplashScreen, NoDecodableBitmapLeavesTheBareScreen) {
     }
 }
 
-class PreviewCommand : public ::testing::Test {
+class PreviewCommand : public testsupport::ScratchDirTest {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kelpack_preview_" + std::to_string(std::rand()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ScratchDirTest::SetUp();
         fs::create_directories(dir_ / "out");
         Put("kel.exe", testsupport::MakeImage(testsupport::PlainLayout()));
         Put("small.bmp", testsupport::PatternBmpBytes(30, 20));
         Put("big.bmp", testsupport::PatternBmpBytes(300, 400, 8));
         ASSERT_EQ(Run({"pack", Path("kel.exe"), "-o", Path("game.exe"), "--splash", "240x320:" + Path("small.bmp"),
                        "--splash", "480x640:" + Path("big.bmp")}), 0) << err_;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::string error;
-        ASSERT_TRUE(WriteFileAtomic(Path(name), bytes, "", &error)) << error;
     }
     int Run(const std::vector<std::string>& args) {
         out_.clear();
@@ -134,7 +125,6 @@ protected:
         return names;
     }
 
-    fs::path dir_;
     std::string out_, err_;
 };
 
