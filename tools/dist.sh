@@ -28,21 +28,9 @@ cd "$(dirname "$0")/.."
 # checks everything else.
 splash_format=${KEL_DIST_SPLASH:-png}
 
-# What the archive holds below kel-VERSION/: README.md describes this layout.
-release_files='SHA256SUMS
-bin/kelpack
-include/kel/kel.h
-share/doc/kel/README.md
-share/doc/kel/examples/engine/README.md
-share/doc/kel/examples/engine/sample_engine.cpp
-share/doc/kel/examples/engine/target_name.h
-share/doc/kel/kelpack.md
-share/kel/x64/Kel.dll
-share/kel/x64/kel.exe
-share/kel/x64/kelpack.exe
-share/kel/x86/Kel.dll
-share/kel/x86/kel.exe
-share/man/man1/kelpack.1'
+# What the archive holds below kel-VERSION/, in C sort order (README.md
+# describes this layout); tests/install_test.sh checks the host tree's part.
+release_files=$(cat tools/release_files.txt)
 
 die() { echo "dist: $*" >&2; exit 1; }
 
