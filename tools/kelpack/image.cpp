@@ -58,16 +58,17 @@ std::uint32_t IndexAt(const std::uint8_t* row, std::uint16_t bits, std::int32_t 
     return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
 }
 
+// Pixel x of an uncompressed row: a palette index at 1, 4 or 8 bits (an
+// index beyond the palette shows black), blue, green, red at 24.
+Rgb PixelOf(const std::uint8_t* row, std::uint16_t bits, const std::vector<Rgb>& palette, std::int32_t x) {
+    if (bits == 24) return Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+    std::uint32_t i = IndexAt(row, bits, x);
+    return i < palette.size() ? palette[i] : Rgb{};
+}
+
 // One uncompressed row in file order into picture row y.
 void ReadRow(const std::uint8_t* row, std::uint16_t bits, const std::vector<Rgb>& palette, Picture* p, std::int32_t y) {
-    for (std::int32_t x = 0; x < p->width; ++x) {
-        if (bits == 24) {
-            Put(p, x, y, Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]});
-        } else {
-            std::uint32_t i = IndexAt(row, bits, x);
-            Put(p, x, y, i < palette.size() ? palette[i] : Rgb{});
-        }
-    }
+    for (std::int32_t x = 0; x < p->width; ++x) Put(p, x, y, PixelOf(row, bits, palette, x));
 }
 
 std::uint64_t Stride(std::uint16_t bits, std::int64_t width) {
@@ -372,19 +373,37 @@ std::string ColourText(Rgb c) {
     return t;
 }
 
-bool LauncherPixels(const std::vector<std::uint8_t>& b, Picture* p, std::string* error) {
+bool ReadLauncherBitmap(const std::vector<std::uint8_t>& b, LauncherBitmap* bitmap, std::string* error) {
+    *bitmap = LauncherBitmap();
     BmpInfo info;
-    if (!CheckBitmap(b, &info, error)) return false;
-    if (!SizePicture(p, info.width, info.height, UINT64_MAX, Rgb{}, error)) return false;
-    // Entries the file lacks stay black, as the launcher zeroes them.
-    std::vector<Rgb> palette(info.bitCount == 24 ? 0 : std::size_t{1} << info.bitCount);
-    for (std::uint32_t i = 0; i < info.paletteCopied; ++i) {
-        std::size_t at = splash::kSplashHeaderBytes + splash::kSplashPaletteEntryBytes * i;
-        palette[i] = Rgb{b[at + 2], b[at + 1], b[at]};
-    }
-    for (std::int32_t r = 0; r < info.height; ++r)
-        ReadRow(b.data() + info.pixelOffset + splash::SplashRowOffset(static_cast<std::uint32_t>(r), info.stride),
-                info.bitCount, palette, p, info.height - 1 - r);
+    if (!LauncherDecodes(b, &info, error)) return false;
+    splash::SplashBmpLayout& layout = bitmap->layout;
+    splash::CheckSplashBmp(b.data(), static_cast<std::uint32_t>(b.size()), &layout);
+    // The launcher's own copies: the palette, entries the file lacks black,
+    // and the whole rows present, which lie inside the file.
+    std::vector<std::uint8_t> entries(splash::kSplashPaletteEntryBytes * layout.paletteEntries);
+    splash::CopySplashPalette(b.data(), layout, entries.data());
+    for (std::size_t at = 0; at < entries.size(); at += splash::kSplashPaletteEntryBytes)
+        bitmap->palette.push_back(Rgb{entries[at + 2], entries[at + 1], entries[at]});
+    bitmap->rows.resize(static_cast<std::size_t>(splash::SplashRowOffset(layout.rowsCopied, layout.stride)));
+    splash::CopySplashRows(b.data(), layout, bitmap->rows.data());
+    return true;
+}
+
+Rgb LauncherBitmap::Pixel(std::int32_t x, std::int32_t y) const {
+    // The section is zeroed where a short file supplies no row (its top rows).
+    static const std::uint8_t kZeroPixel[3] = {0, 0, 0};
+    auto fileRow = static_cast<std::uint32_t>(layout.height - 1 - y);
+    if (fileRow >= layout.rowsCopied) return PixelOf(kZeroPixel, layout.bitCount, palette, 0);
+    return PixelOf(rows.data() + splash::SplashRowOffset(fileRow, layout.stride), layout.bitCount, palette, x);
+}
+
+bool LauncherPixels(const std::vector<std::uint8_t>& b, Picture* p, std::string* error) {
+    LauncherBitmap bitmap;
+    if (!ReadLauncherBitmap(b, &bitmap, error)) return false;
+    if (!SizePicture(p, bitmap.layout.width, bitmap.layout.height, kMaxImagePixels, Rgb{}, error)) return false;
+    for (std::int32_t y = 0; y < p->height; ++y)
+        for (std::int32_t x = 0; x < p->width; ++x) Put(p, x, y, bitmap.Pixel(x, y));
     return true;
 }
 

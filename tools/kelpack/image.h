@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "splash/bitmap.h"
+
 namespace kelpack {
 
 // The most pixels one image may have (64 Mi, e.g. 8192x8192). Checked against
@@ -61,8 +63,23 @@ std::string ColourText(Rgb colour);
 bool DecodeImage(const std::vector<std::uint8_t>& bytes, Rgb background, Picture* picture, ImageSource* source,
                  std::string* error, std::uint64_t maxPixels = kMaxImagePixels);
 
-// The pixels the launcher shows for a bitmap it decodes with every row
-// present (palette entries the file lacks show black); false with the reason.
+// A bitmap as the launcher holds it once decoded: its palette and the whole
+// rows its file supplies, taken with the launcher's own copies.
+struct LauncherBitmap {
+    splash::SplashBmpLayout layout{};
+    std::vector<Rgb> palette;          // paletteEntries colours; those the file lacks are black
+    std::vector<std::uint8_t> rows;    // the rowsCopied rows present, bottom row first
+    // The colour the screen shows at (x, y), counted from the top left; the
+    // rows a short file lacks show as zero bytes would.
+    Rgb Pixel(std::int32_t x, std::int32_t y) const;
+};
+
+// Reads a bitmap the launcher decodes; false with the reason when it does not.
+// What it keeps is bounded by the file's size, whatever size the header claims.
+bool ReadLauncherBitmap(const std::vector<std::uint8_t>& bytes, LauncherBitmap* bitmap, std::string* error);
+
+// Every pixel the launcher shows for a bitmap it decodes, for bitmaps of at
+// most kMaxImagePixels; false with the reason.
 bool LauncherPixels(const std::vector<std::uint8_t>& bytes, Picture* picture, std::string* error);
 
 // The size a picture of width x height takes to fit within box: unchanged when

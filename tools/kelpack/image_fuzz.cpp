@@ -3,8 +3,10 @@
 // picture is then encoded, and the bitmap written must be one the launcher's
 // own checks accept, read back pixel for pixel, at the smallest depth that
 // holds its colours (counted here apart from the encoder). A picture of more
-// than one pixel is also fitted into half its size (64 pixels at most). Any mismatch aborts, so
-// that libFuzzer keeps the input.
+// than one pixel is also fitted into half its size (64 pixels at most). The
+// same bytes are drawn as a preview draws a packed bitmap, which the launcher
+// may decode with rows missing. Any mismatch aborts, so that libFuzzer keeps
+// the input.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "kelpack/image.h"
+#include "kelpack/preview.h"
 
 namespace {
 
@@ -32,6 +35,16 @@ constexpr std::uint32_t kMaxFuzzSide = 64;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
+
+    // A preview reads only the pixels on its screen, whatever size the header claims.
+    LauncherBitmap launcherBitmap;
+    std::string why;
+    const bool launcherDecodes = ReadLauncherBitmap(bytes, &launcherBitmap, &why);
+    Picture screen;
+    splash::SplashPlacement window{};
+    Check(DrawSplashScreen(48, 32, &bytes, &screen, &window) == launcherDecodes);
+    Check(screen.rgb.size() == 48 * 32 * 3 && window.width == launcherBitmap.layout.width * launcherDecodes);
+
     // The background varies with the input, so that blending is fuzzed too.
     Rgb background{size > 0 ? data[size - 1] : std::uint8_t{0}, 0x80, size > 1 ? data[size / 2] : std::uint8_t{0xFF}};
     Picture picture;

@@ -9,7 +9,6 @@
 #include "fileio.h"
 #include "pack.h"
 #include "show.h"
-#include "splash/bitmap.h"
 
 namespace kelpack {
 
@@ -19,30 +18,11 @@ std::string SizeText(std::int32_t width, std::int32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// The colour (0x00RRGGBB) the screen shows for pixel x of one row of the
-// decoded bitmap, as GDI reads the section the launcher fills: 1-, 4- and
-// 8-bit pixels are palette indices, most significant bits leftmost; 24-bit
-// ones are blue, green, red.
-std::uint32_t SectionColour(const std::uint8_t* row, std::uint16_t bitCount, const std::vector<std::uint8_t>& palette,
-                            std::int32_t x) {
-    std::uint32_t index = 0;
-    switch (bitCount) {
-        case 1: index = (row[x / 8] >> (7 - x % 8)) & 1u; break;
-        case 4: index = (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0x0Fu; break;
-        case 8: index = row[x]; break;
-        default:
-            return (static_cast<std::uint32_t>(row[3 * x + 2]) << 16) | (static_cast<std::uint32_t>(row[3 * x + 1]) << 8) |
-                   row[3 * x];
-    }
-    const std::uint8_t* entry = palette.data() + splash::kSplashPaletteEntryBytes * index;
-    return (static_cast<std::uint32_t>(entry[2]) << 16) | (static_cast<std::uint32_t>(entry[1]) << 8) | entry[0];
-}
-
-void PutPixel(RgbImage* image, std::int32_t x, std::int32_t y, std::uint32_t colour) {
+void PutPixel(Picture* image, std::int32_t x, std::int32_t y, Rgb colour) {
     std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width) + static_cast<std::size_t>(x)) * 3;
-    image->rgb[at] = static_cast<std::uint8_t>(colour >> 16);
-    image->rgb[at + 1] = static_cast<std::uint8_t>(colour >> 8);
-    image->rgb[at + 2] = static_cast<std::uint8_t>(colour);
+    image->rgb[at] = colour.r;
+    image->rgb[at + 1] = colour.g;
+    image->rgb[at + 2] = colour.b;
 }
 
 void AppendBytes(void* context, void* data, int size) {
@@ -60,41 +40,31 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 }  // namespace
 
 bool DrawSplashScreen(std::int32_t screenWidth, std::int32_t screenHeight, const std::vector<std::uint8_t>* bitmap,
-                      RgbImage* image, splash::SplashPlacement* window) {
+                      Picture* image, splash::SplashPlacement* window) {
     image->width = screenWidth;
     image->height = screenHeight;
     image->rgb.assign(static_cast<std::size_t>(screenWidth) * static_cast<std::size_t>(screenHeight) * 3, 0);
+    const Rgb background{static_cast<std::uint8_t>(kPreviewBackground >> 16),
+                         static_cast<std::uint8_t>(kPreviewBackground >> 8), static_cast<std::uint8_t>(kPreviewBackground)};
     for (std::int32_t y = 0; y < screenHeight; ++y)
-        for (std::int32_t x = 0; x < screenWidth; ++x) PutPixel(image, x, y, kPreviewBackground);
+        for (std::int32_t x = 0; x < screenWidth; ++x) PutPixel(image, x, y, background);
     *window = splash::SplashPlacement{};
     if (bitmap == nullptr) return false;
 
-    splash::SplashBmpLayout layout{};
-    if (!splash::CheckSplashBmp(bitmap->data(), static_cast<std::uint32_t>(bitmap->size()), &layout)) return false;
-    // What the launcher puts in its bitmap section: the palette, and the
-    // whole rows the file holds, bottom row first. A new section is zeroed,
-    // so the rows a short file lacks (the top ones) read as zero bytes.
-    std::vector<std::uint8_t> palette(splash::kSplashPaletteEntryBytes * layout.paletteEntries);
-    splash::CopySplashPalette(bitmap->data(), layout, palette.data());
-    std::vector<std::uint8_t> rows(static_cast<std::size_t>(splash::SplashRowOffset(layout.rowsCopied, layout.stride)));
-    splash::CopySplashRows(bitmap->data(), layout, rows.data());
-    const std::vector<std::uint8_t> zeroRow(layout.stride, 0);
+    LauncherBitmap shown;
+    std::string why;
+    if (!ReadLauncherBitmap(*bitmap, &shown, &why)) return false;
 
     // The window is the bitmap's own size and the bitmap is copied onto all
     // of it, so its white background never shows; the screen cuts off what
     // overhangs.
-    *window = splash::PlaceSplashWindow(screenWidth, screenHeight, layout.width, layout.height);
+    *window = splash::PlaceSplashWindow(screenWidth, screenHeight, shown.layout.width, shown.layout.height);
     std::int32_t top = window->y > 0 ? window->y : 0;
     std::int32_t bottom = window->y + window->height < screenHeight ? window->y + window->height : screenHeight;
     std::int32_t left = window->x > 0 ? window->x : 0;
     std::int32_t right = window->x + window->width < screenWidth ? window->x + window->width : screenWidth;
-    for (std::int32_t y = top; y < bottom; ++y) {
-        auto fileRow = static_cast<std::uint32_t>(layout.height - 1 - (y - window->y));
-        const std::uint8_t* row =
-            fileRow < layout.rowsCopied ? rows.data() + splash::SplashRowOffset(fileRow, layout.stride) : zeroRow.data();
-        for (std::int32_t x = left; x < right; ++x)
-            PutPixel(image, x, y, SectionColour(row, layout.bitCount, palette, x - window->x));
-    }
+    for (std::int32_t y = top; y < bottom; ++y)
+        for (std::int32_t x = left; x < right; ++x) PutPixel(image, x, y, shown.Pixel(x - window->x, y - window->y));
     return true;
 }
 
@@ -107,7 +77,7 @@ ScreenPreview PreviewScreen(const ResourceList& res, const splash::SplashConfig*
     return p;
 }
 
-bool EncodePng(const RgbImage& image, std::vector<std::uint8_t>* png) {
+bool EncodePng(const Picture& image, std::vector<std::uint8_t>* png) {
     png->clear();
     return stbi_write_png_to_func(AppendBytes, png, image.width, image.height, 3, image.rgb.data(), image.width * 3) != 0 &&
            !png->empty();

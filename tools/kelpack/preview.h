@@ -1,15 +1,16 @@
 // `kelpack preview`: pictures of what a device's screen shows while the
 // engine loads, one PNG per screen size. The splash is the launcher's own
 // choice (splash::ChooseSplashForScreen over the configuration it reads),
-// decoded with its own checks and copies (splash/bitmap.h) and placed by its
-// own rule (splash::PlaceSplashWindow); only the drawing on a picture
-// instead of a screen is kelpack's.
+// decoded with its own checks and copies (splash/bitmap.h, through
+// ReadLauncherBitmap) and placed by its own rule (splash::PlaceSplashWindow);
+// only the drawing on a picture instead of a screen is kelpack's.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "image.h"
 #include "launcher_view.h"
 #include "resources.h"
 #include "splash/config.h"
@@ -25,19 +26,12 @@ constexpr std::uint32_t kPreviewBackground = 0x00808080;
 // smaller, and a picture this size already takes 48 MiB.
 constexpr std::int32_t kMaxPreviewSide = 4096;
 
-// A picture: rows top first, three bytes (red, green, blue) per pixel.
-struct RgbImage {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::vector<std::uint8_t> rgb;
-};
-
 // One screen's preview.
 struct ScreenPreview {
     SplashOutcome outcome;                // the launcher's choice, and whether its bitmap decodes
     bool shown = false;                   // a splash window is on the screen
     splash::SplashPlacement window = {};  // where, when shown
-    RgbImage image;
+    Picture image;
 };
 
 // What a screen of screenWidth x screenHeight shows: kPreviewBackground and,
@@ -45,14 +39,14 @@ struct ScreenPreview {
 // on it, cut where it overhangs. Sets `window` to where the window lies, and
 // returns whether one is shown.
 bool DrawSplashScreen(std::int32_t screenWidth, std::int32_t screenHeight, const std::vector<std::uint8_t>* bitmap,
-                      RgbImage* image, splash::SplashPlacement* window);
+                      Picture* image, splash::SplashPlacement* window);
 
 // The preview of one screen for a launcher copy's resources and configuration.
 ScreenPreview PreviewScreen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t screenWidth,
                             std::int32_t screenHeight);
 
 // The picture as a PNG file's bytes; false when the encoder fails.
-bool EncodePng(const RgbImage& image, std::vector<std::uint8_t>* png);
+bool EncodePng(const Picture& image, std::vector<std::uint8_t>* png);
 
 // The name of a screen's preview file: "preview-240x320.png".
 std::string PreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight);

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
 
-std::uint32_t At(const RgbImage& image, int x, int y) {
+std::uint32_t At(const Picture& image, int x, int y) {
     std::size_t i = (static_cast<std::size_t>(y) * image.width + x) * 3;
     return (static_cast<std::uint32_t>(image.rgb[i]) << 16) | (image.rgb[i + 1] << 8) | image.rgb[i + 2];
 }
@@ -32,7 +32,7 @@ std::uint32_t At(const RgbImage& image, int x, int y) {
 // How many pixels of the screen differ from: the file's colour at (x - left,
 // y - top) inside the window, the background outside it. `colour` gives the
 // colour the file was drawn with, from the builder rather than the decoder.
-int Mismatches(const RgbImage& image, int left, int top, int w, int h, const std::function<std::uint32_t(int, int)>& colour) {
+int Mismatches(const Picture& image, int left, int top, int w, int h, const std::function<std::uint32_t(int, int)>& colour) {
     int wrong = 0;
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
@@ -54,7 +54,7 @@ TEST(DrawSplashScreen, PlacesTheWindowAndCutsItAtTheScreen) {
     for (const Case& c : cases) {
         testsupport::BmpFile file = testsupport::PatternBmp(c.w, c.h, c.bits);
         std::vector<std::uint8_t> bytes = Bytes(testsupport::BmpBytes(file));
-        RgbImage image;
+        Picture image;
         splash::SplashPlacement window{-99, -99, -99, -99};
         ASSERT_TRUE(DrawSplashScreen(c.screenW, c.screenH, &bytes, &image, &window));
         EXPECT_EQ(window.x, c.x);
@@ -75,7 +75,7 @@ TEST(DrawSplashScreen, RowsAShortFileLacksShowAsZeroBytes) {
         testsupport::BmpFile file = testsupport::PatternBmp(4, 5, bits);
         file.rowsWritten = 2;
         std::vector<std::uint8_t> bytes = Bytes(testsupport::BmpBytes(file));
-        RgbImage image;
+        Picture image;
         splash::SplashPlacement window;
         ASSERT_TRUE(DrawSplashScreen(4, 5, &bytes, &image, &window));
         std::uint32_t blank = bits == 24 ? 0u : testsupport::Colour(file.palette[0]);
@@ -94,7 +94,7 @@ TEST(DrawSplashScreen, NoDecodableBitmapLeavesTheBareScreen) {
     std::vector<std::uint8_t> rejected = Bytes(testsupport::BmpBytes(sixteen));
     const std::vector<std::uint8_t>* bitmaps[] = {nullptr, &rejected};
     for (const std::vector<std::uint8_t>* bitmap : bitmaps) {
-        RgbImage image;
+        Picture image;
         splash::SplashPlacement window{1, 2, 3, 4};
         EXPECT_FALSE(DrawSplashScreen(7, 9, bitmap, &image, &window));
         EXPECT_EQ(window.width, 0);
