@@ -128,6 +128,12 @@ TEST_F(Kelpack, TitleAloneEditsTheCarriedConfiguration) {
     EXPECT_EQ(TextOf(ResourcesOf("out.exe"), "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreenTitle=New");
 }
 
+TEST_F(Kelpack, AnEntryNoScreenReachesIsWarnedAbout) {
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "480x640:@s480.bmp", "--splash", "240x320:@s240.bmp"}), 0)
+        << err_;
+    EXPECT_NE(err_.find("warning: --splash: the entry 240x320;s240.bmp is chosen on no screen"), std::string::npos) << err_;
+}
+
 TEST_F(Kelpack, ConfigFileTakesBitmapsFromOptionsOrBesideIt) {
     Put("cfg.txt", {});
     std::string cfg = "SplashScreen=240x320;s240.bmp|SplashScreen=400x400;Wide.bmp|SplashScreenTitle=T\n";

@@ -79,4 +79,38 @@ SplashOutcome SplashForScreen(const ResourceList& res, const splash::SplashConfi
     return o;
 }
 
+std::vector<std::string> UnreachableSplashEntries(const splash::SplashConfig* config) {
+    std::vector<std::int32_t> entries;
+    for (std::int32_t k = 0; k < config->count; ++k)
+        if (std::strcmp(config->keys[k], splash::kSplashKey) == 0) entries.push_back(k);
+    if (entries.size() > kMaxEntriesJudged) return {};
+
+    // The choice depends on the screen only through which entries fit it, and
+    // that changes only where a side reaches an entry's width or height: the
+    // screens whose sides are entry sizes (or 1) meet every case.
+    std::vector<std::int32_t> widths = {1}, heights = {1};
+    for (std::int32_t k : entries) {
+        splash::SplashEntry e = splash::ParseSplashEntry(config->values[k] != nullptr ? config->values[k] : "");
+        widths.push_back(e.width > 0 ? e.width : 1);
+        heights.push_back(e.height > 0 ? e.height : 1);
+    }
+    std::vector<bool> chosen(entries.size(), false);
+    for (std::int32_t w : widths)
+        for (std::int32_t h : heights) {
+            splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, w, h);
+            if (choice == nullptr) return {};
+            // The name the choice holds points into the value of the entry taken.
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                const char* value = config->values[entries[i]];
+                if (value != nullptr && choice->resourceName >= value && choice->resourceName <= value + std::strlen(value))
+                    chosen[i] = true;
+            }
+            std::free(choice);
+        }
+    std::vector<std::string> never;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (!chosen[i] && config->values[entries[i]] != nullptr) never.push_back(config->values[entries[i]]);
+    return never;
+}
+
 }  // namespace kelpack

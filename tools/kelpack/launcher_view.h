@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bitmap_check.h"
 #include "pe.h"
@@ -51,6 +52,14 @@ struct SplashOutcome {
 // The launcher's choice for a screen of width x height, and whether its bitmap decodes.
 SplashOutcome SplashForScreen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t width,
                               std::int32_t height);
+
+// The values of the "SplashScreen" entries the launcher chooses on no screen
+// at all. It takes the first entry on every screen and replaces the one it
+// holds only by a later entry that fits and is larger in width or height, so
+// an entry behind a larger one may never be reached. Configurations of more
+// than kMaxEntriesJudged such entries are not judged (none is returned).
+constexpr std::size_t kMaxEntriesJudged = 64;
+std::vector<std::string> UnreachableSplashEntries(const splash::SplashConfig* config);
 
 // A screen size.
 struct ScreenSize {

@@ -387,6 +387,14 @@ PackResult RunPack(const PackOptions& o) {
                        std::to_string(info.height) + "; the launcher chooses by the configured size and shows the bitmap at its own");
         }
         if (strict && !any && !c.rejected && !c.readFailed) c.Warn(where + ": the configuration names no splash bitmap, so none is shown");
+        if (care) {
+            splash::SplashConfig* parsed = splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));
+            for (const std::string& entry : UnreachableSplashEntries(parsed))
+                c.Warn(where + ": the entry " + entry +
+                       " is chosen on no screen: the launcher takes the first entry on every screen and replaces it only "
+                       "by a later one that fits the screen and is larger; give the smaller sizes first");
+            splash::FreeSplashConfig(parsed);
+        }
     }
 
     if (c.readFailed || c.rejected) {
