@@ -23,7 +23,9 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     size_t infoBytes = sizeof(platform::BITMAPINFOHEADER) + kSplashPaletteEntryBytes * layout.paletteEntries;
     auto* info = static_cast<platform::BITMAPINFO*>(std::malloc(infoBytes));
     if (info == nullptr) return nullptr;
-    std::memset(info, 0, infoBytes);
+    // The palette copy fills every entry (those the file lacks black), so
+    // only the header is cleared here.
+    std::memset(&info->bmiHeader, 0, sizeof(info->bmiHeader));
     CopySplashPalette(data, layout, info->bmiColors);
 
     platform::BITMAPINFOHEADER& header = info->bmiHeader;
