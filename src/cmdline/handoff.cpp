@@ -7,8 +7,8 @@
 namespace cmdline {
 
 bool Handoff(const char16_t* target) {
-    platform::HWND window = platform::FindWindowW(target, nullptr);
-    if (window == nullptr) return false;
+    platform::HWND window = platform::FindWindowW(target, NULL);
+    if (window == NULL) return false;
     // Neither result matters: the instance exists, and a second one must not start.
     platform::SetForegroundWindow(window);
     platform::PostMessageW(window, kel::kActivationMessage, 0, 0);

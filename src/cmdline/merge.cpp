@@ -8,7 +8,7 @@ namespace cmdline {
 namespace {
 
 // Only 0x20 separates; tabs and other control characters are ordinary text.
-constexpr char16_t kSpace = u' ';
+const char16_t kSpace = u' ';
 
 // The unread rest of the user's command line: the cursor and the count of characters left.
 struct Cursor {
@@ -59,10 +59,10 @@ void CopyToken(Cursor* c, text::WideBuffer* out) {
 char16_t* EmbeddedCommandLine(const char* bytes, uint32_t size) {
     // A size no real command line has comes from a damaged resource directory:
     // the resource is then as unusable as a missing one.
-    if (size > text::kMaxTakenBytes) return nullptr;
+    if (size > text::kMaxTakenBytes) return NULL;
     int32_t count = static_cast<int32_t>(size);
     char16_t* embedded = text::Widen(bytes, count);
-    if (embedded == nullptr) return nullptr;
+    if (embedded == NULL) return NULL;
     // The widened characters are sign-extended, so the cut looks at the low byte only.
     for (int32_t i = 0; i < count; ++i) {
         char16_t low = embedded[i] & 0xFF;
@@ -124,8 +124,8 @@ char16_t* ComposeCommandLine(const char16_t* embedded, const char16_t* userComma
 }
 
 char16_t* MergeCommandLine(const char* resource, uint32_t size, const char16_t* userCommandLine) {
-    char16_t* embedded = resource != nullptr ? EmbeddedCommandLine(resource, size) : nullptr;
-    if (embedded == nullptr) return text::WideJoin(userCommandLine, u"");
+    char16_t* embedded = resource != NULL ? EmbeddedCommandLine(resource, size) : NULL;
+    if (embedded == NULL) return text::WideJoin(userCommandLine, u"");
     char16_t* merged = ComposeCommandLine(embedded, userCommandLine);
     std::free(embedded);
     return merged;

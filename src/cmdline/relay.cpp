@@ -22,11 +22,11 @@ int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
     if (s == platform::INVALID_SOCKET) return kGoOn;
     // Closing waits a little for unsent bytes, so the command is not lost when
     // the launcher goes away right after the close.
-    platform::LINGER linger{1, kRelayLingerSeconds};
+    platform::LINGER linger = {1, kRelayLingerSeconds};
     platform::setsockopt(s, platform::SOL_SOCKET, platform::SO_LINGER, reinterpret_cast<const char*>(&linger),
                          sizeof linger);
 
-    platform::SOCKADDR_IN address{};
+    platform::SOCKADDR_IN address = platform::SOCKADDR_IN();
     address.sin_family = platform::AF_INET;
     address.sin_port = platform::htons(static_cast<uint16_t>(port & 0xFFFF));
     address.sin_addr = platform::inet_addr("127.0.0.1");
@@ -46,9 +46,9 @@ int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
 }
 
 uint32_t ReadServerPort() {
-    platform::HKEY key = nullptr;
-    if (platform::RegCreateKeyExW(platform::HKEY_LOCAL_MACHINE, kel::kEngineKey, 0, nullptr, 0, 0, nullptr, &key,
-                                  nullptr) != platform::ERROR_SUCCESS) {
+    platform::HKEY key = NULL;
+    if (platform::RegCreateKeyExW(platform::HKEY_LOCAL_MACHINE, kel::kEngineKey, 0, NULL, 0, 0, NULL, &key,
+                                  NULL) != platform::ERROR_SUCCESS) {
         return 0;
     }
     // Whatever the type, up to 4 bytes fill the value from its low end; a
@@ -56,7 +56,7 @@ uint32_t ReadServerPort() {
     uint32_t value = 0;
     platform::DWORD size = sizeof value;
     platform::DWORD type = 0;
-    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, nullptr, &type,
+    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, NULL, &type,
                                                        reinterpret_cast<platform::BYTE*>(&value), &size);
     platform::RegCloseKey(key);
     return status == platform::ERROR_SUCCESS ? value : 0;

@@ -11,12 +11,12 @@
 namespace cmdline {
 
 // How long closing the relay's socket may wait for unsent bytes, in seconds.
-constexpr uint16_t kRelayLingerSeconds = 5;
+const uint16_t kRelayLingerSeconds = 5;
 
 // Socket layer states.
-constexpr int32_t kSocketLayerNotStarted = 0;
-constexpr int32_t kSocketLayerStarted = 1;
-constexpr int32_t kSocketLayerFailed = -1;   // the start is never tried again
+const int32_t kSocketLayerNotStarted = 0;
+const int32_t kSocketLayerStarted = 1;
+const int32_t kSocketLayerFailed = -1;   // the start is never tried again
 // The process-wide socket layer state; only the main thread touches it.
 extern int32_t g_socketLayerState;
 

@@ -9,8 +9,8 @@
 namespace cmdline {
 namespace {
 
-constexpr char16_t kSpace = u' ';
-constexpr char16_t kQuote = u'"';
+const char16_t kSpace = u' ';
+const char16_t kQuote = u'"';
 
 // Whether c is one of the byte text's characters. The comparison is on the
 // full 16-bit value, so a character above 0xFF never matches by its low
@@ -83,11 +83,11 @@ int32_t SplitArguments(char16_t* text, char16_t** list) {
         if (*c == 0) return count;
         bool quoted = *c == kQuote;
         if (quoted) ++c;
-        if (list != nullptr) list[count] = c;
+        if (list != NULL) list[count] = c;
         ++count;
         while (*c != 0 && *c != (quoted ? kQuote : kSpace)) ++c;
         if (*c == 0) return count;
-        if (list != nullptr) *c = 0;
+        if (list != NULL) *c = 0;
         ++c;
     }
 }
@@ -115,23 +115,23 @@ bool IsKelFile(const char16_t* text) {
 //   (nothing)                        StartKel
 //   -acommand "go home"              relay at 0
 ScanResult ScanCommandLine(const char16_t* commandLine) {
-    ScanResult scan{ScanKind::kTarget, nullptr, nullptr, 0, -1, nullptr, nullptr};
+    ScanResult scan{ScanKind::kTarget, NULL, NULL, 0, -1, NULL, NULL};
 
     int32_t length = text::WideLength(commandLine);
     scan.copy = static_cast<char16_t*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(char16_t)));
     std::memcpy(scan.copy, commandLine, (static_cast<size_t>(length) + 1) * sizeof(char16_t));
-    scan.count = SplitArguments(scan.copy, nullptr);
+    scan.count = SplitArguments(scan.copy, NULL);
     if (scan.count == 0) {
         // Nothing to split: the default name stands in as the only argument.
         std::free(scan.copy);
         scan.copy = text::Widen(kDefaultTargetName, -1);
-        scan.count = SplitArguments(scan.copy, nullptr);
+        scan.count = SplitArguments(scan.copy, NULL);
     }
     scan.arguments = static_cast<char16_t**>(std::malloc(static_cast<size_t>(scan.count) * sizeof(char16_t*)));
     SplitArguments(scan.copy, scan.arguments);
 
     int32_t i = 0;
-    while (i < scan.count && scan.target == nullptr) {
+    while (i < scan.count && scan.target == NULL) {
         char16_t* argument = scan.arguments[i];
         if (IsOption(argument)) {
             char16_t letter = argument[1];
@@ -153,7 +153,7 @@ ScanResult ScanCommandLine(const char16_t* commandLine) {
             scan.target = argument;
         }
     }
-    if (scan.target == nullptr) {
+    if (scan.target == NULL) {
         scan.defaultTarget = text::Widen(kDefaultTargetName, -1);
         scan.target = scan.defaultTarget;
     }
@@ -165,10 +165,10 @@ void FreeScan(ScanResult* scan) {
     std::free(scan->defaultTarget);
     std::free(scan->arguments);
     std::free(scan->copy);
-    scan->defaultTarget = nullptr;
-    scan->arguments = nullptr;
-    scan->copy = nullptr;
-    scan->target = nullptr;
+    scan->defaultTarget = NULL;
+    scan->arguments = NULL;
+    scan->copy = NULL;
+    scan->target = NULL;
 }
 
 }  // namespace cmdline

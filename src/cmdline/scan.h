@@ -10,17 +10,17 @@
 namespace cmdline {
 
 // Scan results, as the launch sequence reads them.
-constexpr int kStop = 0;
-constexpr int kGoOn = 1;
+const int kStop = 0;
+const int kGoOn = 1;
 
 // The target name when the command line names none.
-constexpr const char* kDefaultTargetName = "StartKel";
+const char* const kDefaultTargetName = "StartKel";
 // Option letters that, in the last position, do not end the walk at once.
-constexpr const char* kLastArgumentLetters = "azrpnmsoOQRh-+";
+const char* const kLastArgumentLetters = "azrpnmsoOQRh-+";
 // Option letters that take no parameter.
-constexpr const char* kLettersWithoutParameter = "QRkmnprsz";
+const char* const kLettersWithoutParameter = "QRkmnprsz";
 // The relay option's text after its '-' or '/'.
-constexpr const char* kRelayOption = "acommand";
+const char* const kRelayOption = "acommand";
 
 // Splits text in place into arguments and returns how many there are. The
 // text is cut at its first CR or LF even when list is null (it must be
@@ -33,7 +33,9 @@ int32_t SplitArguments(char16_t* text, char16_t** list);
 bool IsKelFile(const char16_t* text);
 
 // What the scan found.
-enum class ScanKind {
+// (Unscoped: the device compiler cannot compare scoped enumerations; the
+// enumerators are still written qualified, Name::kValue.)
+enum ScanKind {
     kTarget,   // target is the name to hand over to
     kRelay,    // the relay option stands at relayAt; the command, if any, is the argument after it
 };

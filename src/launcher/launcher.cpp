@@ -23,11 +23,11 @@ int EndWithoutEngine(StartPlan* plan) {
 }  // namespace
 
 int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const char16_t* commandLine, int show) {
-    platform::HMODULE module = platform::GetModuleHandleW(nullptr);
+    platform::HMODULE module = platform::GetModuleHandleW(NULL);
     uint32_t size = 0;
     const void* embedded =
         platform::LoadResourceBytes(module, kel::kCommandLineResourceName, kel::kTextResourceType, &size);
-    StartPlan plan = PlanStart(static_cast<const char*>(embedded), size, commandLine != nullptr ? commandLine : u"");
+    StartPlan plan = PlanStart(static_cast<const char*>(embedded), size, commandLine != NULL ? commandLine : u"");
 
     if (plan.registration != shell::Registration::kNone) {
         shell::RegisterFileType();
@@ -39,14 +39,14 @@ int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const cha
     splash::ShowSplash(module, instance);
 
     platform::HMODULE engine = LoadEngineLibrary();
-    if (engine == nullptr) {
-        platform::MessageBoxW(nullptr, kNoEngineText, kNoEngineCaption, platform::MB_OK);
+    if (engine == NULL) {
+        platform::MessageBoxW(NULL, kNoEngineText, kNoEngineCaption, platform::MB_OK);
         return EndWithoutEngine(&plan);
     }
     auto entry = reinterpret_cast<kel::KelMainWProc>(platform::GetProcAddressW(engine, kel::kEntryName));
-    if (entry == nullptr) {
+    if (entry == NULL) {
         // The process ends right away; the library is left to it.
-        platform::MessageBoxW(nullptr, kNoEntryText, kNoEntryCaption, platform::MB_OK);
+        platform::MessageBoxW(NULL, kNoEntryText, kNoEntryCaption, platform::MB_OK);
         return EndWithoutEngine(&plan);
     }
 
@@ -54,7 +54,7 @@ int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const cha
     char16_t* line = TakeCommandLine(&plan);
     FreeStartPlan(&plan);
     trace::DebugTrace(u"Now running KelMainW() in dll");
-    int32_t result = entry(instance, previous, line, show, platform::GetModuleHandleW(nullptr), engine);
+    int32_t result = entry(instance, previous, line, show, platform::GetModuleHandleW(NULL), engine);
 
     cmdline::StopSocketLayer();
     platform::FreeLibrary(engine);

@@ -1,12 +1,24 @@
-// The program's entry on desktop Windows.
+// The program's entry.
 //
-// The C runtime hands wWinMain a command line with every blank after the
-// program name dropped, which the device does not do. The launcher's users
-// rely on leading spaces (a prefix section, a merged line), so the text is
-// taken from GetCommandLineW instead: everything after the program name,
+// On the device, WinMain is handed the command line after the program name,
+// blanks and all. On desktop Windows the C runtime hands wWinMain a command
+// line with every blank after the program name dropped. The launcher's users
+// rely on leading spaces (a prefix section, a merged line), so there the text
+// is taken from GetCommandLineW instead: everything after the program name,
 // quoted or not, and after one separating space.
 #include "launcher/launcher.h"
 #include "platform/win32/win32.h"
+
+#ifdef UNDER_CE
+
+// The device has no wWinMain: its WinMain takes the wide command line.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show) {
+    return launcher::Launch(reinterpret_cast<platform::HINSTANCE>(instance),
+                            reinterpret_cast<platform::HINSTANCE>(previous),
+                            reinterpret_cast<const char16_t*>(commandLine), show);
+}
+
+#else
 
 namespace {
 
@@ -30,10 +42,10 @@ const wchar_t* DeviceCommandLine() {
 // registered path loads as before. The routine is looked up at run time, so
 // a system without it searches as it always did.
 void SearchLibrariesInSafeFoldersOnly() {
-    using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    SetDefaultDllDirectoriesProc setDefault = reinterpret_cast<SetDefaultDllDirectoriesProc>(
+        platform::win32::Export(::GetModuleHandleW(L"kernel32.dll"), L"SetDefaultDllDirectories"));
+    if (setDefault != NULL) setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
 }  // namespace
@@ -44,3 +56,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR, int show) {
                             reinterpret_cast<platform::HINSTANCE>(previous),
                             reinterpret_cast<const char16_t*>(DeviceCommandLine()), show);
 }
+
+#endif

@@ -8,7 +8,7 @@
 namespace launcher {
 
 StartPlan PlanStart(const char* commandLineResource, uint32_t resourceSize, const char16_t* userCommandLine) {
-    StartPlan plan{};
+    StartPlan plan = StartPlan();
     plan.commandLine = cmdline::MergeCommandLine(commandLineResource, resourceSize, userCommandLine);
     plan.registration = shell::RegistrationFor(plan.commandLine);
     plan.scanned = plan.registration != shell::Registration::kRegisterOnly;
@@ -20,12 +20,12 @@ void FreeStartPlan(StartPlan* plan) {
     if (plan->scanned) cmdline::FreeScan(&plan->scan);
     plan->scanned = false;
     std::free(plan->commandLine);
-    plan->commandLine = nullptr;
+    plan->commandLine = NULL;
 }
 
 char16_t* TakeCommandLine(StartPlan* plan) {
     char16_t* line = plan->commandLine;
-    plan->commandLine = nullptr;
+    plan->commandLine = NULL;
     return line;
 }
 

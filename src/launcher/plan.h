@@ -31,10 +31,10 @@ char16_t* TakeCommandLine(StartPlan* plan);
 
 // What a person is shown when no engine library loads, and when it lacks the
 // entry routine; each in a message box with the caption after it.
-inline constexpr char16_t kNoEngineText[] = u"Could not find DLL: Kel.DLL";
-inline constexpr char16_t kNoEngineCaption[] = u"Error Loading DLL";
-inline constexpr char16_t kNoEntryText[] = u"Could not find DLL entry routine \"KelMainW\"";
-inline constexpr char16_t kNoEntryCaption[] = u"Error Starting DLL";
+const char16_t kNoEngineText[] = u"Could not find DLL: Kel.DLL";
+const char16_t kNoEngineCaption[] = u"Error Loading DLL";
+const char16_t kNoEntryText[] = u"Could not find DLL entry routine \"KelMainW\"";
+const char16_t kNoEntryCaption[] = u"Error Starting DLL";
 
 // The library path a registered value names: a value that starts with a
 // double quote loses its first and its last character, whatever that is (a

@@ -15,90 +15,90 @@ namespace platform {
 
 // ---------------------------------------------------------------- basic types
 
-using BOOL = int;
-using BYTE = uint8_t;
-using WORD = uint16_t;
-using DWORD = uint32_t;
-using LONG = int32_t;
-using UINT = uint32_t;
-using ATOM = uint16_t;
-using WPARAM = uintptr_t;
-using LPARAM = intptr_t;
-using LRESULT = intptr_t;
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t UINT;
+typedef uint16_t ATOM;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
 
 // Opaque handles: the core never looks inside them.
 struct ModuleTag;
-using HMODULE = ModuleTag*;    // a loaded module (the launcher itself, an engine library)
-using HINSTANCE = HMODULE;     // the instance handle is the module handle
+typedef ModuleTag* HMODULE;    // a loaded module (the launcher itself, an engine library)
+typedef HMODULE HINSTANCE;     // the instance handle is the module handle
 struct ResourceTag;
-using HRSRC = ResourceTag*;    // a resource found in a module
+typedef ResourceTag* HRSRC;    // a resource found in a module
 struct KeyTag;
-using HKEY = KeyTag*;          // an open registry key
+typedef KeyTag* HKEY;          // an open registry key
 struct WindowTag;
-using HWND = WindowTag*;       // a window
+typedef WindowTag* HWND;       // a window
 struct MenuTag;
-using HMENU = MenuTag*;        // a menu (never used, always null)
+typedef MenuTag* HMENU;        // a menu (never used, always null)
 struct GdiTag;
-using HGDIOBJ = GdiTag*;       // any GDI object
-using HBITMAP = HGDIOBJ;       // a bitmap section
-using HBRUSH = HGDIOBJ;        // a brush
+typedef GdiTag* HGDIOBJ;       // any GDI object
+typedef HGDIOBJ HBITMAP;       // a bitmap section
+typedef HGDIOBJ HBRUSH;        // a brush
 struct DcTag;
-using HDC = DcTag*;            // a device context
+typedef DcTag* HDC;            // a device context
 struct IconTag;
-using HICON = IconTag*;        // an icon
-using HCURSOR = HICON;         // a cursor
+typedef IconTag* HICON;        // an icon
+typedef HICON HCURSOR;         // a cursor
 struct KernelTag;
-using HANDLE = KernelTag*;     // a kernel object: thread, event
-using SOCKET = uintptr_t;      // a socket
+typedef KernelTag* HANDLE;     // a kernel object: thread, event
+typedef uintptr_t SOCKET;      // a socket
 
-using FARPROC = void (*)();    // an exported routine, cast to its real type by the caller
+typedef void (*FARPROC)();      // an exported routine, cast to its real type by the caller
 
 // ---------------------------------------------------------------- constants
 
-constexpr BOOL TRUE = 1;
-constexpr BOOL FALSE = 0;
+const BOOL TRUE = 1;
+const BOOL FALSE = 0;
 
-constexpr LONG ERROR_SUCCESS = 0;
+const LONG ERROR_SUCCESS = 0;
 
 // Predefined registry roots carry their Windows values, sign-extended on
 // 64-bit targets as Windows does, so the win32 backend passes them through.
-inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483647) - 1));
-inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483646)));
+static HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483647) - 1));
+static HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<intptr_t>(INT32_C(-2147483646)));
 
-constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_BINARY = 3;
-constexpr DWORD REG_DWORD = 4;
+const DWORD REG_SZ = 1;
+const DWORD REG_BINARY = 3;
+const DWORD REG_DWORD = 4;
 
-constexpr UINT WM_PAINT = 0x000F;
-constexpr UINT WM_CLOSE = 0x0010;
-constexpr UINT WM_QUIT = 0x0012;
-constexpr UINT WM_USER = 0x0400;
+const UINT WM_PAINT = 0x000F;
+const UINT WM_CLOSE = 0x0010;
+const UINT WM_QUIT = 0x0012;
+const UINT WM_USER = 0x0400;
 
-constexpr DWORD WS_POPUP = 0x80000000u;
-constexpr DWORD WS_VISIBLE = 0x10000000u;
+const DWORD WS_POPUP = 0x80000000u;
+const DWORD WS_VISIBLE = 0x10000000u;
 
-constexpr int SM_CXSCREEN = 0;
-constexpr int SM_CYSCREEN = 1;
+const int SM_CXSCREEN = 0;
+const int SM_CYSCREEN = 1;
 
-constexpr int WHITE_BRUSH = 0;
-constexpr DWORD SRCCOPY = 0x00CC0020u;
-constexpr UINT DIB_RGB_COLORS = 0;
-constexpr DWORD BI_RGB = 0;
+const int WHITE_BRUSH = 0;
+const DWORD SRCCOPY = 0x00CC0020u;
+const UINT DIB_RGB_COLORS = 0;
+const DWORD BI_RGB = 0;
 
-constexpr DWORD WAIT_OBJECT_0 = 0;
-constexpr DWORD WAIT_TIMEOUT = 258;
-constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+const DWORD WAIT_OBJECT_0 = 0;
+const DWORD WAIT_TIMEOUT = 258;
+const DWORD WAIT_FAILED = 0xFFFFFFFFu;
 
-constexpr DWORD EVENT_SET = 3;
+const DWORD EVENT_SET = 3;
 
-constexpr int AF_INET = 2;
-constexpr int SOCK_STREAM = 1;
-constexpr int SOL_SOCKET = 0xFFFF;
-constexpr int SO_LINGER = 0x0080;
-constexpr SOCKET INVALID_SOCKET = ~static_cast<SOCKET>(0);
-constexpr int SOCKET_ERROR = -1;
+const int AF_INET = 2;
+const int SOCK_STREAM = 1;
+const int SOL_SOCKET = 0xFFFF;
+const int SO_LINGER = 0x0080;
+const SOCKET INVALID_SOCKET = ~static_cast<SOCKET>(0);
+const int SOCKET_ERROR = -1;
 
-constexpr UINT MB_OK = 0;
+const UINT MB_OK = 0;
 
 // ---------------------------------------------------------------- records
 
@@ -132,7 +132,7 @@ struct PAINTSTRUCT {
 };
 
 // A window procedure.
-using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
 // A window class as RegisterClassW takes it.
 struct WNDCLASSW {
@@ -179,11 +179,14 @@ struct BITMAPINFO {
 };
 
 // A thread routine.
-using THREADPROC = DWORD (*)(void* parameter);
+typedef DWORD (*THREADPROC)(void* parameter);
 
-// The socket layer's start-up record; its contents are the backend's.
-struct alignas(8) WSADATA {
+// The socket layer's start-up record; its contents are the backend's. The
+// wider members only give it the alignment of any record the backend keeps there.
+union WSADATA {
     BYTE opaque[512];
+    uint64_t alignment;
+    void* pointer;
 };
 
 // An IPv4 socket address, 16 bytes, in the layout the socket layer expects.

@@ -12,14 +12,14 @@ namespace {
 
 // Creates or opens a key under HKEY_CLASSES_ROOT and sets its default value; a key that cannot be created is skipped.
 void WriteDefaultValue(const char16_t* keyName, const char16_t* value) {
-    platform::HKEY key = nullptr;
+    platform::HKEY key = NULL;
     platform::DWORD disposition = 0;
-    if (platform::RegCreateKeyExW(platform::HKEY_CLASSES_ROOT, keyName, 0, nullptr, 0, 0, nullptr, &key,
+    if (platform::RegCreateKeyExW(platform::HKEY_CLASSES_ROOT, keyName, 0, NULL, 0, 0, NULL, &key,
                                   &disposition) != platform::ERROR_SUCCESS) {
         return;
     }
     auto size = static_cast<platform::DWORD>((text::WideLength(value) + 1) * sizeof(char16_t));
-    platform::RegSetValueExW(key, nullptr, 0, platform::REG_SZ, reinterpret_cast<const platform::BYTE*>(value), size);
+    platform::RegSetValueExW(key, NULL, 0, platform::REG_SZ, reinterpret_cast<const platform::BYTE*>(value), size);
     platform::RegCloseKey(key);
 }
 
@@ -33,7 +33,7 @@ char16_t* LauncherPath(platform::HMODULE module) {
         platform::DWORD length = platform::GetModuleFileNameW(module, buffer, room);
         if (length == 0) {
             std::free(buffer);
-            return nullptr;
+            return NULL;
         }
         // A result that fills the room may have been cut; a truncated path
         // in the registry would send the shell to the wrong program.
@@ -43,13 +43,13 @@ char16_t* LauncherPath(platform::HMODULE module) {
         }
         std::free(buffer);
     }
-    return nullptr;
+    return NULL;
 }
 
 }  // namespace
 
 void RegisterFileType() {
-    char16_t* path = LauncherPath(platform::GetModuleHandleW(nullptr));
+    char16_t* path = LauncherPath(platform::GetModuleHandleW(NULL));
     trace::DebugTrace(u"Registering Kel Info");
     RegistrationRow rows[kRegistrationRowCount];
     int32_t count = RegistrationRows(path, rows);

@@ -7,6 +7,15 @@
 #include "text/text.h"
 
 namespace shell {
+namespace {
+
+void AddRow(RegistrationRow* rows, int32_t* count, char16_t* key, char16_t* value) {
+    rows[*count].key = key;
+    rows[*count].value = value;
+    ++*count;
+}
+
+}  // namespace
 
 Registration RegistrationFor(const char16_t* commandLine) {
     if (text::IsBlank(commandLine)) return Registration::kRegisterAndGoOn;
@@ -40,17 +49,16 @@ char16_t* EnginePathFor(const char16_t* launcherPath) {
 //   .kel                              KelFile10
 int32_t RegistrationRows(const char16_t* launcherPath, RegistrationRow rows[kRegistrationRowCount]) {
     int32_t count = 0;
-    auto add = [&](char16_t* key, char16_t* value) { rows[count++] = RegistrationRow{key, value}; };
-    add(text::WideJoin(kel::kFileClass, u""), text::WideJoin(u"Kel Application", u""));
-    if (launcherPath != nullptr) {
+    AddRow(rows, &count, text::WideJoin(kel::kFileClass, u""), text::WideJoin(u"Kel Application", u""));
+    if (launcherPath != NULL) {
         char16_t* quoted = text::WideJoin(u"\"", launcherPath);
-        add(text::WideJoin(kel::kFileClass, u"\\Shell\\Open\\Command"), text::WideJoin(quoted, u"\" \"%1\""));
+        AddRow(rows, &count, text::WideJoin(kel::kFileClass, u"\\Shell\\Open\\Command"), text::WideJoin(quoted, u"\" \"%1\""));
         std::free(quoted);
         static_assert(kel::kIconGroupId == 50, "the icon's value names icon group 50");
-        add(text::WideJoin(kel::kFileClass, u"\\DefaultIcon"), text::WideJoin(launcherPath, u",-50"));
-        add(text::WideJoin(kel::kEnginePathKey, u""), EnginePathFor(launcherPath));
+        AddRow(rows, &count, text::WideJoin(kel::kFileClass, u"\\DefaultIcon"), text::WideJoin(launcherPath, u",-50"));
+        AddRow(rows, &count, text::WideJoin(kel::kEnginePathKey, u""), EnginePathFor(launcherPath));
     }
-    add(text::WideJoin(kel::kFileExtension, u""), text::WideJoin(kel::kFileClass, u""));
+    AddRow(rows, &count, text::WideJoin(kel::kFileExtension, u""), text::WideJoin(kel::kFileClass, u""));
     return count;
 }
 

@@ -7,7 +7,9 @@
 namespace shell {
 
 // What the merged command line asks of the registration.
-enum class Registration {
+// (Unscoped: the device compiler cannot compare scoped enumerations; the
+// enumerators are still written qualified, Name::kValue.)
+enum Registration {
     kNone,             // no trigger: the start-up goes on without registering
     kRegisterAndGoOn,  // a blank command line: register, then start as usual
     kRegisterOnly,     // a lone "+", perhaps followed by spaces: register and exit
@@ -26,7 +28,7 @@ struct RegistrationRow {
     char16_t* value;  // malloc'ed
 };
 // The most rows a registration writes.
-constexpr int32_t kRegistrationRowCount = 5;
+const int32_t kRegistrationRowCount = 5;
 
 // The rows, in the order they are written, for a launcher at launcherPath:
 // the class, its open command, its icon, its engine path, and the extension;

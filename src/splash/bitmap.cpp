@@ -14,9 +14,9 @@
 namespace splash {
 namespace {
 
-constexpr int32_t kMaxSide = 65535;
+const int32_t kMaxSide = 65535;
 // The first offset at which the file has room for one palette entry.
-constexpr uint32_t kFirstPaletteEnd = kSplashHeaderBytes + kSplashPaletteEntryBytes;
+const uint32_t kFirstPaletteEnd = kSplashHeaderBytes + kSplashPaletteEntryBytes;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -28,6 +28,11 @@ uint32_t ReadU32(const uint8_t* p) {
 int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadU32(p)); }
 
 uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+bool Reject(SplashBmpLayout* layout, SplashBmpFault fault) {
+    layout->fault = fault;
+    return false;
+}
 
 }  // namespace
 
@@ -41,22 +46,18 @@ uint64_t SplashRowOffset(uint32_t row, uint32_t stride) { return static_cast<uin
 
 bool CheckSplashBmp(const void* data, uint32_t length, SplashBmpLayout* layout) {
     auto* bytes = static_cast<const uint8_t*>(data);
-    auto reject = [layout](SplashBmpFault fault) {
-        layout->fault = fault;
-        return false;
-    };
-    if (length < kSplashHeaderBytes) return reject(SplashBmpFault::kTooShort);
-    if (bytes[0] != 'B' || bytes[1] != 'M') return reject(SplashBmpFault::kNotBitmap);
+    if (length < kSplashHeaderBytes) return Reject(layout, SplashBmpFault::kTooShort);
+    if (bytes[0] != 'B' || bytes[1] != 'M') return Reject(layout, SplashBmpFault::kNotBitmap);
     uint32_t pixelOffset = ReadU32(bytes + 10);
-    if (ReadU32(bytes + 14) != 40) return reject(SplashBmpFault::kHeaderSize);
+    if (ReadU32(bytes + 14) != 40) return Reject(layout, SplashBmpFault::kHeaderSize);
     layout->width = ReadI32(bytes + 18);
     layout->height = ReadI32(bytes + 22);
     if (layout->width < 1 || layout->width > kMaxSide || layout->height < 1 || layout->height > kMaxSide) {
-        return reject(SplashBmpFault::kSize);
+        return Reject(layout, SplashBmpFault::kSize);
     }
     uint16_t bitCount = ReadU16(bytes + 28);
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) return reject(SplashBmpFault::kBitCount);
-    if (ReadU32(bytes + 30) != 0) return reject(SplashBmpFault::kCompressed);
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24) return Reject(layout, SplashBmpFault::kBitCount);
+    if (ReadU32(bytes + 30) != 0) return Reject(layout, SplashBmpFault::kCompressed);
 
     layout->fault = SplashBmpFault::kNone;
     layout->bitCount = bitCount;

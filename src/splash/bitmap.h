@@ -10,12 +10,14 @@
 namespace splash {
 
 // Bytes of the two headers that every accepted file starts with.
-constexpr uint32_t kSplashHeaderBytes = 54;
+const uint32_t kSplashHeaderBytes = 54;
 // Bytes of one palette entry (blue, green, red, reserved).
-constexpr uint32_t kSplashPaletteEntryBytes = 4;
+const uint32_t kSplashPaletteEntryBytes = 4;
 
 // The first rule a rejected file breaks, in the order the checks run.
-enum class SplashBmpFault : uint8_t {
+// (Unscoped: the device compiler cannot compare scoped enumerations; the
+// enumerators are still written qualified, Name::kValue.)
+enum SplashBmpFault : uint8_t {
     kNone,            // accepted
     kTooShort,        // fewer bytes than the two headers
     kNotBitmap,       // does not start with "BM"

@@ -45,12 +45,12 @@ const char kDefaultSplashTitle[] = "My Splash Screen";
 
 SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length) {
     auto* config = static_cast<SplashConfig*>(std::malloc(sizeof(SplashConfig)));
-    config->keys = nullptr;
-    config->values = nullptr;
+    config->keys = NULL;
+    config->values = NULL;
     config->count = 0;
     // A length no real configuration has comes from a damaged resource
     // directory; its copy and entry tables must not wrap their sizes.
-    if (bytes == nullptr || length > text::kMaxTakenBytes) return config;
+    if (bytes == NULL || length > text::kMaxTakenBytes) return config;
 
     // A private copy that the parse splits in place; strncpy stops at a NUL
     // inside the resource and fills the rest with NULs, so the text ends there.
@@ -68,8 +68,8 @@ SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length) {
     config->keys = static_cast<char**>(std::malloc(sizeof(char*) * static_cast<size_t>(count)));
     config->values = static_cast<char**>(std::malloc(sizeof(char*) * static_cast<size_t>(count)));
     for (int32_t i = 0; i < count; ++i) {
-        config->keys[i] = nullptr;
-        config->values[i] = nullptr;
+        config->keys[i] = NULL;
+        config->values[i] = NULL;
     }
     config->keys[0] = copy;
 
@@ -92,7 +92,7 @@ SplashConfig* ParseSplashConfig(const char* bytes, uint32_t length) {
 }
 
 void FreeSplashConfig(SplashConfig* config) {
-    if (config == nullptr) return;
+    if (config == NULL) return;
     // The first key is where the private copy starts.
     if (config->count > 0) std::free(config->keys[0]);
     std::free(config->keys);
@@ -135,9 +135,9 @@ SplashEntry ParseSplashEntry(const char* value) {
 
 void OfferSplashCandidate(SplashChoice* choice, const char* value) {
     // An entry written without "=" means the same as one with an empty value.
-    SplashEntry entry = ParseSplashEntry(value != nullptr ? value : "");
+    SplashEntry entry = ParseSplashEntry(value != NULL ? value : "");
     bool take;
-    if (choice->resourceName == nullptr) {
+    if (choice->resourceName == NULL) {
         take = true;
     } else if (entry.width > choice->screenWidth || entry.height > choice->screenHeight) {
         take = false;
@@ -152,21 +152,21 @@ void OfferSplashCandidate(SplashChoice* choice, const char* value) {
 
 SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWidth, int32_t screenHeight) {
     auto* choice = static_cast<SplashChoice*>(std::malloc(sizeof(SplashChoice)));
-    choice->resourceName = nullptr;
+    choice->resourceName = NULL;
     choice->width = 0;
     choice->height = 0;
     choice->screenWidth = screenWidth;
     choice->screenHeight = screenHeight;
     // A title entry without "=" is an empty title rather than no text at all.
     const char* title = FindSplashValue(config, kSplashTitleKey, kDefaultSplashTitle);
-    choice->title = title != nullptr ? title : "";
+    choice->title = title != NULL ? title : "";
 
     for (int32_t i = 0; i < config->count; ++i) {
         if (std::strcmp(config->keys[i], kSplashKey) == 0) OfferSplashCandidate(choice, config->values[i]);
     }
-    if (choice->resourceName == nullptr) {
+    if (choice->resourceName == NULL) {
         std::free(choice);
-        return nullptr;
+        return NULL;
     }
     return choice;
 }

@@ -13,8 +13,8 @@ extern const char kDefaultSplashConfig[];
 // The window title when the configuration names none.
 extern const char kDefaultSplashTitle[];
 // The configuration keys of a splash bitmap entry and of the window title.
-inline constexpr const char kSplashKey[] = "SplashScreen";
-inline constexpr const char kSplashTitleKey[] = "SplashScreenTitle";
+const char kSplashKey[] = "SplashScreen";
+const char kSplashTitleKey[] = "SplashScreenTitle";
 
 // The parsed configuration text; keys and values point into a private, NUL-split copy.
 struct SplashConfig {

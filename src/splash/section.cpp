@@ -18,11 +18,11 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     bool accepted = CheckSplashBmp(data, length, &layout);
     *width = layout.width;
     *height = layout.height;
-    if (!accepted) return nullptr;
+    if (!accepted) return NULL;
 
     size_t infoBytes = sizeof(platform::BITMAPINFOHEADER) + kSplashPaletteEntryBytes * layout.paletteEntries;
     auto* info = static_cast<platform::BITMAPINFO*>(std::malloc(infoBytes));
-    if (info == nullptr) return nullptr;
+    if (info == NULL) return NULL;
     // The palette copy fills every entry (those the file lacks black), so
     // only the header is cleared here.
     std::memset(&info->bmiHeader, 0, sizeof(info->bmiHeader));
@@ -41,13 +41,13 @@ platform::HBITMAP DecodeSplashBmp(const void* data, uint32_t length, int32_t* wi
     header.biClrUsed = 0;
     header.biClrImportant = 0;
 
-    platform::HDC display = platform::CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
-    void* bits = nullptr;
+    platform::HDC display = platform::CreateDCW(u"DISPLAY", NULL, NULL, NULL);
+    void* bits = NULL;
     platform::HBITMAP bitmap =
-        platform::CreateDIBSection(display, info, platform::DIB_RGB_COLORS, &bits, nullptr, 0);
+        platform::CreateDIBSection(display, info, platform::DIB_RGB_COLORS, &bits, NULL, 0);
     platform::DeleteDC(display);
     std::free(info);
-    if (bitmap == nullptr || bits == nullptr) return nullptr;
+    if (bitmap == NULL || bits == NULL) return NULL;
 
     // Rows in file order: the file's bottom row is the section's bottom row.
     // The rows a short file lacks stay as the new section holds them.
@@ -60,7 +60,7 @@ platform::HBITMAP LoadSplashBitmap(platform::HMODULE module, const char* name, i
     uint32_t length = 0;
     const void* bytes = platform::LoadResourceBytes(module, wideName, kel::kSplashResourceType, &length);
     std::free(wideName);
-    if (bytes == nullptr) return nullptr;
+    if (bytes == NULL) return NULL;
     return DecodeSplashBmp(bytes, length, width, height);
 }
 

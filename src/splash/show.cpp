@@ -25,8 +25,8 @@ SplashState theSplash;
 const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,
                              const char* defaultText) {
     const void* bytes = platform::LoadResourceBytes(module, name, kel::kTextResourceType, length);
-    if (bytes != nullptr) return static_cast<const char*>(bytes);
-    if (defaultText == nullptr) return nullptr;
+    if (bytes != NULL) return static_cast<const char*>(bytes);
+    if (defaultText == NULL) return NULL;
     *length = static_cast<uint32_t>(std::strlen(defaultText));
     return defaultText;
 }
@@ -53,9 +53,9 @@ namespace {
 bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* config) {
     for (int32_t i = 0; i < config->count; ++i) {
         if (std::strcmp(config->keys[i], kSplashKey) != 0) continue;
-        SplashEntry entry = ParseSplashEntry(config->values[i] != nullptr ? config->values[i] : "");
+        SplashEntry entry = ParseSplashEntry(config->values[i] != NULL ? config->values[i] : "");
         char16_t* name = text::Widen(entry.name, -1);
-        bool present = platform::FindResourceW(module, name, kel::kSplashResourceType) != nullptr;
+        bool present = platform::FindResourceW(module, name, kel::kSplashResourceType) != NULL;
         std::free(name);
         if (present) return true;
     }
@@ -66,15 +66,15 @@ bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* confi
 
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
     SplashConfig* config = LoadSplashConfig(module);
-    SplashChoice* choice = AnyOfferedBitmapPresent(module, config) ? ChooseSplash(config) : nullptr;
+    SplashChoice* choice = AnyOfferedBitmapPresent(module, config) ? ChooseSplash(config) : NULL;
     platform::HBITMAP bitmap =
-        choice != nullptr ? LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height) : nullptr;
-    bool shown = bitmap != nullptr;
+        choice != NULL ? LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height) : NULL;
+    bool shown = bitmap != NULL;
     if (shown) {
         theSplash.module = module;
         theSplash.instance = instance;
-        theSplash.window = nullptr;
-        theSplash.event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
+        theSplash.window = NULL;
+        theSplash.event = platform::CreateEventW(NULL, platform::FALSE, platform::FALSE, NULL);
         theSplash.bitmap = bitmap;
         theSplash.width = choice->width;
         theSplash.height = choice->height;
@@ -89,7 +89,7 @@ platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instanc
     // The thread's handle is not kept: nothing in the launcher waits for it
     // or stops it. A thread that cannot start shows up as the wait running out.
     platform::DWORD threadId = 0;
-    platform::CreateThread(nullptr, 0, SplashThread, nullptr, 0, &threadId);
+    platform::CreateThread(NULL, 0, SplashThread, NULL, 0, &threadId);
     return platform::WaitForSingleObject(theSplash.event, kFirstPaintWait);
 }
 
@@ -106,10 +106,10 @@ platform::DWORD SplashThread(void*) {
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = 0;
     windowClass.hInstance = instance;
-    windowClass.hIcon = nullptr;
-    windowClass.hCursor = nullptr;
+    windowClass.hIcon = NULL;
+    windowClass.hCursor = NULL;
     windowClass.hbrBackground = platform::GetStockObject(platform::WHITE_BRUSH);
-    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszMenuName = NULL;
     windowClass.lpszClassName = kel::kSplashClassName;
     // A class left from an earlier registration serves as well; creation decides.
     platform::RegisterClassW(&windowClass);
@@ -118,16 +118,16 @@ platform::DWORD SplashThread(void*) {
     SplashPlacement place = PlaceSplashWindow(screenWidth, screenHeight, width, height);
     platform::HWND window = platform::CreateWindowExW(0, kel::kSplashClassName, theSplash.title,
                                                       platform::WS_POPUP | platform::WS_VISIBLE, place.x, place.y,
-                                                      place.width, place.height, nullptr, nullptr, instance, nullptr);
+                                                      place.width, place.height, NULL, NULL, instance, NULL);
     // Without a window there is no paint; the main thread's wait runs out.
-    if (window == nullptr) return 0;
+    if (window == NULL) return 0;
     theSplash.window = window;
     platform::SetForegroundWindow(window);
 
     // GetMessageW answers -1 on an error; looping on it would spin forever, so
     // an error ends the splash as WM_QUIT does.
     platform::MSG message;
-    while (platform::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (platform::GetMessageW(&message, NULL, 0, 0) > 0) {
         platform::TranslateMessage(&message);
         platform::DispatchMessageW(&message);
     }

@@ -35,7 +35,7 @@ struct SplashState {
 extern SplashState theSplash;
 
 // How long the start-up waits for the first paint, in milliseconds.
-constexpr platform::DWORD kFirstPaintWait = 3000;
+const platform::DWORD kFirstPaintWait = 3000;
 
 // Shows the best-fitting splash and waits at most 3000 ms for its first paint; 0 when there is no splash.
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance);

@@ -33,9 +33,9 @@ char16_t* Widen(const char* bytes, int32_t count) {
     // The byte count is checked in 64 bits against 32: on the device, and in
     // any 32-bit build, (count + 1) * 2 would wrap for counts near 2^31 and
     // leave a tiny block to write a huge text into.
-    if (count < 0 || (static_cast<uint64_t>(count) + 1) * sizeof(char16_t) > UINT32_MAX) return nullptr;
+    if (count < 0 || (static_cast<uint64_t>(count) + 1) * sizeof(char16_t) > UINT32_MAX) return NULL;
     auto* wide = static_cast<char16_t*>(std::malloc((static_cast<size_t>(count) + 1) * sizeof(char16_t)));
-    if (wide == nullptr) return nullptr;
+    if (wide == NULL) return NULL;
     for (int32_t i = 0; i < count; ++i) {
         // Sign extension is the device's own widening: 0xE9 becomes 0xFFE9.
         wide[i] = static_cast<char16_t>(static_cast<int16_t>(static_cast<signed char>(bytes[i])));
@@ -72,7 +72,7 @@ void WideBufferAppend(WideBuffer* buffer, const char16_t* source, int32_t count)
         // the storage; the launcher's lines stay far below either limit.
         if (needed > grown) return;
         auto* data = static_cast<char16_t*>(std::malloc(static_cast<size_t>(grown) * sizeof(char16_t)));
-        if (data == nullptr) return;
+        if (data == NULL) return;
         std::memcpy(data, buffer->data, static_cast<size_t>(buffer->length) * sizeof(char16_t));
         std::free(buffer->data);
         buffer->data = data;

@@ -12,7 +12,7 @@ namespace text {
 // anything; far above any real command line or configuration, this bound
 // keeps every count derived from them (characters and terminator, entries)
 // well inside 32 bits, as it must be on the device.
-constexpr uint32_t kMaxTakenBytes = 16u << 20;
+const uint32_t kMaxTakenBytes = 16u << 20;
 
 // Characters before the first NUL.
 int32_t WideLength(const char16_t* s);

@@ -6,7 +6,7 @@ namespace trace {
 
 void DebugTrace(const char16_t* message) {
     // The shipped launcher has no log; debug builds and the simulation see the trace.
-    if constexpr (KEL_TRACE) platform::OutputDebugStringW(message);
+    if (KEL_TRACE) platform::OutputDebugStringW(message);
     else (void)message;
 }
 

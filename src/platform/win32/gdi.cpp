@@ -16,21 +16,21 @@ HDC CreateDCW(const char16_t* driver, const char16_t* device, const char16_t* ou
 }
 
 HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset) {
-    return As<HBITMAP>(::CreateDIBSection(As<::HDC>(dc), reinterpret_cast<const ::BITMAPINFO*>(info), usage, bits,
-                                          As<::HANDLE>(section), offset));
+    return As<HBITMAP>(::CreateDIBSection(As< ::HDC>(dc), reinterpret_cast<const ::BITMAPINFO*>(info), usage, bits,
+                                          As< ::HANDLE>(section), offset));
 }
 
-HDC CreateCompatibleDC(HDC dc) { return As<HDC>(::CreateCompatibleDC(As<::HDC>(dc))); }
+HDC CreateCompatibleDC(HDC dc) { return As<HDC>(::CreateCompatibleDC(As< ::HDC>(dc))); }
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
-    return As<HGDIOBJ>(::SelectObject(As<::HDC>(dc), As<::HGDIOBJ>(object)));
+    return As<HGDIOBJ>(::SelectObject(As< ::HDC>(dc), As< ::HGDIOBJ>(object)));
 }
 
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY, DWORD rop) {
-    return ::BitBlt(As<::HDC>(dest), x, y, width, height, As<::HDC>(source), sourceX, sourceY, rop);
+    return ::BitBlt(As< ::HDC>(dest), x, y, width, height, As< ::HDC>(source), sourceX, sourceY, rop);
 }
 
-BOOL DeleteDC(HDC dc) { return ::DeleteDC(As<::HDC>(dc)); }
+BOOL DeleteDC(HDC dc) { return ::DeleteDC(As< ::HDC>(dc)); }
 
 HGDIOBJ GetStockObject(int object) { return As<HGDIOBJ>(::GetStockObject(object)); }
 

@@ -11,7 +11,7 @@ namespace platform {
 
 // The platform's records are laid out as winsock's, so they cross unchanged.
 static_assert(sizeof(::WSADATA) <= sizeof(platform::WSADATA), "room for winsock's start-up record");
-static_assert(alignof(::WSADATA) <= alignof(platform::WSADATA), "winsock's start-up record is aligned");
+static_assert(__alignof__(::WSADATA) <= __alignof__(platform::WSADATA), "winsock's start-up record is aligned");
 static_assert(sizeof(::sockaddr_in) == sizeof(platform::SOCKADDR_IN), "IPv4 address layout");
 static_assert(sizeof(::linger) == sizeof(platform::LINGER), "linger record layout");
 static_assert(sizeof(::SOCKET) == sizeof(platform::SOCKET), "socket handle size");
@@ -29,10 +29,17 @@ struct Winsock {
     decltype(&::inet_addr) inet_addr;
 };
 
+#ifdef UNDER_CE
+// The device's Winsock 2 library; it has no ws2_32.dll.
+const wchar_t kWinsockLibrary[] = L"ws2.dll";
+#else
+const wchar_t kWinsockLibrary[] = L"ws2_32.dll";
+#endif
+
 template <typename Function>
-bool Bind(::HMODULE library, const char* name, Function* function) {
-    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
-    return *function != nullptr;
+bool Bind(::HMODULE library, const wchar_t* name, Function* function) {
+    *function = reinterpret_cast<Function>(win32::Export(library, name));
+    return *function != NULL;
 }
 
 // Winsock's entry points, or null when the library or one of them is missing.
@@ -42,60 +49,60 @@ const Winsock* Sockets() {
     static Winsock winsock;
     static int state = 0;   // 0 not tried, 1 bound, -1 unavailable
     if (state == 0) {
-        ::HMODULE library = ::LoadLibraryW(L"ws2_32.dll");
-        bool bound = library != nullptr && Bind(library, "WSAStartup", &winsock.startup) &&
-                     Bind(library, "WSACleanup", &winsock.cleanup) && Bind(library, "socket", &winsock.socket) &&
-                     Bind(library, "setsockopt", &winsock.setsockopt) && Bind(library, "connect", &winsock.connect) &&
-                     Bind(library, "send", &winsock.send) && Bind(library, "closesocket", &winsock.closesocket) &&
-                     Bind(library, "inet_addr", &winsock.inet_addr);
+        ::HMODULE library = ::LoadLibraryW(kWinsockLibrary);
+        bool bound = library != NULL && Bind(library, L"WSAStartup", &winsock.startup) &&
+                     Bind(library, L"WSACleanup", &winsock.cleanup) && Bind(library, L"socket", &winsock.socket) &&
+                     Bind(library, L"setsockopt", &winsock.setsockopt) && Bind(library, L"connect", &winsock.connect) &&
+                     Bind(library, L"send", &winsock.send) && Bind(library, L"closesocket", &winsock.closesocket) &&
+                     Bind(library, L"inet_addr", &winsock.inet_addr);
         state = bound ? 1 : -1;
     }
-    return state == 1 ? &winsock : nullptr;
+    return state == 1 ? &winsock : NULL;
 }
 
 }  // namespace
 
 int WSAStartup(WORD version, WSADATA* data) {
     const Winsock* w = Sockets();
-    if (w == nullptr) return WSASYSNOTREADY;
-    return w->startup(version, reinterpret_cast<::WSADATA*>(data));
+    if (w == NULL) return WSASYSNOTREADY;
+    return w->startup(version, reinterpret_cast< ::WSADATA*>(data));
 }
 
 // The calls below follow a successful start, so winsock is bound by then;
 // without it they fail as winsock does before a start.
 int WSACleanup() {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->cleanup() : SOCKET_ERROR;
+    return w != NULL ? w->cleanup() : SOCKET_ERROR;
 }
 
 SOCKET socket(int family, int type, int protocol) {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->socket(family, type, protocol) : INVALID_SOCKET;
+    return w != NULL ? w->socket(family, type, protocol) : INVALID_SOCKET;
 }
 
 int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->setsockopt(s, level, option, value, length) : SOCKET_ERROR;
+    return w != NULL ? w->setsockopt(s, level, option, value, length) : SOCKET_ERROR;
 }
 
 int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->connect(s, reinterpret_cast<const ::sockaddr*>(address), length) : SOCKET_ERROR;
+    return w != NULL ? w->connect(s, reinterpret_cast<const ::sockaddr*>(address), length) : SOCKET_ERROR;
 }
 
 int send(SOCKET s, const char* data, int length, int flags) {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->send(s, data, length, flags) : SOCKET_ERROR;
+    return w != NULL ? w->send(s, data, length, flags) : SOCKET_ERROR;
 }
 
 int closesocket(SOCKET s) {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->closesocket(s) : SOCKET_ERROR;
+    return w != NULL ? w->closesocket(s) : SOCKET_ERROR;
 }
 
 uint32_t inet_addr(const char* text) {
     const Winsock* w = Sockets();
-    return w != nullptr ? w->inet_addr(text) : INADDR_NONE;
+    return w != NULL ? w->inet_addr(text) : INADDR_NONE;
 }
 
 // Network byte order is big-endian; every Windows target is little-endian.

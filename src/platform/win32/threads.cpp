@@ -28,12 +28,12 @@ struct ThreadStart {
 HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* parameter, DWORD flags,
                     DWORD* threadId) {
     auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
-    if (start == nullptr) return nullptr;
+    if (start == NULL) return NULL;
     start->routine = routine;
     start->parameter = parameter;
     ::HANDLE thread = ::CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(security), stackSize, ThreadTrampoline,
                                      start, flags, reinterpret_cast<LPDWORD>(threadId));
-    if (thread == nullptr) std::free(start);
+    if (thread == NULL) std::free(start);
     return As<HANDLE>(thread);
 }
 
@@ -43,7 +43,7 @@ HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, const c
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    return ::WaitForSingleObject(As<::HANDLE>(object), milliseconds);
+    return ::WaitForSingleObject(As< ::HANDLE>(object), milliseconds);
 }
 
 BOOL EventModify(HANDLE event, DWORD function) {
@@ -53,7 +53,7 @@ BOOL EventModify(HANDLE event, DWORD function) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return ::SetEvent(As<::HANDLE>(event));
+    return ::SetEvent(As< ::HANDLE>(event));
 }
 
 }  // namespace platform

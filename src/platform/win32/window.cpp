@@ -7,7 +7,7 @@ using win32::As;
 using win32::W;
 
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
-    return ::MessageBoxW(As<::HWND>(owner), W(text), W(caption), type);
+    return ::MessageBoxW(As< ::HWND>(owner), W(text), W(caption), type);
 }
 
 void OutputDebugStringW(const char16_t* text) { ::OutputDebugStringW(W(text)); }
@@ -16,48 +16,42 @@ HWND FindWindowW(const char16_t* className, const char16_t* windowName) {
     return As<HWND>(::FindWindowW(W(className), W(windowName)));
 }
 
-BOOL SetForegroundWindow(HWND window) { return ::SetForegroundWindow(As<::HWND>(window)); }
+BOOL SetForegroundWindow(HWND window) { return ::SetForegroundWindow(As< ::HWND>(window)); }
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::PostMessageW(As<::HWND>(window), message, wParam, lParam);
+    return ::PostMessageW(As< ::HWND>(window), message, wParam, lParam);
 }
 
 // ---------------------------------------------------------------- classes, windows and messages
 //
 // The core's window procedures have the default calling convention, which on
 // 32-bit x86 is not the one Windows calls them with. Every class the core
-// registers therefore gets Trampoline as its procedure, and the trampoline
-// looks the core's procedure up by the class atom of the window it is called
-// for.
+// registers therefore gets a trampoline of its own as its procedure, one per
+// slot of the table below, and each trampoline calls the procedure its slot
+// holds. The slot is known at compile time, so no call asks the window which
+// class it has (the device has no GetClassWord to ask with).
 
 namespace {
 
 struct ClassProcedure {
     volatile ::LONG taken;  // 1 while a registration holds the slot
-    ::ATOM atom;
     platform::WNDPROC procedure;
 };
 
 // The launcher registers one class; a few spare slots cost nothing. A
 // registration that fails gives its slot back, so failures never use them up.
-constexpr ::LONG kMaxClasses = 8;
+const ::LONG kMaxClasses = 8;
 ClassProcedure classProcedures[kMaxClasses];
 
-platform::WNDPROC ProcedureFor(::HWND window) {
-    auto atom = static_cast<::ATOM>(::GetClassWord(window, GCW_ATOM));
-    for (::LONG i = 0; i < kMaxClasses; ++i) {
-        if (classProcedures[i].taken && classProcedures[i].atom == atom && classProcedures[i].procedure != nullptr) {
-            return classProcedures[i].procedure;
-        }
-    }
-    return nullptr;
-}
-
+template <int Slot>
 ::LRESULT CALLBACK Trampoline(::HWND window, ::UINT message, ::WPARAM wParam, ::LPARAM lParam) {
-    platform::WNDPROC procedure = ProcedureFor(window);
-    if (procedure == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
+    platform::WNDPROC procedure = classProcedures[Slot].procedure;
+    if (procedure == NULL) return ::DefWindowProcW(window, message, wParam, lParam);
     return procedure(win32::As<platform::HWND>(window), message, wParam, lParam);
 }
+
+const ::WNDPROC kTrampolines[kMaxClasses] = {Trampoline<0>, Trampoline<1>, Trampoline<2>, Trampoline<3>,
+                                             Trampoline<4>, Trampoline<5>, Trampoline<6>, Trampoline<7>};
 
 void ToPlatform(const ::MSG& from, platform::MSG* to) {
     to->hwnd = win32::As<platform::HWND>(from.hwnd);
@@ -71,7 +65,7 @@ void ToPlatform(const ::MSG& from, platform::MSG* to) {
 
 ::MSG FromPlatform(const platform::MSG& from) {
     ::MSG to = {};
-    to.hwnd = win32::As<::HWND>(from.hwnd);
+    to.hwnd = win32::As< ::HWND>(from.hwnd);
     to.message = from.message;
     to.wParam = from.wParam;
     to.lParam = from.lParam;
@@ -91,21 +85,20 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     if (slot == kMaxClasses) return 0;
     ::WNDCLASSW real = {};
     real.style = windowClass->style;
-    real.lpfnWndProc = Trampoline;
+    real.lpfnWndProc = kTrampolines[slot];
     real.cbClsExtra = windowClass->cbClsExtra;
     real.cbWndExtra = windowClass->cbWndExtra;
-    real.hInstance = As<::HINSTANCE>(windowClass->hInstance);
-    real.hIcon = As<::HICON>(windowClass->hIcon);
-    real.hCursor = As<::HCURSOR>(windowClass->hCursor);
-    real.hbrBackground = As<::HBRUSH>(windowClass->hbrBackground);
+    real.hInstance = As< ::HINSTANCE>(windowClass->hInstance);
+    real.hIcon = As< ::HICON>(windowClass->hIcon);
+    real.hCursor = As< ::HCURSOR>(windowClass->hCursor);
+    real.hbrBackground = As< ::HBRUSH>(windowClass->hbrBackground);
     real.lpszMenuName = W(windowClass->lpszMenuName);
     real.lpszClassName = W(windowClass->lpszClassName);
     // A window of the class exists only once RegisterClassW has returned, so
     // the entry is complete before the trampoline can be asked for it.
-    classProcedures[slot].procedure = nullptr;
+    classProcedures[slot].procedure = NULL;
     ::ATOM atom = ::RegisterClassW(&real);
-    classProcedures[slot].atom = atom;
-    classProcedures[slot].procedure = atom != 0 ? windowClass->lpfnWndProc : nullptr;
+    classProcedures[slot].procedure = atom != 0 ? windowClass->lpfnWndProc : NULL;
     if (atom == 0) ::InterlockedExchange(&classProcedures[slot].taken, 0);
     return atom;
 }
@@ -113,18 +106,18 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
 HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* windowName, DWORD style, int x,
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
     return As<HWND>(::CreateWindowExW(exStyle, W(className), W(windowName), style, x, y, width, height,
-                                      As<::HWND>(parent), As<::HMENU>(menu), As<::HINSTANCE>(instance), param));
+                                      As< ::HWND>(parent), As< ::HMENU>(menu), As< ::HINSTANCE>(instance), param));
 }
 
-BOOL DestroyWindow(HWND window) { return ::DestroyWindow(As<::HWND>(window)); }
+BOOL DestroyWindow(HWND window) { return ::DestroyWindow(As< ::HWND>(window)); }
 
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::DefWindowProcW(As<::HWND>(window), message, wParam, lParam);
+    return ::DefWindowProcW(As< ::HWND>(window), message, wParam, lParam);
 }
 
 BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     ::MSG real = {};
-    BOOL result = ::GetMessageW(&real, As<::HWND>(window), filterMin, filterMax);
+    BOOL result = ::GetMessageW(&real, As< ::HWND>(window), filterMin, filterMax);
     ToPlatform(real, message);
     return result;
 }
@@ -143,7 +136,7 @@ LRESULT DispatchMessageW(const MSG* message) {
 
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
     ::PAINTSTRUCT real = {};
-    ::HDC dc = ::BeginPaint(As<::HWND>(window), &real);
+    ::HDC dc = ::BeginPaint(As< ::HWND>(window), &real);
     paint->hdc = As<HDC>(real.hdc);
     paint->fErase = real.fErase;
     paint->rcPaint = RECT{real.rcPaint.left, real.rcPaint.top, real.rcPaint.right, real.rcPaint.bottom};
@@ -156,13 +149,13 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
 
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) {
     ::PAINTSTRUCT real = {};
-    real.hdc = As<::HDC>(paint->hdc);
+    real.hdc = As< ::HDC>(paint->hdc);
     real.fErase = paint->fErase;
     real.rcPaint = ::RECT{paint->rcPaint.left, paint->rcPaint.top, paint->rcPaint.right, paint->rcPaint.bottom};
     real.fRestore = paint->fRestore;
     real.fIncUpdate = paint->fIncUpdate;
     for (size_t i = 0; i < sizeof real.rgbReserved; ++i) real.rgbReserved[i] = paint->rgbReserved[i];
-    return ::EndPaint(As<::HWND>(window), &real);
+    return ::EndPaint(As< ::HWND>(window), &real);
 }
 
 }  // namespace platform
