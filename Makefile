@@ -9,8 +9,10 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-# Debian packages the build and the tests need. make deps also tries to add
-# wine32:i386 for the 32-bit Wine runs (tools/deps.sh).
+# Debian packages the build and the tests need (libgmp10, libmpfr6 and
+# libmpc3 for the device's compiler). make deps also tries to add
+# wine32:i386 for the 32-bit Wine runs (tools/deps.sh) and unpacks the
+# device's compiler (tools/ce_toolchain.sh).
 # wine64-preloader reserves Wine's fixed addresses before anything else is
 # mapped; without it the wine64 loader's randomly placed heap now and then
 # covers the shared user data page, and Wine ends such a start at once with
@@ -18,23 +20,25 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
-	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base
+	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base \
+	libgmp10 libmpfr6 libmpc3 xz-utils
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS ?= 15
 
-BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86 build-armel
+BUILDS := build-host build-asan build-fuzz build-windows build-windows-x86 build-armel build-wince-arm
 # Every stage runs even when one before it failed; the failed ones are named at the end.
 STAGES = JOBS=$(JOBS) STAGES_NAME="make $@" bash tests/stages.sh
 
-.PHONY: all deps build $(BUILDS) test unit asan armel fuzz e2e e2e-x86 bench demo dist clean
+.PHONY: all deps build $(BUILDS) test unit asan armel device fuzz e2e e2e-x86 bench demo dist clean
 
 all: build
 
 # Missing packages are fatal: nothing can be built or tested without them.
 deps:
 	@bash tools/deps.sh build/deps $(PACKAGES)
+	@bash tools/ce_toolchain.sh --unpack >/dev/null || echo "deps: no device compiler; the device stage will be skipped"
 
 $(BUILDS):
 	@$(STAGES) $@
@@ -52,6 +56,10 @@ asan: deps
 armel: deps
 	@$(STAGES) build-armel armel
 
+# The device's kel.exe and Kel.dll (Windows CE on ARM), checked as files.
+device: deps
+	@$(STAGES) build-host build-wince-arm device
+
 fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) $(STAGES) build-fuzz fuzz
 
@@ -65,7 +73,7 @@ e2e-x86: deps
 # The 64-bit Wine suite comes last, so that the summary ending the output is
 # that of tests that ran even where the 32-bit ones are skipped.
 test: deps
-	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan armel fuzz e2e-x86 e2e
+	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan armel device fuzz e2e-x86 e2e
 
 # Figures: host benchmarks, then start-up and size under Wine.
 bench: deps

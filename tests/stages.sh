@@ -5,9 +5,15 @@
 #
 #   build-host build-asan build-fuzz build-windows build-windows-x86 build-armel
 #              configure and build that preset (build-fuzz: the fuzz targets)
+#   build-wince-arm
+#              the device build (kel.exe and Kel.dll for Windows CE on ARM),
+#              where tools/ce_toolchain.sh finds the device's compiler; else
+#              it says why not and leaves the verdict to the device stage
 #   unit       ctest --preset host: unit tests, kelpack's round trips
 #   asan       ctest --preset asan
 #   armel      ctest --preset armel: the unit tests built for ARMv5TE, under qemu-arm
+#   device     the host build's device_build test: the device build checked
+#              as files, or one skip saying why there is none
 #   fuzz       every fuzz target for $FUZZ_SECONDS seconds (default 15)
 #   e2e        ctest --preset windows: the end-to-end tests under Wine
 #   e2e-x86    ctest --preset windows-x86 where Wine runs 32-bit programs;
@@ -41,12 +47,24 @@ e2e_x86() {
     esac
 }
 
+# The device build, or the reason there is none; the device stage's one
+# test then skips with the same reason.
+build_device() {
+    local bin
+    if ! bin=$(bash tools/ce_toolchain.sh); then
+        echo "no device build: the device compiler cannot be had"
+        return 0
+    fi
+    KEL_CE_BIN=$bin build wince-arm
+}
+
 # The build stage a test stage runs on.
 build_of() {
     case $1 in
         unit) echo build-host ;;
         asan) echo build-asan ;;
         armel) echo build-armel ;;
+        device) echo build-wince-arm ;;
         fuzz) echo build-fuzz ;;
         e2e) echo build-windows ;;
         e2e-x86) echo build-windows-x86 ;;
@@ -61,9 +79,11 @@ run() {
         build-windows) build windows ;;
         build-windows-x86) build windows-x86 ;;
         build-armel) build armel ;;
-        unit) ctest --preset host -j "$jobs" ;;
+        build-wince-arm) build_device ;;
+        unit) ctest --preset host -j "$jobs" -LE device ;;
         asan) ctest --preset asan -j "$jobs" ;;
         armel) ctest --preset armel -j "$jobs" ;;
+        device) ctest --preset host -L device ;;
         fuzz) bash tests/fuzz/run.sh "${FUZZ_SECONDS:-15}" ;;
         e2e) ctest --preset windows ;;
         e2e-x86) e2e_x86 ;;

@@ -3,7 +3,9 @@
 # python3 on PATH, which record their calls and fail where a case says: every
 # stage runs whatever failed before it, a test stage whose build failed does
 # not, the failed stages are named on the last line after CTest's summary,
-# and the 32-bit Wine runs are either all there or one skip.
+# the 32-bit Wine runs are either all there or one skip, and the device
+# build happens only where a device compiler is found, while its check runs
+# either way (and skips itself without one).
 #
 # Usage: stages_test.sh   Exit: 0 pass, 1 fail.
 set -u
@@ -35,9 +37,13 @@ echo "python3 $*" >> "$CALLS"
 echo "probe says $WINE32"
 exit "$WINE32"
 SH
-chmod +x "$work/bin/"*
+# A device compiler that answers --version, for KEL_CE_BIN to name.
+mkdir -p "$work/ce"
+printf '#!/bin/bash\necho "arm-mingw32ce-g++ (GCC) 4.4.0"\n' > "$work/ce/arm-mingw32ce-g++"
+chmod +x "$work/bin/"* "$work/ce/"*
+export KEL_CE_BIN=$work/ce
 
-ALL="build-host build-asan build-windows build-windows-x86 unit asan e2e e2e-x86"
+ALL="build-host build-asan build-windows build-windows-x86 build-wince-arm unit asan device e2e e2e-x86"
 
 # check NAME FAIL_BUILD FAIL_TEST WINE32 -- WANT_EXIT WANT_LAST ABOVE WANT_CALLS... -- NOT_CALLS...
 #   WANT_LAST: the output's last line ("summary": CTest's, i.e. nothing failed);
@@ -72,19 +78,24 @@ check() {
 }
 
 check all-green-no-wine32 - - 77 -- 0 summary - \
-    "ctest --preset host -j 2" "ctest --preset windows" "python3 tests/e2e/wine32.py build/windows-x86" \
+    "ctest --preset host -j 2 -LE device" "cmake --preset wince-arm" "ctest --preset host -L device" \
+    "ctest --preset windows" "python3 tests/e2e/wine32.py build/windows-x86" \
     "ctest --preset windows-x86 -R ^e2e_wine32\$" -- "ctest --preset windows-x86"
 check all-green-wine32 - - 0 -- 0 summary - \
     "ctest --preset windows-x86" -- "ctest --preset windows-x86 -R ^e2e_wine32\$"
 check probe-broken - - 3 -- 1 "make test: failed stages: e2e-x86" - \
     "ctest --preset windows" -- "ctest --preset windows-x86" "ctest --preset windows-x86 -R ^e2e_wine32\$"
 check asan-build-red asan - 77 -- 1 "make test: failed stages: build-asan asan" summary \
-    "ctest --preset host -j 2" "ctest --preset windows" "ctest --preset windows-x86 -R ^e2e_wine32\$" \
+    "ctest --preset host -j 2 -LE device" "ctest --preset windows" "ctest --preset windows-x86 -R ^e2e_wine32\$" \
     -- "ctest --preset asan -j 2" "cmake --build --preset asan -j 2"
-check unit-red - host 77 -- 1 "make test: failed stages: unit" summary \
+check unit-red - host 77 -- 1 "make test: failed stages: unit device" summary \
     "ctest --preset asan -j 2" "ctest --preset windows"
 check windows-red - windows 77 -- 1 "make test: failed stages: e2e" summary \
     "ctest --preset windows-x86 -R ^e2e_wine32\$"
+KEL_CE_BIN=$work/none check no-device-compiler - - 77 -- 0 summary - \
+    "ctest --preset host -L device" -- "cmake --preset wince-arm"
+check device-build-red wince-arm - 77 -- 1 "make test: failed stages: build-wince-arm device" summary \
+    "ctest --preset windows" -- "ctest --preset host -L device"
 
 [ $fails = 0 ] && echo "PASS" || echo "$fails failure(s)"
 [ $fails = 0 ]

@@ -4,16 +4,18 @@
 #
 #   tools/dist.sh
 #
-# 1. Builds the host, windows and windows-x86 presets (tests/stages.sh's
-#    build stages; make dist runs make deps first).
-# 2. Installs the three trees into one staging folder, kel-VERSION/, and
+# 1. Builds the host, windows, windows-x86 and wince-arm presets
+#    (tests/stages.sh's build stages; make dist runs make deps first). The
+#    device's files are part of every release: without the device's
+#    compiler there is no archive.
+# 2. Installs the four trees into one staging folder, kel-VERSION/, and
 #    writes kel-VERSION/SHA256SUMS over every other file in it.
 # 3. Packs it: names sorted, owner root, every time that of the last commit
 #    (or SOURCE_DATE_EPOCH), so that the same build trees give the same bytes.
 # 4. Unpacks the archive into a new temporary folder and checks there that it
 #    holds exactly the release's files, that `sha256sum -c SHA256SUMS` passes,
 #    that the Linux kelpack packs a sample application with a splash image
-#    into a copy of the x64 kel.exe and explains it, and that the sample engine
+#    into copies of the x64 and the device's kel.exe and explains them, and that the sample engine
 #    builds from its unpacked source and header as an engine author builds it.
 #
 # The archive is put in place only when every check passed (an earlier one is
@@ -43,7 +45,8 @@ esac
 # An archive from an earlier run must not pass for this one's.
 rm -f build/dist/kel-*.tar.gz
 
-STAGES_NAME="make dist" bash tests/stages.sh build-host build-windows build-windows-x86 ||
+bash tools/ce_toolchain.sh >/dev/null || die "the device's kel.exe and Kel.dll cannot be built; no archive made"
+STAGES_NAME="make dist" bash tests/stages.sh build-host build-windows build-windows-x86 build-wince-arm ||
     die "a build failed; no archive made"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/host/CMakeCache.txt)
@@ -59,7 +62,7 @@ trap 'rm -rf "$stage" "$check" "$archive.tmp"' EXIT
 echo "== staging $name"
 # The host kelpack loses its debugging information; the Windows files are
 # linked stripped and go in as built, the very files their tests ran.
-for tree in "build/host --strip" build/windows build/windows-x86; do
+for tree in "build/host --strip" build/windows build/windows-x86 build/wince-arm; do
     env -u DESTDIR cmake --install $tree --prefix "$stage/$name" > "$stage/install.log" 2>&1 ||
         { cat "$stage/install.log" >&2; die "cmake --install $tree failed"; }
 done
@@ -88,16 +91,19 @@ sample=$check/sample
 mkdir "$sample"
 printf 'KEL sample application\n' > "$sample/sample.kel"
 convert -size 240x320 gradient:navy-gold -type truecolor "$splash_type:$sample/$splash" || fail "convert made no $splash"
-if (cd "$sample" && "$kelpack" pack "$root/share/kel/x64/kel.exe" -o Sample.exe --app sample.kel \
-        --command-line sample.Main --splash "240x320:$splash" --title Sample); then
-    (cd "$sample" && "$kelpack" explain Sample.exe) > "$sample/explain.txt" 2>&1 || fail "kelpack explain Sample.exe"
-    cat "$sample/explain.txt"
-    for want in 'the embedded CommandLine is "sample.Main"' '(entry 240x320): decodes' 'titled "Sample"'; do
-        grep -qF -- "$want" "$sample/explain.txt" || fail "kelpack explain Sample.exe does not say: $want"
-    done
-else
-    fail "kelpack pack of a sample application with a $splash_format splash"
-fi
+for arch in x64 wince-arm; do
+    if (cd "$sample" && "$kelpack" pack "$root/share/kel/$arch/kel.exe" -o Sample-$arch.exe --app sample.kel \
+            --command-line sample.Main --splash "240x320:$splash" --title Sample); then
+        (cd "$sample" && "$kelpack" explain Sample-$arch.exe) > "$sample/explain.txt" 2>&1 ||
+            fail "kelpack explain Sample-$arch.exe"
+        cat "$sample/explain.txt"
+        for want in 'the embedded CommandLine is "sample.Main"' '(entry 240x320): decodes' 'titled "Sample"'; do
+            grep -qF -- "$want" "$sample/explain.txt" || fail "kelpack explain Sample-$arch.exe does not say: $want"
+        done
+    else
+        fail "kelpack pack of a sample application with a $splash_format splash into the $arch kel.exe"
+    fi
+done
 
 # An engine author's build: the sample engine from the archive, against the
 # archive's header, exporting the entry routine undecorated.

@@ -1,7 +1,8 @@
 #!/bin/bash
-# Packs the real launcher (build/windows/bin/kel.exe, and the x86 one when it
-# was built) with kelpack, then checks that `kelpack show` and
-# `kelpack explain` on the result tell what the launcher does: the merged
+# Packs the real launcher (build/windows/bin/kel.exe, and the x86 and the
+# device's ARM one when they were built) with kelpack, then checks that
+# `kelpack show` names its machine, `kelpack preview` draws it, and
+# `kelpack show` and `kelpack explain` on the result tell what the launcher does: the merged
 # command line, the target name, the relay bytes, the registration trigger,
 # and the splash chosen on each screen. The JSON output is read with
 # Python's json module, so it must also be well-formed.
@@ -15,7 +16,7 @@ WORK=${3:-$(mktemp -d)}
 PY=/usr/bin/python3
 
 launchers=()
-for l in "$SOURCE/build/windows/bin/kel.exe" "$SOURCE/build/windows-x86/bin/kel.exe"; do
+for l in "$SOURCE/build/windows/bin/kel.exe" "$SOURCE/build/windows-x86/bin/kel.exe" "$SOURCE/build/wince-arm/bin/kel.exe"; do
     [ -f "$l" ] && launchers+=("$l")
 done
 [ -f "$SOURCE/build/windows/bin/kel.exe" ] || { echo "SKIP: $SOURCE/build/windows/bin/kel.exe not built (make build-windows)"; exit 77; }
@@ -49,6 +50,11 @@ for kel in "${launchers[@]}"; do
     [ "$(sha256sum "$kel")" = "$before" ] || fail "$arch: pack changed its input"
 
     "$KELPACK" show "$exe" > show.txt 2>&1 || fail "$arch: show failed"
+    case $arch in
+        windows) has "$exe: PE32+ x64," show.txt ;;
+        windows-x86) has "$exe: PE32 x86," show.txt ;;
+        wince-arm) has "$exe: PE32 ARM," show.txt ;;
+    esac
     has 'Command line: "app.Main"' show.txt
     # The launcher's own version resource is not one pack replaces: the copy keeps it.
     has '#16 (VERSION)' show.txt
@@ -67,6 +73,10 @@ want = [(240, 320, 's240.bmp', True), (320, 240, 's240.bmp', True), (480, 640, '
 assert got == want, got
 assert r['command_line'] == 'app.Main' and r['title'] == 'Game', r
 PYEOF
+
+    rm -rf "previews-$arch" && mkdir "previews-$arch"
+    "$KELPACK" preview "$exe" -o "previews-$arch" > preview.txt 2>&1 || fail "$arch: preview failed: $(cat preview.txt)"
+    [ -s "previews-$arch/240x320.png" ] || fail "$arch: preview drew no 240x320.png: $(ls "previews-$arch")"
 
     "$KELPACK" explain "$exe" -- doc.kel > explain.txt 2>&1 || fail "$arch: explain failed"
     has "merged with the user's: \" app.Main doc.kel\" (17 characters)" explain.txt
