@@ -76,7 +76,7 @@ PYEOF
 
     rm -rf "previews-$arch" && mkdir "previews-$arch"
     "$KELPACK" preview "$exe" -o "previews-$arch" > preview.txt 2>&1 || fail "$arch: preview failed: $(cat preview.txt)"
-    [ -s "previews-$arch/240x320.png" ] || fail "$arch: preview drew no 240x320.png: $(ls "previews-$arch")"
+    [ -s "previews-$arch/preview-240x320.png" ] || fail "$arch: preview drew no preview-240x320.png: $(ls "previews-$arch")"
 
     "$KELPACK" explain "$exe" -- doc.kel > explain.txt 2>&1 || fail "$arch: explain failed"
     has "merged with the user's: \" app.Main doc.kel\" (17 characters)" explain.txt
