@@ -3,6 +3,7 @@
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
+#include "fileio.h"
 #include "image.h"
 #include "launcher_view.h"
 #include "pack.h"
@@ -244,7 +245,7 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
         } else if (name == "--splash") {
             SplashOption s;
             std::string why;
-            if (!ParseSplashOption(value, &s, &why)) return UsageError(err, "pack", "--splash " + why);
+            if (!ParseSplashOption(value, &s, &why, IsRegularFile)) return UsageError(err, "pack", "--splash " + why);
             o.splashes.push_back(s);
         } else if (name == "--bitmap") {
             std::size_t eq = value.find('=');

@@ -215,8 +215,8 @@ std::string ExplainText(const Explanation& x) {
          (x.configPacked ? "packed " + config : "no " + config + " packed, so the default configuration") + "): " +
          SplashOutcomeText(s);
     if (s.chosen && s.decodes)
-        t += ". It is shown centred, titled \"" + Printable(s.title) +
-             "\", and the launcher waits up to 3000 ms for its first paint";
+        t += ". It is shown centred, titled " + ShownTitle(s.title) +
+             ", and the launcher waits up to 3000 ms for its first paint";
     t += ".\n";
 
     t += "5. Engine: LoadLibraryW(\"" + WidePrintable(kel::kEngineLibraryName) +

@@ -1,7 +1,8 @@
-// Fuzzes the image decoder on any bytes. Whatever they are, the decoder
+// Fuzzes the image decoder, and the EXIF reader it uses, on any bytes.
+// Whatever they are, the decoder
 // either refuses them with a reason or gives a picture of a sane size; the
 // picture is then encoded, and the bitmap written must be one the launcher's
-// own checks accept, read back pixel for pixel, at the smallest depth that
+// own checks accept, read back pixel for pixel, as the smallest file that
 // holds its colours (counted here apart from the encoder). A picture of more
 // than one pixel is also fitted into half its size (64 pixels at most). The
 // same bytes are drawn as a preview draws a packed bitmap, which the launcher
@@ -36,6 +37,10 @@ constexpr std::uint32_t kMaxFuzzSide = 64;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
 
+    // The bytes as an EXIF segment's payload, as the decoder reads a JPEG's.
+    const std::uint16_t orientation = ExifOrientation(bytes);
+    Check(orientation >= 1 && orientation <= 8);
+
     // A preview reads only the pixels on its screen, whatever size the header claims.
     LauncherBitmap launcherBitmap;
     std::string why;
@@ -58,16 +63,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t pixels = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
     Check(pixels <= kMaxFuzzPixels && picture.rgb.size() == pixels * 3);
     Check(!source.format.empty());
+    Check(source.orientation >= 1 && source.orientation <= 8 && (source.orientation == 1 || source.format == "JPEG"));
 
     std::set<std::uint32_t> colours;
     for (std::size_t i = 0; i < pixels && colours.size() <= 256; ++i)
         colours.insert((std::uint32_t{picture.rgb[3 * i]} << 16) | (std::uint32_t{picture.rgb[3 * i + 1]} << 8) |
                        picture.rgb[3 * i + 2]);
-    const std::uint16_t smallest = colours.size() <= 2 ? 1 : colours.size() <= 16 ? 4 : colours.size() <= 256 ? 8 : 24;
+    // The smallest file that holds the picture exactly: the least palette
+    // depth, unless 24 bits without a palette take fewer bytes.
+    const std::uint16_t least = colours.size() <= 2 ? 1 : colours.size() <= 16 ? 4 : colours.size() <= 256 ? 8 : 24;
+    auto fileBytes = [&](std::uint64_t bits, std::uint64_t paletteEntries) {
+        return 54 + 4 * paletteEntries + (bits * picture.width + 31) / 32 * 4 * picture.height;
+    };
+    const std::uint16_t smallest = least != 24 && fileBytes(least, colours.size()) <= fileBytes(24, 0) ? least : 24;
 
     EncodedBmp encoded = EncodeBmp(picture);
     Check(encoded.bitCount == smallest);
     Check(encoded.colours == (smallest == 24 ? 0 : colours.size()));
+    Check(encoded.bytes.size() == fileBytes(smallest, encoded.colours));
     Picture back;
     Check(LauncherPixels(encoded.bytes, &back, &error));
     Check(back.width == picture.width && back.height == picture.height && back.rgb == picture.rgb);
