@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "kelpack/ico.h"
 #include "kelpack/image.h"
 #include "kelpack/preview.h"
 
@@ -29,6 +30,9 @@ void Check(bool condition) {
 // Pictures above this are refused in this harness, as kelpack refuses those
 // above kMaxImagePixels: the refusal is fuzzed too, and each run stays fast.
 constexpr std::uint64_t kMaxFuzzPixels = std::uint64_t{1} << 20;
+// The most pixels a picture made into icons here has: the icons are scaled
+// from it at three sizes, which takes time with its size.
+constexpr std::uint64_t kMaxIconFuzzPixels = 64 * 64;
 // The largest side a picture is fitted to here.
 constexpr std::uint32_t kMaxFuzzSide = 64;
 
@@ -40,6 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The bytes as an EXIF segment's payload, as the decoder reads a JPEG's.
     const std::uint16_t orientation = ExifOrientation(bytes);
     Check(orientation >= 1 && orientation <= 8);
+
+    // The bytes as an icon file: each image lies inside it, PNG ones marked.
+    std::vector<IconImage> icons;
+    std::string iconError;
+    if (ParseIco(bytes, &icons, &iconError)) {
+        for (const IconImage& icon : icons)
+            Check(!icon.data.empty() && icon.data.size() <= size && (icon.png == (icon.data[0] == 0x89)));
+    } else {
+        Check(!iconError.empty() && icons.empty());
+    }
 
     // A preview reads only the pixels on its screen, whatever size the header claims.
     LauncherBitmap launcherBitmap;
@@ -81,6 +95,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(encoded.bitCount == smallest);
     Check(encoded.colours == (smallest == 24 ? 0 : colours.size()));
     Check(encoded.bytes.size() == fileBytes(smallest, encoded.colours));
+    // A small picture also becomes icons, every side at every depth, each
+    // image exactly as long as its header, palette and two masks.
+    if (pixels <= kMaxIconFuzzPixels) {
+        std::string note;
+        std::vector<IconImage> made = MakeIconImages(picture.width, picture.height, picture.rgb,
+                                                     std::vector<std::uint8_t>(pixels, data[0]), &note);
+        Check(made.size() == 9 && !note.empty());
+        for (const IconImage& icon : made) {
+            const std::size_t side = icon.width, palette = icon.bitCount <= 8 ? 4u << icon.bitCount : 0;
+            const std::size_t stride = (side * icon.bitCount + 31) / 32 * 4, mask = (side + 31) / 32 * 4;
+            Check(icon.width == icon.height && icon.data.size() == 40 + palette + (stride + mask) * side);
+        }
+    }
+
     Picture back;
     Check(LauncherPixels(encoded.bytes, &back, &error));
     Check(back.width == picture.width && back.height == picture.height && back.rgb == picture.rgb);
