@@ -502,8 +502,9 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
     // what stb stumbled on there.
     auto endsEarly = [&]() -> std::string {
         if (format == "PNG") return PngEndsEarly(b);
-        if (format == "JPEG" && (jpeg.cutInSegment || !jpeg.scan)) return std::string(kEndsEarly) + ", before its image data";
-        if (format == "JPEG" && !jpeg.endMarker) return std::string(kEndsEarly) + ", inside its image data (there is no end-of-image marker)";
+        if (format == "JPEG" && !jpeg.scan) return std::string(kEndsEarly) + ", before its image data";
+        if (format == "JPEG" && (jpeg.cutInSegment || !jpeg.endMarker))
+            return std::string(kEndsEarly) + ", inside its image data (there is no end-of-image marker)";
         return std::string();
     };
     if (format == "GIF" && !GifEndsEarly(b).empty()) {
