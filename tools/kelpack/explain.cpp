@@ -12,6 +12,7 @@
 #include "pack.h"
 #include "pe.h"
 #include "show.h"
+#include "wording.h"
 #include "text/text.h"
 #include "text/utf8_strings.h"
 
@@ -71,7 +72,7 @@ const char* RegistrationName(shell::Registration r) {
     return "none";
 }
 
-std::string Characters(std::size_t n) { return std::to_string(n) + (n == 1 ? " character" : " characters"); }
+std::string Characters(std::size_t n) { return Counted(n, "character"); }
 
 }  // namespace
 

@@ -40,7 +40,7 @@ bool ParseIco(const std::vector<std::uint8_t>& b, std::vector<IconImage>* images
         return false;
     }
     if (!InBounds(b.size(), 6, 16ull * count)) {
-        *error = "the icon file is cut off inside its directory of " + std::to_string(count) + " images";
+        *error = "the icon file is cut off inside its directory of " + Counted(count, "image");
         return false;
     }
     for (std::uint32_t i = 0; i < count; ++i) {

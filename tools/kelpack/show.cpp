@@ -219,7 +219,7 @@ std::string ShowText(const ShowReport& r) {
                 if (static_cast<std::int64_t>(e.width) != e.bitmapWidth || static_cast<std::int64_t>(e.height) != e.bitmapHeight)
                     t += " (differs from the configured size)";
                 if (e.bitmapRows < static_cast<std::uint32_t>(e.bitmapHeight))
-                    t += ", only " + std::to_string(e.bitmapRows) + " rows present (the rest show blank)";
+                    t += ", only " + Counted(e.bitmapRows, "row") + " present (the rest show blank)";
             }
         }
         t += "\n";
