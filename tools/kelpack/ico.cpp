@@ -82,27 +82,17 @@ constexpr std::uint8_t kOpaqueFrom = 128;
 
 std::uint32_t Key(Rgb c) { return static_cast<std::uint32_t>(c.r) << 16 | static_cast<std::uint32_t>(c.g) << 8 | c.b; }
 
-// The palette of a 4- or 8-bit icon: the icon's own colours when they fit
-// (black among them when some pixels are transparent: a masked pixel's
-// colour is XORed onto the screen), else a fixed one. `exact` tells which.
+// The palette of a 4- or 8-bit icon: the icon's own colours, sorted, when
+// they fit (black among them when some pixels are transparent: a masked
+// pixel's colour is XORed onto the screen), else a fixed one. `exact` tells
+// which.
 std::vector<Rgb> IconPalette(const std::vector<Rgb>& colours, const std::vector<bool>& opaque, std::uint16_t bits, bool* exact) {
     const std::size_t room = std::size_t{1} << bits;
     std::vector<Rgb> palette;
-    std::vector<std::uint32_t> seen;
-    bool masked = false;
-    for (std::size_t i = 0; i < colours.size(); ++i) {
-        if (!opaque[i]) {
-            masked = true;
-            continue;
-        }
-        if (std::find(seen.begin(), seen.end(), Key(colours[i])) != seen.end()) continue;
-        seen.push_back(Key(colours[i]));
-        if (seen.size() > room) break;
-    }
-    if (masked && std::find(seen.begin(), seen.end(), 0u) == seen.end()) seen.push_back(0);
+    std::set<std::uint32_t> seen;
+    for (std::size_t i = 0; i < colours.size() && seen.size() <= room; ++i) seen.insert(opaque[i] ? Key(colours[i]) : 0u);
     *exact = seen.size() <= room;
     if (*exact) {
-        std::sort(seen.begin(), seen.end());
         for (std::uint32_t k : seen)
             palette.push_back(Rgb{static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)});
     } else if (bits == 4) {
