@@ -93,7 +93,7 @@ bool WritePicture(const SplashPicture& s, bool scaled, std::uint32_t coloursBefo
     }
     *bytes = std::move(e.bytes);
     // What stood between the stored pixels and the upright picture.
-    static const char* const kTurned[] = {"", "", "mirrored", "turned upside down", "flipped top to bottom",
+    static const char* const kTurned[] = {"", "", "mirrored left to right", "turned half round", "mirrored top to bottom",
                                           "turned a quarter clockwise and mirrored", "turned a quarter clockwise",
                                           "turned a quarter anticlockwise and mirrored", "turned a quarter anticlockwise"};
     *note = s.file + ": ";
