@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "contract/kel.h"
+#include "show.h"
 #include "splash/config.h"
 #include "text/text.h"
 #include "text/utf8_strings.h"
@@ -83,13 +84,40 @@ bool CheckSplashName(const std::string& name, std::string* error) {
     return true;
 }
 
+namespace {
+
+// A control character as messages name it.
+std::string ControlName(unsigned char c) {
+    switch (c) {
+        case 0: return "a NUL";
+        case '\n': return "a line feed (LF)";
+        case '\r': return "a carriage return (CR)";
+        case '\t': return "a tab";
+        default: {
+            static const char kHex[] = "0123456789ABCDEF";
+            return std::string("a control character (0x") + kHex[c >> 4] + kHex[c & 15] + ")";
+        }
+    }
+}
+
+}  // namespace
+
 bool CheckTitle(const std::string& title, std::string* error) {
+    for (std::size_t i = 0; i < title.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(title[i]);
+        if (c == 0) {
+            *error = "the title has a NUL byte, which ends the configuration";
+            return false;
+        }
+        // A window title is one line; the window would show a box or nothing.
+        if (c < 0x20 || c == 0x7F) {
+            *error = "the title has " + ControlName(c) + " at byte " + std::to_string(i + 1) +
+                     "; a window title is one line of text without control characters";
+            return false;
+        }
+    }
     if (title.find('|') != std::string::npos) {
         *error = "the title has a \"|\", which separates configuration entries";
-        return false;
-    }
-    if (title.find('\0') != std::string::npos) {
-        *error = "the title has a NUL byte, which ends the configuration";
         return false;
     }
     return true;
@@ -99,21 +127,16 @@ std::string TitleWarning(const std::string& title) {
     bool ascii = true;
     for (unsigned char c : title) ascii = ascii && c < 0x80;
     if (ascii) return std::string();
-    // The launcher's own widening, so that the quote is what the window shows.
-    char16_t* wide = text::Widen(title.data(), static_cast<std::int32_t>(title.size()));
-    std::string shown = wide ? text::WideToUtf8(std::u16string(wide, title.size())) : std::string("?");
-    std::free(wide);
     return "the title has bytes beyond ASCII; the launcher widens each byte on its own (to a character from U+FF80 to "
-           "U+FFFF), so the splash window shows \"" + shown + "\", not \"" + title + "\"";
+           "U+FFFF), so the splash window shows " + ShownTitle(title) + ", not \"" + title + "\"";
 }
 
 bool CheckCommandLine(const std::string& text, std::string* error, std::string* warning) {
     warning->clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        const char* what = c == 0 ? "a NUL" : c == '\n' ? "a line feed (LF)" : c == '\r' ? "a carriage return (CR)" : nullptr;
-        if (what) {
-            *error = std::string("the command line has ") + what + " at byte " + std::to_string(i + 1) +
+        if (c == 0 || c == '\n' || c == '\r') {
+            *error = "the command line has " + ControlName(c) + " at byte " + std::to_string(i + 1) +
                      "; the launcher would cut it there";
             return false;
         }

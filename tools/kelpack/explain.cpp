@@ -12,6 +12,7 @@
 #include "pack.h"
 #include "pe.h"
 #include "show.h"
+#include "wording.h"
 #include "text/text.h"
 #include "text/utf8_strings.h"
 
@@ -71,7 +72,7 @@ const char* RegistrationName(shell::Registration r) {
     return "none";
 }
 
-std::string Characters(std::size_t n) { return std::to_string(n) + (n == 1 ? " character" : " characters"); }
+std::string Characters(std::size_t n) { return Counted(n, "character"); }
 
 }  // namespace
 
@@ -215,8 +216,8 @@ std::string ExplainText(const Explanation& x) {
          (x.configPacked ? "packed " + config : "no " + config + " packed, so the default configuration") + "): " +
          SplashOutcomeText(s);
     if (s.chosen && s.decodes)
-        t += ". It is shown centred, titled \"" + Printable(s.title) +
-             "\", and the launcher waits up to 3000 ms for its first paint";
+        t += ". It is shown centred, titled " + ShownTitle(s.title) +
+             ", and the launcher waits up to 3000 ms for its first paint";
     t += ".\n";
 
     t += "5. Engine: LoadLibraryW(\"" + WidePrintable(kel::kEngineLibraryName) +

@@ -122,4 +122,9 @@ bool SameFile(const std::string& a, const std::string& b) {
     return !ec && same;
 }
 
+bool IsRegularFile(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(FsPath(path), ec);
+}
+
 }  // namespace kelpack

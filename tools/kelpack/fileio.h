@@ -41,4 +41,7 @@ bool RemoveWrittenFile(const std::string& path);
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when the path names an existing file (not a folder).
+bool IsRegularFile(const std::string& path);
+
 }  // namespace kelpack

@@ -41,6 +41,8 @@ struct ImageSource {
     bool launcherBmp = false;      // a BMP the launcher already shows whole, as it is
     std::uint16_t bitCount = 0;    // its depth, for a launcher BMP
     bool transparent = false;      // some pixels were laid over the background
+    std::uint16_t orientation = 1; // a JPEG's EXIF orientation (1 to 8), already applied to the pixels
+    bool endMarkerMissing = false; // a JPEG whose every pixel is there but whose end-of-image marker is not
 };
 
 // A BMP file in the launcher's subset: bottom-up, uncompressed, 40-byte header.
@@ -48,9 +50,15 @@ struct EncodedBmp {
     std::vector<std::uint8_t> bytes;
     std::uint16_t bitCount = 0;    // 1, 4, 8 or 24
     std::uint32_t colours = 0;     // palette entries written; 0 for 24 bits
+    std::uint32_t distinct = 0;    // the picture's colours; kMaxPaletteColours + 1 stands for more
+    std::uint16_t paletteBits = 0; // the smallest depth with a palette that holds them; 0 when none does
+    std::uint64_t paletteFileBytes = 0;  // the file at that depth, palette included
 };
 
-// Parses "RRGGBB" (six hex digits, either case); false otherwise.
+// The most colours a bitmap's palette holds.
+constexpr std::uint32_t kMaxPaletteColours = 256;
+
+// Parses "RRGGBB" or "#RRGGBB" (six hex digits, either case); false otherwise.
 bool ParseColour(const std::string& text, Rgb* colour);
 
 // "RRGGBB", upper case.
@@ -59,9 +67,25 @@ std::string ColourText(Rgb colour);
 // Decodes a PNG, JPEG, GIF (its first frame) or BMP file (any header, bottom-up
 // or top-down, 1 to 32 bits, bit fields, run-length). Transparent pixels, and
 // those run-length data skips, are laid over `background`. A launcher BMP
-// decodes to what the launcher shows. False with the reason, for people.
+// decodes to what the launcher shows. A JPEG is turned as its EXIF
+// orientation says. False with the reason, for people: a file of another
+// format is named, and a cut-off one is said to end early. With `alpha`, each
+// pixel's opacity (0 to 255) is given there and its colour is left as it is,
+// not laid over `background` (pixels a run-length BMP skips still take it).
 bool DecodeImage(const std::vector<std::uint8_t>& bytes, Rgb background, Picture* picture, ImageSource* source,
-                 std::string* error, std::uint64_t maxPixels = kMaxImagePixels);
+                 std::string* error, std::uint64_t maxPixels = kMaxImagePixels, std::vector<std::uint8_t>* alpha = nullptr);
+
+// The orientation (1 to 8; 1 when it gives none or cannot be read) an APP1
+// segment's payload ("Exif", two NULs, then a TIFF header) records for its
+// picture. Every offset in it is checked against the payload's end.
+std::uint16_t ExifOrientation(const std::vector<std::uint8_t>& app1);
+
+// Turns and mirrors a picture stored in the given EXIF orientation so that it
+// stands as it is meant to be seen (5 to 8 swap width and height).
+void Orient(Picture* picture, std::uint16_t orientation);
+
+// How many colours a picture has, counting stops past `limit`.
+std::uint32_t CountColours(const Picture& picture, std::uint32_t limit);
 
 // A bitmap as the launcher holds it once decoded: its palette and the whole
 // rows its file supplies, taken with the launcher's own copies.
@@ -90,9 +114,10 @@ void FitSize(std::int32_t width, std::int32_t height, std::uint32_t boxWidth, st
 // Scales with stb's sRGB-aware filter (Mitchell when shrinking); false when it fails.
 bool ScalePicture(const Picture& in, std::int32_t width, std::int32_t height, Picture* out);
 
-// Writes the picture at the smallest depth that holds it exactly: 1, 4 or 8
+// Writes the picture as the smallest file that holds it exactly: 1, 4 or 8
 // bits with a palette of its colours (sorted by value) when it has at most
-// 2, 16 or 256, else 24.
+// 2, 16 or 256, unless 24 bits, which need no palette, take fewer bytes (a
+// tiny picture of many colours); else 24.
 EncodedBmp EncodeBmp(const Picture& picture);
 
 // Bytes of the 24-bit file of that size, to tell what a smaller depth saved.

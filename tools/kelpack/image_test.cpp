@@ -7,8 +7,14 @@
 #include "bitmap_check.h"
 #include "byteio.h"
 
+#include "image_samples.h"
+
 namespace kelpack {
 namespace {
+
+using testsupport::CornersJpeg;
+using testsupport::SolidJpeg;
+using testsupport::WithOrientation;
 
 const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kGrey{9, 99, 199};
 
@@ -39,11 +45,12 @@ std::vector<std::uint8_t> Png(int w, int h, int channels, const std::vector<std:
     return out;
 }
 
-std::vector<std::uint8_t> FromHex(const std::string& hex) {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
+
+// A 3x2 GIF: red, transparent, blue / blue, red, transparent.
+const std::vector<std::uint8_t> kGif = {
+    0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x03, 0x00, 0x02, 0x00, 0xf1, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00,
+    0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x01, 0x00, 0x00, 0x02, 0x00, 0x2c,
+    0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x84, 0x12, 0x56, 0x00, 0x3b};
 
 // A BMP file of any kind: headers, then `extra` (palette or masks), then `pixels` as given.
 std::vector<std::uint8_t> Bmp(std::uint32_t headerSize, std::int32_t w, std::int32_t h, std::uint16_t bits,
@@ -108,13 +115,17 @@ void ExpectSame(const Picture& got, const Picture& want, const std::string& what
 
 TEST(EncodeBmp, TheLauncherDecodesTheSamePixelsAtTheSmallestExactDepth) {
     struct Case { std::int32_t w, h; std::uint32_t colours; std::uint16_t bits; };
-    for (Case c : {Case{1, 1, 1, 1}, Case{9, 3, 2, 1}, Case{7, 5, 3, 4}, Case{33, 2, 16, 4}, Case{5, 7, 17, 8},
-                   Case{31, 9, 256, 8}, Case{29, 9, 257, 24}, Case{3, 200, 600, 24}}) {
+    // A palette costs four bytes a colour: a tiny picture of many colours
+    // is a smaller file at 24 bits (8x8 of 64: 246 bytes, against 374 at 8).
+    for (Case c : {Case{1, 1, 1, 24}, Case{9, 3, 2, 1}, Case{7, 5, 3, 4}, Case{33, 2, 16, 4}, Case{5, 7, 17, 24},
+                   Case{40, 10, 17, 8}, Case{31, 9, 256, 24}, Case{64, 16, 256, 8}, Case{8, 8, 64, 24},
+                   Case{29, 9, 257, 24}, Case{3, 200, 600, 24}}) {
         Picture p = Colours(c.w, c.h, c.colours);
         EncodedBmp e = EncodeBmp(p);
         std::string what = std::to_string(c.w) + "x" + std::to_string(c.h) + " with " + std::to_string(c.colours);
         EXPECT_EQ(e.bitCount, c.bits) << what;
         EXPECT_EQ(e.colours, c.bits == 24 ? 0u : c.colours) << what;
+        EXPECT_EQ(e.distinct, std::min<std::uint32_t>(c.colours, 257)) << what;
         // Headers, the palette of its colours only, rows padded to four bytes.
         std::uint64_t stride = (static_cast<std::uint64_t>(c.bits) * c.w + 31) / 32 * 4;
         EXPECT_EQ(e.bytes.size(), 54 + 4 * e.colours + stride * c.h) << what;
@@ -142,11 +153,7 @@ TEST(DecodeImage, TransparencyIsLaidOverTheBackgroundRoundedToNearest) {
 
 TEST(DecodeImage, ReadsEachFormatAndKindOfBmp) {
     const Rgb k0{10, 20, 30}, k1{200, 100, 50}, k2{1, 2, 3};
-    // A 3x2 GIF: red, transparent, blue / blue, red, transparent.
-    const std::vector<std::uint8_t> gif = {
-        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x03, 0x00, 0x02, 0x00, 0xf1, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00,
-        0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x01, 0x00, 0x00, 0x02, 0x00, 0x2c,
-        0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x84, 0x12, 0x56, 0x00, 0x3b};
+    const std::vector<std::uint8_t> gif = kGif;
     // Top-down, 32 bits (blue, green, red, unused), rows top first.
     std::vector<std::uint8_t> px32 = {0, 0, 255, 0, 0, 255, 0, 0, /**/ 255, 0, 0, 0, 9, 99, 199, 0};
     // Bottom-up, 16 bits 5-6-5 in bit fields, 3 pixels and 2 bytes of padding a row.
@@ -185,17 +192,7 @@ TEST(DecodeImage, ReadsEachFormatAndKindOfBmp) {
 }
 
 TEST(DecodeImage, JpegComesBackCloseToItsSource) {
-    // 16x16 of (200, 40, 90): convert -size 16x16 'xc:rgb(200,40,90)' -strip
-    // -quality 100 -sampling-factor 1x1 solid.jpg (ImageMagick). (stb's own
-    // JPEG writer shifts negative values, which the sanitizers refuse.)
-    const std::vector<std::uint8_t> jpeg = FromHex(
-        "ffd8ffe000104a46494600010100000100010000ffdb0043000101010101010101010101010101010101010101010101"
-        "0101010101010101010101010101010101010101010101010101010101010101010101010101010101ffdb0043010101"
-        "010101010101010101010101010101010101010101010101010101010101010101010101010101010101010101010101"
-        "0101010101010101010101010101ffc00011080010001003011100021101031101ffc400150001010000000000000000"
-        "0000000000000009ffc40014100100000000000000000000000000000000ffc400160101010100000000000000000000"
-        "00000000050affc40014110100000000000000000000000000000000ffda000c03010002110311003f009de9ed300000"
-        "0fffd9");
+    const std::vector<std::uint8_t> jpeg = SolidJpeg();
     ImageSource s;
     Picture p = Decoded(jpeg, kGrey, &s);
     EXPECT_EQ(s.format, "JPEG");
@@ -216,12 +213,34 @@ TEST(DecodeImage, ALauncherBmpIsWhatTheLauncherShows) {
 TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
     std::vector<std::uint8_t> png = Png(100, 100, 3, std::vector<std::uint8_t>(30000, 7));
     std::vector<std::uint8_t> cutPng(png.begin(), png.begin() + 60);
+    std::vector<std::uint8_t> noIend(png.begin(), png.end() - 12);
+    std::vector<std::uint8_t> widePng = Png(1, 1, 3, {1, 2, 3});
+    PutU32(&widePng, 16, 0x70110100);  // IHDR width 70000, big-endian: 00 01 11 70
+    const std::vector<std::uint8_t> jpeg = SolidJpeg();
+    auto Text = [](const std::string& t) { return std::vector<std::uint8_t>(t.begin(), t.end()); };
+    using namespace std::string_literals;  // magic numbers hold NULs
     std::vector<std::uint8_t> huge = Bmp(40, 65535, 65535, 24, 0, {}, {0, 0, 0, 0});
     const std::vector<std::uint8_t> pal = PaletteBytes({kRed, kBlue});
     struct Case { const char* what; std::vector<std::uint8_t> bytes; std::uint64_t maxPixels; const char* says; };
     std::vector<Case> cases = {
         {"text", {'h', 'e', 'l', 'l', 'o'}, kMaxImagePixels, "it is not an image kelpack reads (PNG, JPEG, GIF or BMP)"},
-        {"cut PNG", cutPng, kMaxImagePixels, "it cannot be decoded as PNG"},
+        {"cut PNG", cutPng, kMaxImagePixels, "the file ends early, inside its IDAT chunk"},
+        {"PNG without IEND", noIend, kMaxImagePixels, "the file ends early, after its IDAT chunk, before the IEND chunk"},
+        {"PNG 70000 wide", widePng, kMaxImagePixels, "its size 70000x1 is out of range; width and height must be 1 to 65535"},
+        {"cut GIF", std::vector<std::uint8_t>(kGif.begin(), kGif.end() - 8), kMaxImagePixels, "the file ends early, before the end of its first frame"},
+        {"cut JPEG header", std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 100), kMaxImagePixels,
+         "the file ends early, before its image data"},
+        {"cut JPEG scan", std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 6), kMaxImagePixels,
+         "the file ends early, inside its image data"},
+        {"WebP", Text("RIFF\x1a\0\0\0WEBPVP8L"s), kMaxImagePixels,
+         "it is a WebP image: kelpack reads PNG, JPEG, GIF and BMP; convert it first, e.g. with ImageMagick: convert in.webp out.png"},
+        {"TIFF, Intel order", Text("II*\0\x08\0\0\0"s), kMaxImagePixels, "it is a TIFF image: kelpack reads"},
+        {"TIFF, Motorola order", Text("MM\0*\0\0\0\x08"s), kMaxImagePixels, "convert in.tif out.png"},
+        {"SVG", Text("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), kMaxImagePixels,
+         "it is an SVG drawing: kelpack reads"},
+        {"HEIC", Text("\0\0\0\x18" "ftypheic"s), kMaxImagePixels, "it is a HEIF image"},
+        {"RIFF that is no WebP", Text("RIFF\x1a\0\0\0WAVEfmt "s), kMaxImagePixels, "it is not an image kelpack reads"},
+        {"XML that is no SVG", Text("<html><body/></html>"), kMaxImagePixels, "it is not an image kelpack reads"},
         {"many pixels", png, 9999, "it is 100x100 (10000 pixels), more than the 9999 kelpack decodes"},
         {"huge BMP", huge, kMaxImagePixels, "more than the 67108864 kelpack decodes"},
         {"RLE without end", Bmp(40, 2, 1, 8, 1, pal, {2, 1, 0, 0}), kMaxImagePixels, "ends at byte 66, before its end-of-bitmap mark"},
@@ -239,6 +258,77 @@ TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
         {"zero width", Bmp(40, 0, -4, 8, 0, pal, {}), kMaxImagePixels, "size 0x4 is out of range"},
     };
     for (const Case& c : cases) EXPECT_NE(Refusal(c.bytes, c.maxPixels).find(c.says), std::string::npos) << c.what << ": " << Refusal(c.bytes, c.maxPixels);
+}
+
+TEST(DecodeImage, AJpegMissingOnlyItsEndMarkerIsReadWhole) {
+    const std::vector<std::uint8_t> whole = SolidJpeg();
+    const std::vector<std::uint8_t> unended(whole.begin(), whole.end() - 2);  // no FF D9
+    ImageSource s, t;
+    Picture p = Decoded(unended, kGrey, &s);
+    ExpectSame(p, Decoded(whole, kGrey, &t), "without its end marker");
+    EXPECT_TRUE(s.endMarkerMissing);
+    EXPECT_FALSE(t.endMarkerMissing);
+}
+
+TEST(DecodeImage, TurnsAJpegAsItsExifOrientationSays) {
+    // The corners of the stored 24x16 picture (red, blue / black, yellow)
+    // where they stand once it is upright; 5 to 8 stand 16x24.
+    enum Corner { kR, kB, kK, kY };
+    const Rgb kCorner[] = {{255, 0, 0}, {0, 0, 255}, {0, 0, 0}, {255, 255, 0}};
+    struct Case { std::uint16_t orientation; std::int32_t w, h; Corner topLeft, topRight, bottomLeft, bottomRight; };
+    for (Case c : {Case{1, 24, 16, kR, kB, kK, kY}, Case{2, 24, 16, kB, kR, kY, kK}, Case{3, 24, 16, kY, kK, kB, kR},
+                   Case{4, 24, 16, kK, kY, kR, kB}, Case{5, 16, 24, kR, kK, kB, kY}, Case{6, 16, 24, kK, kR, kY, kB},
+                   Case{7, 16, 24, kY, kB, kK, kR}, Case{8, 16, 24, kB, kY, kR, kK}}) {
+        for (bool big : {false, true}) {
+            std::string what = "orientation " + std::to_string(c.orientation) + (big ? ", big-endian" : "");
+            ImageSource s;
+            Picture p = Decoded(WithOrientation(CornersJpeg(), c.orientation, big), kGrey, &s);
+            EXPECT_EQ(s.orientation, c.orientation) << what;
+            ASSERT_EQ(p.width, c.w) << what;
+            ASSERT_EQ(p.height, c.h) << what;
+            auto expectNear = [&](std::int32_t x, std::int32_t y, Corner want) {
+                std::size_t i = (static_cast<std::size_t>(y) * p.width + x) * 3;
+                Rgb w = kCorner[want];
+                EXPECT_NEAR(p.rgb[i], w.r, 8) << what << " at " << x << "," << y;
+                EXPECT_NEAR(p.rgb[i + 1], w.g, 8) << what << " at " << x << "," << y;
+                EXPECT_NEAR(p.rgb[i + 2], w.b, 8) << what << " at " << x << "," << y;
+            };
+            expectNear(0, 0, c.topLeft);
+            expectNear(c.w - 1, 0, c.topRight);
+            expectNear(0, c.h - 1, c.bottomLeft);
+            expectNear(c.w - 1, c.h - 1, c.bottomRight);
+        }
+    }
+}
+
+TEST(ExifOrientation, ReadsOnlyAWellFormedTagInsideTheSegment) {
+    // The payload of the APP1 segment WithOrientation writes.
+    auto payload = [](std::uint16_t orientation, bool big) {
+        std::vector<std::uint8_t> j = WithOrientation({0xFF, 0xD8}, orientation, big);
+        return std::vector<std::uint8_t>(j.begin() + 6, j.end());
+    };
+    std::vector<std::uint8_t> good = payload(6, false), big = payload(8, true);
+    // Offsets in the little-endian payload: TIFF header at 6, IFD at 14, the
+    // orientation entry at 28 (type at 30, count at 32, value at 36).
+    auto with = [&](std::size_t at, std::uint8_t v) { std::vector<std::uint8_t> b = good; b[at] = v; return b; };
+    struct Case { const char* what; std::vector<std::uint8_t> bytes; std::uint16_t want; };
+    std::vector<Case> cases = {
+        {"little-endian", good, 6},
+        {"big-endian", big, 8},
+        {"cut inside the entry", std::vector<std::uint8_t>(good.begin(), good.begin() + 38), 1},
+        {"IFD offset past the end", with(10, 0xF0), 1},
+        {"IFD offset wrapping", with(13, 0xFF), 1},
+        {"more entries than the segment holds", with(14, 9), 6},
+        {"type LONG", with(30, 4), 1},
+        {"count 0", with(32, 0), 1},
+        {"value 9", with(36, 9), 1},
+        {"value 0", with(36, 0), 1},
+        {"not 42", with(8, 43), 1},
+        {"no byte order", with(6, 'X'), 1},
+        {"no Exif", with(0, 'e'), 1},
+        {"empty", {}, 1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ExifOrientation(c.bytes), c.want) << c.what;
 }
 
 TEST(FitSize, ShrinksToTheBoxKeepingProportionsNeverGrows) {
@@ -270,7 +360,9 @@ TEST(ParseColour, TakesSixHexDigits) {
     Rgb c;
     ASSERT_TRUE(ParseColour("1a2B3c", &c));
     EXPECT_EQ(ColourText(c), "1A2B3C");
-    for (const char* bad : {"", "12345", "1234567", "12345g", "#12345", "0x1234"}) EXPECT_FALSE(ParseColour(bad, &c)) << bad;
+    ASSERT_TRUE(ParseColour("#336699", &c));
+    EXPECT_EQ(ColourText(c), "336699");
+    for (const char* bad : {"", "12345", "1234567", "12345g", "#12345", "0x1234", "##336699", "#"}) EXPECT_FALSE(ParseColour(bad, &c)) << bad;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "image.h"
 #include "launcher_view.h"
 #include "splash/config.h"
+#include "wording.h"
 
 namespace kelpack {
 
@@ -28,15 +29,20 @@ struct Checks {
     PackResult* result;
     bool readFailed = false;
     bool rejected = false;
+    // A file given twice (one picture at two sizes) fails the same way twice;
+    // the user hears it once.
+    static void Once(std::vector<std::string>* list, const std::string& text) {
+        if (std::find(list->begin(), list->end(), text) == list->end()) list->push_back(text);
+    }
     void Unreadable(const std::string& file, const std::string& why) {
-        result->errors.push_back(file + ": cannot read: " + why);
+        Once(&result->errors, file + ": cannot read: " + why);
         readFailed = true;
     }
     void Reject(const std::string& file, const std::string& why) {
-        result->errors.push_back(file + ": " + why);
+        Once(&result->errors, file + ": " + why);
         rejected = true;
     }
-    void Warn(const std::string& text) { result->warnings.push_back(text); }
+    void Warn(const std::string& text) { Once(&result->warnings, text); }
 };
 
 // A splash picture read and decoded, waiting to be written once the
@@ -66,16 +72,17 @@ bool LoadPicture(Checks* c, const std::string& file, Rgb background, SplashPictu
 std::string SizeText(std::int64_t w, std::int64_t h) { return std::to_string(w) + "x" + std::to_string(h); }
 
 // The bitmap written for a picture, and the note that tells what it became. A
-// launcher BMP already at its smallest exact depth, and not scaled, is packed
-// byte for byte; every other picture is encoded anew.
-bool WritePicture(const SplashPicture& s, bool scaled, const std::string& how, Rgb background,
+// launcher BMP already at the depth of its smallest exact file, and not
+// scaled, is packed byte for byte; every other picture is encoded anew.
+// `coloursBefore` counts the colours of a scaled picture before scaling.
+bool WritePicture(const SplashPicture& s, bool scaled, std::uint32_t coloursBefore, const std::string& how, Rgb background,
                   std::vector<std::uint8_t>* bytes, std::string* note, std::string* error) {
     EncodedBmp e = EncodeBmp(s.picture);
     std::string size = SizeText(s.picture.width, s.picture.height);
     if (!scaled && s.source.launcherBmp && s.source.bitCount == e.bitCount) {
         *bytes = s.original;
         *note = s.file + ": " + size + ", packed as it is: " + std::to_string(e.bitCount) +
-                "-bit is already the smallest depth that holds it exactly, " + std::to_string(bytes->size()) + " bytes";
+                "-bit already gives the smallest file that holds it exactly, " + std::to_string(bytes->size()) + " bytes";
         return true;
     }
     // What was written must come back from the launcher's decoder pixel for pixel.
@@ -85,26 +92,41 @@ bool WritePicture(const SplashPicture& s, bool scaled, const std::string& how, R
         return false;
     }
     *bytes = std::move(e.bytes);
-    *note = s.file + ": " + how + size + ", written as " + std::to_string(e.bitCount) + "-bit";
-    if (e.bitCount == 24)
-        *note += " (it has more than 256 colours)";
-    else
-        *note += " with a " + std::to_string(e.colours) + "-colour palette";
-    *note += ", " + std::to_string(bytes->size()) + " bytes";
+    // What stood between the stored pixels and the upright picture.
+    static const char* const kTurned[] = {"", "", "mirrored left to right", "turned half round", "mirrored top to bottom",
+                                          "turned a quarter clockwise and mirrored", "turned a quarter clockwise",
+                                          "turned a quarter anticlockwise and mirrored", "turned a quarter anticlockwise"};
+    *note = s.file + ": ";
+    if (s.source.orientation > 1 && s.source.orientation <= 8)
+        *note += std::string(kTurned[s.source.orientation]) + " as its EXIF orientation " +
+                 std::to_string(s.source.orientation) + " says, then ";
+    *note += how + size;
+    *note += ", written as " + std::to_string(e.bitCount) + "-bit";
     std::uint64_t full = Bmp24Bytes(s.picture.width, s.picture.height);
-    // A tiny picture's palette can outweigh what its narrower rows save.
-    if (e.bitCount != 24 && full >= bytes->size())
-        *note += " (" + std::to_string(full - bytes->size()) + " fewer than 24-bit)";
-    else if (e.bitCount != 24)
-        *note += " (" + std::to_string(bytes->size() - full) + " more than 24-bit, for its palette)";
+    if (e.bitCount != 24) {
+        *note += std::string(" with ") + ArticleFor(e.colours) + " " + std::to_string(e.colours) + "-colour palette, " +
+                 Counted(bytes->size(), "byte") + " (" + std::to_string(full - bytes->size()) + " fewer than 24-bit)";
+    } else if (e.paletteBits != 0) {
+        // A tiny picture's palette can outweigh what its narrower rows save.
+        *note += " (its " + Counted(e.distinct, "colour") + " would take " + std::to_string(e.paletteFileBytes - full) +
+                 " bytes more at " + std::to_string(e.paletteBits) + " bits, for the palette), " + Counted(bytes->size(), "byte");
+    } else if (scaled && coloursBefore <= kMaxPaletteColours) {
+        *note += " (scaling blended its " + Counted(coloursBefore, "colour") +
+                 " into more than 256; a picture made at the entry's size keeps a palette), " + Counted(bytes->size(), "byte");
+    } else {
+        *note += " (it has more than 256 colours), " + Counted(bytes->size(), "byte");
+    }
     if (s.source.transparent) *note += "; transparent pixels laid over " + ColourText(background);
+    if (s.source.endMarkerMissing)
+        *note += "; the file lacks the end-of-image marker a JPEG ends with, but every pixel is there, so it is read "
+                 "as other viewers show it";
     return true;
 }
 
 }  // namespace
 
 bool ParseSize(const std::string& s, std::uint32_t* w, std::uint32_t* h) {
-    std::size_t x = s.find('x');
+    std::size_t x = s.find_first_of("xX");
     if (x == std::string::npos || x == 0 || x + 1 >= s.size()) return false;
     auto num = [](const std::string& t, std::uint32_t* v) {
         if (t.empty() || t.size() > 5) return false;
@@ -124,17 +146,34 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool ParseSplashOption(const std::string& text, SplashOption* out, std::string* error) {
+bool ParseSplashOption(const std::string& text, SplashOption* out, std::string* error,
+                       const std::function<bool(const std::string&)>& isFile) {
     *out = SplashOption();
     std::string rest = text;
+    // What stands before the first ':' is a size when it looks like one: two
+    // numbers (a sign allowed, to be refused) around one "x" or "X".
+    auto looksLikeSize = [](const std::string& t) {
+        std::size_t x = t.find_first_of("xX");
+        auto number = [](const std::string& n) {
+            std::size_t digits = !n.empty() && (n[0] == '-' || n[0] == '+') ? 1 : 0;
+            return n.size() > digits && n.find_first_not_of("0123456789", digits) == std::string::npos;
+        };
+        return x != std::string::npos && number(t.substr(0, x)) && number(t.substr(x + 1));
+    };
     std::size_t colon = rest.find(':');
-    if (colon != std::string::npos && ParseSize(rest.substr(0, colon), &out->width, &out->height)) {
+    if (colon != std::string::npos && looksLikeSize(rest.substr(0, colon))) {
+        if (!ParseSize(rest.substr(0, colon), &out->width, &out->height)) {
+            *error = "\"" + text + "\": the size must be WIDTHxHEIGHT with each 1 to 65535 (a file whose name starts "
+                     "like a size is given as ./NAME)";
+            return false;
+        }
         out->hasSize = true;
         rest = rest.substr(colon + 1);
-    } else if (colon != std::string::npos && rest.substr(0, colon).find('x') != std::string::npos &&
-               rest.substr(0, colon).find_first_not_of("0123456789x") == std::string::npos) {
-        *error = "\"" + text + "\": the size must be WIDTHxHEIGHT with each 1 to 65535";
-        return false;
+    }
+    if (isFile && !rest.empty() && isFile(rest)) {
+        out->file = rest;
+        out->name = BaseName(rest);
+        return true;
     }
     // A name follows the last ':' unless that ':' belongs to a drive letter
     // ("C:\...") or the part after it is a path.
@@ -199,9 +238,13 @@ PackResult RunPack(const PackOptions& o) {
     if (!o.iconFile.empty()) {
         std::vector<std::uint8_t> ico;
         std::vector<IconImage> images;
+        std::vector<std::string> warnings;
+        std::string note;
         if (!ReadFile(o.iconFile, &ico, &why)) c.Unreadable(o.iconFile, why);
-        else if (!ParseIco(ico, &images, &why)) c.Reject(o.iconFile, why);
+        else if (!LoadIcon(ico, &images, &warnings, &note, &why)) c.Reject(o.iconFile, why);
         else PutIconGroup(&res, kel::kIconGroupId, images);
+        for (const std::string& w : warnings) c.Warn(o.iconFile + ": " + w);
+        if (!note.empty()) result.notes.push_back(o.iconFile + ": " + note);
     }
 
     if (o.hasTitle && !CheckTitle(o.title, &why)) c.Reject("--title", why);
@@ -216,11 +259,22 @@ PackResult RunPack(const PackOptions& o) {
             c.Reject(file, err);
             return;
         }
-        for (const std::string& n : packedNames) {
-            if (ResIdMatches(ResNameUpper(n), ResNameUpper(name))) {
-                c.Reject(file, "the bitmap name \"" + name + "\" is given twice (names ignore letter case)");
-                return;
+        for (std::size_t i = 0; i < packedNames.size(); ++i) {
+            if (!ResIdMatches(ResNameUpper(packedNames[i]), ResNameUpper(name))) continue;
+            std::string why = "the bitmap name \"" + name + "\" is given twice (names ignore letter case)";
+            // One picture for two sizes needs a name for each.
+            std::string each;
+            for (const SplashOption& so : o.splashes) {
+                if (so.file != file || !so.hasSize) continue;
+                std::size_t dot = name.rfind('.');
+                std::string size = SizeText(so.width, so.height);
+                each += " --splash " + size + ":" + file + ":" + name.substr(0, dot) + "-" + size +
+                        (dot == std::string::npos ? "" : name.substr(dot));
             }
+            if (pictures[i].file == file && !each.empty())
+                why += "; to offer one picture at several sizes, give each its own name:" + each;
+            c.Reject(file, why);
+            return;
         }
         SplashPicture picture;
         picture.name = name;
@@ -314,6 +368,7 @@ PackResult RunPack(const PackOptions& o) {
     for (SplashPicture& s : pictures) {
         std::string how;
         bool scaled = false;
+        std::uint32_t coloursBefore = 0;
         if (o.fit) {
             // A picture several entries name must fit the smallest of them.
             std::uint32_t boxW = 0, boxH = 0;
@@ -334,13 +389,14 @@ PackResult RunPack(const PackOptions& o) {
                     continue;
                 }
                 how = SizeText(s.picture.width, s.picture.height) + " scaled to fit " + SizeText(boxW, boxH) + ": ";
+                coloursBefore = CountColours(s.picture, kMaxPaletteColours + 1);
                 s.picture = std::move(smaller);
                 scaled = true;
             }
         }
         std::vector<std::uint8_t> bytes;
         std::string note;
-        if (!WritePicture(s, scaled, how, o.background, &bytes, &note, &why)) {
+        if (!WritePicture(s, scaled, coloursBefore, how, o.background, &bytes, &note, &why)) {
             c.Reject(s.file, why);
             continue;
         }
@@ -397,6 +453,18 @@ PackResult RunPack(const PackOptions& o) {
         }
     }
 
+    // Options that do nothing are most likely a slip; say so.
+    const bool anything = !o.appFile.empty() || o.hasCommandLine || !o.splashes.empty() || o.hasTitle ||
+                          !o.configFile.empty() || !o.bitmaps.empty() || !o.iconFile.empty();
+    if (!anything)
+        c.Warn("nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap or --icon is given, so "
+               "the output is a copy of the launcher with the resources it has");
+    const bool sized = !o.configFile.empty() || !o.bitmaps.empty() ||
+                       std::any_of(o.splashes.begin(), o.splashes.end(), [](const SplashOption& s) { return s.hasSize; });
+    if (o.fit && !sized)
+        c.Warn("--fit: no splash entry is given a size (--splash WxH:IMAGE), so each picture is offered at its own size and "
+               "nothing is scaled");
+
     if (c.readFailed || c.rejected) {
         result.exitCode = c.readFailed ? kExitRead : kExitRejected;
         return result;
@@ -430,7 +498,7 @@ PackResult RunPack(const PackOptions& o) {
     const char* where = placement == RsrcPlacement::kAppended ? "in a new .rsrc section"
                         : placement == RsrcPlacement::kNone  ? "(no resources)"
                                                              : "in the resource section";
-    result.summary = "wrote " + o.output + ": " + std::to_string(res.size()) + " resources " + where + ", " +
+    result.summary = "wrote " + o.output + ": " + Counted(res.size(), "resource") + " " + where + ", " +
                      std::to_string(out.size()) + " bytes";
     return result;
 }

@@ -1,6 +1,7 @@
 // `kelpack pack`: a launcher copy that carries an application.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,10 +65,14 @@ struct PackResult {
 // check passed.
 PackResult RunPack(const PackOptions& options);
 
-// Parses `[WxH:]FILE[:NAME]`; false with the reason.
-bool ParseSplashOption(const std::string& text, SplashOption* out, std::string* error);
+// Parses `[WxH:]FILE[:NAME]`; false with the reason. A leading WxH: is a size
+// only when it is digits, "x" or "X", digits; then it must be 1 to 65535 a
+// side. What follows is the file alone when `isFile` says it names one (so
+// that a path with ":" in it works); otherwise a last ":" starts NAME.
+bool ParseSplashOption(const std::string& text, SplashOption* out, std::string* error,
+                       const std::function<bool(const std::string&)>& isFile = nullptr);
 
-// Parses WIDTHxHEIGHT with each 1 to 65535; false otherwise.
+// Parses WIDTHxHEIGHT (or WIDTHXHEIGHT) with each 1 to 65535; false otherwise.
 bool ParseSize(const std::string& text, std::uint32_t* width, std::uint32_t* height);
 
 // The last path component (after '/' or '\\').

@@ -1,6 +1,7 @@
 #include "show.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "bitmap_check.h"
@@ -8,7 +9,9 @@
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "pack.h"
+#include "wording.h"
 #include "splash/config.h"
+#include "text/text.h"
 #include "text/utf8_strings.h"
 
 namespace kelpack {
@@ -37,6 +40,24 @@ std::string Printable(const std::string& s) {
         }
     }
     return out;
+}
+
+std::string WindowText(const std::string& bytes) {
+    char16_t* wide = text::Widen(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    std::string shown = wide ? text::WideToUtf8(std::u16string(wide, bytes.size())) : Printable(bytes);
+    std::free(wide);
+    return shown;
+}
+
+std::string ShownTitle(const std::string& bytes) {
+    // Control characters as \xNN; the window's characters beyond ASCII as they are.
+    std::string shown = "\"";
+    for (char c : WindowText(bytes))
+        shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? Printable(std::string(1, c)) : std::string(1, c);
+    shown += "\"";
+    for (unsigned char c : bytes)
+        if (c >= 0x80) return shown + " (bytes \"" + Printable(bytes) + "\")";
+    return shown;
 }
 
 std::string JsonString(const std::string& s) { return JsonText(s, false); }
@@ -155,7 +176,8 @@ std::string SplashOutcomeJson(const SplashOutcome& o) {
                     ", \"bitmap\": " + (o.chosen ? JsonString(o.name) : std::string("null"));
     if (o.chosen) {
         j += ", \"entry_width\": " + num(o.entryWidth) + ", \"entry_height\": " + num(o.entryHeight) +
-             ", \"title\": " + JsonString(o.title) + ", \"present\": " + boolean(o.present) + ", \"decodes\": " + boolean(o.decodes);
+             ", \"title\": " + JsonText(WindowText(o.title), true) + ", \"present\": " + boolean(o.present) +
+             ", \"decodes\": " + boolean(o.decodes) + ", \"title_bytes\": " + JsonString(o.title);
         if (o.decodes)
             j += ", \"bitmap_width\": " + num(o.bitmap.width) + ", \"bitmap_height\": " + num(o.bitmap.height) +
                  ", \"bitmap_bits\": " + num(o.bitmap.bitCount) + ", \"rows_present\": " + num(o.bitmap.rowsPresent);
@@ -166,7 +188,7 @@ std::string SplashOutcomeJson(const SplashOutcome& o) {
 }
 
 std::string ShowText(const ShowReport& r) {
-    std::string t = r.file + ": " + r.format + " " + r.machine + ", " + std::to_string(r.sections.size()) + " sections" +
+    std::string t = r.file + ": " + r.format + " " + r.machine + ", " + Counted(r.sections.size(), "section") +
                     (r.signedImage ? ", signed" : "") + "\n";
     t += "\nResources (" + std::to_string(r.resources.size()) + "):\n";
     t += "  " + Pad("TYPE", 22) + Pad("NAME", 26) + Pad("LANG", 7) + "SIZE\n";
@@ -183,7 +205,7 @@ std::string ShowText(const ShowReport& r) {
     else t += "\"" + Printable(r.commandLine) + "\"" + (r.commandLineCut ? " (the resource goes on after a NUL, LF or CR; the launcher ignores the rest)" : "") + "\n";
     t += "Icon group " + std::to_string(kel::kIconGroupId) + ": ";
     if (!r.hasIconGroup) t += "none\n";
-    else t += std::to_string(r.iconImages) + " images" + (r.iconImagesMissing ? ", " + std::to_string(r.iconImagesMissing) + " of them missing" : "") + "\n";
+    else t += Counted(static_cast<std::uint64_t>(r.iconImages), "image") + (r.iconImagesMissing ? ", " + std::to_string(r.iconImagesMissing) + " of them missing" : "") + "\n";
 
     t += "\nSplash configuration (" + (r.hasConfig ? ContractName(kel::kConfigResourceName) + " resource" : "none packed; the launcher's default") + "):\n";
     for (const ShownEntry& e : r.entries) {
@@ -197,12 +219,12 @@ std::string ShowText(const ShowReport& r) {
                 if (static_cast<std::int64_t>(e.width) != e.bitmapWidth || static_cast<std::int64_t>(e.height) != e.bitmapHeight)
                     t += " (differs from the configured size)";
                 if (e.bitmapRows < static_cast<std::uint32_t>(e.bitmapHeight))
-                    t += ", only " + std::to_string(e.bitmapRows) + " rows present (the rest show blank)";
+                    t += ", only " + Counted(e.bitmapRows, "row") + " present (the rest show blank)";
             }
         }
         t += "\n";
     }
-    t += "Title: \"" + Printable(r.title) + "\"\n";
+    t += "Title: " + ShownTitle(r.title) + "\n";
     t += "\nSplash by screen:\n";
     for (const SplashOutcome& o : r.screens) t += "  " + Pad(std::to_string(o.screenWidth) + "x" + std::to_string(o.screenHeight), 9) + SplashOutcomeText(o) + "\n";
     t += "\nSections:\n";
@@ -260,7 +282,8 @@ std::string ShowJson(const ShowReport& r) {
         j += "}";
     }
     j += "\n  ],\n";
-    j += "  \"title\": " + JsonString(r.title) + ",\n";
+    j += "  \"title\": " + JsonText(WindowText(r.title), true) + ",\n";
+    j += "  \"title_bytes\": " + JsonString(r.title) + ",\n";
     j += "  \"screens\": [";
     for (std::size_t i = 0; i < r.screens.size(); ++i) j += std::string(i ? "," : "") + "\n    " + SplashOutcomeJson(r.screens[i]);
     j += "\n  ]\n";
