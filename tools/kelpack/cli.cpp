@@ -1,5 +1,8 @@
 #include "cli.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
@@ -74,6 +77,11 @@ std::string PackHelp() {
            "                             the size of the configuration entries that name\n"
            "                             it, keeping its proportions\n"
            "  --icon FILE.ico            the application icon (icon group " + std::to_string(kel::kIconGroupId) + ")\n"
+           "  --keep-unused              keeps splash bitmaps of LAUNCHER that no entry of the\n"
+           "                             configuration names (they are dropped otherwise)\n"
+           "  --allow-large              writes a copy larger than the 32 MiB a Windows CE\n"
+           "                             4.20 process has for its image, heap and stacks\n"
+           "                             (for desktop Windows; a device cannot start it)\n"
            "  -h, --help                 this text\n"
            "\n"
            "Splash pictures may be PNG, JPEG, GIF (the first frame) or BMP files of any\n"
@@ -198,6 +206,10 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
             o.fit = true;
             continue;
         }
+        if (a == "--allow-large" || a == "--keep-unused") {
+            (a == "--allow-large" ? o.allowLarge : o.keepUnused) = true;
+            continue;
+        }
         std::string name, value;
         bool inlineValue = false;
         if (a == "-o") name = "--output";
@@ -290,6 +302,7 @@ int CmdShow(const std::vector<std::string>& args, std::string* out, std::string*
         *err += "kelpack: error: " + why + "\n";
         return code;
     }
+    for (const std::string& w : report.warnings) *err += "kelpack: warning: " + w + "\n";
     *out += json ? ShowJson(report) : ShowText(report);
     return kExitOk;
 }
@@ -422,7 +435,9 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, std::string* out, std::string* err) {
     if (args.empty()) {
         *err += kToolHelp;
         return kExitUsage;
@@ -452,6 +467,21 @@ int RunCli(const std::vector<std::string>& args, std::string* out, std::string* 
     if (cmd == "preview") return CmdPreview(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    // Whatever ran out of memory has let go of what it held (a temporary
+    // file included) by the time this is caught.
+    try {
+        return RunCommand(args, out, err);
+    } catch (const std::bad_alloc&) {
+        *err += "kelpack: error: out of memory; nothing was written\n";
+    } catch (const std::length_error&) {
+        *err += "kelpack: error: out of memory (a buffer larger than this system holds); nothing was written\n";
+    }
+    return kExitWrite;
 }
 
 }  // namespace kelpack
