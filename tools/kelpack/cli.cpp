@@ -1,11 +1,14 @@
 #include "cli.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
+#include "fileio.h"
 #include "image.h"
 #include "launcher_view.h"
 #include "pack.h"
@@ -471,17 +474,35 @@ int RunCommand(const std::vector<std::string>& args, std::string* out, std::stri
 
 }  // namespace
 
+namespace {
+
+// Out of memory: the files the run was writing are removed, and the run ends
+// with the exit code of an output not written, never with an abort. Called
+// by operator new, so it allocates nothing.
+[[noreturn]] void OutOfMemory() {
+    RemoveInterruptedFiles();
+    std::fputs("kelpack: error: out of memory; nothing was written\n", stderr);
+    std::fflush(stderr);
+    std::_Exit(kExitWrite);
+}
+
+}  // namespace
+
 int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
-    // Whatever ran out of memory has let go of what it held (a temporary
-    // file included) by the time this is caught.
+    std::set_new_handler(OutOfMemory);
+#if defined(__cpp_exceptions)
+    // What fails without operator new: a buffer larger than the system's
+    // address space, say on a 32-bit build.
     try {
         return RunCommand(args, out, err);
     } catch (const std::bad_alloc&) {
-        *err += "kelpack: error: out of memory; nothing was written\n";
     } catch (const std::length_error&) {
-        *err += "kelpack: error: out of memory (a buffer larger than this system holds); nothing was written\n";
     }
+    *err += "kelpack: error: out of memory; nothing was written\n";
     return kExitWrite;
+#else
+    return RunCommand(args, out, err);
+#endif
 }
 
 }  // namespace kelpack

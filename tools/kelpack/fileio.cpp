@@ -94,7 +94,9 @@ void RemovePending() {
         char* path = slot.load();
         if (path == nullptr) continue;
 #if defined(_WIN32)
-        ::DeleteFileW(Wide(path).c_str());
+        // Converted on the stack: this also runs when memory has run out.
+        static wchar_t wide[32768];
+        if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 32768) > 0) ::DeleteFileW(wide);
 #else
         ::unlink(path);  // async-signal-safe
 #endif
@@ -175,10 +177,12 @@ private:
 
 }  // namespace
 
+void RemoveInterruptedFiles() { RemovePending(); }
+
 void RemoveOnInterrupt(const std::string& path) {
     InstallInterruptHandlers();
     char* copy = static_cast<char*>(std::malloc(path.size() + 1));
-    if (copy == nullptr) throw std::bad_alloc();
+    if (copy == nullptr) return;  // the write still removes it itself; only an interrupt would leave it
     std::memcpy(copy, path.c_str(), path.size() + 1);
     for (std::atomic<char*>& slot : g_pending) {
         char* expected = nullptr;

@@ -92,6 +92,10 @@ bool SameFile(const std::string& a, const std::string& b);
 void RemoveOnInterrupt(const std::string& path);
 void KeepOnInterrupt(const std::string& path);
 
+// Removes those files now, for a run that cannot go on (out of memory).
+// Allocates nothing.
+void RemoveInterruptedFiles();
+
 // Creates the folder and its missing parents; `created` gets those this call
 // made, deepest last, so that a failed run can remove them again.
 bool MakeFolders(const std::string& path, std::vector<std::string>* created, std::string* error);

@@ -29,7 +29,8 @@ void Put(Picture* p, std::int64_t x, std::int64_t y, Rgb c) {
     p->rgb[i + 2] = c.b;
 }
 
-bool SizePicture(Picture* p, std::int64_t width, std::int64_t height, std::uint64_t maxPixels, Rgb fill, std::string* error) {
+// Whether a picture of that size may be decoded; false with the reason.
+bool SizeAllowed(std::int64_t width, std::int64_t height, std::uint64_t maxPixels, std::string* error) {
     if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
         *error = "its size " + std::to_string(width) + "x" + std::to_string(height) +
                  " is out of range; width and height must be 1 to 65535";
@@ -41,6 +42,12 @@ bool SizePicture(Picture* p, std::int64_t width, std::int64_t height, std::uint6
                  " pixels), more than the " + std::to_string(maxPixels) + " kelpack decodes; scale it down first";
         return false;
     }
+    return true;
+}
+
+bool SizePicture(Picture* p, std::int64_t width, std::int64_t height, std::uint64_t maxPixels, Rgb fill, std::string* error) {
+    if (!SizeAllowed(width, height, maxPixels, error)) return false;
+    std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     p->width = static_cast<std::int32_t>(width);
     p->height = static_cast<std::int32_t>(height);
     p->rgb.assign(static_cast<std::size_t>(pixels) * 3, 0);
@@ -314,20 +321,31 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
         return false;
     }
     // A top-down BMP's header height is negative, and stb's reports it as it is.
-    if (!SizePicture(p, w, h < 0 ? -static_cast<std::int64_t>(h) : h, maxPixels, background, error)) return false;
-    stbi_uc* rgba = stbi_load_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &channels, 4);
-    if (rgba == nullptr || w != p->width || h != p->height) {
+    const std::int64_t height = h < 0 ? -static_cast<std::int64_t>(h) : h;
+    if (!SizeAllowed(w, height, maxPixels, error)) return false;
+    // The picture is made once stb's own buffers are gone, and a JPEG, which
+    // has no alpha, comes as three channels. (stb's header scan does not see
+    // a PNG's transparency chunk, so other kinds always come with alpha.)
+    const int want = format == "JPEG" ? 3 : 4;
+    const int expectWidth = w;
+    stbi_uc* rgba = stbi_load_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &channels, want);
+    if (rgba == nullptr || w != expectWidth || h != height) {
         *error = kind + " (" + (rgba ? "its frame and header sizes differ" : stbi_failure_reason()) + ")";
+        stbi_image_free(rgba);
+        return false;
+    }
+    if (!SizePicture(p, w, h, maxPixels, background, error)) {
         stbi_image_free(rgba);
         return false;
     }
     source->format = format;
     for (std::size_t i = 0, n = p->rgb.size() / 3; i < n; ++i) {
-        const stbi_uc* q = rgba + 4 * i;
-        if (q[3] != 255) source->transparent = true;
-        p->rgb[3 * i] = Blend(q[0], q[3], background.r);
-        p->rgb[3 * i + 1] = Blend(q[1], q[3], background.g);
-        p->rgb[3 * i + 2] = Blend(q[2], q[3], background.b);
+        const stbi_uc* q = rgba + static_cast<std::size_t>(want) * i;
+        std::uint32_t alpha = want == 4 ? q[3] : 255;
+        if (alpha != 255) source->transparent = true;
+        p->rgb[3 * i] = Blend(q[0], alpha, background.r);
+        p->rgb[3 * i + 1] = Blend(q[1], alpha, background.g);
+        p->rgb[3 * i + 2] = Blend(q[2], alpha, background.b);
     }
     stbi_image_free(rgba);
     return true;
