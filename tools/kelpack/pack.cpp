@@ -426,11 +426,10 @@ PackResult RunPack(const PackOptions& o) {
     // Each picture, scaled to its entries with --fit, goes in as a bitmap the
     // launcher shows.
     for (SplashPicture& s : pictures) {
-        if (!o.keepUnused && !named(ResNameUpper(s.name))) {
+        // Packed all the same: it was asked for, and a later --config may name it.
+        if (!named(ResNameUpper(s.name)))
             c.Warn(s.option + ": no entry of the configuration names the bitmap \"" + s.name +
-                   "\", so it is not packed (--keep-unused packs it all the same)");
-            continue;
-        }
+                   "\", so the launcher never shows it (a later repack drops it, unless given --keep-unused)");
         std::string how;
         bool scaled = false;
         if (o.fit) {
@@ -475,7 +474,9 @@ PackResult RunPack(const PackOptions& o) {
     if (!o.keepUnused) {
         ResourceList kept;
         for (Resource& r : res) {
-            if (!ResIdMatches(r.type, SplashType()) || named(r.name)) {
+            bool packedNow = false;
+            for (const SplashPicture& p : pictures) packedNow = packedNow || ResIdMatches(ResNameUpper(p.name), r.name);
+            if (!ResIdMatches(r.type, SplashType()) || named(r.name) || packedNow) {
                 kept.push_back(std::move(r));
                 continue;
             }
@@ -558,11 +559,13 @@ PackResult RunPack(const PackOptions& o) {
     }
     PlannedImage plan;
     RsrcPlacement placement;
-    if (!PlanResources(image, res, &plan, &placement, &result.warnings, &why)) {
+    std::vector<std::string> layoutWarnings;
+    if (!PlanResources(image, res, &plan, &placement, &layoutWarnings, &why)) {
         result.errors.push_back(o.input + ": " + why);
         result.exitCode = kExitBadImage;
         return result;
     }
+    for (const std::string& w : layoutWarnings) result.warnings.push_back("the launcher " + o.input + ": " + w);
     if (plan.sizeOfImage > kDeviceSlotBytes && !o.allowLarge) {
         result.errors.push_back(o.output + ": " + ImageSizeRefusal(plan.sizeOfImage));
         result.exitCode = kExitRejected;

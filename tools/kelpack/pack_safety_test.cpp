@@ -234,11 +234,15 @@ TEST_F(PackSafety, ARepackDropsBitmapsNoEntryNamesAndDoesNotRepeatWhatFitChose) 
     EXPECT_NE(FindResource(ResourcesOf("four.exe"), SplashType(), ResNameUpper("s240.bmp")), nullptr);
     EXPECT_LT(Get("three.exe").size(), Get("four.exe").size());
 
-    // A bitmap given now that no entry names is not packed, and the option is named.
+    // A bitmap given now that no entry names is packed as asked, with a
+    // warning naming the option; the next repack drops it.
     ASSERT_EQ(Run({"pack", "@one.exe", "-o", "@five.exe", "--bitmap", "Other=@s240.bmp"}), 0) << err_;
     EXPECT_NE(err_.find("warning: --bitmap Other=" + Path("s240.bmp") + ": no entry of the configuration names the bitmap"),
               std::string::npos) << err_;
-    EXPECT_EQ(FindResource(ResourcesOf("five.exe"), SplashType(), ResNameUpper("Other")), nullptr);
+    EXPECT_NE(FindResource(ResourcesOf("five.exe"), SplashType(), ResNameUpper("Other")), nullptr);
+    ASSERT_EQ(Run({"pack", "@five.exe", "-o", "@seven.exe", "--command-line", "x"}), 0) << err_;
+    EXPECT_NE(err_.find("note: OTHER: no entry"), std::string::npos) << err_;
+    EXPECT_EQ(FindResource(ResourcesOf("seven.exe"), SplashType(), ResNameUpper("Other")), nullptr);
 
     // A size warning names the --splash option that caused it.
     ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@six.exe", "--splash", "240x320:@s240.bmp", "--splash", "480x600:@s480.bmp"}), 0);
