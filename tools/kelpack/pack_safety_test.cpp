@@ -153,7 +153,8 @@ TEST_F(PackSafety, ACopyTooLargeForTheDeviceIsRefusedBeforeThePackageIsRead) {
     }
     // The copy carries the package, copied from its file; show warns as pack did.
     ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--app", "@big.kel"}), 0) << err_;
-    const Resource* app = FindResource(ResourcesOf("out.exe"), AppType(), AppName());
+    const ResourceList packed = ResourcesOf("out.exe");
+    const Resource* app = FindResource(packed, AppType(), AppName());
     ASSERT_NE(app, nullptr);
     EXPECT_EQ(app->data, std::vector<std::uint8_t>(std::size_t{20} << 20, 0));
     ASSERT_EQ(Run({"show", "--json", "@out.exe"}), 0) << err_;
