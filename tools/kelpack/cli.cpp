@@ -472,10 +472,6 @@ int RunCommand(const std::vector<std::string>& args, std::string* out, std::stri
     return kExitUsage;
 }
 
-}  // namespace
-
-namespace {
-
 // Out of memory: the files the run was writing are removed, and the run ends
 // with the exit code of an output not written, never with an abort. Called
 // by operator new, so it allocates nothing.
