@@ -75,10 +75,11 @@ e2e-x86: deps
 test: deps
 	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan armel device fuzz e2e-x86 e2e
 
-# Figures: host benchmarks, then start-up and size under Wine.
+# Figures: host benchmarks, kelpack's memory, then start-up and size under Wine.
 bench: deps
 	@$(STAGES) build-host build-windows build-windows-x86
 	bash tests/bench/host.sh
+	bash tests/bench/kelpack_memory.sh
 	if [ -f tests/bench/startup.sh ]; then bash tests/bench/startup.sh; fi
 
 demo: deps

@@ -123,6 +123,19 @@ inline TestImageLayout PlainLayout(uint16_t machine = 0x8664, bool pe32plus = tr
     return layout;
 }
 
+// A plain image whose data holds what a launcher's does: the name of the
+// resource it reads its command line from, as UTF-16 text.
+inline TestImageLayout LauncherLayout(uint16_t machine = 0x8664, bool pe32plus = true) {
+    TestImageLayout layout = PlainLayout(machine, pe32plus);
+    std::vector<uint8_t>& data = layout.sections[1].data;
+    const char name[] = "CommandLine";
+    for (size_t i = 0; i + 1 < sizeof name; ++i) {
+        data[2 * i] = static_cast<uint8_t>(name[i]);
+        data[2 * i + 1] = 0;
+    }
+    return layout;
+}
+
 // Parses, with kelpack's reader, an image that must parse; a failure is
 // reported with the reader's reason.
 inline kelpack::PeImage Parsed(const std::vector<uint8_t>& bytes) {

@@ -1,5 +1,10 @@
 #include "cli.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
@@ -83,6 +88,11 @@ std::string PackHelp() {
            "  --icon FILE                the application icon (icon group " + std::to_string(kel::kIconGroupId) + "): an .ico\n"
            "                             as it is, or any picture kelpack reads, made into\n"
            "                             16, 32 and 48 pixel icons at 4, 8 and 32 bits\n"
+           "  --keep-unused              keeps splash bitmaps of LAUNCHER that no entry of the\n"
+           "                             configuration names (they are dropped otherwise)\n"
+           "  --allow-large              writes a copy larger than the 32 MiB a Windows CE\n"
+           "                             4.20 process has for its image, heap and stacks\n"
+           "                             (for desktop Windows; a device cannot start it)\n"
            "  -h, --help                 this text\n"
            "\n"
            "Splash pictures may be PNG, JPEG, GIF (the first frame) or BMP files of any\n"
@@ -208,6 +218,10 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
             o.fit = true;
             continue;
         }
+        if (a == "--allow-large" || a == "--keep-unused") {
+            (a == "--allow-large" ? o.allowLarge : o.keepUnused) = true;
+            continue;
+        }
         std::string name, value;
         bool inlineValue = false;
         if (a == "-o") name = "--output";
@@ -300,6 +314,7 @@ int CmdShow(const std::vector<std::string>& args, std::string* out, std::string*
         *err += "kelpack: error: " + why + "\n";
         return code;
     }
+    for (const std::string& w : report.warnings) *err += "kelpack: warning: " + w + "\n";
     *out += json ? ShowJson(report) : ShowText(report);
     return kExitOk;
 }
@@ -432,7 +447,9 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+namespace {
+
+int RunCommand(const std::vector<std::string>& args, std::string* out, std::string* err) {
     if (args.empty()) {
         *err += kToolHelp;
         return kExitUsage;
@@ -462,6 +479,35 @@ int RunCli(const std::vector<std::string>& args, std::string* out, std::string* 
     if (cmd == "preview") return CmdPreview(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
+}
+
+// Out of memory: the files the run was writing are removed, and the run ends
+// with the exit code of an output not written, never with an abort. Called
+// by operator new, so it allocates nothing.
+[[noreturn]] void OutOfMemory() {
+    RemoveInterruptedFiles();
+    std::fputs("kelpack: error: out of memory; nothing was written\n", stderr);
+    std::fflush(stderr);
+    std::_Exit(kExitWrite);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    std::set_new_handler(OutOfMemory);
+#if defined(__cpp_exceptions)
+    // What fails without operator new: a buffer larger than the system's
+    // address space, say on a 32-bit build.
+    try {
+        return RunCommand(args, out, err);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    *err += "kelpack: error: out of memory; nothing was written\n";
+    return kExitWrite;
+#else
+    return RunCommand(args, out, err);
+#endif
 }
 
 }  // namespace kelpack

@@ -46,7 +46,7 @@ class Kelpack : public testsupport::ScratchDirTest {
 protected:
     void SetUp() override {
         ScratchDirTest::SetUp();
-        Put("kel.exe", testsupport::MakeImage(testsupport::PlainLayout()));
+        Put("kel.exe", testsupport::MakeImage(testsupport::LauncherLayout()));
         Put("s240.bmp", PatternBmpBytes(240, 320));
         Put("s480.bmp", PatternBmpBytes(480, 640, 8));
         Put("app.ico", OneImageIco());

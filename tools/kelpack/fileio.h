@@ -1,5 +1,7 @@
-// Whole-file reads and all-or-nothing writes, in standard C++ only so that
-// the tool builds the same on Linux, macOS and Windows.
+// Whole-file reads and all-or-nothing writes, in standard C++ where it can
+// be, so that the tool builds the same on Linux, macOS and Windows. What the
+// standard library cannot say (which file a path names, what a signal or a
+// Ctrl-C must clean up) is done here, once per platform.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,17 @@ namespace kelpack {
 // Reads the whole file; false with the reason (from errno) otherwise.
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
 
+// The file's size in bytes; false with the reason when it cannot be known
+// (no such file, or not a regular file).
+bool FileSize(const std::string& path, std::uint64_t* size, std::string* error);
+
+// Hands `size` bytes of the file from `offset` on to `chunk`, a piece of at
+// most a few hundred KiB at a time, so that a large file is never held
+// whole. False with the reason when the file cannot be read, holds fewer
+// bytes than that, or `chunk` returns false (then `error` is left to it).
+bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t size,
+                    const std::function<bool(const std::uint8_t* data, std::size_t size)>& chunk, std::string* error);
+
 // Writes `bytes` to a temporary file beside `path`, then renames it into
 // place, so that an interrupted run leaves either the old file or the new
 // one. The file's permissions are taken from `like` when it is not empty.
@@ -19,8 +32,16 @@ bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& b
                      std::string* error);
 
 // Judges the bytes read back from a file just written; false, with the
-// reason, refuses them.
-using WrittenFileCheck = std::function<bool(const std::vector<std::uint8_t>& readBack, std::string* why)>;
+// reason, refuses them. It may take the bytes (move from them).
+using WrittenFileCheck = std::function<bool(std::vector<std::uint8_t>& readBack, std::string* why)>;
+
+// Where a writer puts its bytes, a piece at a time; false when the write failed.
+using ByteSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
+
+// Produces a file's contents into `sink`; false with the reason when it
+// cannot (a source file that cannot be read, say). A failing sink is
+// reported by the caller, which knows the file.
+using ContentWriter = std::function<bool(const ByteSink& sink, std::string* error)>;
 
 // What WriteFileChecked did.
 enum class WriteOutcome {
@@ -31,17 +52,58 @@ enum class WriteOutcome {
 
 // As WriteFileAtomic, but before the rename the temporary file is read back
 // and its bytes handed to `check` (when set). On refusal the temporary file
-// is removed and `path` is left as it was.
+// is removed and `path` is left as it was. The temporary file is also
+// removed when the run is interrupted (SIGINT, SIGTERM, Ctrl-C) or runs out
+// of memory while it exists.
 WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                               const WrittenFileCheck& check, std::string* error);
 
+// The same with the contents produced piece by piece.
+WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& content, const std::string& like,
+                              const WrittenFileCheck& check, std::string* error);
+
+// The name of the temporary file a write to `path` goes through.
+std::string TemporaryPath(const std::string& path);
+
 // Removes a file this run wrote, when a later step fails; false when it could not.
 bool RemoveWrittenFile(const std::string& path);
+
+// Which file a path names, whatever the spelling: the same file reached
+// through a hard link, a symbolic link or another path has the same identity.
+struct FileIdentity {
+    bool exists = false;
+    std::uint64_t device = 0;  // st_dev; on Windows the volume's serial number
+    std::uint64_t file = 0;    // st_ino; on Windows the file index
+};
+
+// The identity of the file at `path` (exists is false when there is none).
+FileIdentity IdentifyFile(const std::string& path);
+
+// True when both identities name the same existing file.
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 
 // True when the path names an existing file (not a folder).
 bool IsRegularFile(const std::string& path);
+
+// Files the run has written and must not leave behind if it is interrupted
+// (SIGINT, SIGTERM, Ctrl-C): the signal's handler removes them and then ends
+// the process as the signal would have. Files are kept here from just before
+// they are created until the run no longer needs them removed.
+void RemoveOnInterrupt(const std::string& path);
+void KeepOnInterrupt(const std::string& path);
+
+// Removes those files now, for a run that cannot go on (out of memory).
+// Allocates nothing.
+void RemoveInterruptedFiles();
+
+// Creates the folder and its missing parents; `created` gets those this call
+// made, deepest last, so that a failed run can remove them again.
+bool MakeFolders(const std::string& path, std::vector<std::string>* created, std::string* error);
+
+// Removes empty folders this run made (as MakeFolders listed them).
+void RemoveMadeFolders(const std::vector<std::string>& created);
 
 }  // namespace kelpack

@@ -518,7 +518,11 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
         return false;
     }
     // A top-down BMP's header height is negative, and stb's reports it as it is.
-    if (!SizePicture(p, w, h < 0 ? -static_cast<std::int64_t>(h) : h, maxPixels, background, error)) return false;
+    const std::int64_t height = h < 0 ? -static_cast<std::int64_t>(h) : h;
+    if (!CheckSize(w, height, maxPixels, error)) return false;
+    // The picture is made once stb's own buffers are gone: at the largest
+    // size allowed, the two together would double the peak.
+    const int expectWidth = w;
     std::string why;
     stbi_uc* rgba = nullptr;
     if (format == "JPEG" && jpeg.scan && !jpeg.cutInSegment && !jpeg.endMarker) {
@@ -527,9 +531,13 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
     } else {
         rgba = LoadRgba(b, &w, &h, &why);
     }
-    if (rgba == nullptr || w != p->width || h != p->height) {
+    if (rgba == nullptr || w != expectWidth || h != height) {
         std::string cut = rgba ? std::string() : endsEarly();
         *error = !cut.empty() ? cut : kind + " (" + (rgba ? "its frame and header sizes differ" : why) + ")";
+        stbi_image_free(rgba);
+        return false;
+    }
+    if (!SizePicture(p, w, h, maxPixels, background, error)) {
         stbi_image_free(rgba);
         return false;
     }

@@ -5,6 +5,7 @@
 
 #include "copy_contents.h"
 #include "fileio.h"
+#include "image_limits.h"
 #include "pack.h"
 #include "text/text.h"
 
@@ -13,16 +14,27 @@ namespace kelpack {
 bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode) {
     std::vector<std::uint8_t> bytes;
     std::string why;
-    if (!ReadFile(path, &bytes, &why)) {
+    std::uint64_t size = 0;
+    if (!FileSize(path, &size, &why) || (size <= kMaxPeBytes && !ReadFile(path, &bytes, &why))) {
         *error = path + ": cannot read: " + why;
         *exitCode = kExitRead;
         return false;
     }
-    if (!ParsePe(std::move(bytes), image, &why) || !ReadResources(*image, res, &why)) {
+    if (size > kMaxPeBytes) {
+        *error = path + ": not a PE image kelpack reads: it is " + MibText(size) + ", more than the 4 GiB a PE image can span";
+        *exitCode = kExitBadImage;
+        return false;
+    }
+    if (!ParsePe(std::move(bytes), image, &why) || !ReadResourceEntries(*image, res, &why)) {
         *error = path + ": " + why;
         *exitCode = kExitBadImage;
         return false;
     }
+    // Nothing here reads the application package: only its size is kept.
+    const ResId app = AppType();
+    LoadLeafData(*image, res, &app);
+    for (Resource& r : *res)
+        if (r.source.external) r.source.path = path;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "ico.h"
+#include "image_limits.h"
 #include "image.h"
 #include "launcher_view.h"
 #include "splash/config.h"
@@ -29,6 +30,7 @@ struct Checks {
     PackResult* result;
     bool readFailed = false;
     bool rejected = false;
+    bool clash = false;  // an input is the output: a usage error, nothing is read further
     // A file given twice (one picture at two sizes) fails the same way twice;
     // the user hears it once.
     static void Once(std::vector<std::string>* list, const std::string& text) {
@@ -50,6 +52,7 @@ struct Checks {
 struct SplashPicture {
     std::string name;
     std::string file;
+    std::string option;  // the option that packs it, as messages name it (--splash 240x320:a.png)
     std::vector<std::uint8_t> original;
     Picture picture;
     ImageSource source;
@@ -58,6 +61,16 @@ struct SplashPicture {
 // Reads and decodes one splash picture file.
 bool LoadPicture(Checks* c, const std::string& file, Rgb background, SplashPicture* out) {
     std::string why;
+    std::uint64_t size = 0;
+    if (!FileSize(file, &size, &why)) {
+        c->Unreadable(file, why);
+        return false;
+    }
+    if (size > kMaxPictureFileBytes) {
+        c->Reject(file, "it is " + std::to_string(size) + " bytes, more than any picture of at most " +
+                            std::to_string(kMaxImagePixels) + " pixels, the most kelpack decodes, takes");
+        return false;
+    }
     if (!ReadFile(file, &out->original, &why)) {
         c->Unreadable(file, why);
         return false;
@@ -194,17 +207,82 @@ bool ParseSplashOption(const std::string& text, SplashOption* out, std::string* 
     return true;
 }
 
+namespace {
+
+// The output, and the temporary file it is written through, as files: an
+// input that is either would be overwritten, whatever path names it.
+struct OutputGuard {
+    const PackOptions* options;
+    FileIdentity output = IdentifyFile(options->output);
+    FileIdentity temporary = IdentifyFile(TemporaryPath(options->output));
+    // False, with the error in `c`, when `path` (given as `what`) is one of them.
+    bool Allows(Checks* c, const std::string& path, const std::string& what) const {
+        FileIdentity input = IdentifyFile(path);
+        std::string why;
+        if (SameIdentity(input, output))
+            why = "-o " + options->output + " and " + what + " are the same file; kelpack never changes its input, "
+                  "so choose another output";
+        else if (SameIdentity(input, temporary))
+            why = what + " is " + TemporaryPath(options->output) + ", the temporary file kelpack writes -o " +
+                  options->output + " through; rename it or choose another output";
+        if (why.empty()) return true;
+        c->result->errors.push_back(why);
+        c->clash = true;
+        return false;
+    }
+};
+
+// The option, as given, that packs a --splash picture.
+std::string SplashOptionText(const SplashOption& s) {
+    std::string text = "--splash ";
+    if (s.hasSize) text += std::to_string(s.width) + "x" + std::to_string(s.height) + ":";
+    text += s.file;
+    if (s.name != BaseName(s.file)) text += ":" + s.name;
+    return text;
+}
+
+}  // namespace
+
 PackResult RunPack(const PackOptions& o) {
     PackResult result;
     Checks c{&result};
-    if (SameFile(o.input, o.output)) {
-        result.errors.push_back(o.output + ": is the input; kelpack never changes its input, choose another output");
+    // The most the written image may take: the device's slot, or with
+    // --allow-large what the PE format holds. A file that alone passes it is
+    // refused before it is read.
+    const std::uint64_t ceiling = o.allowLarge ? kMaxPeBytes : kDeviceSlotBytes;
+    auto tooLarge = [&](const std::string& what, std::uint64_t size) {
+        if (size <= ceiling) return false;
+        c.Reject(what, o.allowLarge ? "it is " + MibText(size) + ", more than the 4 GiB a PE image can hold"
+                                    : "it is " + MibText(size) + " alone, so " + ImageSizeRefusal(size));
+        return true;
+    };
+
+    // No input may be the output: every file named on the command line is
+    // checked before anything is read.
+    const OutputGuard guard{&o};
+    guard.Allows(&c, o.input, "the launcher " + o.input);
+    if (!o.appFile.empty()) guard.Allows(&c, o.appFile, "--app " + o.appFile);
+    if (!o.iconFile.empty()) guard.Allows(&c, o.iconFile, "--icon " + o.iconFile);
+    if (!o.configFile.empty()) guard.Allows(&c, o.configFile, "--config " + o.configFile);
+    for (const SplashOption& s : o.splashes) guard.Allows(&c, s.file, SplashOptionText(s));
+    for (const BitmapOption& b : o.bitmaps) guard.Allows(&c, b.file, "--bitmap " + b.name + "=" + b.file);
+    if (c.clash) {
         result.exitCode = kExitUsage;
         return result;
     }
 
     std::vector<std::uint8_t> bytes;
     std::string why;
+    std::uint64_t inputSize = 0;
+    if (!FileSize(o.input, &inputSize, &why)) {
+        result.errors.push_back(o.input + ": cannot read: " + why);
+        result.exitCode = kExitRead;
+        return result;
+    }
+    if (tooLarge("the launcher " + o.input, inputSize)) {
+        result.exitCode = kExitRejected;
+        return result;
+    }
     if (!ReadFile(o.input, &bytes, &why)) {
         result.errors.push_back(o.input + ": cannot read: " + why);
         result.exitCode = kExitRead;
@@ -212,19 +290,29 @@ PackResult RunPack(const PackOptions& o) {
     }
     PeImage image;
     ResourceList res;
-    if (!ParsePe(std::move(bytes), &image, &why) || !ReadResources(image, &res, &why)) {
+    if (!ParsePe(std::move(bytes), &image, &why) || !ReadResourceEntries(image, &res, &why)) {
         result.errors.push_back(o.input + ": " + why);
         result.exitCode = kExitBadImage;
         return result;
     }
+    // The application package stays in the launcher's file and is copied
+    // from there; everything else kelpack reads or rewrites is held.
+    const ResId app = AppType();
+    LoadLeafData(image, &res, &app);
+    for (Resource& r : res)
+        if (r.source.external) r.source.path = o.input;
+    for (const std::string& w : LauncherWarnings(image)) c.Warn("the launcher " + o.input + ": " + w);
 
     if (!o.appFile.empty()) {
-        std::vector<std::uint8_t> app;
-        if (ReadFile(o.appFile, &app, &why)) {
-            if (app.empty()) c.Warn(o.appFile + ": the application package is empty");
-            PutResource(&res, AppType(), AppName(), std::move(app));
-        } else {
+        // Only its size is taken now; its bytes are copied as the output is written.
+        LeafSource package;
+        package.external = true;
+        package.path = o.appFile;
+        if (!FileSize(o.appFile, &package.size, &why)) {
             c.Unreadable(o.appFile, why);
+        } else if (!tooLarge("--app " + o.appFile, package.size)) {
+            if (package.size == 0) c.Warn("--app " + o.appFile + ": the application package is empty");
+            PutFileResource(&res, AppType(), AppName(), package);
         }
     }
 
@@ -240,7 +328,10 @@ PackResult RunPack(const PackOptions& o) {
         std::vector<IconImage> images;
         std::vector<std::string> warnings;
         std::string note;
-        if (!ReadFile(o.iconFile, &ico, &why)) c.Unreadable(o.iconFile, why);
+        std::uint64_t size = 0;
+        if (!FileSize(o.iconFile, &size, &why)) c.Unreadable(o.iconFile, why);
+        else if (tooLarge("--icon " + o.iconFile, size)) {}
+        else if (!ReadFile(o.iconFile, &ico, &why)) c.Unreadable(o.iconFile, why);
         else if (!LoadIcon(ico, &images, &warnings, &note, &why)) c.Reject(o.iconFile, why);
         else PutIconGroup(&res, kel::kIconGroupId, images);
         for (const std::string& w : warnings) c.Warn(o.iconFile + ": " + w);
@@ -253,7 +344,7 @@ PackResult RunPack(const PackOptions& o) {
     // configuration.
     std::vector<std::string> packedNames;
     std::vector<SplashPicture> pictures;
-    auto addBitmap = [&](const std::string& name, const std::string& file) {
+    auto addBitmap = [&](const std::string& name, const std::string& file, const std::string& option) {
         std::string err;
         if (!CheckSplashName(name, &err)) {
             c.Reject(file, err);
@@ -279,17 +370,23 @@ PackResult RunPack(const PackOptions& o) {
         SplashPicture picture;
         picture.name = name;
         picture.file = file;
+        picture.option = option;
         if (!LoadPicture(&c, file, o.background, &picture)) return;
         packedNames.push_back(name);
         pictures.push_back(std::move(picture));
     };
-    for (const BitmapOption& b : o.bitmaps) addBitmap(b.name, b.file);
+    for (const BitmapOption& b : o.bitmaps) addBitmap(b.name, b.file, "--bitmap " + b.name + "=" + b.file);
 
     // The configuration text, when this run writes one.
     bool writeConfig = false;
     std::string config;
     std::string configOrigin;
-    if (!o.configFile.empty()) {
+    std::uint64_t configSize = 0;
+    if (!o.configFile.empty() && !FileSize(o.configFile, &configSize, &why)) {
+        c.Unreadable(o.configFile, why);
+    } else if (!o.configFile.empty() && tooLarge("--config " + o.configFile, configSize)) {
+        // refused: a configuration that large is no configuration
+    } else if (!o.configFile.empty()) {
         std::vector<std::uint8_t> text;
         if (!ReadFile(o.configFile, &text, &why)) {
             c.Unreadable(o.configFile, why);
@@ -302,7 +399,7 @@ PackResult RunPack(const PackOptions& o) {
             else if (config.find_first_of("\r\n") != std::string::npos)
                 c.Reject(o.configFile, "it has a line break inside; entries are separated by \"|\" on one line");
             writeConfig = true;
-            configOrigin = o.configFile;
+            configOrigin = "--config " + o.configFile;
             // Bitmaps the file names and no --bitmap gave are looked for next to it.
             for (const ConfigEntry& e : SplitConfig(config)) {
                 if (e.key != splash::kSplashKey || !e.hasValue) continue;
@@ -311,15 +408,17 @@ PackResult RunPack(const PackOptions& o) {
                 for (const std::string& n : packedNames) given = given || ResIdMatches(ResNameUpper(n), ResNameUpper(name));
                 if (given || !CheckSplashName(name, &why)) continue;
                 std::string beside = DirName(o.configFile) + name;
-                std::vector<std::uint8_t> probe;
-                if (ReadFile(beside, &probe, &why)) addBitmap(name, beside);
+                std::uint64_t size = 0;
+                if (!FileSize(beside, &size, &why)) continue;
+                if (guard.Allows(&c, beside, beside + ", the picture beside --config " + o.configFile))
+                    addBitmap(name, beside, "--config " + o.configFile + " (" + beside + " beside it)");
             }
         }
     } else if (!o.splashes.empty()) {
         std::vector<SplashEntry> entries;
         for (const SplashOption& s : o.splashes) {
             std::size_t before = packedNames.size();
-            addBitmap(s.name, s.file);
+            addBitmap(s.name, s.file, SplashOptionText(s));
             if (packedNames.size() == before) continue;
             const Picture& p = pictures.back().picture;
             SplashEntry e;
@@ -348,7 +447,13 @@ PackResult RunPack(const PackOptions& o) {
         }
         config = text + (text.empty() ? "" : "|") + splash::kSplashTitleKey + "=" + o.title;
     }
+    if (c.clash) {
+        result.exitCode = kExitUsage;
+        return result;
+    }
     if (o.hasTitle && !o.configFile.empty()) c.Reject("--title", "cannot be combined with --config; put the title in the file");
+    // The entries themselves are this run's (not only a new title for old ones).
+    const bool entriesWritten = writeConfig && configOrigin != "--title";
 
     if (writeConfig) PutResource(&res, TextType(), ConfigName(), ToBytes(config));
     if (o.hasTitle) {
@@ -362,10 +467,23 @@ PackResult RunPack(const PackOptions& o) {
     const bool carriesConfig = cfgResource != nullptr;  // the pointer does not outlive the next PutResource
     const std::string finalConfig = cfgResource ? std::string(cfgResource->data.begin(), cfgResource->data.end())
                                                 : std::string(splash::kDefaultSplashConfig);
+    // Whether an entry of that configuration names a bitmap, as the launcher looks it up.
+    std::vector<ResId> namedBitmaps;
+    for (const ConfigEntry& e : SplitConfig(finalConfig))
+        if (e.key == splash::kSplashKey && e.hasValue) namedBitmaps.push_back(LauncherLookupName(ParseSplashValue(e.value).name));
+    auto named = [&](const ResId& bitmap) {
+        for (const ResId& n : namedBitmaps)
+            if (ResIdMatches(n, bitmap)) return true;
+        return false;
+    };
 
     // Each picture, scaled to its entries with --fit, goes in as a bitmap the
     // launcher shows.
     for (SplashPicture& s : pictures) {
+        // Packed all the same: it was asked for, and a later --config may name it.
+        if (!named(ResNameUpper(s.name)))
+            c.Warn(s.option + ": no entry of the configuration names the bitmap \"" + s.name +
+                   "\", so the launcher never shows it (a later repack drops it, unless given --keep-unused)");
         std::string how;
         bool scaled = false;
         std::uint32_t coloursBefore = 0;
@@ -394,26 +512,49 @@ PackResult RunPack(const PackOptions& o) {
                 scaled = true;
             }
         }
-        std::vector<std::uint8_t> bytes;
+        std::vector<std::uint8_t> bitmap;
         std::string note;
-        if (!WritePicture(s, scaled, coloursBefore, how, o.background, &bytes, &note, &why)) {
+        if (!WritePicture(s, scaled, coloursBefore, how, o.background, &bitmap, &note, &why)) {
             c.Reject(s.file, why);
             continue;
         }
+        // Only the bitmap is needed from here on.
+        s.picture = Picture();
+        s.original = std::vector<std::uint8_t>();
         result.notes.push_back(note);
-        PutResource(&res, SplashType(), ResNameUpper(s.name), std::move(bytes));
+        PutResource(&res, SplashType(), ResNameUpper(s.name), std::move(bitmap));
+    }
+
+    // Bitmaps the launcher carried that no entry names any more take room
+    // and are never shown.
+    if (!o.keepUnused) {
+        ResourceList kept;
+        for (Resource& r : res) {
+            bool packedNow = false;
+            for (const SplashPicture& p : pictures) packedNow = packedNow || ResIdMatches(ResNameUpper(p.name), r.name);
+            if (!ResIdMatches(r.type, SplashType()) || named(r.name) || packedNow) {
+                kept.push_back(std::move(r));
+                continue;
+            }
+            result.notes.push_back(ResIdText(r.name, false) + ": no entry of the configuration names this splash bitmap of " +
+                                   o.input + " any more; dropped, " + std::to_string(LeafSize(r)) +
+                                   " bytes saved (--keep-unused keeps it)");
+        }
+        res = std::move(kept);
     }
 
     // What the launcher will read: every bitmap the configuration names. A
     // configuration this run wrote must be complete; one kept from the
     // launcher (or the default one, once bitmaps were given for it) is only
-    // warned about.
+    // warned about. Sizes are judged where this run chose them, in an entry
+    // it wrote or a bitmap it packed: a repack that changes only the title
+    // or the icon does not repeat what the first pack said or chose with --fit.
     {
         const std::string& text = finalConfig;
         std::string where = writeConfig ? configOrigin
                             : carriesConfig ? "the launcher's " + ContractName(kel::kConfigResourceName)
                                       : "the default configuration";
-        bool strict = writeConfig && configOrigin != "--title";
+        bool strict = entriesWritten;
         bool care = writeConfig || carriesConfig || !packedNames.empty();
         bool any = false;
         for (const ConfigEntry& e : SplitConfig(text)) {
@@ -428,22 +569,27 @@ PackResult RunPack(const PackOptions& o) {
                 else if (care) c.Warn(where + ": " + msg);
                 continue;
             }
+            const SplashPicture* packed = nullptr;
+            for (const SplashPicture& p : pictures)
+                if (ResIdMatches(ResNameUpper(p.name), r->name)) packed = &p;
+            const std::string& cause = packed != nullptr ? packed->option : where;
             BmpInfo info;
             if (!CheckBitmap(r->data, &info, &why)) {
-                c.Warn(where + ": the packed bitmap \"" + s.name + "\" will not be shown: " + why);
+                c.Warn(cause + ": the packed bitmap \"" + s.name + "\" will not be shown: " + why);
                 continue;
             }
+            if (packed == nullptr && !entriesWritten) continue;
             bool differs = s.width != static_cast<std::uint32_t>(info.width) || s.height != static_cast<std::uint32_t>(info.height);
             // Fitted on purpose: smaller than its entry is what --fit asked for.
             bool fitted = o.fit && static_cast<std::uint32_t>(info.width) <= s.width &&
                           static_cast<std::uint32_t>(info.height) <= s.height;
             if (differs && !fitted)
-                c.Warn(where + ": the entry for \"" + s.name + "\" says " + std::to_string(s.width) + "x" +
+                c.Warn(cause + ": the entry for \"" + s.name + "\" says " + std::to_string(s.width) + "x" +
                        std::to_string(s.height) + " but the bitmap is " + std::to_string(info.width) + "x" +
                        std::to_string(info.height) + "; the launcher chooses by the configured size and shows the bitmap at its own");
         }
         if (strict && !any && !c.rejected && !c.readFailed) c.Warn(where + ": the configuration names no splash bitmap, so none is shown");
-        if (care) {
+        if (care && (entriesWritten || !pictures.empty())) {
             splash::SplashConfig* parsed = splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));
             for (const std::string& entry : UnreachableSplashEntries(parsed))
                 c.Warn(where + ": the entry " + entry +
@@ -470,20 +616,47 @@ PackResult RunPack(const PackOptions& o) {
         return result;
     }
 
-    std::vector<std::uint8_t> out;
+    // Laid out from the sizes alone, so that a copy the device cannot load is
+    // refused before the package is read.
+    std::uint64_t total = inputSize;
+    for (const Resource& r : res) total += LeafSize(r);
+    if (total > kMaxPeBytes) {
+        result.errors.push_back(o.output + ": the copy would hold " + MibText(total) + ", more than the 4 GiB a PE image can hold");
+        result.exitCode = kExitRejected;
+        return result;
+    }
+    PlannedImage plan;
     RsrcPlacement placement;
-    if (!WriteResources(image, res, &out, &placement, &result.warnings, &why)) {
+    std::vector<std::string> layoutWarnings;
+    if (!PlanResources(image, res, &plan, &placement, &layoutWarnings, &why)) {
         result.errors.push_back(o.input + ": " + why);
         result.exitCode = kExitBadImage;
+        return result;
+    }
+    for (const std::string& w : layoutWarnings) result.warnings.push_back("the launcher " + o.input + ": " + w);
+    if (plan.sizeOfImage > kDeviceSlotBytes && !o.allowLarge) {
+        result.errors.push_back(o.output + ": " + ImageSizeRefusal(plan.sizeOfImage));
+        result.exitCode = kExitRejected;
+        return result;
+    }
+    std::string sizeWarning = ImageSizeWarning(plan.sizeOfImage);
+    if (!sizeWarning.empty()) result.warnings.push_back(o.output + ": " + sizeWarning);
+    // The launcher's bytes are all in the plan now; the read-back below
+    // holds the whole output, and nothing else large is held beside it.
+    image = PeImage();
+    if (!FinishChecksum(&plan, &why)) {
+        result.errors.push_back(why);
+        result.exitCode = kExitRead;
         return result;
     }
     // What was written is read back as any reader of the launcher would,
     // before it takes the output's name: an image that does not read back
     // as written is a launcher no loader accepts.
-    auto readsBack = [&](const std::vector<std::uint8_t>& back, std::string* reason) {
-        return CheckWrittenImage(back, res, reason);
+    auto readsBack = [&](std::vector<std::uint8_t>& back, std::string* reason) {
+        return CheckWrittenImage(std::move(back), res, reason);
     };
-    switch (WriteFileChecked(o.output, out, o.input, readsBack, &why)) {
+    auto content = [&](const ByteSink& sink, std::string* error) { return EmitImage(plan, sink, error); };
+    switch (WriteFileChecked(o.output, content, o.input, readsBack, &why)) {
         case WriteOutcome::kWritten:
             break;
         case WriteOutcome::kRefused:
@@ -499,7 +672,7 @@ PackResult RunPack(const PackOptions& o) {
                         : placement == RsrcPlacement::kNone  ? "(no resources)"
                                                              : "in the resource section";
     result.summary = "wrote " + o.output + ": " + Counted(res.size(), "resource") + " " + where + ", " +
-                     std::to_string(out.size()) + " bytes";
+                     std::to_string(plan.fileSize) + " bytes";
     return result;
 }
 

@@ -17,8 +17,13 @@ enum ExitCode {
     kExitRead = 2,       // a file could not be read
     kExitBadImage = 3,   // the launcher is not a usable PE image, has no room, or its packed copy does not read back
     kExitRejected = 4,   // something to pack was rejected (bitmap, icon, command line, configuration)
-    kExitWrite = 5,      // the output could not be written
+    kExitWrite = 5,      // the output could not be written (also: out of memory)
 };
+
+// The largest picture file kelpack reads: the most pixels it decodes
+// (kMaxImagePixels) at 8 bytes each, 16-bit RGBA stored plainly, and room
+// for the headers. Larger files are refused before they are read.
+constexpr std::uint64_t kMaxPictureFileBytes = kMaxImagePixels * 8 + (std::uint64_t{1} << 20);
 
 // One `--splash [WxH:]FILE[:NAME]`.
 struct SplashOption {
@@ -50,6 +55,8 @@ struct PackOptions {
     std::string iconFile;
     Rgb background = kDefaultBackground;  // what transparent pixels are laid over
     bool fit = false;           // scale splash pictures down to their entries' sizes
+    bool allowLarge = false;    // write copies above the device's 32 MiB slot (for desktop Windows)
+    bool keepUnused = false;    // keep splash bitmaps no configuration entry names
 };
 
 // The outcome: the exit code, and what to tell the user.

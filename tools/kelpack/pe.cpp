@@ -112,7 +112,9 @@ bool WalkDir(TreeWalk* w, std::uint32_t rel, int depth, const ResId& type, const
         r.name = name;
         r.lang = id.id;
         r.codepage = GetU32(b, w->base + where + 8);
-        r.data.assign(b.begin() + dataOff, b.begin() + dataOff + dataSize);
+        r.source.external = true;
+        r.source.offset = dataOff;
+        r.source.size = dataSize;
         w->out->push_back(std::move(r));
     }
     return true;
@@ -149,6 +151,7 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
     if (!InBounds(b.size(), coff, 20)) return Fail(error, "truncated inside the COFF file header");
     image->peOffset = pe;
     image->machine = GetU16(b, coff);
+    image->characteristics = GetU16(b, coff + 18);
     std::uint32_t nsections = GetU16(b, coff + 2);
     image->symbolTableOffset = GetU32(b, coff + 8);
     image->optionalSize = GetU16(b, coff + 16);
@@ -168,6 +171,7 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
     image->sizeOfImage = GetU32(b, opt + 56);
     image->sizeOfHeaders = GetU32(b, opt + 60);
     image->checksum = GetU32(b, opt + 64);
+    image->subsystem = GetU16(b, opt + 68);
     std::uint32_t ndirs = GetU32(b, opt + fixed - 4);
     // Loaders look at 16 entries at most; anything beyond is not a directory.
     image->dirCount = std::min<std::uint32_t>(ndirs, 16);
@@ -255,6 +259,21 @@ bool RvaToOffset(const PeImage& image, std::uint32_t rva, std::uint32_t size, st
 }
 
 bool ReadResources(const PeImage& image, ResourceList* list, std::string* error) {
+    if (!ReadResourceEntries(image, list, error)) return false;
+    LoadLeafData(image, list, nullptr);
+    return true;
+}
+
+void LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep) {
+    for (Resource& r : *list) {
+        if (!r.source.external || !r.source.path.empty() || (keep != nullptr && ResIdMatches(r.type, *keep))) continue;
+        auto from = image.bytes.begin() + static_cast<std::ptrdiff_t>(r.source.offset);
+        r.data.assign(from, from + static_cast<std::ptrdiff_t>(r.source.size));
+        r.source = LeafSource();
+    }
+}
+
+bool ReadResourceEntries(const PeImage& image, ResourceList* list, std::string* error) {
     list->clear();
     if (image.dirs.size() <= kDirResource || image.dirs[kDirResource].address == 0) return true;
     std::uint32_t rva = image.dirs[kDirResource].address;
@@ -277,19 +296,43 @@ bool ReadResources(const PeImage& image, ResourceList* list, std::string* error)
 }
 
 std::uint32_t PeChecksum(const std::vector<std::uint8_t>& bytes, std::uint32_t checksumOffset) {
-    // The field counts as zero wherever it sits, even at an odd offset.
-    auto at = [&](std::size_t i) -> std::uint32_t {
-        if (i >= bytes.size() || (i >= checksumOffset && i - checksumOffset < 4)) return 0;
-        return bytes[i];
-    };
-    std::uint64_t sum = 0;
-    std::size_t n = bytes.size();
-    for (std::size_t i = 0; i < n; i += 2) {
-        sum += at(i) | (at(i + 1) << 8);
+    PeChecksumSum sum(checksumOffset);
+    sum.Add(bytes.data(), bytes.size());
+    return sum.Finish();
+}
+
+void PeChecksumSum::Add(const std::uint8_t* data, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size) {
+        // A whole word clear of the checksum field, the common case.
+        if ((at_ & 1) == 0 && i + 1 < size && (at_ + 1 < field_ || at_ >= field_ + 4)) {
+            sum_ += static_cast<std::uint32_t>(data[i]) | (static_cast<std::uint32_t>(data[i + 1]) << 8);
+            sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+            i += 2;
+            at_ += 2;
+            continue;
+        }
+        // The field counts as zero wherever it sits, even at an odd offset.
+        std::uint32_t byte = at_ >= field_ && at_ - field_ < 4 ? 0 : data[i];
+        if ((at_ & 1) == 0) {
+            low_ = byte;
+        } else {
+            sum_ += low_ | (byte << 8);
+            sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+        }
+        ++i;
+        ++at_;
+    }
+}
+
+std::uint32_t PeChecksumSum::Finish() const {
+    std::uint64_t sum = sum_;
+    if (at_ & 1) {  // a last odd byte is a word of its own, its high half zero
+        sum += low_;
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
     sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint32_t>(sum + n);
+    return static_cast<std::uint32_t>(sum + at_);
 }
 
 }  // namespace kelpack

@@ -36,6 +36,8 @@ struct PeImage {
     std::vector<std::uint8_t> bytes;      // the whole file
     std::uint32_t peOffset = 0;           // offset of "PE\0\0"
     std::uint16_t machine = 0;            // COFF machine type
+    std::uint16_t characteristics = 0;    // COFF IMAGE_FILE_* flags
+    std::uint16_t subsystem = 0;          // optional header Subsystem
     bool pe32plus = false;                // optional header magic 0x20B
     std::uint32_t optionalOffset = 0;     // offset of the optional header
     std::uint16_t optionalSize = 0;       // SizeOfOptionalHeader
@@ -60,6 +62,14 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
 // Returns false, with the reason, for a damaged directory.
 bool ReadResources(const PeImage& image, ResourceList* list, std::string* error);
 
+// The same without copying any leaf's bytes: each leaf's source is external,
+// its offset and size those of its bytes in image.bytes (path empty).
+bool ReadResourceEntries(const PeImage& image, ResourceList* list, std::string* error);
+
+// Copies the bytes of the leaves ReadResourceEntries left in the image into
+// their `data`, except those of `keep` type, which stay external.
+void LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep);
+
 // File offset of `size` bytes at `rva`, when they lie wholly inside one
 // section's raw data; false otherwise.
 bool RvaToOffset(const PeImage& image, std::uint32_t rva, std::uint32_t size, std::uint32_t* offset);
@@ -73,6 +83,21 @@ std::string MachineName(std::uint16_t machine);
 // The image checksum as the loader verifies it: 16-bit sum with carries
 // folded, the checksum field itself counted as zero, plus the file length.
 std::uint32_t PeChecksum(const std::vector<std::uint8_t>& bytes, std::uint32_t checksumOffset);
+
+// The same over a file's bytes handed in piece by piece, in order, for an
+// output that is never held whole.
+class PeChecksumSum {
+public:
+    explicit PeChecksumSum(std::uint64_t checksumOffset) : field_(checksumOffset) {}
+    void Add(const std::uint8_t* data, std::size_t size);
+    std::uint32_t Finish() const;
+
+private:
+    std::uint64_t field_;
+    std::uint64_t at_ = 0;       // bytes added so far
+    std::uint64_t sum_ = 0;
+    std::uint32_t low_ = 0;      // the first byte of a word whose second is still to come
+};
 
 // File offset of the CheckSum field.
 inline std::uint32_t ChecksumOffset(const PeImage& image) { return image.optionalOffset + 64; }

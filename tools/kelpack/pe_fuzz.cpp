@@ -10,6 +10,7 @@
 
 #include "contract/kel.h"
 #include "kelpack/copy_contents.h"
+#include "kelpack/image_limits.h"
 #include "kelpack/pe.h"
 #include "kelpack/pe_write.h"
 #include "kelpack/resources.h"
@@ -32,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(!error.empty());
         return 0;
     }
+    // What show and pack say of an image that is no launcher: any bytes.
+    for (const std::string& w : LauncherWarnings(image)) Check(!w.empty());
     ResourceList list;
     if (!ReadResources(image, &list, &error)) {
         Check(!error.empty() && list.empty());

@@ -131,13 +131,34 @@ PreviewResult RunPreview(const PreviewOptions& o) {
     }
     splash::FreeSplashConfig(config);
 
-    for (std::size_t i = 0; i < planned.size(); ++i) {
-        if (WriteFileAtomic(planned[i].path, planned[i].png, "", &why)) continue;
+    // The folder is made (with its parents) only once every picture is
+    // drawn, and removed again when the run writes nothing.
+    std::vector<std::string> madeFolders;
+    if (!o.dir.empty() && !MakeFolders(o.dir, &madeFolders, &why)) {
         r.errors.push_back(why);
-        for (std::size_t j = 0; j < i; ++j) RemoveWrittenFile(planned[j].path);
         r.exitCode = kExitWrite;
         return r;
     }
+    // Files already written go too when the run is interrupted, so that it
+    // leaves all of them or none.
+    auto forget = [&](std::size_t count, bool remove) {
+        for (std::size_t j = 0; j < count; ++j) {
+            if (remove) RemoveWrittenFile(planned[j].path);
+            KeepOnInterrupt(planned[j].path);
+        }
+    };
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        if (WriteFileAtomic(planned[i].path, planned[i].png, "", &why)) {
+            RemoveOnInterrupt(planned[i].path);
+            continue;
+        }
+        r.errors.push_back(why);
+        forget(i, true);
+        RemoveMadeFolders(madeFolders);
+        r.exitCode = kExitWrite;
+        return r;
+    }
+    forget(planned.size(), false);
     r.summary = "Splash previews of " + o.file + " (" +
                 (packed ? "its " + ContractName(kel::kConfigResourceName) + " configuration" : "no configuration packed; the launcher's default") +
                 "), the screen around the window grey:\n";

@@ -182,7 +182,7 @@ TEST_F(PreviewCommand, BadArgumentsAndFilesEndWithTheirExitCodes) {
         {{"@game.exe", "--json"}, 1, "unknown option --json"},
         {{"@missing.exe"}, 2, "missing.exe: cannot read"},
         {{"@cut.exe"}, 3, "cut.exe: truncated"},
-        {{"@game.exe", "-o", "@nowhere"}, 5, "nowhere/preview-240x320.png.kelpack-tmp"},
+        {{"@game.exe", "-o", "@game.exe/sub"}, 5, "cannot create the folder"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"preview"};
@@ -193,6 +193,11 @@ TEST_F(PreviewCommand, BadArgumentsAndFilesEndWithTheirExitCodes) {
         EXPECT_EQ(out_, "");
     }
     EXPECT_EQ(Written(), std::vector<std::string>{});
+}
+
+TEST_F(PreviewCommand, TheFolderIsMadeWithItsParents) {
+    ASSERT_EQ(Run({"preview", Path("game.exe"), "--screen", "240x320", "-o", Path("new/deeper")}), 0) << err_;
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "new" / "deeper" / "preview-240x320.png"));
 }
 
 TEST_F(PreviewCommand, AFailedWriteTakesBackTheFilesAlreadyWritten) {

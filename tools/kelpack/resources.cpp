@@ -74,15 +74,15 @@ int ResIdCompare(const ResId& a, const ResId& b) {
     return a.id < b.id ? -1 : 1;
 }
 
-void SortResources(ResourceList* list) {
-    std::stable_sort(list->begin(), list->end(), [](const Resource& x, const Resource& y) {
-        int c = ResIdCompare(x.type, y.type);
-        if (c != 0) return c < 0;
-        c = ResIdCompare(x.name, y.name);
-        if (c != 0) return c < 0;
-        return x.lang < y.lang;
-    });
+bool ResourceOrder(const Resource& x, const Resource& y) {
+    int c = ResIdCompare(x.type, y.type);
+    if (c != 0) return c < 0;
+    c = ResIdCompare(x.name, y.name);
+    if (c != 0) return c < 0;
+    return x.lang < y.lang;
 }
+
+void SortResources(ResourceList* list) { std::stable_sort(list->begin(), list->end(), ResourceOrder); }
 
 std::string ResIdText(const ResId& id, bool isType) {
     if (id.isName) return text::WideToUtf8(id.name);
@@ -109,17 +109,33 @@ int RemoveResources(ResourceList* list, const ResId& type, const ResId& name) {
     return n;
 }
 
+namespace {
+
+void PutLeaf(ResourceList* list, Resource leaf) {
+    if (const Resource* old = FindResource(*list, leaf.type, leaf.name)) {
+        leaf.lang = old->lang;
+        leaf.codepage = old->codepage;
+    }
+    RemoveResources(list, leaf.type, leaf.name);
+    list->push_back(std::move(leaf));
+}
+
+}  // namespace
+
+void PutFileResource(ResourceList* list, const ResId& type, const ResId& name, const LeafSource& source) {
+    Resource leaf;
+    leaf.type = type;
+    leaf.name = name;
+    leaf.source = source;
+    PutLeaf(list, std::move(leaf));
+}
+
 void PutResource(ResourceList* list, const ResId& type, const ResId& name, std::vector<std::uint8_t> data) {
     Resource leaf;
     leaf.type = type;
     leaf.name = name;
-    if (const Resource* old = FindResource(*list, type, name)) {
-        leaf.lang = old->lang;
-        leaf.codepage = old->codepage;
-    }
     leaf.data = std::move(data);
-    RemoveResources(list, type, name);
-    list->push_back(std::move(leaf));
+    PutLeaf(list, std::move(leaf));
 }
 
 }  // namespace kelpack

@@ -17,14 +17,29 @@ struct ResId {
     std::u16string name;    // string name, as stored (no terminator)
 };
 
+// Where a leaf's bytes lie when kelpack does not hold them: `size` bytes at
+// `offset` of a file. An application package is copied from its file into
+// the output as the output is written, so that its bytes are never held in
+// memory, however large it is.
+struct LeafSource {
+    bool external = false;    // false: the bytes are the leaf's `data`
+    std::string path;         // the file (empty: the image the leaf was read from)
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
 // One leaf of the resource tree.
 struct Resource {
     ResId type;                      // first level
     ResId name;                      // second level
     std::uint32_t lang = 0;          // third level: language identifier
     std::uint32_t codepage = 0;      // code page field of the data entry
-    std::vector<std::uint8_t> data;  // the resource's bytes
+    std::vector<std::uint8_t> data;  // the resource's bytes, unless `source` is external
+    LeafSource source;
 };
+
+// The number of bytes a leaf holds, wherever they lie.
+inline std::uint64_t LeafSize(const Resource& r) { return r.source.external ? r.source.size : r.data.size(); }
 
 // All leaves of an executable, in directory order once sorted.
 using ResourceList = std::vector<Resource>;
@@ -51,6 +66,9 @@ bool ResIdMatches(const ResId& a, const ResId& b);
 // ascending. Returns <0, 0 or >0.
 int ResIdCompare(const ResId& a, const ResId& b);
 
+// Directory order of leaves: by type, then name, then language.
+bool ResourceOrder(const Resource& a, const Resource& b);
+
 // Sorts leaves by type, name, language in directory order (stable).
 void SortResources(ResourceList* list);
 
@@ -70,5 +88,8 @@ int RemoveResources(ResourceList* list, const ResId& type, const ResId& name);
 // get the neutral language 0.
 void PutResource(ResourceList* list, const ResId& type, const ResId& name,
                  std::vector<std::uint8_t> data);
+
+// The same for bytes that stay in a file until the output is written.
+void PutFileResource(ResourceList* list, const ResId& type, const ResId& name, const LeafSource& source);
 
 }  // namespace kelpack

@@ -8,6 +8,7 @@
 #include "byteio.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
+#include "image_limits.h"
 #include "pack.h"
 #include "wording.h"
 #include "splash/config.h"
@@ -94,13 +95,18 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
     SortResources(&r->resources);
     r->format = image.pe32plus ? "PE32+" : "PE32";
     r->machine = MachineName(image.machine);
+    r->machineType = image.machine;
+    r->sizeOfImage = image.sizeOfImage;
+    std::string sizeWarning = ImageSizeWarning(image.sizeOfImage);
+    if (!sizeWarning.empty()) r->warnings.push_back(path + ": " + sizeWarning);
+    for (const std::string& w : LauncherWarnings(image)) r->warnings.push_back(path + ": " + w);
     r->sections = image.sections;
     r->signedImage = image.dirs.size() > kDirSecurity && image.dirs[kDirSecurity].size != 0;
     const ResourceList& res = r->resources;
 
     if (const Resource* app = FindResource(res, AppType(), AppName())) {
         r->hasApp = true;
-        r->appSize = app->data.size();
+        r->appSize = LeafSize(*app);
     }
     if (const Resource* cl = FindResource(res, TextType(), CommandLineName())) {
         r->hasCommandLine = true;
@@ -188,13 +194,15 @@ std::string SplashOutcomeJson(const SplashOutcome& o) {
 }
 
 std::string ShowText(const ShowReport& r) {
-    std::string t = r.file + ": " + r.format + " " + r.machine + ", " + Counted(r.sections.size(), "section") +
+    std::string t = r.file + ": " + r.format + " " + r.machine +
+                    (IsLauncherMachine(r.machineType) ? "" : " (no launcher is built for it)") + ", " +
+                    Counted(r.sections.size(), "section") + ", image " + MibText(r.sizeOfImage) +
                     (r.signedImage ? ", signed" : "") + "\n";
     t += "\nResources (" + std::to_string(r.resources.size()) + "):\n";
     t += "  " + Pad("TYPE", 22) + Pad("NAME", 26) + Pad("LANG", 7) + "SIZE\n";
     for (const Resource& x : r.resources)
         t += "  " + Pad(ResIdText(x.type, true), 22) + Pad(ResIdText(x.name, false), 26) + Pad(std::to_string(x.lang), 7) +
-             std::to_string(x.data.size()) + "\n";
+             std::to_string(LeafSize(x)) + "\n";
 
     t += "\nApplication package: ";
     t += r.hasApp ? std::to_string(r.appSize) + " bytes\n"
@@ -244,6 +252,11 @@ std::string ShowJson(const ShowReport& r) {
     j += "  \"file\": " + JsonString(r.file) + ",\n";
     j += "  \"format\": " + JsonString(r.format) + ",\n";
     j += "  \"machine\": " + JsonString(r.machine) + ",\n";
+    j += "  \"launcher_machine\": " + boolean(IsLauncherMachine(r.machineType)) + ",\n";
+    j += "  \"size_of_image\": " + num(r.sizeOfImage) + ",\n";
+    j += "  \"warnings\": [";
+    for (std::size_t i = 0; i < r.warnings.size(); ++i) j += std::string(i ? ", " : "") + JsonText(r.warnings[i], true);
+    j += "],\n";
     j += "  \"signed\": " + boolean(r.signedImage) + ",\n";
     j += "  \"sections\": [";
     for (std::size_t i = 0; i < r.sections.size(); ++i) {
@@ -256,7 +269,7 @@ std::string ShowJson(const ShowReport& r) {
     for (std::size_t i = 0; i < r.resources.size(); ++i) {
         const Resource& x = r.resources[i];
         j += std::string(i ? "," : "") + "\n    {\"type\": " + idJson(x.type) + ", \"name\": " + idJson(x.name) +
-             ", \"lang\": " + num(x.lang) + ", \"size\": " + num(static_cast<std::int64_t>(x.data.size())) + "}";
+             ", \"lang\": " + num(x.lang) + ", \"size\": " + num(static_cast<std::int64_t>(LeafSize(x))) + "}";
     }
     j += "\n  ],\n";
     j += "  \"application_size\": " + (r.hasApp ? num(static_cast<std::int64_t>(r.appSize)) : std::string("null")) + ",\n";

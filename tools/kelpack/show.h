@@ -33,6 +33,9 @@ struct ShowReport {
     std::string file;
     std::string format;             // "PE32" or "PE32+"
     std::string machine;
+    std::uint16_t machineType = 0;
+    std::uint32_t sizeOfImage = 0;  // the address space the loader reserves
+    std::vector<std::string> warnings;  // what a device or the launcher will not take: its size, not being a launcher
     std::vector<PeSection> sections;
     ResourceList resources;
     bool signedImage = false;
