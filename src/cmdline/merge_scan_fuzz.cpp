@@ -21,7 +21,7 @@
 #include "cmdline/scan.h"
 #include "contract/kel.h"
 #include "hand_over.h"
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "text/text.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hand_over.h"
-#include "platform/host/sim.h"
+#include "sim.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher/launcher.h"
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "bmp_builder.h"
 
 namespace {

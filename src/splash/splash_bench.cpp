@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "bmp_builder.h"
 #include "splash/bitmap.h"
 #include "splash/config.h"

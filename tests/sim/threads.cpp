@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): threads and events.
+// Part of the simulation (see sim.h): threads and events.
 // CreateThread runs the routine on a real std::thread, which gets a
 // simulated id that names its message queue. Events are the auto-reset kind
 // the splash signals at each paint: WaitForSingleObject lets one wait through
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/world.h"
+#include "world.h"
 
 namespace sim {
 namespace {
@@ -173,7 +173,7 @@ HANDLE CreateEventW(void*, BOOL, BOOL, const char16_t*) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     sim::Lock lock(Mutex());
-    if (Enter("WaitForSingleObject", sim::U16(std::to_string(milliseconds)))) return WAIT_FAILED;
+    if (Enter("WaitForSingleObject", testsupport::U16(std::to_string(milliseconds)))) return WAIT_FAILED;
     sim::Event* event = sim::FindEvent(handle);
     if (event == nullptr) return WAIT_FAILED;
     // A signal and the deadline may come together: the signal wins.
@@ -186,7 +186,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL EventModify(HANDLE handle, DWORD function) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("EventModify", sim::U16(std::to_string(function)))) return FALSE;
+    if (Enter("EventModify", testsupport::U16(std::to_string(function)))) return FALSE;
     sim::Event* event = sim::FindEvent(handle);
     if (event == nullptr || function != EVENT_SET) return FALSE;
     event->signalled = true;

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 
 namespace {
 
