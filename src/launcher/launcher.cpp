@@ -34,7 +34,7 @@ int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const cha
         if (plan.registration == filetype::Registration::kRegisterOnly) return EndWithoutEngine(&plan);
     }
 
-    if (cmdline::HandOver(plan.scan) == cmdline::kStop) return EndWithoutEngine(&plan);
+    if (cmdline::RelayOrActivate(plan.scan) == cmdline::ScanOutcome::kStop) return EndWithoutEngine(&plan);
 
     splash::ShowSplash(module, instance);
 

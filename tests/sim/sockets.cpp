@@ -283,7 +283,7 @@ uint32_t inet_addr(const char* text) {
 }
 
 uint16_t htons(uint16_t value) {
-    // Network order is high byte first, whatever the host's order.
+    // Network order is high byte first, whatever this machine's order.
     BYTE bytes[2] = {static_cast<BYTE>(value >> 8), static_cast<BYTE>(value & 0xFF)};
     uint16_t network;
     std::memcpy(&network, bytes, 2);

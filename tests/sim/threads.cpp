@@ -42,8 +42,8 @@ Threads& State() {
     return threads;
 }
 
-std::atomic<platform::DWORD> nextId{0x100};
-thread_local platform::DWORD currentId = 0;
+std::atomic<platform::DWORD> g_nextId{0x100};
+thread_local platform::DWORD g_currentId = 0;
 
 Event* FindEvent(platform::HANDLE handle) {
     for (auto& event : State().events) {
@@ -85,8 +85,8 @@ std::condition_variable_any& Changed() {
 }
 
 platform::DWORD CurrentThreadId() {
-    if (currentId == 0) currentId = nextId++;
-    return currentId;
+    if (g_currentId == 0) g_currentId = g_nextId++;
+    return g_currentId;
 }
 
 bool ThreadAlive(platform::DWORD threadId) {
@@ -149,13 +149,13 @@ using sim::internal::Mutex;
 HANDLE CreateThread(void*, size_t, THREADPROC routine, void* parameter, DWORD, DWORD* threadId) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("CreateThread")) return nullptr;
-    DWORD id = sim::nextId++;
+    DWORD id = sim::g_nextId++;
     sim::State().started.emplace_back();
     sim::SimThread& thread = sim::State().started.back();
     thread.id = id;
     // The new thread blocks on the world lock until this call has returned.
     thread.thread = std::thread([id, routine, parameter] {
-        sim::currentId = id;
+        sim::g_currentId = id;
         DWORD exitCode = routine(parameter);
         sim::Finish(id, exitCode);
     });
