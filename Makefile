@@ -3,7 +3,7 @@
 #   make test   install what is missing, build, and run every unit and end-to-end test
 #   make dist   install what is missing, build, and make the release archive
 #               build/dist/kel-VERSION.tar.gz, checked unpacked (tools/dist.sh)
-# The CMake presets (host, windows, windows-x86) are the interface underneath;
+# The CMake presets (host, windows, windows-x86, ...) are the interface underneath;
 # tests/stages.sh defines each build and test stage once.
 
 SHELL := /bin/bash
@@ -35,15 +35,21 @@ STAGES = JOBS=$(JOBS) STAGES_NAME="make $@" bash tests/stages.sh
 
 all: build
 
+# The device's compiler, unpacked from the archive beside the project when
+# there is none yet; this installs no package.
+UNPACK_TOOLCHAIN = bash tools/ce_toolchain.sh --unpack >/dev/null || echo "$@: no device compiler; the device stage will be skipped"
+
 # Missing packages are fatal: nothing can be built or tested without them.
 deps:
 	@bash tools/deps.sh build/deps $(PACKAGES)
-	@bash tools/ce_toolchain.sh --unpack >/dev/null || echo "deps: no device compiler; the device stage will be skipped"
+	@$(UNPACK_TOOLCHAIN)
 
 $(BUILDS):
 	@$(STAGES) $@
 
-build: deps
+# Builds with what is installed: no package is installed here (make deps does).
+build:
+	@$(UNPACK_TOOLCHAIN)
 	@$(STAGES) $(BUILDS)
 
 unit: deps
@@ -75,18 +81,18 @@ e2e-x86: deps
 test: deps
 	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan armel device fuzz e2e-x86 e2e
 
-# Figures: host benchmarks, kelpack's memory, then start-up and size under Wine.
+# Figures: the host build's benchmarks, kelpack's memory, then start-up and size under Wine.
 bench: deps
 	@$(STAGES) build-host build-windows build-windows-x86
 	bash tests/bench/host.sh
 	bash tests/bench/kelpack_memory.sh
-	if [ -f tests/bench/startup.sh ]; then bash tests/bench/startup.sh; fi
+	bash tests/bench/startup.sh
 
 demo: deps
 	@$(STAGES) build-windows
 	bash tests/e2e/demo.sh
 
-# The release: host, windows and windows-x86 built, installed together and
+# The release: host, windows, windows-x86 and wince-arm built, installed together and
 # packed into one archive, which is checked unpacked before it is kept.
 dist: deps
 	@JOBS=$(JOBS) bash tools/dist.sh

@@ -1,6 +1,6 @@
 // The sample engine names its window with a rule of its own; a second start
 // finds it only when that rule gives what the launcher's scan gives.
-#include "engine/target_name.h"
+#include "target_name.h"
 
 #include <gtest/gtest.h>
 

@@ -25,22 +25,14 @@
 set -u
 cd "$(dirname "$0")/.."
 
-# The image format of the sample splash the check packs (png or bmp). kelpack
-# takes PNG once its image input is merged; until then KEL_DIST_SPLASH=bmp
-# checks everything else.
-splash_format=${KEL_DIST_SPLASH:-png}
-
 # What the archive holds below kel-VERSION/, in C sort order (README.md
 # describes this layout); tests/install_test.sh checks the host tree's part.
 release_files=$(cat tools/release_files.txt)
 
 die() { echo "dist: $*" >&2; exit 1; }
 
-case $splash_format in
-    png) splash=splash.png; splash_type=PNG ;;
-    bmp) splash=splash.bmp; splash_type=BMP3 ;;  # 24-bit, the launcher's own format
-    *) die "KEL_DIST_SPLASH is png or bmp, not $splash_format" ;;
-esac
+# The sample application's splash, as a packager would give it: a PNG.
+splash=splash.png
 
 # An archive from an earlier run must not pass for this one's.
 rm -f build/dist/kel-*.tar.gz
@@ -90,7 +82,7 @@ kelpack=$root/bin/kelpack
 sample=$check/sample
 mkdir "$sample"
 printf 'KEL sample application\n' > "$sample/sample.kel"
-convert -size 240x320 gradient:navy-gold -type truecolor "$splash_type:$sample/$splash" || fail "convert made no $splash"
+convert -size 240x320 gradient:navy-gold -type truecolor "PNG:$sample/$splash" || fail "convert made no $splash"
 for arch in x64 wince-arm; do
     if (cd "$sample" && "$kelpack" pack "$root/share/kel/$arch/kel.exe" -o Sample-$arch.exe --app sample.kel \
             --command-line sample.Main --splash "240x320:$splash" --title Sample); then
@@ -101,7 +93,7 @@ for arch in x64 wince-arm; do
             grep -qF -- "$want" "$sample/explain.txt" || fail "kelpack explain Sample-$arch.exe does not say: $want"
         done
     else
-        fail "kelpack pack of a sample application with a $splash_format splash into the $arch kel.exe"
+        fail "kelpack pack of a sample application with a PNG splash into the $arch kel.exe"
     fi
 done
 

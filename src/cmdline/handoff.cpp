@@ -6,7 +6,7 @@
 
 namespace cmdline {
 
-bool Handoff(const char16_t* target) {
+bool ActivateRunningInstance(const char16_t* target) {
     platform::HWND window = platform::FindWindowW(target, NULL);
     if (window == NULL) return false;
     // Neither result matters: the instance exists, and a second one must not start.
@@ -15,9 +15,9 @@ bool Handoff(const char16_t* target) {
     return true;
 }
 
-int HandOver(const ScanResult& scan) {
+ScanOutcome RelayOrActivate(const ScanResult& scan) {
     if (scan.kind == ScanKind::kRelay) return Relay(scan.arguments, scan.relayAt, scan.count);
-    return Handoff(scan.target) ? kStop : kGoOn;
+    return ActivateRunningInstance(scan.target) ? ScanOutcome::kStop : ScanOutcome::kGoOn;
 }
 
 }  // namespace cmdline

@@ -1,5 +1,5 @@
 // The merge of the embedded command line with the user's, and the argument
-// scan that follows it, on the host simulation, for user command lines from
+// scan that follows it (pure: no platform call), for user command lines from
 // 64 characters to 1 Mi characters (doubling each step).
 //
 // The line is a mix a packaged launcher meets: a prefix section of options,
@@ -16,8 +16,6 @@
 
 #include "cmdline/merge.h"
 #include "cmdline/scan.h"
-#include "hand_over.h"
-#include "platform/host/sim.h"
 
 namespace {
 
@@ -42,21 +40,17 @@ std::u16string UserCommandLine(size_t length) {
     return head + Fill(rest, 6, length > head.size() ? length - head.size() : 0);
 }
 
-// The launcher's two command-line steps: the merge with an embedded line, then the scan and handoff.
+// The launcher's two command-line rules: the merge with an embedded line, then the scan.
 void BM_MergeAndScan(benchmark::State& state) {
     const size_t length = static_cast<size_t>(state.range(0));
     const std::u16string user = UserCommandLine(length);
     const std::string embedded = "app.Main -v";
-    sim::Reset();
-    int64_t n = 0;
     for (auto _ : state) {
         char16_t* merged = cmdline::MergeCommandLine(embedded.data(), static_cast<uint32_t>(embedded.size()), user.c_str());
-        int result = testsupport::ScanAndHandOver(merged);
-        benchmark::DoNotOptimize(result);
+        cmdline::ScanResult scan = cmdline::ScanCommandLine(merged);
+        benchmark::DoNotOptimize(scan.target);
+        cmdline::FreeScan(&scan);
         std::free(merged);
-        // The simulation logs every platform call; start afresh now and then
-        // so the log does not grow without end (amortised over the runs).
-        if ((++n & 4095) == 0) sim::Reset();
     }
     state.SetComplexityN(static_cast<int64_t>(length));
     state.counters["chars"] = benchmark::Counter(static_cast<double>(length), benchmark::Counter::kIsIterationInvariantRate);

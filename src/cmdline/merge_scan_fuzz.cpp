@@ -20,8 +20,8 @@
 #include "cmdline/merge.h"
 #include "cmdline/scan.h"
 #include "contract/kel.h"
-#include "hand_over.h"
-#include "platform/host/sim.h"
+#include "relay_or_activate.h"
+#include "sim.h"
 #include "text/text.h"
 
 namespace {
@@ -171,16 +171,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     platform::HWND running = nullptr;
     if ((flags & 0x04) != 0 && !relay && !target.empty()) running = sim::AddForeignWindow(target);
-    int result = testsupport::ScanAndHandOver(merged);
+    cmdline::ScanOutcome result = testsupport::ScanAndRelayOrActivate(merged);
     if (relay) {
         // No engine port is registered, so a relay never delivers.
-        Check(result == cmdline::kGoOn);
+        Check(result == cmdline::ScanOutcome::kGoOn);
     } else if (running != nullptr) {
-        Check(result == cmdline::kStop);
+        Check(result == cmdline::ScanOutcome::kStop);
         auto posted = sim::PostedMessages(running);
         Check(posted.size() == 1 && posted[0].message == kel::kActivationMessage);
     } else {
-        Check(result == cmdline::kGoOn);
+        Check(result == cmdline::ScanOutcome::kGoOn);
     }
 
     ScanOnly(userLine);

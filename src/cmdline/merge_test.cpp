@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/host/sim.h"
+#include "text_helpers.h"
 #include "text/text.h"
 
 namespace {
@@ -38,7 +38,7 @@ TEST(Merge, WorkedExamples) {
         {u"-+", u" app.Main -+"},
         {u"-+ -v", u"-v  app.Main"},
     };
-    for (const auto& c : cases) EXPECT_EQ(WithApp(c.user), c.merged) << sim::U8(c.user);
+    for (const auto& c : cases) EXPECT_EQ(WithApp(c.user), c.merged) << testsupport::U8(c.user);
 }
 
 TEST(Merge, ShapesOfTheResult) {

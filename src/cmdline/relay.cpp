@@ -10,16 +10,16 @@ namespace cmdline {
 
 int32_t g_socketLayerState = kSocketLayerNotStarted;
 
-int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
+ScanOutcome Relay(char16_t* const* arguments, int32_t position, int32_t count) {
     // The port is read first, so that the key exists for the engine even when
     // this start has nothing to relay.
     uint32_t port = ReadServerPort();
-    if (position + 1 >= count) return kGoOn;
-    if (port == 0) return kGoOn;
-    if (!StartSocketLayer()) return kGoOn;
+    if (position + 1 >= count) return ScanOutcome::kGoOn;
+    if (port == 0) return ScanOutcome::kGoOn;
+    if (!StartSocketLayer()) return ScanOutcome::kGoOn;
 
     platform::SOCKET s = platform::socket(platform::AF_INET, platform::SOCK_STREAM, 0);
-    if (s == platform::INVALID_SOCKET) return kGoOn;
+    if (s == platform::INVALID_SOCKET) return ScanOutcome::kGoOn;
     // Closing waits a little for unsent bytes, so the command is not lost when
     // the launcher goes away right after the close.
     platform::LINGER linger = {1, kRelayLingerSeconds};
@@ -32,7 +32,7 @@ int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
     address.sin_addr = platform::inet_addr("127.0.0.1");
     if (platform::connect(s, &address, sizeof address) == platform::SOCKET_ERROR) {
         platform::closesocket(s);
-        return kGoOn;
+        return ScanOutcome::kGoOn;
     }
 
     int32_t length = 0;
@@ -42,7 +42,7 @@ int Relay(char16_t* const* arguments, int32_t position, int32_t count) {
                 platform::send(s, message + length - 1, 1, 0) != platform::SOCKET_ERROR;
     platform::closesocket(s);
     std::free(message);
-    return sent ? kStop : kGoOn;
+    return sent ? ScanOutcome::kStop : ScanOutcome::kGoOn;
 }
 
 uint32_t ReadServerPort() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "cmdline/handoff.h"
 #include "cmdline/scan.h"
 #include "platform/platform.h"
 
@@ -22,7 +23,7 @@ extern int32_t g_socketLayerState;
 
 // Relays the argument after the relay option at position to the running
 // engine; kStop when both the command and its newline were sent, else kGoOn.
-int Relay(char16_t* const* arguments, int32_t position, int32_t count);
+ScanOutcome Relay(char16_t* const* arguments, int32_t position, int32_t count);
 
 // The engine's "ServerPort" value, 0 when it is missing, unreadable or larger
 // than 4 bytes; the key is created when missing. Its low 16 bits are the port.

@@ -9,10 +9,6 @@
 
 namespace cmdline {
 
-// Scan results, as the launch sequence reads them.
-const int kStop = 0;
-const int kGoOn = 1;
-
 // The target name when the command line names none.
 const char* const kDefaultTargetName = "StartKel";
 // Option letters that, in the last position, do not end the walk at once.

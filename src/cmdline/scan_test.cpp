@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "cmdline/merge.h"
-#include "cmdline/relay.h"
-#include "hand_over.h"
-#include "platform/host/sim.h"
+#include "text_helpers.h"
 
 namespace {
 
@@ -21,7 +19,7 @@ std::vector<std::u16string> Split(const std::u16string& text) {
     std::u16string split = text;
     char16_t poison = u'#';
     std::vector<char16_t*> list(static_cast<size_t>(count) + 4, &poison);
-    EXPECT_EQ(cmdline::SplitArguments(split.data(), list.data()), count) << sim::U8(text);
+    EXPECT_EQ(cmdline::SplitArguments(split.data(), list.data()), count) << testsupport::U8(text);
     for (size_t i = static_cast<size_t>(count); i < list.size(); ++i) EXPECT_EQ(list[i], &poison) << "entry " << i;
     size_t cut = text.find_first_of(u"\r\n");
     if (cut != std::u16string::npos) {
@@ -85,14 +83,13 @@ TEST(IsKelFile, LengthAndLetterCase) {
     EXPECT_FALSE(cmdline::IsKelFile(u"a.kel "));
 }
 
-// The target name the scan derives, checking that the scan reached no platform operation.
+// The target name the scan derives. (That the scan calls no platform
+// operation is a link fact: these tests link no platform.)
 std::u16string Target(const std::u16string& line) {
-    sim::Reset();
     std::u16string before = line;
     cmdline::ScanResult scan = cmdline::ScanCommandLine(line.c_str());
     EXPECT_EQ(line, before) << "the command line must not change";
-    EXPECT_TRUE(sim::CallLog().empty()) << "the scan itself calls nothing";
-    EXPECT_EQ(scan.kind, cmdline::ScanKind::kTarget) << sim::U8(line);
+    EXPECT_EQ(scan.kind, cmdline::ScanKind::kTarget) << testsupport::U8(line);
     EXPECT_EQ(scan.relayAt, -1);
     std::u16string target = scan.target != nullptr ? scan.target : u"(none)";
     cmdline::FreeScan(&scan);
@@ -168,7 +165,7 @@ TEST(ScanCommandLine, OptionLettersAndParameters) {
     EXPECT_EQ(Target(u"-z -h 5"), u"StartKel");
     // In the last place every option leads to the default, in the set or not.
     for (const char16_t* last : {u"-a", u"-z", u"-r", u"-o", u"-O", u"-Q", u"-h", u"-+", u"-k", u"-x", u"-", u"/"}) {
-        EXPECT_EQ(Target(std::u16string(u"-z ") + last), u"StartKel") << sim::U8(last);
+        EXPECT_EQ(Target(std::u16string(u"-z ") + last), u"StartKel") << testsupport::U8(last);
     }
     // "--" ends the walk wherever it stands, "/-" too.
     EXPECT_EQ(Target(u"-z -- y"), u"StartKel");
@@ -194,11 +191,9 @@ TEST(ScanCommandLine, RelayOption) {
         {u"-Q -R -acommand", 2},
     };
     for (const auto& c : cases) {
-        sim::Reset();
         cmdline::ScanResult scan = cmdline::ScanCommandLine(c.line.c_str());
-        EXPECT_TRUE(sim::CallLog().empty());
-        ASSERT_EQ(scan.kind, cmdline::ScanKind::kRelay) << sim::U8(c.line);
-        EXPECT_EQ(scan.relayAt, c.relayAt) << sim::U8(c.line);
+        ASSERT_EQ(scan.kind, cmdline::ScanKind::kRelay) << testsupport::U8(c.line);
+        EXPECT_EQ(scan.relayAt, c.relayAt) << testsupport::U8(c.line);
         EXPECT_EQ(scan.target, nullptr);
         cmdline::FreeScan(&scan);
     }
@@ -223,77 +218,10 @@ TEST(ScanCommandLine, RelayOption) {
 
 TEST(ScanCommandLine, PrefixTokenInApostrophesSplitsInTwo) {
     // The merge keeps 'x y' as one token; the split knows only double quotes.
-    sim::Reset();
     const char16_t* merged = cmdline::ComposeCommandLine(u"app.Main", u"-+ 'x y' -- z");
     EXPECT_EQ(std::u16string(merged), u"'x y'  app.Main z");
     EXPECT_EQ(Target(merged), u"'x");
     std::free(const_cast<char16_t*>(merged));
-}
-
-class HandoffTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim::Reset();
-        cmdline::g_socketLayerState = cmdline::kSocketLayerNotStarted;
-    }
-};
-
-TEST_F(HandoffTest, RunningInstanceIsBroughtForwardAndToldOnce) {
-    platform::HWND other = sim::AddForeignWindow(u"Other");
-    platform::HWND app = sim::AddForeignWindow(u"app_Main");
-    EXPECT_TRUE(cmdline::Handoff(u"app_Main"));
-    EXPECT_EQ(sim::ForegroundWindow(), app);
-    auto posted = sim::PostedMessages(app);
-    ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].message, 1038u);
-    EXPECT_EQ(posted[0].wParam, 0u);
-    EXPECT_EQ(posted[0].lParam, 0);
-    EXPECT_TRUE(sim::PostedMessages(other).empty());
-    EXPECT_EQ(sim::CallLog(), (std::vector<std::string>{"FindWindowW(app_Main)", "SetForegroundWindow",
-                                                         "PostMessageW(1038)"}));
-}
-
-TEST_F(HandoffTest, NoInstanceMeansNoOtherCall) {
-    sim::AddForeignWindow(u"Other");
-    EXPECT_FALSE(cmdline::Handoff(u"app_Main"));
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(app_Main)"});
-}
-
-TEST_F(HandoffTest, FailuresAfterTheWindowWasFoundAreIgnored) {
-    sim::AddForeignWindow(u"app_Main");
-    sim::Fail("SetForegroundWindow");
-    sim::Fail("PostMessageW");
-    EXPECT_TRUE(cmdline::Handoff(u"app_Main"));
-    EXPECT_EQ(sim::CallCount("PostMessageW"), 1);
-}
-
-TEST_F(HandoffTest, ArgumentScanStopsOnlyWhenAnInstanceRuns) {
-    EXPECT_EQ(testsupport::ScanAndHandOver(u" app.Main doc.kel"), cmdline::kGoOn);
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(app_Main)"});
-
-    sim::Reset();
-    platform::HWND game = sim::AddForeignWindow(u"Game_run");
-    EXPECT_EQ(testsupport::ScanAndHandOver(u"\"\\My Documents\\Game.kel\""), cmdline::kStop);
-    EXPECT_EQ(sim::PostedMessages(game).size(), 1u);
-
-    // The class name is asked for as derived, backslash and all.
-    sim::Reset();
-    EXPECT_EQ(testsupport::ScanAndHandOver(u"a\\b x"), cmdline::kGoOn);
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(a\\b)"});
-
-    sim::Reset();
-    sim::AddForeignWindow(u"StartKel");
-    EXPECT_EQ(testsupport::ScanAndHandOver(u""), cmdline::kStop);
-}
-
-TEST_F(HandoffTest, RelayOptionSkipsTheHandoff) {
-    // Even with an instance of the default name running, the relay answers.
-    platform::HWND start = sim::AddForeignWindow(u"StartKel");
-    EXPECT_EQ(testsupport::ScanAndHandOver(u"-acommand"), cmdline::kGoOn);
-    EXPECT_EQ(sim::CallCount("FindWindowW"), 0);
-    EXPECT_TRUE(sim::PostedMessages(start).empty());
-    // The relay read the port: the key exists now.
-    EXPECT_TRUE(sim::RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM"));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "launcher/launcher.h"
-#include "platform/host/sim.h"
+#include "sim.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "launcher/engine.h"
 #include "launcher/plan.h"
 #include "platform/resources.h"
-#include "shell/register.h"
+#include "filetype/register.h"
 #include "splash/show.h"
 #include "trace/trace.h"
 
@@ -29,12 +29,12 @@ int Launch(platform::HINSTANCE instance, platform::HINSTANCE previous, const cha
         platform::LoadResourceBytes(module, kel::kCommandLineResourceName, kel::kTextResourceType, &size);
     StartPlan plan = PlanStart(static_cast<const char*>(embedded), size, commandLine != NULL ? commandLine : u"");
 
-    if (plan.registration != shell::Registration::kNone) {
-        shell::RegisterFileType();
-        if (plan.registration == shell::Registration::kRegisterOnly) return EndWithoutEngine(&plan);
+    if (plan.registration != filetype::Registration::kNone) {
+        filetype::RegisterFileType();
+        if (plan.registration == filetype::Registration::kRegisterOnly) return EndWithoutEngine(&plan);
     }
 
-    if (cmdline::HandOver(plan.scan) == cmdline::kStop) return EndWithoutEngine(&plan);
+    if (cmdline::RelayOrActivate(plan.scan) == cmdline::ScanOutcome::kStop) return EndWithoutEngine(&plan);
 
     splash::ShowSplash(module, instance);
 

@@ -11,7 +11,7 @@
 #include "cmdline/relay.h"
 #include "launcher/engine.h"
 #include "launcher/launcher.h"
-#include "platform/host/sim.h"
+#include "sim.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher/launcher.h"
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "bmp_builder.h"
 
 namespace {
@@ -23,19 +23,19 @@ struct EngineView {
     bool dismissed = false;
     const char16_t* line = nullptr;   // the engine keeps it for the process, which ends with the test
 };
-EngineView view;
+EngineView g_view;
 
 constexpr uint32_t kSplashColour = 0x00C08040;
 
 int32_t Engine(void*, void*, const char16_t* line, int, void*, void*) {
-    view.called = true;
-    view.line = line;
-    view.log = sim::CallLog();
-    view.centrePixel = sim::ScreenPixel(120, 160);
+    g_view.called = true;
+    g_view.line = line;
+    g_view.log = sim::CallLog();
+    g_view.centrePixel = sim::ScreenPixel(120, 160);
     // The engine dismisses the splash once it is up, by ending the splash thread's loop.
-    view.splash = platform::FindWindowW(u"KEL_SPLASH", nullptr);
-    if (view.splash != nullptr) {
-        view.dismissed = sim::PostThreadMessage(sim::GetWindowInfo(view.splash)->threadId, platform::WM_QUIT);
+    g_view.splash = platform::FindWindowW(u"KEL_SPLASH", nullptr);
+    if (g_view.splash != nullptr) {
+        g_view.dismissed = sim::PostThreadMessage(sim::GetWindowInfo(g_view.splash)->threadId, platform::WM_QUIT);
     }
     return 7;
 }
@@ -49,13 +49,13 @@ class LaunchWithSplash : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::Reset();
-        view = EngineView{};
+        g_view = EngineView{};
         sim::SetScreenSize(240, 320);
         sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&Engine)}}});
     }
     void TearDown() override {
         sim::Reset();
-        std::free(const_cast<char16_t*>(view.line));
+        std::free(const_cast<char16_t*>(g_view.line));
     }
 };
 
@@ -67,32 +67,32 @@ TEST_F(LaunchWithSplash, EngineIsEnteredAfterTheFirstPaint) {
     sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(file));
 
     EXPECT_EQ(launcher::Launch(sim::LauncherModule(), nullptr, u"\"\\My Documents\\Game.kel\"", 1), 7);
-    ASSERT_TRUE(view.called);
+    ASSERT_TRUE(g_view.called);
 
     // Splash step before the engine library is loaded; the engine after the paint's signal.
-    int wait = IndexOf(view.log, "WaitForSingleObject(3000)");
-    int signal = IndexOf(view.log, "EventModify(3)");
-    int load = IndexOf(view.log, "LoadLibraryW(Kel.dll)");
+    int wait = IndexOf(g_view.log, "WaitForSingleObject(3000)");
+    int signal = IndexOf(g_view.log, "EventModify(3)");
+    int load = IndexOf(g_view.log, "LoadLibraryW(Kel.dll)");
     ASSERT_GE(wait, 0);
     ASSERT_GE(signal, 0);
     EXPECT_LT(wait, load);
     EXPECT_LT(signal, load);
     // What a person saw when the engine started: the splash, centred.
-    EXPECT_EQ(view.centrePixel, kSplashColour);
-    ASSERT_NE(view.splash, nullptr);
-    EXPECT_TRUE(view.dismissed);
-    EXPECT_EQ(sim::WaitForThreadEnd(sim::GetWindowInfo(view.splash)->threadId, 20000), platform::DWORD{0});
-    EXPECT_FALSE(sim::GetWindowInfo(view.splash)->alive);
+    EXPECT_EQ(g_view.centrePixel, kSplashColour);
+    ASSERT_NE(g_view.splash, nullptr);
+    EXPECT_TRUE(g_view.dismissed);
+    EXPECT_EQ(sim::WaitForThreadEnd(sim::GetWindowInfo(g_view.splash)->threadId, 20000), platform::DWORD{0});
+    EXPECT_FALSE(sim::GetWindowInfo(g_view.splash)->alive);
 }
 
 TEST_F(LaunchWithSplash, NoBitmapStillStartsTheEngine) {
     // The default configuration names bitmaps this launcher does not carry.
     EXPECT_EQ(launcher::Launch(sim::LauncherModule(), nullptr, u"Game.kel", 1), 7);
-    ASSERT_TRUE(view.called);
-    EXPECT_EQ(view.splash, nullptr);
-    EXPECT_EQ(IndexOf(view.log, "CreateThread"), -1);
-    EXPECT_GE(IndexOf(view.log, "FindResourceW(SplashScreen/Splash.bmp)"), 0);
-    EXPECT_EQ(view.centrePixel, sim::kDesktopColour);
+    ASSERT_TRUE(g_view.called);
+    EXPECT_EQ(g_view.splash, nullptr);
+    EXPECT_EQ(IndexOf(g_view.log, "CreateThread"), -1);
+    EXPECT_GE(IndexOf(g_view.log, "FindResourceW(SplashScreen/Splash.bmp)"), 0);
+    EXPECT_EQ(g_view.centrePixel, sim::kDesktopColour);
 }
 
 }  // namespace

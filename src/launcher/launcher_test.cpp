@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "launcher/engine.h"
-#include "platform/host/sim.h"
+#include "sim.h"
+#include "text_helpers.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ TEST_F(LaunchTest, EngineFoundThroughTheRegisteredPath) {
         platform::HMODULE engine = InstallEngine(u"\\Storage Card\\Kel.dll");
         sim::SetRegistryString(HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", stored);
         g_result = 3;
-        EXPECT_EQ(Run(u"x"), 3) << sim::U8(stored);
+        EXPECT_EQ(Run(u"x"), 3) << testsupport::U8(stored);
         EXPECT_EQ(g_call.engineModule, engine);
         EXPECT_EQ(sim::CallCount("LoadLibraryW(\\Storage Card\\Kel.dll)"), 1);
         EXPECT_EQ(sim::OpenKeyCount(), 0) << "the key is closed after reading";
@@ -210,9 +211,9 @@ TEST_F(LaunchTest, OtherPlusLinesAreOrdinaryCommandLines) {
         SetUp();
         InstallEngine(u"Kel.dll");
         g_result = 2;
-        EXPECT_EQ(Run(line), 2) << sim::U8(line);
+        EXPECT_EQ(Run(line), 2) << testsupport::U8(line);
         EXPECT_EQ(g_call.commandLine, line);
-        EXPECT_FALSE(sim::RegistryKeyExists(HKEY_CLASSES_ROOT, u".kel")) << sim::U8(line);
+        EXPECT_FALSE(sim::RegistryKeyExists(HKEY_CLASSES_ROOT, u".kel")) << testsupport::U8(line);
     }
 }
 

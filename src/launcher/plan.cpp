@@ -10,8 +10,8 @@ namespace launcher {
 StartPlan PlanStart(const char* commandLineResource, uint32_t resourceSize, const char16_t* userCommandLine) {
     StartPlan plan = StartPlan();
     plan.commandLine = cmdline::MergeCommandLine(commandLineResource, resourceSize, userCommandLine);
-    plan.registration = shell::RegistrationFor(plan.commandLine);
-    plan.scanned = plan.registration != shell::Registration::kRegisterOnly;
+    plan.registration = filetype::RegistrationFor(plan.commandLine);
+    plan.scanned = plan.registration != filetype::Registration::kRegisterOnly;
     if (plan.scanned) plan.scan = cmdline::ScanCommandLine(plan.commandLine);
     return plan;
 }

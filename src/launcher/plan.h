@@ -8,14 +8,14 @@
 #include <cstdint>
 
 #include "cmdline/scan.h"
-#include "shell/registration.h"
+#include "filetype/registration.h"
 
 namespace launcher {
 
 // What a start does with a launcher's resources and a user's command line.
 struct StartPlan {
     char16_t* commandLine;             // the merged command line every later step and the engine see
-    shell::Registration registration;  // what it asks of the file type's registration
+    filetype::Registration registration;  // what it asks of the file type's registration
     bool scanned;                      // false when the start only registers
     cmdline::ScanResult scan;          // the target name to hand over to, or the relay option's place
 };

@@ -9,7 +9,7 @@
 namespace {
 
 TEST(StartPlan, MergesThenDecidesRegistrationAndScan) {
-    using shell::Registration;
+    using filetype::Registration;
     struct Case {
         const char* resource;   // null: no CommandLine resource
         std::u16string user;

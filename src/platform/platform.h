@@ -2,7 +2,7 @@
 //
 // Every operation here carries its Windows CE name and Windows CE meaning;
 // the build picks the backend that defines them: platform/win32 forwards to
-// the real API, platform/host is a small simulated Windows for the unit tests.
+// the real API, the simulation (tests/sim) is a small Windows for the tests.
 // This header includes no system header and has no conditional code, so the
 // same declarations are compiled against both backends. Text is char16_t,
 // which is 16 bits everywhere (wchar_t is 32 bits on Linux).

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "splash/bitmap.h"
 #include "splash/section.h"
 

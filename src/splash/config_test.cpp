@@ -9,9 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/sim.h"
-#include "platform/resources.h"
-#include "splash/show.h"
 #include "text/text.h"
 
 namespace {
@@ -29,7 +26,6 @@ using Config = std::unique_ptr<SplashConfig, ConfigDeleter>;
 using Choice = std::unique_ptr<splash::SplashChoice, ChoiceDeleter>;
 
 Config ParseConfig(const char* bytes, uint32_t length) { return Config(splash::ParseSplashConfig(bytes, length)); }
-Config LoadConfig() { return Config(splash::LoadSplashConfig(sim::LauncherModule())); }
 Choice ChooseFor(const Config& config, int32_t screenWidth, int32_t screenHeight) {
     return Choice(splash::ChooseSplashForScreen(config.get(), screenWidth, screenHeight));
 }
@@ -113,61 +109,6 @@ TEST(SplashConfigFormat, FindsTheFirstExactKey) {
     EXPECT_EQ(splash::FindSplashValue(config.get(), "Bare", "dflt"), nullptr);
     EXPECT_STREQ(splash::FindSplashValue(config.get(), "Missing", "dflt"), "dflt");
     EXPECT_STREQ(splash::FindSplashValue(ParseConfig(nullptr, 0).get(), "T", "dflt"), "dflt");
-}
-
-class SplashResources : public ::testing::Test {
-protected:
-    void SetUp() override { sim::Reset(); }
-    void TearDown() override { sim::Reset(); }
-};
-
-TEST_F(SplashResources, LoadsResourceBytesInPlace) {
-    sim::SetResource(u"TEXT", u"CONFIG", "A=1");
-    uint32_t length = 0xdeadbeef;
-    const void* bytes = platform::LoadResourceBytes(sim::LauncherModule(), u"config", u"Text", &length);
-    ASSERT_NE(bytes, nullptr);
-    EXPECT_EQ(length, 3u);
-    EXPECT_EQ(std::string(static_cast<const char*>(bytes), length), "A=1");
-
-    length = 0xdeadbeef;
-    EXPECT_EQ(platform::LoadResourceBytes(sim::LauncherModule(), u"Other", u"Text", &length), nullptr);
-    EXPECT_EQ(length, 0u);
-
-    // A resource that is found but cannot be mapped reports no length either.
-    sim::Fail("LoadResource");
-    length = 0xdeadbeef;
-    EXPECT_EQ(platform::LoadResourceBytes(sim::LauncherModule(), u"CONFIG", u"Text", &length), nullptr);
-    EXPECT_EQ(length, 0u);
-    EXPECT_EQ(sim::CallCount("SizeofResource"), 1);
-}
-
-TEST_F(SplashResources, TextFallsBackToTheDefaultItself) {
-    uint32_t length = 0xdeadbeef;
-    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::kDefaultSplashConfig),
-              splash::kDefaultSplashConfig);
-    EXPECT_EQ(length, 106u);
-    length = 0xdeadbeef;
-    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, nullptr), nullptr);
-    EXPECT_EQ(length, 0u);
-
-    sim::SetResource(u"Text", u"CONFIG", "");
-    const char* text = splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::kDefaultSplashConfig);
-    EXPECT_NE(text, splash::kDefaultSplashConfig);
-    EXPECT_EQ(length, 0u);
-}
-
-TEST_F(SplashResources, ConfigComesFromTheResourceOrTheDefault) {
-    EXPECT_EQ(Entries(LoadConfig()).size(), 3u);
-    EXPECT_EQ(sim::CallLog().front(), "FindResourceW(Text/CONFIG)");
-
-    // A resource of 0 bytes is one entry with an empty key, and no splash.
-    sim::SetResource(u"Text", u"CONFIG", "");
-    Config config = LoadConfig();
-    EXPECT_EQ(Entries(config), std::vector<Entry>{Absent("")});
-    EXPECT_EQ(ChooseFor(config, 240, 320), nullptr);
-
-    sim::Fail("LoadResource");
-    EXPECT_EQ(Entries(LoadConfig()).size(), 3u);
 }
 
 TEST(SplashEntryParse, ReadsWidthHeightAndName) {
@@ -291,18 +232,6 @@ TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
 
     Config untitled = ParseConfig("SplashScreen=1x1;A", 18);
     EXPECT_STREQ(ChooseFor(untitled, 240, 320)->title, "My Splash Screen");
-}
-
-TEST_F(SplashResources, ChooseSplashAsksTheScreenSize) {
-    sim::SetScreenSize(480, 640);
-    Config config = ParseConfig(splash::kDefaultSplashConfig, 106);
-    Choice choice(splash::ChooseSplash(config.get()));
-    ASSERT_NE(choice, nullptr);
-    EXPECT_STREQ(choice->resourceName, "Splash300.bmp");
-    EXPECT_STREQ(choice->title, "The Big Splash Screen");
-    EXPECT_EQ(choice->screenWidth, 480);
-    EXPECT_EQ(choice->screenHeight, 640);
-    EXPECT_EQ(sim::CallLog(), (std::vector<std::string>{"GetSystemMetrics(0)", "GetSystemMetrics(1)"}));
 }
 
 }  // namespace

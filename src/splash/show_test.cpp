@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/host/sim.h"
 #include "bmp_builder.h"
+#include "platform/resources.h"
+#include "sim.h"
 
 namespace {
 
@@ -367,9 +369,89 @@ TEST_F(SplashWindow, ProcedureReturnsWhatTheDefaultReturns) {
     EXPECT_EQ(sim::CallCount("EventModify"), 0);
     EXPECT_EQ(splash::SplashWindowProc(nullptr, platform::WM_PAINT, 0, 0), 0x1234);
     EXPECT_EQ(sim::CallCount("EventModify"), 1);
-    auto log = sim::CallLog();
-    EXPECT_EQ(log.back(), "DefWindowProcW(15)");
-    EXPECT_EQ(log.front(), "DefWindowProcW(1029)");
+    // Both messages, the painted one too, reached the default procedure.
+    EXPECT_EQ(sim::CallCount("DefWindowProcW(1029)"), 1);
+    EXPECT_EQ(sim::CallCount("DefWindowProcW(15)"), 1);
+}
+
+// ---------------------------------------------------------------- the splash's resources and screen
+
+// Configurations and choices own memory; these give it back when a test is done with it.
+struct ConfigDeleter {
+    void operator()(splash::SplashConfig* config) const { splash::FreeSplashConfig(config); }
+};
+struct ChoiceDeleter {
+    void operator()(splash::SplashChoice* choice) const { std::free(choice); }
+};
+using Config = std::unique_ptr<splash::SplashConfig, ConfigDeleter>;
+using Choice = std::unique_ptr<splash::SplashChoice, ChoiceDeleter>;
+
+Config LoadConfig() { return Config(splash::LoadSplashConfig(sim::LauncherModule())); }
+
+class SplashResources : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+    void TearDown() override { sim::Reset(); }
+};
+
+TEST_F(SplashResources, LoadsResourceBytesInPlace) {
+    sim::SetResource(u"TEXT", u"CONFIG", "A=1");
+    uint32_t length = 0xdeadbeef;
+    const void* bytes = platform::LoadResourceBytes(sim::LauncherModule(), u"config", u"Text", &length);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::string(static_cast<const char*>(bytes), length), "A=1");
+
+    length = 0xdeadbeef;
+    EXPECT_EQ(platform::LoadResourceBytes(sim::LauncherModule(), u"Other", u"Text", &length), nullptr);
+    EXPECT_EQ(length, 0u);
+
+    // A resource that is found but cannot be mapped reports no length either.
+    sim::Fail("LoadResource");
+    length = 0xdeadbeef;
+    EXPECT_EQ(platform::LoadResourceBytes(sim::LauncherModule(), u"CONFIG", u"Text", &length), nullptr);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST_F(SplashResources, TextFallsBackToTheDefaultItself) {
+    uint32_t length = 0xdeadbeef;
+    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::kDefaultSplashConfig),
+              splash::kDefaultSplashConfig);
+    EXPECT_EQ(length, 106u);
+    length = 0xdeadbeef;
+    EXPECT_EQ(splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, nullptr), nullptr);
+    EXPECT_EQ(length, 0u);
+
+    sim::SetResource(u"Text", u"CONFIG", "");
+    const char* text = splash::LoadTextResource(u"CONFIG", sim::LauncherModule(), &length, splash::kDefaultSplashConfig);
+    EXPECT_NE(text, splash::kDefaultSplashConfig);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST_F(SplashResources, ConfigComesFromTheResourceOrTheDefault) {
+    EXPECT_EQ(LoadConfig()->count, 3);
+
+    // A resource of 0 bytes is one entry with an empty key, and no splash.
+    sim::SetResource(u"Text", u"CONFIG", "");
+    Config config = LoadConfig();
+    ASSERT_EQ(config->count, 1);
+    EXPECT_STREQ(config->keys[0], "");
+    EXPECT_EQ(config->values[0], nullptr);
+    EXPECT_EQ(Choice(splash::ChooseSplashForScreen(config.get(), 240, 320)), nullptr);
+
+    sim::Fail("LoadResource");
+    EXPECT_EQ(LoadConfig()->count, 3);
+}
+
+TEST_F(SplashResources, ChooseSplashAsksTheScreenSize) {
+    sim::SetScreenSize(480, 640);
+    Config config(splash::ParseSplashConfig(splash::kDefaultSplashConfig, 106));
+    Choice choice(splash::ChooseSplash(config.get()));
+    ASSERT_NE(choice, nullptr);
+    EXPECT_STREQ(choice->resourceName, "Splash300.bmp");
+    EXPECT_STREQ(choice->title, "The Big Splash Screen");
+    EXPECT_EQ(choice->screenWidth, 480);
+    EXPECT_EQ(choice->screenHeight, 640);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Splash costs on the host simulation.
+// Splash costs on the simulation.
 //
 // Decoding: DecodeSplashBmp for 240 x 320 and 480 x 640 at 1, 4, 8 and 24
 // bits, against a plain memcpy of the same pixel bytes. The decoder makes its
@@ -6,7 +6,7 @@
 // run also makes one section alone (display context, CreateDIBSection,
 // DeleteDC, with the same header), timed apart, and its mean is taken off:
 // "ratio" is (decode - section) / memcpy; the reported time is the whole
-// decode. Section creation on the host is the simulation's (a filled heap
+// decode. Section creation here is the simulation's (a filled heap
 // block), not a device's.
 //
 // Configuration: parse of a "CONFIG" text of 10 and of 10000 entries and the
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "bmp_builder.h"
 #include "splash/bitmap.h"
 #include "splash/config.h"

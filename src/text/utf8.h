@@ -1,6 +1,6 @@
 // UTF-8 one sequence at a time: the step that the launcher's comparison of
-// the relay option (cmdline::Utf8Equal) and the host's string conversions
-// (text/utf8_strings.h) share, so that UTF-8 is decoded in one place. No
+// the relay option (cmdline::Utf8Equal) and the string conversions kelpack
+// and the tests use (text/utf8_strings.h) share, so that UTF-8 is decoded in one place. No
 // allocation and no library: the launcher links it.
 //
 //   bytes                decodes to      length  wellFormed

@@ -11,9 +11,17 @@
 #include <vector>
 
 #include "le_bytes.h"
-#include "platform/platform.h"
 
 namespace testsupport {
+
+// A palette entry as the file stores it (blue, green, red, reserved), with
+// the field names of the platform's RGBQUAD; the core's tests see no platform header.
+struct PaletteEntry {
+    uint8_t rgbBlue;
+    uint8_t rgbGreen;
+    uint8_t rgbRed;
+    uint8_t rgbReserved;
+};
 
 struct BmpFile {
     int32_t width = 1;
@@ -21,7 +29,7 @@ struct BmpFile {
     uint16_t bitCount = 24;
     uint32_t headerSize = 40;
     uint32_t compression = 0;
-    std::vector<platform::RGBQUAD> palette;   // written between the headers and the rows
+    std::vector<PaletteEntry> palette;        // written between the headers and the rows
     int64_t pixelOffset = -1;                 // -1: right after the palette
     // The pixel at (x, y) counted from the top left: a palette index, or 0x00RRGGBB for 24 bits.
     std::function<uint32_t(int x, int y)> pixel = [](int, int) { return 0u; };
@@ -84,8 +92,8 @@ inline std::string BmpBytes(const BmpFile& file) {
 }
 
 // A palette of n distinct colours: entry i is (r, g, b) = (i, 255 - i, i * 7 mod 256).
-inline std::vector<platform::RGBQUAD> RampPalette(int n) {
-    std::vector<platform::RGBQUAD> palette;
+inline std::vector<PaletteEntry> RampPalette(int n) {
+    std::vector<PaletteEntry> palette;
     for (int i = 0; i < n; ++i) {
         palette.push_back({static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i), 0});
     }
@@ -113,8 +121,9 @@ inline std::vector<uint8_t> PatternBmpBytes(int32_t width, int32_t height, uint1
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-// The colour of a palette entry as the screen shows it.
-inline uint32_t Colour(const platform::RGBQUAD& q) {
+// The colour of a palette entry (the file's, or the platform's RGBQUAD) as the screen shows it.
+template <typename Quad>
+inline uint32_t Colour(const Quad& q) {
     return (static_cast<uint32_t>(q.rgbRed) << 16) | (static_cast<uint32_t>(q.rgbGreen) << 8) | q.rgbBlue;
 }
 

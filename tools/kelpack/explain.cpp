@@ -63,11 +63,11 @@ std::string CEscaped(const std::string& bytes) {
     return out;
 }
 
-const char* RegistrationName(shell::Registration r) {
+const char* RegistrationName(filetype::Registration r) {
     switch (r) {
-        case shell::Registration::kRegisterAndGoOn: return "register_and_go_on";
-        case shell::Registration::kRegisterOnly: return "register_only";
-        case shell::Registration::kNone: break;
+        case filetype::Registration::kRegisterAndGoOn: return "register_and_go_on";
+        case filetype::Registration::kRegisterOnly: return "register_only";
+        case filetype::Registration::kNone: break;
     }
     return "none";
 }
@@ -112,7 +112,7 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     x->registration = plan.registration;
     // Where a registration would point the file type's engine path.
     x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
-    x->registeredEnginePath = Take(shell::EnginePathFor(x->installedAs.c_str()));
+    x->registeredEnginePath = Take(filetype::EnginePathFor(x->installedAs.c_str()));
     x->scanned = plan.scanned;
     if (!plan.scanned) {
         launcher::FreeStartPlan(&plan);
@@ -173,13 +173,13 @@ std::string ExplainText(const Explanation& x) {
                             Quoted(x.installedAs) + ")";
     t += "2. File type: ";
     switch (x.registration) {
-        case shell::Registration::kNone:
+        case filetype::Registration::kNone:
             t += "not registered (the command line is neither blank nor a lone \"+\").\n";
             break;
-        case shell::Registration::kRegisterAndGoOn:
+        case filetype::Registration::kRegisterAndGoOn:
             t += "the command line is blank, so the launcher " + registers + " and goes on.\n";
             break;
-        case shell::Registration::kRegisterOnly:
+        case filetype::Registration::kRegisterOnly:
             t += "the command line is a lone \"+\", so the launcher " + registers +
                  " and exits 0. Nothing else happens: no instance check, no splash, no engine.\n";
             return t;
@@ -224,7 +224,7 @@ std::string ExplainText(const Explanation& x) {
          "\") through the search path; if that fails, the path in the default value of HKEY_CLASSES_ROOT\\" +
          WidePrintable(kel::kEnginePathKey) + " (a value that starts with a double quote loses its first and last "
          "character). A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " + engineValue +
-         (x.registration == shell::Registration::kRegisterAndGoOn ? ", as this start does" : "") + ".\n"
+         (x.registration == filetype::Registration::kRegisterAndGoOn ? ", as this start does" : "") + ".\n"
          // The message boxes' texts are the launcher's own words.
          "   With neither, a message box " + Quoted(launcher::kNoEngineText) + " and exit 0; a library without " +
          WidePrintable(kel::kEntryName) + ", a message box " + Quoted(launcher::kNoEntryText) + " and exit 0.\n";

@@ -1,6 +1,6 @@
 // `kelpack explain`: what a launcher copy would do with a user's command
 // line, step by step in the launcher's start-up order. Every decision is the
-// launcher's own code (cmdline::, splash::, shell::) run over the resources
+// launcher's own code (cmdline::, splash::, filetype::) run over the resources
 // read from the file; nothing runs that leaves the tool.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher_view.h"
-#include "shell/registration.h"
+#include "filetype/registration.h"
 
 namespace kelpack {
 
@@ -32,7 +32,7 @@ struct Explanation {
     bool hasEmbedded = false;             // a CommandLine resource is packed
     std::u16string embedded;              // its text, cut at NUL, LF or CR
     std::u16string merged;                // what every later step and the engine see
-    shell::Registration registration = shell::Registration::kNone;
+    filetype::Registration registration = filetype::Registration::kNone;
     std::u16string installedAs;
     std::u16string registeredEnginePath;  // what a registration sets HKCR\KelFile10\DLL to
 

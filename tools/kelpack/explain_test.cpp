@@ -75,7 +75,7 @@ TEST_F(Explain, PackagedLauncherMergesAndLooksForItsApplicationWindow) {
     EXPECT_TRUE(x.hasEmbedded);
     EXPECT_EQ(x.embedded, u"app.Main");
     EXPECT_EQ(x.merged, u" app.Main doc.kel");
-    EXPECT_EQ(x.registration, shell::Registration::kNone);
+    EXPECT_EQ(x.registration, filetype::Registration::kNone);
     ASSERT_TRUE(x.scanned);
     EXPECT_FALSE(x.relay);
     EXPECT_EQ(x.arguments, (std::vector<std::u16string>{u"app.Main", u"doc.kel"}));
@@ -90,7 +90,7 @@ TEST_F(Explain, PackagedLauncherMergesAndLooksForItsApplicationWindow) {
     // An empty user line leaves the embedded text alone, which is then no blank line.
     x = Run(WithCommandLine("app.Main"), u"");
     EXPECT_EQ(x.merged, u"app.Main");
-    EXPECT_EQ(x.registration, shell::Registration::kNone);
+    EXPECT_EQ(x.registration, filetype::Registration::kNone);
     // The prefix section goes in front.
     EXPECT_EQ(Run(WithCommandLine("app.Main"), u"-+ -h 5 -- doc.kel").merged, u"-h 5  app.Main doc.kel");
 }
@@ -141,7 +141,7 @@ TEST_F(Explain, RelayOptionInThePrefixSectionSendsTheCommandAndANewline) {
 TEST_F(Explain, BlankLineRegistersAndGoesOnLonePlusRegistersAndStops) {
     std::string plain = Launcher({});
     Explanation x = Run(plain, u"   ");
-    EXPECT_EQ(x.registration, shell::Registration::kRegisterAndGoOn);
+    EXPECT_EQ(x.registration, filetype::Registration::kRegisterAndGoOn);
     EXPECT_TRUE(x.scanned);
     EXPECT_EQ(x.target, u"StartKel");
     EXPECT_EQ(x.installedAs, u"\\Windows\\Game.exe");
@@ -150,7 +150,7 @@ TEST_F(Explain, BlankLineRegistersAndGoesOnLonePlusRegistersAndStops) {
     EXPECT_NE(ExplainText(x).find("and goes on"), std::string::npos);
 
     x = Run(plain, u"+  ");
-    EXPECT_EQ(x.registration, shell::Registration::kRegisterOnly);
+    EXPECT_EQ(x.registration, filetype::Registration::kRegisterOnly);
     EXPECT_FALSE(x.scanned);
     std::string text = ExplainText(x);
     EXPECT_NE(text.find("and exits 0"), std::string::npos);
@@ -159,7 +159,7 @@ TEST_F(Explain, BlankLineRegistersAndGoesOnLonePlusRegistersAndStops) {
     EXPECT_EQ(text.find("Engine"), std::string::npos);
     EXPECT_NE(ExplainJson(x).find("\"ends\": \"registration\""), std::string::npos);
     // "+x" and a "+" after the embedded text are ordinary arguments.
-    EXPECT_EQ(Run(plain, u"+x").registration, shell::Registration::kNone);
+    EXPECT_EQ(Run(plain, u"+x").registration, filetype::Registration::kNone);
     EXPECT_EQ(Run(WithCommandLine("app.Main"), u"+").merged, u" app.Main +");
 
     // The install path decides the engine path a registration writes.

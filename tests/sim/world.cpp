@@ -1,11 +1,10 @@
-// Part of the host simulation (see sim.h): its bookkeeping, which is Reset,
+// Part of the simulation (see sim.h): its bookkeeping, which is Reset,
 // failure injection (Fail) and the call log every operation writes to.
-#include "platform/host/world.h"
+#include "world.h"
 
 #include <cstdint>
 #include <vector>
 
-#include "text/utf8_strings.h"
 
 namespace sim {
 namespace {
@@ -48,7 +47,7 @@ std::u16string Text(const char16_t* text) { return text != nullptr ? std::u16str
 bool Enter(const char* operation, const std::u16string& argument) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     std::string entry = operation;
-    if (!argument.empty()) entry += "(" + U8(argument) + ")";
+    if (!argument.empty()) entry += "(" + testsupport::U8(argument) + ")";
     Log().push_back(entry);
     for (auto& rule : Rules()) {
         if (rule.operation != operation || rule.count == 0) continue;
@@ -96,9 +95,5 @@ int CallCount(const std::string& operation) {
     }
     return n;
 }
-
-std::u16string U16(const std::string& utf8) { return text::Utf8ToWide(utf8); }
-
-std::string U8(const std::u16string& wide) { return text::WideToUtf8(wide); }
 
 }  // namespace sim

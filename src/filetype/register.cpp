@@ -1,13 +1,13 @@
-#include "shell/register.h"
+#include "filetype/register.h"
 
 #include <cstdlib>
 
 #include "platform/platform.h"
-#include "shell/registration.h"
+#include "filetype/registration.h"
 #include "text/text.h"
 #include "trace/trace.h"
 
-namespace shell {
+namespace filetype {
 namespace {
 
 // Creates or opens a key under HKEY_CLASSES_ROOT and sets its default value; a key that cannot be created is skipped.
@@ -58,4 +58,4 @@ void RegisterFileType() {
     std::free(path);
 }
 
-}  // namespace shell
+}  // namespace filetype

@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): windows and messages. Window
+// Part of the simulation (see sim.h): windows and messages. Window
 // classes, top-level windows owned by the thread that made them, per-thread
 // message queues with a GetMessageW that blocks, paint messages, foreign
 // windows that stand in for other processes, message boxes and the debug trace.
@@ -14,7 +14,7 @@
 #include <map>
 #include <vector>
 
-#include "platform/host/world.h"
+#include "world.h"
 
 namespace sim {
 namespace {
@@ -69,7 +69,7 @@ Window* FindOwn(platform::HWND handle) {
     return window != nullptr && !window->foreign ? window : nullptr;
 }
 
-std::u16string Number(uint64_t value) { return U16(std::to_string(value)); }
+std::u16string Number(uint64_t value) { return testsupport::U16(std::to_string(value)); }
 
 // The next message for the calling thread, if one is there: posted ones first, then paints.
 bool NextMessage(platform::DWORD thread, platform::MSG* out) {

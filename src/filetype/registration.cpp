@@ -1,4 +1,4 @@
-#include "shell/registration.h"
+#include "filetype/registration.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "contract/kel.h"
 #include "text/text.h"
 
-namespace shell {
+namespace filetype {
 namespace {
 
 void AddRow(RegistrationRow* rows, int32_t* count, char16_t* key, char16_t* value) {
@@ -69,4 +69,4 @@ void FreeRegistrationRows(RegistrationRow* rows, int32_t count) {
     }
 }
 
-}  // namespace shell
+}  // namespace filetype

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 
 namespace {
 
@@ -50,16 +50,16 @@ TEST_F(SimThreads, TimedWaitRunsOutAndReportsItsLength) {
     EXPECT_EQ(platform::WaitForSingleObject(event, 20), platform::WAIT_TIMEOUT);
 }
 
-std::atomic<int> routineRuns{0};
+std::atomic<int> g_routineRuns{0};
 
 platform::DWORD SetAndReturn(void* parameter) {
-    ++routineRuns;
+    ++g_routineRuns;
     platform::EventModify(static_cast<platform::HANDLE>(parameter), platform::EVENT_SET);
     return 42;
 }
 
 TEST_F(SimThreads, ThreadRunsItsRoutineAndReportsItsEnd) {
-    routineRuns = 0;
+    g_routineRuns = 0;
     platform::HANDLE event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
     platform::DWORD id = 0;
     platform::HANDLE thread = platform::CreateThread(nullptr, 0, SetAndReturn, event, 0, &id);
@@ -68,12 +68,12 @@ TEST_F(SimThreads, ThreadRunsItsRoutineAndReportsItsEnd) {
     EXPECT_EQ(platform::WaitForSingleObject(event, kPatienceMs), platform::WAIT_OBJECT_0);
     EXPECT_EQ(sim::WaitForThreadEnd(id, kPatienceMs), platform::DWORD{42});
     EXPECT_EQ(sim::StartedThreads(), std::vector<platform::DWORD>{id});
-    EXPECT_EQ(routineRuns, 1);
+    EXPECT_EQ(g_routineRuns, 1);
     EXPECT_FALSE(sim::PostThreadMessage(id, platform::WM_USER));
 
     sim::Fail("CreateThread");
     EXPECT_EQ(platform::CreateThread(nullptr, 0, SetAndReturn, event, 0, &id), nullptr);
-    EXPECT_EQ(routineRuns, 1);
+    EXPECT_EQ(g_routineRuns, 1);
 }
 
 // A message loop that keeps what it was given until WM_QUIT.
@@ -83,7 +83,7 @@ struct Loop {
     platform::HWND window = nullptr;
     platform::HANDLE ready = nullptr;
 };
-Loop* loop = nullptr;
+Loop* g_loop = nullptr;
 
 platform::LRESULT Recorder(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
                            platform::LPARAM lParam) {
@@ -100,23 +100,23 @@ platform::DWORD LoopThread(void*) {
     windowClass.lpfnWndProc = Recorder;
     windowClass.lpszClassName = u"Loop";
     platform::RegisterClassW(&windowClass);
-    loop->window = platform::CreateWindowExW(0, u"loop", u"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    platform::EventModify(loop->ready, platform::EVENT_SET);
+    g_loop->window = platform::CreateWindowExW(0, u"loop", u"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    platform::EventModify(g_loop->ready, platform::EVENT_SET);
     platform::MSG message;
     while (platform::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        loop->received.push_back(message);
+        g_loop->received.push_back(message);
         platform::DispatchMessageW(&message);
     }
-    loop->received.push_back(message);
+    g_loop->received.push_back(message);
     // As the splash does, the window goes once the loop has ended.
-    platform::DestroyWindow(loop->window);
-    loop->ended = true;
+    platform::DestroyWindow(g_loop->window);
+    g_loop->ended = true;
     return 3;
 }
 
 TEST_F(SimThreads, QueuesDeliverPostedMessagesInOrderAndQuitEndsTheLoop) {
     Loop state;
-    loop = &state;
+    g_loop = &state;
     state.ready = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
     platform::DWORD id = 0;
     ASSERT_NE(platform::CreateThread(nullptr, 0, LoopThread, nullptr, 0, &id), nullptr);
@@ -143,7 +143,7 @@ TEST_F(SimThreads, QueuesDeliverPostedMessagesInOrderAndQuitEndsTheLoop) {
     EXPECT_EQ(sim::GetWindowInfo(state.window)->paints, 0);
     EXPECT_FALSE(sim::GetWindowInfo(state.window)->alive);
     EXPECT_FALSE(platform::PostMessageW(state.window, platform::WM_USER, 0, 0));
-    loop = nullptr;
+    g_loop = nullptr;
 }
 
 TEST_F(SimThreads, PaintComesWhenTheQueueIsEmptyAndOnlyWhileInvalid) {

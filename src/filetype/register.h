@@ -2,11 +2,11 @@
 // starts this launcher and the launcher can find an engine installed beside it.
 #pragma once
 
-#include "shell/registration.h"
+#include "filetype/registration.h"
 
-namespace shell {
+namespace filetype {
 
 // Writes the five file-type entries under HKEY_CLASSES_ROOT; failures are skipped silently.
 void RegisterFileType();
 
-}  // namespace shell
+}  // namespace filetype

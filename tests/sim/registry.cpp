@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): a registry tree with
+// Part of the simulation (see sim.h): a registry tree with
 // case-insensitive key and value names, typed values held as raw bytes, and
 // the size rules of RegQueryValueExW the launcher's reads depend on.
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <memory>
 #include <set>
 
-#include "platform/host/world.h"
+#include "world.h"
 
 namespace sim {
 namespace {

@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): threads and events.
+// Part of the simulation (see sim.h): threads and events.
 // CreateThread runs the routine on a real std::thread, which gets a
 // simulated id that names its message queue. Events are the auto-reset kind
 // the splash signals at each paint: WaitForSingleObject lets one wait through
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host/world.h"
+#include "world.h"
 
 namespace sim {
 namespace {
@@ -42,8 +42,8 @@ Threads& State() {
     return threads;
 }
 
-std::atomic<platform::DWORD> nextId{0x100};
-thread_local platform::DWORD currentId = 0;
+std::atomic<platform::DWORD> g_nextId{0x100};
+thread_local platform::DWORD g_currentId = 0;
 
 Event* FindEvent(platform::HANDLE handle) {
     for (auto& event : State().events) {
@@ -85,8 +85,8 @@ std::condition_variable_any& Changed() {
 }
 
 platform::DWORD CurrentThreadId() {
-    if (currentId == 0) currentId = nextId++;
-    return currentId;
+    if (g_currentId == 0) g_currentId = g_nextId++;
+    return g_currentId;
 }
 
 bool ThreadAlive(platform::DWORD threadId) {
@@ -149,13 +149,13 @@ using sim::internal::Mutex;
 HANDLE CreateThread(void*, size_t, THREADPROC routine, void* parameter, DWORD, DWORD* threadId) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("CreateThread")) return nullptr;
-    DWORD id = sim::nextId++;
+    DWORD id = sim::g_nextId++;
     sim::State().started.emplace_back();
     sim::SimThread& thread = sim::State().started.back();
     thread.id = id;
     // The new thread blocks on the world lock until this call has returned.
     thread.thread = std::thread([id, routine, parameter] {
-        sim::currentId = id;
+        sim::g_currentId = id;
         DWORD exitCode = routine(parameter);
         sim::Finish(id, exitCode);
     });
@@ -173,7 +173,7 @@ HANDLE CreateEventW(void*, BOOL, BOOL, const char16_t*) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     sim::Lock lock(Mutex());
-    if (Enter("WaitForSingleObject", sim::U16(std::to_string(milliseconds)))) return WAIT_FAILED;
+    if (Enter("WaitForSingleObject", testsupport::U16(std::to_string(milliseconds)))) return WAIT_FAILED;
     sim::Event* event = sim::FindEvent(handle);
     if (event == nullptr) return WAIT_FAILED;
     // A signal and the deadline may come together: the signal wins.
@@ -186,7 +186,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL EventModify(HANDLE handle, DWORD function) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("EventModify", sim::U16(std::to_string(function)))) return FALSE;
+    if (Enter("EventModify", testsupport::U16(std::to_string(function)))) return FALSE;
     sim::Event* event = sim::FindEvent(handle);
     if (event == nullptr || function != EVENT_SET) return FALSE;
     event->signalled = true;

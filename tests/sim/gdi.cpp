@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): the screen and just enough GDI to
+// Part of the simulation (see sim.h): the screen and just enough GDI to
 // put the splash bitmap on it. A framebuffer of the simulated screen size;
 // contexts that draw on it (the display's, and the window's that BeginPaint
 // hands out, clipped to the window); memory contexts; bitmap sections with
@@ -11,7 +11,7 @@
 #include <list>
 #include <vector>
 
-#include "platform/host/world.h"
+#include "world.h"
 
 namespace sim {
 namespace {
@@ -147,7 +147,7 @@ using sim::internal::Text;
 
 int GetSystemMetrics(int index) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetSystemMetrics", sim::U16(std::to_string(index)))) return 0;
+    if (Enter("GetSystemMetrics", testsupport::U16(std::to_string(index)))) return 0;
     if (index == SM_CXSCREEN) return sim::State().screenWidth;
     if (index == SM_CYSCREEN) return sim::State().screenHeight;
     return 0;
@@ -234,7 +234,7 @@ BOOL DeleteDC(HDC handle) {
 
 HGDIOBJ GetStockObject(int object) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetStockObject", sim::U16(std::to_string(object)))) return nullptr;
+    if (Enter("GetStockObject", testsupport::U16(std::to_string(object)))) return nullptr;
     return object == WHITE_BRUSH ? sim::kWhiteBrush : nullptr;
 }
 

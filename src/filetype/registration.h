@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace shell {
+namespace filetype {
 
 // What the merged command line asks of the registration.
 // (Unscoped: the device compiler cannot compare scoped enumerations; the
@@ -38,4 +38,4 @@ int32_t RegistrationRows(const char16_t* launcherPath, RegistrationRow rows[kReg
 // Releases the texts of count rows.
 void FreeRegistrationRows(RegistrationRow* rows, int32_t count);
 
-}  // namespace shell
+}  // namespace filetype

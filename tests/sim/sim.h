@@ -1,4 +1,4 @@
-// The host simulation: just enough Windows on Linux for the launcher's
+// The simulation: just enough Windows on Linux for the launcher's
 // shells. It gives them the platform:: operations they call, with the meaning
 // they rely on, and models nothing they do not call. A test seeds it, runs
 // the launcher's code against it, and inspects what that code did:
@@ -32,11 +32,6 @@ namespace sim {
 // events, sockets, logs, failures. Threads that CreateThread started are
 // first posted WM_QUIT and joined, so they must end on it (a message loop does).
 void Reset();
-
-// Text helpers for tests: UTF-8 to and from char16_t (text::Utf8ToWide and
-// text::WideToUtf8, U+FFFD for what is not well-formed).
-std::u16string U16(const std::string& utf8);
-std::string U8(const std::u16string& text);
 
 // ---------------------------------------------------------------- modules and resources
 

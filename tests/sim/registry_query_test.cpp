@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): what its pieces share with each
+// Part of the simulation (see sim.h): what its pieces share with each
 // other. Tests use sim.h, never this.
 #pragma once
 
@@ -8,7 +8,8 @@
 
 #include <cstdint>
 
-#include "platform/host/sim.h"
+#include "sim.h"
+#include "text_helpers.h"
 
 namespace sim::internal {
 

@@ -1,4 +1,4 @@
-// Part of the host simulation (see sim.h): sockets, which are real POSIX
+// Part of the simulation (see sim.h): sockets, which are real POSIX
 // sockets on loopback behind the winsock names, and a listener thread that
 // stands in for a running engine.
 //
@@ -6,7 +6,7 @@
 // started, as winsock does. The 4-byte linger record is translated to its
 // POSIX form. The launcher passes only the one family, type and option it
 // needs, so they are not checked.
-#include "platform/host/world.h"
+#include "world.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -196,7 +196,7 @@ using sim::internal::Mutex;
 
 int WSAStartup(WORD version, WSADATA*) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("WSAStartup", sim::U16(std::to_string(version)))) return sim::kWsaSysNotReady;
+    if (Enter("WSAStartup", testsupport::U16(std::to_string(version)))) return sim::kWsaSysNotReady;
     ++sim::State().starts;
     return 0;
 }
@@ -240,7 +240,7 @@ int connect(SOCKET s, const SOCKADDR_IN* address, int) {
     in_addr a{};
     a.s_addr = address->sin_addr;
     ::inet_ntop(AF_INET, &a, dotted, sizeof dotted);
-    if (Enter("connect", sim::U16(std::string(dotted) + ":" + std::to_string(ntohs(address->sin_port))))) {
+    if (Enter("connect", testsupport::U16(std::string(dotted) + ":" + std::to_string(ntohs(address->sin_port))))) {
         return SOCKET_ERROR;
     }
     sockaddr_in posix{};
@@ -251,7 +251,7 @@ int connect(SOCKET s, const SOCKADDR_IN* address, int) {
 }
 
 int send(SOCKET s, const char* data, int length, int) {
-    if (Enter("send", sim::U16(std::to_string(length)))) return SOCKET_ERROR;
+    if (Enter("send", testsupport::U16(std::to_string(length)))) return SOCKET_ERROR;
     int limit;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -277,13 +277,13 @@ int closesocket(SOCKET s) {
 
 uint32_t inet_addr(const char* text) {
     constexpr uint32_t kNone = 0xFFFFFFFFu;   // INADDR_NONE
-    if (Enter("inet_addr", sim::U16(text))) return kNone;
+    if (Enter("inet_addr", testsupport::U16(text))) return kNone;
     in_addr a{};
     return ::inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : kNone;
 }
 
 uint16_t htons(uint16_t value) {
-    // Network order is high byte first, whatever the host's order.
+    // Network order is high byte first, whatever this machine's order.
     BYTE bytes[2] = {static_cast<BYTE>(value >> 8), static_cast<BYTE>(value & 0xFF)};
     uint16_t network;
     std::memcpy(&network, bytes, 2);

@@ -1,10 +1,10 @@
-// Part of the host simulation (see sim.h): the launcher's own module with its
+// Part of the simulation (see sim.h): the launcher's own module with its
 // resources, and the libraries a test installs for LoadLibraryW to find.
 #include <cstring>
 #include <list>
 #include <map>
 
-#include "platform/host/world.h"
+#include "world.h"
 
 namespace sim {
 namespace {
@@ -142,7 +142,7 @@ FARPROC GetProcAddressW(HMODULE module, const char16_t* procName) {
     if (Enter("GetProcAddressW", Text(procName))) return nullptr;
     auto* entry = sim::FindLibrary(module);
     if (entry == nullptr) return nullptr;
-    auto found = entry->library.exports.find(sim::U8(Text(procName)));
+    auto found = entry->library.exports.find(testsupport::U8(Text(procName)));
     return found == entry->library.exports.end() ? nullptr : found->second;
 }
 

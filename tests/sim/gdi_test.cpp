@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/host/sim.h"
+#include "sim.h"
 #include "bmp_builder.h"
 
 namespace {
