@@ -16,7 +16,8 @@
 #    holds exactly the release's files, that `sha256sum -c SHA256SUMS` passes,
 #    that the Linux kelpack packs a sample application with a splash image
 #    into copies of the x64 and the device's kel.exe and explains them, and that the sample engine
-#    builds from its unpacked source and header as an engine author builds it.
+#    builds from its unpacked source and header as an engine author builds it,
+#    for x64 and for the device.
 #
 # The archive is put in place only when every check passed (an earlier one is
 # removed first); the staging and check folders are removed either way.
@@ -106,6 +107,15 @@ if x86_64-w64-mingw32-g++ -shared -O2 -DUNICODE -D_UNICODE -I "$root/include" -o
         fail "the sample engine built from the archive does not export KelMainW"
 else
     fail "the sample engine does not build from the archive's source and header"
+fi
+# The same for the device, with the command engine/README.md gives.
+ce_bin=$(bash tools/ce_toolchain.sh)
+if "$ce_bin/arm-mingw32ce-g++" -shared -Os -std=gnu++0x -fno-exceptions -fno-rtti -DUNICODE -D_UNICODE -I "$root/include" \
+        -o "$check/Kel-ce.dll" "$engine/sample_engine.cpp" -static-libgcc -s -lws2; then
+    "$ce_bin/arm-mingw32ce-objdump" -p "$check/Kel-ce.dll" | grep -qE '^\s+\[\s*[0-9]+\]\s+KelMainW$' ||
+        fail "the device's sample engine built from the archive does not export KelMainW"
+else
+    fail "the sample engine does not build for the device from the archive's source and header"
 fi
 
 [ $fails -eq 0 ] || die "$fails check(s) failed; no archive made"
