@@ -1,22 +1,22 @@
 # The device's own compiler: arm-mingw32ce, GCC 4.4 for Windows CE on ARM
 # (PE machine 0x1C0, subsystem 9), whose programs import COREDLL.dll.
 #
-# It is found in the folder named by the environment variable KEL_CE_BIN,
-# else on PATH, else where make deps unpacks the one the project keeps beside
-# it (build/toolchains/cegcc-prefix/bin).
+# tools/ce_toolchain.sh finds it, as it does for make and the device check:
+# in the folder named by the environment variable KEL_CE_BIN, else on PATH,
+# else where make deps unpacks the one the project keeps beside it
+# (build/toolchains/cegcc-prefix/bin).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(KEL_WINCE ON)
 
-find_program(KEL_CE_GXX arm-mingw32ce-g++
-             HINTS ENV KEL_CE_BIN
-             PATHS ${CMAKE_CURRENT_LIST_DIR}/../build/toolchains/cegcc-prefix/bin)
-if(NOT KEL_CE_GXX)
-  message(FATAL_ERROR "arm-mingw32ce-g++ not found: set KEL_CE_BIN to its folder, put it on PATH, or run make deps")
+execute_process(COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../tools/ce_toolchain.sh
+                OUTPUT_VARIABLE KEL_CE_BIN_DIR ERROR_VARIABLE why RESULT_VARIABLE found
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT found EQUAL 0)
+  message(FATAL_ERROR "no device compiler: ${why}")
 endif()
-get_filename_component(KEL_CE_BIN_DIR ${KEL_CE_GXX} DIRECTORY)
 set(CMAKE_C_COMPILER ${KEL_CE_BIN_DIR}/arm-mingw32ce-gcc)
-set(CMAKE_CXX_COMPILER ${KEL_CE_GXX})
+set(CMAKE_CXX_COMPILER ${KEL_CE_BIN_DIR}/arm-mingw32ce-g++)
 set(CMAKE_RC_COMPILER ${KEL_CE_BIN_DIR}/arm-mingw32ce-windres)
 set(CMAKE_FIND_ROOT_PATH ${KEL_CE_BIN_DIR}/../arm-mingw32ce)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
