@@ -16,7 +16,7 @@ bool ActivateRunningInstance(const char16_t* target) {
 }
 
 ScanOutcome RelayOrActivate(const ScanResult& scan) {
-    if (scan.kind == ScanKind::kRelay) return Relay(scan.arguments, scan.relayAt, scan.count);
+    if (scan.kind == ScanKind::kRelay) return Relay(scan.relayMessage, scan.relayMessageLength);
     return ActivateRunningInstance(scan.target) ? ScanOutcome::kStop : ScanOutcome::kGoOn;
 }
 

@@ -86,9 +86,18 @@ void CheckScan(const cmdline::ScanResult& scan, const char16_t* line) {
     if (scan.kind == cmdline::ScanKind::kRelay) {
         Check(scan.relayAt >= 0 && scan.relayAt < scan.count);
         Check(scan.target == nullptr);
+        // The message is there exactly when an argument follows the option,
+        // and is that argument's every character and one newline.
+        Check((scan.relayMessage != nullptr) == (scan.relayAt + 1 < scan.count));
+        if (scan.relayMessage != nullptr) {
+            const char16_t* command = scan.arguments[scan.relayAt + 1];
+            Check(scan.relayMessageLength == static_cast<int32_t>(std::u16string(command).size()) + 1);
+            Check(scan.relayMessage[scan.relayMessageLength - 1] == '\n' && scan.relayMessage[scan.relayMessageLength] == 0);
+        }
         return;
     }
     Check(scan.relayAt == -1);
+    Check(scan.relayMessage == nullptr);
     Check(scan.target != nullptr);
     if (scan.defaultTarget != nullptr) {
         Check(scan.target == scan.defaultTarget);

@@ -1,20 +1,15 @@
 #include "cmdline/relay.h"
 
-#include <cstdlib>
-
 #include "cmdline/relay_message.h"
 #include "contract/kel.h"
-#include "text/text.h"
 
 namespace cmdline {
 
 int32_t g_socketLayerState = kSocketLayerNotStarted;
 
-ScanOutcome Relay(char16_t* const* arguments, int32_t position, int32_t count) {
-    // The port is read first, so that the key exists for the engine even when
-    // this start has nothing to relay.
+ScanOutcome Relay(const char* message, int32_t length) {
     uint32_t port = ReadServerPort();
-    if (position + 1 >= count) return ScanOutcome::kGoOn;
+    if (message == NULL) return ScanOutcome::kGoOn;
     if (port == 0) return ScanOutcome::kGoOn;
     if (!StartSocketLayer()) return ScanOutcome::kGoOn;
 
@@ -35,13 +30,10 @@ ScanOutcome Relay(char16_t* const* arguments, int32_t position, int32_t count) {
         return ScanOutcome::kGoOn;
     }
 
-    int32_t length = 0;
-    char* message = RelayMessage(arguments[position + 1], &length);
     // The command and its newline go in two sends; a short count is still sent.
     bool sent = platform::send(s, message, length - 1, 0) != platform::SOCKET_ERROR &&
                 platform::send(s, message + length - 1, 1, 0) != platform::SOCKET_ERROR;
     platform::closesocket(s);
-    std::free(message);
     return sent ? ScanOutcome::kStop : ScanOutcome::kGoOn;
 }
 
@@ -51,15 +43,13 @@ uint32_t ReadServerPort() {
                                   NULL) != platform::ERROR_SUCCESS) {
         return 0;
     }
-    // Whatever the type, up to 4 bytes fill the value from its low end; a
-    // longer value does not fit and reads as no port.
-    uint32_t value = 0;
-    platform::DWORD size = sizeof value;
+    // A buffer of the longest value that is a port: a longer one fails to read.
+    uint8_t bytes[kServerPortMaxBytes] = {0, 0, 0, 0};
+    platform::DWORD size = sizeof bytes;
     platform::DWORD type = 0;
-    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, NULL, &type,
-                                                       reinterpret_cast<platform::BYTE*>(&value), &size);
+    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, NULL, &type, bytes, &size);
     platform::RegCloseKey(key);
-    return status == platform::ERROR_SUCCESS ? value : 0;
+    return status == platform::ERROR_SUCCESS ? ServerPortFromValue(bytes, size) : 0;
 }
 
 bool StartSocketLayer() {

@@ -21,12 +21,14 @@ const int32_t kSocketLayerFailed = -1;   // the start is never tried again
 // The process-wide socket layer state; only the main thread touches it.
 extern int32_t g_socketLayerState;
 
-// Relays the argument after the relay option at position to the running
-// engine; kStop when both the command and its newline were sent, else kGoOn.
-ScanOutcome Relay(char16_t* const* arguments, int32_t position, int32_t count);
+// Sends a scan's relay message (null: no argument followed the option) to
+// the running engine; kStop when both the command and its newline were sent,
+// else kGoOn. The port is read first, whether or not there is a message.
+ScanOutcome Relay(const char* message, int32_t length);
 
-// The engine's "ServerPort" value, 0 when it is missing, unreadable or larger
-// than 4 bytes; the key is created when missing. Its low 16 bits are the port.
+// The engine's "ServerPort" value (ServerPortFromValue), 0 when it is missing
+// or unreadable; the key is created when missing, so that it exists for the
+// engine even when this start has nothing to relay.
 uint32_t ReadServerPort();
 
 // Starts the socket layer once; true while it is started.

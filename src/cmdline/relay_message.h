@@ -1,5 +1,6 @@
-// What the relay sends, and how the scan recognises the relay option: pure
-// functions of text, shared by the relay and the argument scan.
+// What the relay sends, which port it sends to, and how the scan recognises
+// the relay option: pure functions of bytes and text, shared by the relay,
+// the argument scan and kelpack's explanation of a start.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,14 @@ namespace cmdline {
 // The bytes a relay sends for a command: the low 8 bits of each character,
 // then one LF; *length counts them all (a NUL follows, uncounted). malloc'ed.
 char* RelayMessage(const char16_t* command, int32_t* length);
+
+// The longest "ServerPort" value that is a port, in bytes. Whatever the
+// value's type, up to this many bytes fill the number from its low end; a
+// longer value does not fit and is no port.
+const uint32_t kServerPortMaxBytes = 4;
+// The number a ServerPort value of size bytes holds (little-endian), 0 when
+// it is longer than kServerPortMaxBytes. Its low 16 bits are the port.
+uint32_t ServerPortFromValue(const uint8_t* bytes, uint32_t size);
 
 // True when the wide text equals the UTF-8 byte text, character for character.
 // Neither text is read past its NUL.

@@ -109,11 +109,13 @@ protected:
         sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, kKey, u"ServerPort", platform::REG_DWORD, bytes);
     }
 
-    // Runs the relay on the split arguments of line, the option at position.
-    static int RelayLine(std::u16string line, int32_t position) {
-        char16_t* list[8] = {};
-        int32_t count = cmdline::SplitArguments(line.data(), list);
-        return cmdline::Relay(list, position, count);
+    // Runs the relay on what the scan of line found; line holds the relay option.
+    static int RelayLine(const std::u16string& line) {
+        cmdline::ScanResult scan = cmdline::ScanCommandLine(line.c_str());
+        EXPECT_EQ(scan.kind, cmdline::ScanKind::kRelay);
+        int outcome = cmdline::Relay(scan.relayMessage, scan.relayMessageLength);
+        cmdline::FreeScan(&scan);
+        return outcome;
     }
 };
 
@@ -203,7 +205,7 @@ TEST_F(RelayTest, DeliversTheCommandAndOneNewline) {
     platform::WORD port = sim::Listen();
     ASSERT_NE(port, 0);
     SetPort(port);
-    EXPECT_EQ(RelayLine(u"-acommand \"go home\"", 0), cmdline::ScanOutcome::kStop);
+    EXPECT_EQ(RelayLine(u"-acommand \"go home\""), cmdline::ScanOutcome::kStop);
     EXPECT_EQ(sim::Received(1), std::vector<std::string>{"go home\n"});
     // One connection to the loopback address on the registered port, two sends, closed.
     EXPECT_EQ(sim::CallCount("connect(127.0.0.1:" + std::to_string(port) + ")"), 1);
@@ -221,9 +223,9 @@ TEST_F(RelayTest, DeliversTheCommandAndOneNewline) {
 TEST_F(RelayTest, DeliversOddCommands) {
     platform::WORD port = sim::Listen();
     SetPort(port);
-    EXPECT_EQ(RelayLine(u"-acommand \"\"", 0), cmdline::ScanOutcome::kStop);
+    EXPECT_EQ(RelayLine(u"-acommand \"\""), cmdline::ScanOutcome::kStop);
     std::u16string euro = u"/acommand \x20AC" u"5";
-    EXPECT_EQ(RelayLine(euro, 0), cmdline::ScanOutcome::kStop);
+    EXPECT_EQ(RelayLine(euro), cmdline::ScanOutcome::kStop);
     EXPECT_EQ(sim::Received(2), (std::vector<std::string>{"\n", "\xAC" "5\n"}));
     // Started once for both.
     EXPECT_EQ(sim::CallCount("WSAStartup"), 1);
@@ -232,30 +234,30 @@ TEST_F(RelayTest, DeliversOddCommands) {
 TEST_F(RelayTest, OnlyTheLow16BitsAreThePort) {
     platform::WORD port = sim::Listen();
     SetPort(0x50000u | port);
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kStop);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kStop);
     EXPECT_EQ(sim::Received(1), std::vector<std::string>{"x\n"});
 }
 
 TEST_F(RelayTest, ShortSendCountsAsSent) {
     SetPort(sim::Listen());
     sim::LimitSend(3);
-    EXPECT_EQ(RelayLine(u"-acommand \"go home\"", 0), cmdline::ScanOutcome::kStop);
+    EXPECT_EQ(RelayLine(u"-acommand \"go home\""), cmdline::ScanOutcome::kStop);
     EXPECT_EQ(sim::Received(1), std::vector<std::string>{"go \n"});
 }
 
 TEST_F(RelayTest, NoArgumentOrNoPortGoesOnWithoutSockets) {
     SetPort(10000);
-    EXPECT_EQ(RelayLine(u"-acommand", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand"), cmdline::ScanOutcome::kGoOn);
     // The port was read all the same.
     EXPECT_EQ(sim::CallCount("RegQueryValueExW"), 1);
     EXPECT_EQ(sim::CallCount("WSAStartup"), 0);
     EXPECT_EQ(sim::CallCount("socket"), 0);
 
     sim::Reset();
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kGoOn);
     EXPECT_TRUE(sim::RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, kKey));
     SetPort(0);
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kGoOn);
     EXPECT_EQ(sim::CallCount("WSAStartup"), 0);
     EXPECT_EQ(cmdline::g_socketLayerState, cmdline::kSocketLayerNotStarted);
 }
@@ -263,8 +265,8 @@ TEST_F(RelayTest, NoArgumentOrNoPortGoesOnWithoutSockets) {
 TEST_F(RelayTest, StartFailureIsFinal) {
     SetPort(sim::Listen());
     sim::Fail("WSAStartup");
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kGoOn);
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kGoOn);
     EXPECT_EQ(sim::CallCount("WSAStartup"), 1);
     EXPECT_EQ(sim::CallCount("socket"), 0);
     EXPECT_TRUE(sim::Received(0, 0).empty());
@@ -273,7 +275,7 @@ TEST_F(RelayTest, StartFailureIsFinal) {
 TEST_F(RelayTest, SocketFailureNeedsNoClose) {
     SetPort(sim::Listen());
     sim::Fail("socket");
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kGoOn);
     EXPECT_EQ(sim::CallCount("connect"), 0);
     EXPECT_EQ(sim::CallCount("closesocket"), 0);
 }
@@ -282,7 +284,7 @@ TEST_F(RelayTest, RefusedConnectionClosesTheSocket) {
     platform::WORD port = sim::UnusedPort();
     ASSERT_NE(port, 0);
     SetPort(port);
-    EXPECT_EQ(RelayLine(u"-acommand x", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand x"), cmdline::ScanOutcome::kGoOn);
     EXPECT_EQ(sim::CallCount("connect"), 1);
     EXPECT_EQ(sim::CallCount("send"), 0);
     EXPECT_EQ(sim::CallCount("closesocket"), 1);
@@ -292,12 +294,12 @@ TEST_F(RelayTest, FailedSendsGoOnAndClose) {
     SetPort(sim::Listen());
     // The first send fails: the newline is not tried.
     sim::Fail("send");
-    EXPECT_EQ(RelayLine(u"-acommand abc", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand abc"), cmdline::ScanOutcome::kGoOn);
     EXPECT_EQ(sim::CallCount("send"), 1);
     EXPECT_EQ(sim::CallCount("closesocket"), 1);
     // The newline's send fails.
     sim::Fail("send", 2);
-    EXPECT_EQ(RelayLine(u"-acommand abc", 0), cmdline::ScanOutcome::kGoOn);
+    EXPECT_EQ(RelayLine(u"-acommand abc"), cmdline::ScanOutcome::kGoOn);
     EXPECT_EQ(sim::CallCount("send"), 3);
     EXPECT_EQ(sim::CallCount("closesocket"), 2);
     // What got through, the engine saw: nothing, then the command without its newline.

@@ -115,7 +115,7 @@ bool IsKelFile(const char16_t* text) {
 //   (nothing)                        StartKel
 //   -acommand "go home"              relay at 0
 ScanResult ScanCommandLine(const char16_t* commandLine) {
-    ScanResult scan{ScanKind::kTarget, NULL, NULL, 0, -1, NULL, NULL};
+    ScanResult scan{ScanKind::kTarget, NULL, NULL, 0, -1, NULL, 0, NULL, NULL};
 
     int32_t length = text::WideLength(commandLine);
     scan.copy = static_cast<char16_t*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(char16_t)));
@@ -140,6 +140,7 @@ ScanResult ScanCommandLine(const char16_t* commandLine) {
             if (letter == u'a' && Utf8Equal(argument + 1, kRelayOption)) {
                 scan.kind = ScanKind::kRelay;
                 scan.relayAt = i;
+                if (i + 1 < scan.count) scan.relayMessage = RelayMessage(scan.arguments[i + 1], &scan.relayMessageLength);
                 return scan;
             }
             // A lone '-' or '/' has the NUL for its letter, which is no member of
@@ -165,7 +166,9 @@ void FreeScan(ScanResult* scan) {
     std::free(scan->defaultTarget);
     std::free(scan->arguments);
     std::free(scan->copy);
+    std::free(scan->relayMessage);
     scan->defaultTarget = NULL;
+    scan->relayMessage = NULL;
     scan->arguments = NULL;
     scan->copy = NULL;
     scan->target = NULL;

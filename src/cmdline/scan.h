@@ -43,6 +43,9 @@ struct ScanResult {
     char16_t** arguments;     // the argument list, pointing into a private copy of the command line
     int32_t count;            // number of arguments (at least 1)
     int32_t relayAt;          // kRelay: position of the relay option in the list; -1 otherwise
+    char* relayMessage;       // kRelay: the bytes the relay sends (RelayMessage of the argument after
+                              // the option); null when no argument follows it, and for kTarget
+    int32_t relayMessageLength;
     char16_t* copy;           // the private copy the arguments point into
     char16_t* defaultTarget;  // the widened default target name, when the target is it; else null
 };

@@ -181,21 +181,31 @@ TEST(ScanCommandLine, RelayOption) {
     struct Case {
         std::u16string line;
         int32_t relayAt;
+        const char* message;   // what the relay sends; null: nothing follows the option
     } cases[] = {
-        {u"-acommand \"go home\"", 0},
-        {u"/acommand x", 0},
-        {u"-acommand", 0},
-        {u"-z -acommand x", 1},
-        {u"-h 5 -acommand x", 2},
-        {u"Kel -acommand x", 1},
-        {u"-Q -R -acommand", 2},
+        {u"-acommand \"go home\"", 0, "go home\n"},
+        {u"/acommand x", 0, "x\n"},
+        {u"-acommand", 0, nullptr},
+        {u"-acommand \"\"", 0, "\n"},
+        {u"-z -acommand x", 1, "x\n"},
+        {u"-h 5 -acommand x", 2, "x\n"},
+        {u"Kel -acommand \u20AC5 more", 1, "\xAC" "5\n"},
+        {u"-Q -R -acommand", 2, nullptr},
     };
     for (const auto& c : cases) {
         cmdline::ScanResult scan = cmdline::ScanCommandLine(c.line.c_str());
-        ASSERT_EQ(scan.kind, cmdline::ScanKind::kRelay) << testsupport::U8(c.line);
-        EXPECT_EQ(scan.relayAt, c.relayAt) << testsupport::U8(c.line);
+        SCOPED_TRACE(testsupport::U8(c.line));
+        ASSERT_EQ(scan.kind, cmdline::ScanKind::kRelay);
+        EXPECT_EQ(scan.relayAt, c.relayAt);
         EXPECT_EQ(scan.target, nullptr);
+        if (c.message == nullptr) {
+            EXPECT_EQ(scan.relayMessage, nullptr);
+        } else {
+            ASSERT_NE(scan.relayMessage, nullptr);
+            EXPECT_EQ(std::string(scan.relayMessage, static_cast<size_t>(scan.relayMessageLength)), c.message);
+        }
         cmdline::FreeScan(&scan);
+        EXPECT_EQ(scan.relayMessage, nullptr);
     }
     // The command is the argument after the option, split as any other.
     cmdline::ScanResult scan = cmdline::ScanCommandLine(u" -acommand \"go home\" more");

@@ -29,11 +29,17 @@ char16_t* TakeCommandLine(StartPlan* plan) {
     return line;
 }
 
-char16_t* EnginePathInValue(char16_t* value) {
-    if (value[0] != u'"') return value;
-    int32_t length = text::WideLength(value);
-    if (length > 1) value[length - 1] = 0;
-    return value + 1;
+uint32_t EnginePathBufferBytes(uint32_t valueSize) {
+    if (valueSize > kMaxEnginePathBytes) return 0;
+    return (valueSize / sizeof(char16_t) + 1) * sizeof(char16_t);
+}
+
+char16_t* EnginePathInValue(char16_t* buffer, uint32_t bytesRead) {
+    buffer[bytesRead / sizeof(char16_t)] = 0;
+    if (buffer[0] != u'"') return buffer;
+    int32_t length = text::WideLength(buffer);
+    if (length > 1) buffer[length - 1] = 0;
+    return buffer + 1;
 }
 
 }  // namespace launcher

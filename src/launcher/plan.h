@@ -17,7 +17,7 @@ struct StartPlan {
     char16_t* commandLine;             // the merged command line every later step and the engine see
     filetype::Registration registration;  // what it asks of the file type's registration
     bool scanned;                      // false when the start only registers
-    cmdline::ScanResult scan;          // the target name to hand over to, or the relay option's place
+    cmdline::ScanResult scan;          // the target name to hand over to, or the relay option's place and message
 };
 
 // The plan for the "CommandLine" resource's bytes (null: the launcher carries
@@ -36,9 +36,23 @@ const char16_t kNoEngineCaption[] = u"Error Loading DLL";
 const char16_t kNoEntryText[] = u"Could not find DLL entry routine \"KelMainW\"";
 const char16_t kNoEntryCaption[] = u"Error Starting DLL";
 
-// The library path a registered value names: a value that starts with a
-// double quote loses its first and its last character, whatever that is (a
+// The longest registered engine path value taken, in bytes: the platform's
+// longest path (32767 characters), its terminator and surrounding quotes. A
+// longer value is no path the platform could load, and a size near 2^32 would
+// wrap the byte count on a 32-bit build.
+const uint32_t kMaxEnginePathBytes = (32767 + 3) * sizeof(char16_t);
+
+// The buffer, in bytes, that reading a registered engine path value of
+// valueSize bytes takes: every byte and a terminator after the last whole
+// character. 0 when the value is longer than kMaxEnginePathBytes.
+uint32_t EnginePathBufferBytes(uint32_t valueSize);
+
+// The library path a registered value names, from the bytesRead bytes read
+// into a buffer of EnginePathBufferBytes: the text is ended after its last
+// whole character (an odd last byte is dropped, and whatever the value's
+// type or ending, it ends inside the buffer), then a value that starts with
+// a double quote loses its first and its last character, whatever that is (a
 // lone quote leaves an empty path). Works in place and returns where the path starts.
-char16_t* EnginePathInValue(char16_t* value);
+char16_t* EnginePathInValue(char16_t* buffer, uint32_t bytesRead);
 
 }  // namespace launcher

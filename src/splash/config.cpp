@@ -150,6 +150,18 @@ void OfferSplashCandidate(SplashChoice* choice, const char* value) {
     choice->height = entry.height;
 }
 
+bool AnyOfferedBitmapPresent(const SplashConfig* config, SplashBitmapPresent present, void* context) {
+    for (int32_t i = 0; i < config->count; ++i) {
+        if (std::strcmp(config->keys[i], kSplashKey) != 0) continue;
+        SplashEntry entry = ParseSplashEntry(config->values[i] != NULL ? config->values[i] : "");
+        char16_t* name = text::Widen(entry.name, -1);
+        bool found = present(name, context);
+        std::free(name);
+        if (found) return true;
+    }
+    return false;
+}
+
 SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWidth, int32_t screenHeight) {
     auto* choice = static_cast<SplashChoice*>(std::malloc(sizeof(SplashChoice)));
     choice->resourceName = NULL;

@@ -54,6 +54,14 @@ const char* ParseDecimal(const char* text, int32_t* value);
 SplashEntry ParseSplashEntry(const char* value);
 // Takes a candidate into the choice when it is the first or fits the screen and is larger; null counts as "".
 void OfferSplashCandidate(SplashChoice* choice, const char* value);
+// Tells whether the module carries a splash bitmap resource of that name.
+typedef bool (*SplashBitmapPresent)(const char16_t* name, void* context);
+// Whether any bitmap the configuration offers is present. Asking for the
+// screen size is the first thing that starts the display driver, which costs
+// a start without a splash more than all the rest of the launcher; when no
+// offered bitmap is present, no choice could give a splash, and the launcher
+// neither asks the screen size nor chooses.
+bool AnyOfferedBitmapPresent(const SplashConfig* config, SplashBitmapPresent present, void* context);
 // The choice for a given screen size; null (and nothing kept) when no "SplashScreen" entry exists.
 SplashChoice* ChooseSplashForScreen(const SplashConfig* config, int32_t screenWidth, int32_t screenHeight);
 

@@ -235,3 +235,47 @@ TEST(SplashChoiceRule, RecordsTitleSizesAndScreen) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records the names asked for and answers from a set of present ones.
+struct Lookup {
+    std::vector<std::string> present;
+    std::vector<std::u16string> asked;
+    static bool Present(const char16_t* name, void* context) {
+        auto* lookup = static_cast<Lookup*>(context);
+        lookup->asked.push_back(name);
+        for (const std::string& p : lookup->present)
+            if (std::u16string(p.begin(), p.end()) == name) return true;
+        return false;
+    }
+};
+
+TEST(AnyOfferedBitmapPresent, AsksForEveryOfferedNameUntilOneIsPresent) {
+    const char text[] = "SplashScreen=99x99;Big.bmp|SplashScreenTitle=T|Other=1x1;Not.bmp|SplashScreen|"
+                        "SplashScreen=;;Small.bmp";
+    Config config = ParseConfig(text, sizeof text - 1);
+    struct Case {
+        std::vector<std::string> present;
+        bool any;
+        std::vector<std::u16string> asked;   // in order; an entry without "=" offers the empty name
+    } cases[] = {
+        {{}, false, {u"Big.bmp", u"", u"Small.bmp"}},
+        {{"Small.bmp"}, true, {u"Big.bmp", u"", u"Small.bmp"}},
+        {{"Big.bmp", "Small.bmp"}, true, {u"Big.bmp"}},
+        {{"Not.bmp"}, false, {u"Big.bmp", u"", u"Small.bmp"}},
+    };
+    for (const Case& c : cases) {
+        Lookup lookup;
+        lookup.present = c.present;
+        EXPECT_EQ(splash::AnyOfferedBitmapPresent(config.get(), Lookup::Present, &lookup), c.any);
+        EXPECT_EQ(lookup.asked, c.asked);
+    }
+    // Without any splash entry nothing is offered and nothing asked.
+    Config none = ParseConfig("SplashScreenTitle=T", 19);
+    Lookup lookup;
+    EXPECT_FALSE(splash::AnyOfferedBitmapPresent(none.get(), Lookup::Present, &lookup));
+    EXPECT_TRUE(lookup.asked.empty());
+}
+
+}  // namespace

@@ -45,28 +45,15 @@ SplashChoice* ChooseSplash(const SplashConfig* config) {
 
 namespace {
 
-// Whether any bitmap the configuration offers is in the module. Asking for
-// the screen size is the first thing that starts the display driver, which
-// costs a start without a splash (the built-in text always offers one) more
-// than all the rest of the launcher; when no offered bitmap exists, no
-// choice could give a splash, so the question need not be asked.
-bool AnyOfferedBitmapPresent(platform::HMODULE module, const SplashConfig* config) {
-    for (int32_t i = 0; i < config->count; ++i) {
-        if (std::strcmp(config->keys[i], kSplashKey) != 0) continue;
-        SplashEntry entry = ParseSplashEntry(config->values[i] != NULL ? config->values[i] : "");
-        char16_t* name = text::Widen(entry.name, -1);
-        bool present = platform::FindResourceW(module, name, kel::kSplashResourceType) != NULL;
-        std::free(name);
-        if (present) return true;
-    }
-    return false;
+bool SplashBitmapInModule(const char16_t* name, void* module) {
+    return platform::FindResourceW(static_cast<platform::HMODULE>(module), name, kel::kSplashResourceType) != NULL;
 }
 
 }  // namespace
 
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance) {
     SplashConfig* config = LoadSplashConfig(module);
-    SplashChoice* choice = AnyOfferedBitmapPresent(module, config) ? ChooseSplash(config) : NULL;
+    SplashChoice* choice = AnyOfferedBitmapPresent(config, SplashBitmapInModule, module) ? ChooseSplash(config) : NULL;
     platform::HBITMAP bitmap =
         choice != NULL ? LoadSplashBitmap(module, choice->resourceName, &choice->width, &choice->height) : NULL;
     bool shown = bitmap != NULL;
