@@ -1,5 +1,6 @@
 #include "explain.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -113,6 +114,18 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     // Where a registration would point the file type's engine path.
     x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
     x->registeredEnginePath = Take(filetype::EnginePathFor(x->installedAs.c_str()));
+    // What the launcher makes of that value, read back as the registration stores it: text and terminator.
+    {
+        std::u16string stored = x->registeredEnginePath + u'\0';
+        auto size = static_cast<std::uint32_t>(stored.size() * sizeof(char16_t));
+        std::uint32_t bytes = launcher::EnginePathBufferBytes(size);
+        x->registeredEngineTaken = bytes != 0;
+        if (x->registeredEngineTaken) {
+            std::u16string buffer(bytes / sizeof(char16_t), u'\0');
+            std::copy(stored.begin(), stored.end(), buffer.begin());
+            x->registeredEngineLoads = launcher::EnginePathInValue(&buffer[0], size);
+        }
+    }
     x->scanned = plan.scanned;
     if (!plan.scanned) {
         launcher::FreeStartPlan(&plan);
@@ -132,13 +145,10 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     if (scan.kind == cmdline::ScanKind::kRelay) {
         x->relay = true;
         x->relayAt = scan.relayAt;
-        x->relayHasCommand = scan.relayAt + 1 < scan.count;
+        x->relayHasCommand = scan.relayMessage != nullptr;
         if (x->relayHasCommand) {
             x->relayCommand = scan.arguments[scan.relayAt + 1];
-            std::int32_t length = 0;
-            char* message = cmdline::RelayMessage(scan.arguments[scan.relayAt + 1], &length);
-            x->relayBytes.assign(message, static_cast<std::size_t>(length));
-            std::free(message);
+            x->relayBytes.assign(scan.relayMessage, static_cast<std::size_t>(scan.relayMessageLength));
         }
     } else {
         x->target = scan.target;
@@ -193,12 +203,12 @@ std::string ExplainText(const Explanation& x) {
         t += "The relay option " + Quoted(x.arguments[static_cast<std::size_t>(x.relayAt)]) + " stands at position " +
              std::to_string(x.relayAt) + ", so the relay answers instead of a running instance; no handoff is tried.\n   ";
         std::string where = "HKEY_LOCAL_MACHINE\\" + WidePrintable(kel::kEngineKey) + " value " +
-                            WidePrintable(kel::kServerPortValue);
+                            WidePrintable(kel::kServerPortValue) + " (creating the key when missing; a value of up to " +
+                            std::to_string(cmdline::kServerPortMaxBytes) + " bytes is a number, a longer one none)";
         if (!x.relayHasCommand) {
-            t += "No argument follows it: the launcher reads " + where +
-                 " (creating the key when missing), sends nothing and goes on.\n";
+            t += "No argument follows it: the launcher reads " + where + ", sends nothing and goes on.\n";
         } else {
-            t += "The launcher reads " + where + " (creating the key when missing). When it is not 0, the launcher "
+            t += "The launcher reads " + where + ". When the number is not 0, the launcher "
                  "connects to 127.0.0.1 on its low 16 bits and sends " + std::to_string(x.relayBytes.size()) + " bytes: " +
                  HexBytes(x.relayBytes) + " (\"" + CEscaped(x.relayBytes) + "\"), then exits 0.\n"
                  "   Otherwise (no port, nothing listening, a send failing) it goes on below with the whole merged line, "
@@ -212,9 +222,11 @@ std::string ExplainText(const Explanation& x) {
 
     const SplashOutcome& s = x.splash;
     std::string config = WidePrintable(kel::kConfigResourceName);
-    t += "4. Splash on a " + std::to_string(s.screenWidth) + "x" + std::to_string(s.screenHeight) + " screen (" +
-         (x.configPacked ? "packed " + config : "no " + config + " packed, so the default configuration") + "): " +
-         SplashOutcomeText(s);
+    std::string source = x.configPacked ? "packed " + config : "no " + config + " packed, so the default configuration";
+    t += "4. Splash " +
+         (s.asksScreen ? "on a " + std::to_string(s.screenWidth) + "x" + std::to_string(s.screenHeight) + " screen (" + source
+                       : "(" + source) +
+         "): " + SplashOutcomeText(s);
     if (s.chosen && s.decodes)
         t += ". It is shown centred, titled " + ShownTitle(s.title) +
              ", and the launcher waits up to 3000 ms for its first paint";
@@ -222,9 +234,12 @@ std::string ExplainText(const Explanation& x) {
 
     t += "5. Engine: LoadLibraryW(\"" + WidePrintable(kel::kEngineLibraryName) +
          "\") through the search path; if that fails, the path in the default value of HKEY_CLASSES_ROOT\\" +
-         WidePrintable(kel::kEnginePathKey) + " (a value that starts with a double quote loses its first and last "
-         "character). A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " + engineValue +
-         (x.registration == filetype::Registration::kRegisterAndGoOn ? ", as this start does" : "") + ".\n"
+         WidePrintable(kel::kEnginePathKey) + " when that value is at most " + std::to_string(launcher::kMaxEnginePathBytes) +
+         " bytes. A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " + engineValue +
+         (x.registration == filetype::Registration::kRegisterAndGoOn ? ", as this start does" : "") +
+         (x.registeredEngineTaken ? ", from which the launcher loads " + Quoted(x.registeredEngineLoads)
+                                  : ", which is too long for the launcher to take") +
+         ".\n"
          // The message boxes' texts are the launcher's own words.
          "   With neither, a message box " + Quoted(launcher::kNoEngineText) + " and exit 0; a library without " +
          WidePrintable(kel::kEntryName) + ", a message box " + Quoted(launcher::kNoEntryText) + " and exit 0.\n";
@@ -260,7 +275,7 @@ std::string ExplainJson(const Explanation& x) {
              JsonString(HexBytes(x.relayBytes)) + ", \"bytes_text\": " + JsonString(x.relayBytes) +
              ", \"length\": " + std::to_string(x.relayBytes.size()) + ", \"registry_root\": \"HKEY_LOCAL_MACHINE\", " +
              "\"registry_key\": " + WideJson(kel::kEngineKey) + ", \"registry_value\": " +
-             WideJson(kel::kServerPortValue) + ", \"address\": \"127.0.0.1\", \"sends\": " +
+             WideJson(kel::kServerPortValue) + ", \"port_value_max_bytes\": " + std::to_string(cmdline::kServerPortMaxBytes) + ", \"address\": \"127.0.0.1\", \"sends\": " +
              boolean(x.relayHasCommand) + "},\n";
     } else {
         j += "  \"handoff\": {\"target\": " + WideJson(x.target) + ", \"window_class\": " + WideJson(x.target) +
@@ -270,7 +285,10 @@ std::string ExplainJson(const Explanation& x) {
     j += "  \"splash\": " + SplashOutcomeJson(x.splash).insert(1, "\"config_packed\": " + boolean(x.configPacked) + ", ") + ",\n";
     j += "  \"engine\": {\"library\": " + WideJson(kel::kEngineLibraryName) +
          ", \"registry_root\": \"HKEY_CLASSES_ROOT\", \"registry_key\": " + WideJson(kel::kEnginePathKey) +
-         ", \"registered_path\": " + WideJson(x.registeredEnginePath) + ", \"command_line\": " + WideJson(x.merged) + "},\n";
+         ", \"max_value_bytes\": " + std::to_string(launcher::kMaxEnginePathBytes) +
+         ", \"registered_path\": " + WideJson(x.registeredEnginePath) + ", \"loads_after_registration\": " +
+         (x.registeredEngineTaken ? WideJson(x.registeredEngineLoads) : std::string("null")) +
+         ", \"command_line\": " + WideJson(x.merged) + "},\n";
     // Where the start-up ends: at a running instance or a delivered command when there is one, else in the engine.
     const char* ends = x.relay ? (x.relayHasCommand ? "relay_or_engine" : "engine") : "handoff_or_engine";
     j += "  \"ends\": " + JsonString(ends) + "\n}\n";

@@ -1,7 +1,8 @@
 // `kelpack explain`: what a launcher copy would do with a user's command
 // line, step by step in the launcher's start-up order. Every decision is the
-// launcher's own code (cmdline::, splash::, filetype::) run over the resources
-// read from the file; nothing runs that leaves the tool.
+// launcher's own code (its start plan, and the cmdline::, splash:: and
+// filetype:: rules the shells apply) run over the resources read from the
+// file; nothing runs that leaves the tool.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,8 @@ struct Explanation {
     filetype::Registration registration = filetype::Registration::kNone;
     std::u16string installedAs;
     std::u16string registeredEnginePath;  // what a registration sets HKCR\KelFile10\DLL to
+    bool registeredEngineTaken = false;   // the launcher takes that value as a path (not too long)
+    std::u16string registeredEngineLoads; // the path it then loads
 
     // The argument scan; not run when the launcher only registers.
     bool scanned = false;
@@ -43,7 +46,7 @@ struct Explanation {
     std::int32_t relayAt = -1;              // its position among the arguments
     bool relayHasCommand = false;           // an argument follows it
     std::u16string relayCommand;
-    std::string relayBytes;                 // what the relay sends, newline included
+    std::string relayBytes;                 // what the relay sends, newline included (the plan's)
     std::u16string target;                  // the target name, the window class looked for
 
     // The splash step and the engine; also only when the launcher goes on.

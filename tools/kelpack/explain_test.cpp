@@ -216,6 +216,55 @@ TEST_F(Explain, SplashChoiceFollowsTheScreenAndTheBitmapsThatDecode) {
     x = Run(Launcher(res), u"doc.kel");
     EXPECT_FALSE(x.splash.chosen);
     EXPECT_NE(ExplainText(x).find("no splash: the configuration has no SplashScreen entry"), std::string::npos);
+
+    // Only when some offered bitmap is packed does the launcher ask the screen
+    // and choose; the entry chosen may still be one that is not packed.
+    PutResource(&res, TextType(), ConfigName(), BytesOf("SplashScreen=1x1;Gone.bmp|SplashScreen=2x2;Also.bmp"));
+    x = Run(Launcher(res), u"doc.kel");
+    EXPECT_TRUE(x.splash.offered);
+    EXPECT_FALSE(x.splash.asksScreen);
+    EXPECT_FALSE(x.splash.chosen);
+    EXPECT_NE(ExplainText(x).find("4. Splash (packed CONFIG): no splash: no bitmap the configuration offers is packed, "
+                                  "so the screen size is not asked."),
+              std::string::npos) << ExplainText(x);
+    PutResource(&res, TextType(), ConfigName(), BytesOf("SplashScreen=1x1;Splash.bmp|SplashScreen=2x2;Also.bmp"));
+    x = Run(Launcher(res), u"doc.kel");
+    EXPECT_TRUE(x.splash.asksScreen);
+    EXPECT_EQ(x.splash.name, "Also.bmp");
+    EXPECT_FALSE(x.splash.present);
+    EXPECT_NE(ExplainText(x).find("4. Splash on a 240x320 screen (packed CONFIG): \"Also.bmp\" (entry 2x2): not packed"),
+              std::string::npos) << ExplainText(x);
+}
+
+TEST_F(Explain, EnginePathAndPortAreTheLaunchersOwnRules) {
+    std::string plain = Launcher({});
+    // The registered value is read back as the launcher reads it: a path that
+    // starts with a quote loses its first and its last character.
+    ASSERT_EQ(Cli({"explain", plain, "--installed-as", "\"\\Q\\G.exe\"", "--json", "--", "x"}), 0) << err_;
+    EXPECT_NE(out_.find("\"max_value_bytes\": 65540, \"registered_path\": \"\\\"\\\\Q\\\\G.DLL\", "
+                        "\"loads_after_registration\": \"\\\\Q\\\\G.DL\""),
+              std::string::npos) << out_;
+    ASSERT_EQ(Cli({"explain", plain, "--installed-as", "\\Windows\\G.exe", "--", "x"}), 0) << err_;
+    EXPECT_NE(out_.find("when that value is at most 65540 bytes. A registration by this launcher at \"\\Windows\\G.exe\" "
+                        "sets that value to \"\\Windows\\G.DLL\", from which the launcher loads \"\\Windows\\G.DLL\"."),
+              std::string::npos) << out_;
+    // A path longer than the platform's is no value the launcher takes.
+    ExplainOptions o;
+    o.file = plain;
+    o.userLine = u"x";
+    o.hasInstalledAs = true;
+    o.installedAs = u"\\" + std::u16string(32768, u'a') + u".exe";
+    Explanation x;
+    std::string error;
+    int code = 0;
+    ASSERT_TRUE(kelpack::Explain(o, &x, &error, &code)) << error;
+    EXPECT_FALSE(x.registeredEngineTaken);
+    EXPECT_NE(ExplainText(x).find("which is too long for the launcher to take"), std::string::npos);
+    EXPECT_NE(ExplainJson(x).find("\"loads_after_registration\": null"), std::string::npos);
+
+    x = Run(plain, u"-acommand go");
+    EXPECT_NE(ExplainText(x).find("a value of up to 4 bytes is a number, a longer one none"), std::string::npos);
+    EXPECT_NE(ExplainJson(x).find("\"port_value_max_bytes\": 4"), std::string::npos);
 }
 
 TEST_F(Explain, CommandLineOptionsAndErrors) {
@@ -226,7 +275,9 @@ TEST_F(Explain, CommandLineOptionsAndErrors) {
     ASSERT_EQ(Cli({"explain", file, "--json", "--command-line", "  a  b  "}), 0) << err_;
     EXPECT_NE(out_.find("\"merged_command_line\": \" app.Main a  b  \""), std::string::npos) << out_;
     ASSERT_EQ(Cli({"explain", file, "--screen", "480x640", "--json"}), 0) << err_;
-    EXPECT_NE(out_.find("\"screen_width\": 480, \"screen_height\": 640, \"bitmap\": \"Splash300.bmp\""), std::string::npos) << out_;
+    // No bitmap the default configuration offers is packed: the launcher never asks the screen.
+    EXPECT_NE(out_.find("\"screen_width\": 480, \"screen_height\": 640, \"bitmap\": null, \"asks_screen\": false"),
+              std::string::npos) << out_;
     // Launcher options after -- are the user's, not kelpack's.
     ASSERT_EQ(Cli({"explain", file, "--", "--json", "-h"}), 0) << err_;
     EXPECT_NE(out_.find("\" app.Main --json -h\""), std::string::npos) << out_;

@@ -67,12 +67,30 @@ splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed
                                      static_cast<std::uint32_t>(config->data.size()));
 }
 
+namespace {
+
+// The launcher's resource lookup for a name it widened byte by byte.
+bool PackedSplashBitmap(const char16_t* name, void* res) {
+    std::string bytes;
+    for (const char16_t* c = name; *c != 0; ++c) bytes += static_cast<char>(*c);
+    return FindLauncherResource(*static_cast<const ResourceList*>(res), SplashType(), bytes) != nullptr;
+}
+
+}  // namespace
+
 SplashOutcome SplashForScreen(const ResourceList& res, const splash::SplashConfig* config, std::int32_t width,
                               std::int32_t height) {
     SplashOutcome o;
     o.screenWidth = width;
     o.screenHeight = height;
+    o.asksScreen = splash::AnyOfferedBitmapPresent(config, PackedSplashBitmap, const_cast<ResourceList*>(&res));
     splash::SplashChoice* choice = splash::ChooseSplashForScreen(config, width, height);
+    o.offered = choice != nullptr;
+    if (!o.asksScreen) {
+        // The launcher stops before the screen size and the choice.
+        std::free(choice);
+        choice = nullptr;
+    }
     if (choice == nullptr) {
         const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
         o.title = title != nullptr ? title : "";

@@ -38,6 +38,9 @@ splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed
 struct SplashOutcome {
     std::int32_t screenWidth = 0;
     std::int32_t screenHeight = 0;
+    bool offered = false;          // the configuration has a "SplashScreen" entry
+    bool asksScreen = false;       // some bitmap it offers is packed, so the launcher asks
+                                   // the screen size and chooses; else it shows none
     bool chosen = false;           // a "SplashScreen" entry was taken
     std::string name;              // its bitmap resource name
     std::int32_t entryWidth = 0;   // the size the entry is configured with

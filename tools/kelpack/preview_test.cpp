@@ -161,7 +161,7 @@ TEST_F(PreviewCommand, WritesOnePictureForEachScreenAndSaysWhatItShows) {
     EXPECT_EQ(written.size(), 6u);  // 200x100, and the five common screens
     for (const ScreenSize& screen : kCommonScreens)
         EXPECT_NE(std::find(written.begin(), written.end(), PreviewFileName(screen.width, screen.height)), written.end());
-    EXPECT_NE(out_.find("not packed, so no splash is shown; the bare screen"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("no bitmap the configuration offers is packed, so the screen size is not asked; the bare screen"), std::string::npos) << out_;
 }
 
 TEST_F(PreviewCommand, BadArgumentsAndFilesEndWithTheirExitCodes) {

@@ -163,7 +163,8 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
 }
 
 std::string SplashOutcomeText(const SplashOutcome& o) {
-    if (!o.chosen) return "no splash: the configuration has no SplashScreen entry";
+    if (!o.offered) return "no splash: the configuration has no SplashScreen entry";
+    if (!o.asksScreen) return "no splash: no bitmap the configuration offers is packed, so the screen size is not asked";
     std::string t = "\"" + Printable(o.name) + "\" (entry " + std::to_string(o.entryWidth) + "x" + std::to_string(o.entryHeight) + ")";
     if (!o.present) return t + ": not packed, so no splash is shown";
     if (!o.decodes) return t + ": does not decode (" + o.problem + "), so no splash is shown";
@@ -190,7 +191,7 @@ std::string SplashOutcomeJson(const SplashOutcome& o) {
         else if (o.present)
             j += ", \"problem\": " + JsonString(o.problem);
     }
-    return j + "}";
+    return j + ", \"asks_screen\": " + boolean(o.asksScreen) + "}";
 }
 
 std::string ShowText(const ShowReport& r) {
