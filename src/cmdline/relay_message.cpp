@@ -17,13 +17,6 @@ char* RelayMessage(const char16_t* command, int32_t* length) {
     return message;
 }
 
-uint32_t ServerPortFromValue(const uint8_t* bytes, uint32_t size) {
-    if (size > kServerPortMaxBytes) return 0;
-    uint32_t value = 0;
-    for (uint32_t i = size; i > 0; --i) value = (value << 8) | bytes[i - 1];
-    return value;
-}
-
 // Each one, two or three byte sequence is one 16-bit character, compared
 // as text::DecodeUtf8 reads it: the 10xxxxxx form of its further bytes is not
 // checked, nor is its form the shortest. A four-byte sequence never makes

@@ -17,7 +17,12 @@ char* RelayMessage(const char16_t* command, int32_t* length);
 const uint32_t kServerPortMaxBytes = 4;
 // The number a ServerPort value of size bytes holds (little-endian), 0 when
 // it is longer than kServerPortMaxBytes. Its low 16 bits are the port.
-uint32_t ServerPortFromValue(const uint8_t* bytes, uint32_t size);
+inline uint32_t ServerPortFromValue(const uint8_t* bytes, uint32_t size) {
+    if (size > kServerPortMaxBytes) return 0;
+    uint32_t value = 0;
+    for (uint32_t i = size; i > 0; --i) value = (value << 8) | bytes[i - 1];
+    return value;
+}
 
 // True when the wide text equals the UTF-8 byte text, character for character.
 // Neither text is read past its NUL.

@@ -29,11 +29,6 @@ char16_t* TakeCommandLine(StartPlan* plan) {
     return line;
 }
 
-uint32_t EnginePathBufferBytes(uint32_t valueSize) {
-    if (valueSize > kMaxEnginePathBytes) return 0;
-    return (valueSize / sizeof(char16_t) + 1) * sizeof(char16_t);
-}
-
 char16_t* EnginePathInValue(char16_t* buffer, uint32_t bytesRead) {
     buffer[bytesRead / sizeof(char16_t)] = 0;
     if (buffer[0] != u'"') return buffer;

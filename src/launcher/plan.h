@@ -45,7 +45,9 @@ const uint32_t kMaxEnginePathBytes = (32767 + 3) * sizeof(char16_t);
 // The buffer, in bytes, that reading a registered engine path value of
 // valueSize bytes takes: every byte and a terminator after the last whole
 // character. 0 when the value is longer than kMaxEnginePathBytes.
-uint32_t EnginePathBufferBytes(uint32_t valueSize);
+inline uint32_t EnginePathBufferBytes(uint32_t valueSize) {
+    return valueSize > kMaxEnginePathBytes ? 0 : (valueSize / sizeof(char16_t) + 1) * sizeof(char16_t);
+}
 
 // The library path a registered value names, from the bytesRead bytes read
 // into a buffer of EnginePathBufferBytes: the text is ended after its last
