@@ -76,6 +76,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckChoice(config, choice, screen[0], screen[1]);
         std::free(choice);
     }
+    // Whether an offered bitmap is present agrees with the choice: with every
+    // name present it is exactly when some entry exists, with none never.
+    struct Lookup {
+        static bool All(const char16_t*, void*) { return true; }
+        static bool None(const char16_t*, void*) { return false; }
+    };
+    splash::SplashChoice* any = splash::ChooseSplashForScreen(config, 240, 320);
+    Check(splash::AnyOfferedBitmapPresent(config, Lookup::All, nullptr) == (any != nullptr));
+    Check(!splash::AnyOfferedBitmapPresent(config, Lookup::None, nullptr));
+    std::free(any);
     splash::FreeSplashConfig(config);
 
     // No text at all gives a record without entries.
