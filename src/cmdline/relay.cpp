@@ -24,7 +24,7 @@ ScanOutcome Relay(const char* message, int32_t length) {
     platform::SOCKADDR_IN address = platform::SOCKADDR_IN();
     address.sin_family = platform::AF_INET;
     address.sin_port = platform::htons(static_cast<uint16_t>(port & 0xFFFF));
-    address.sin_addr = platform::inet_addr("127.0.0.1");
+    address.sin_addr = platform::inet_addr(kRelayAddress);
     if (platform::connect(s, &address, sizeof address) == platform::SOCKET_ERROR) {
         platform::closesocket(s);
         return ScanOutcome::kGoOn;

@@ -11,6 +11,9 @@ namespace cmdline {
 // then one LF; *length counts them all (a NUL follows, uncounted). malloc'ed.
 char* RelayMessage(const char16_t* command, int32_t* length);
 
+// Where the engine listens for relayed commands: this machine only.
+const char kRelayAddress[] = "127.0.0.1";
+
 // The longest "ServerPort" value that is a port, in bytes. Whatever the
 // value's type, up to this many bytes fill the number from its low end; a
 // longer value does not fit and is no port.

@@ -12,6 +12,8 @@ namespace splash {
 extern const char kDefaultSplashConfig[];
 // The window title when the configuration names none.
 extern const char kDefaultSplashTitle[];
+// How long the start-up waits for the splash window's first paint, in milliseconds.
+const uint32_t kFirstPaintWaitMs = 3000;
 // The configuration keys of a splash bitmap entry and of the window title.
 const char kSplashKey[] = "SplashScreen";
 const char kSplashTitleKey[] = "SplashScreenTitle";

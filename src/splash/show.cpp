@@ -77,7 +77,7 @@ platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instanc
     // or stops it. A thread that cannot start shows up as the wait running out.
     platform::DWORD threadId = 0;
     platform::CreateThread(NULL, 0, SplashThread, NULL, 0, &threadId);
-    return platform::WaitForSingleObject(theSplash.event, kFirstPaintWait);
+    return platform::WaitForSingleObject(theSplash.event, kFirstPaintWaitMs);
 }
 
 platform::DWORD SplashThread(void*) {

@@ -34,10 +34,7 @@ struct SplashState {
 // The process's one splash record.
 extern SplashState theSplash;
 
-// How long the start-up waits for the first paint, in milliseconds.
-const platform::DWORD kFirstPaintWait = 3000;
-
-// Shows the best-fitting splash and waits at most 3000 ms for its first paint; 0 when there is no splash.
+// Shows the best-fitting splash and waits at most kFirstPaintWaitMs for its first paint; 0 when there is no splash.
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance);
 // The splash thread: makes the window and runs its message loop until WM_QUIT; returns 0.
 platform::DWORD SplashThread(void* parameter);

@@ -209,7 +209,7 @@ std::string ExplainText(const Explanation& x) {
             t += "No argument follows it: the launcher reads " + where + ", sends nothing and goes on.\n";
         } else {
             t += "The launcher reads " + where + ". When the number is not 0, the launcher "
-                 "connects to 127.0.0.1 on its low 16 bits and sends " + std::to_string(x.relayBytes.size()) + " bytes: " +
+                 "connects to " + std::string(cmdline::kRelayAddress) + " on its low 16 bits and sends " + std::to_string(x.relayBytes.size()) + " bytes: " +
                  HexBytes(x.relayBytes) + " (\"" + CEscaped(x.relayBytes) + "\"), then exits 0.\n"
                  "   Otherwise (no port, nothing listening, a send failing) it goes on below with the whole merged line, "
                  "and shuts the socket layer down after the engine returns when it started it.\n";
@@ -229,7 +229,7 @@ std::string ExplainText(const Explanation& x) {
          "): " + SplashOutcomeText(s);
     if (s.chosen && s.decodes)
         t += ". It is shown centred, titled " + ShownTitle(s.title) +
-             ", and the launcher waits up to 3000 ms for its first paint";
+             ", and the launcher waits up to " + std::to_string(splash::kFirstPaintWaitMs) + " ms for its first paint";
     t += ".\n";
 
     t += "5. Engine: LoadLibraryW(\"" + WidePrintable(kel::kEngineLibraryName) +
@@ -275,7 +275,7 @@ std::string ExplainJson(const Explanation& x) {
              JsonString(HexBytes(x.relayBytes)) + ", \"bytes_text\": " + JsonString(x.relayBytes) +
              ", \"length\": " + std::to_string(x.relayBytes.size()) + ", \"registry_root\": \"HKEY_LOCAL_MACHINE\", " +
              "\"registry_key\": " + WideJson(kel::kEngineKey) + ", \"registry_value\": " +
-             WideJson(kel::kServerPortValue) + ", \"port_value_max_bytes\": " + std::to_string(cmdline::kServerPortMaxBytes) + ", \"address\": \"127.0.0.1\", \"sends\": " +
+             WideJson(kel::kServerPortValue) + ", \"port_value_max_bytes\": " + std::to_string(cmdline::kServerPortMaxBytes) + ", \"address\": " + JsonString(cmdline::kRelayAddress) + ", \"sends\": " +
              boolean(x.relayHasCommand) + "},\n";
     } else {
         j += "  \"handoff\": {\"target\": " + WideJson(x.target) + ", \"window_class\": " + WideJson(x.target) +
