@@ -1,0 +1,226 @@
+// The device kel.exe, its own ARM code, through the launcher's scenarios on
+// the simulation, each run beside the host build of the same launcher on the
+// same simulation; their transcripts must agree line for line.
+//
+//   celoader WINCE_BUILD [--align-wide-arguments] [--show]
+//
+// WINCE_BUILD is the wince-arm build folder: its bin/kel.exe runs, and its
+// celoader/Kel.dll is the engine the device launcher loads. --show prints
+// every transcript. Exit: 0 all agree, 1 a difference, 2 a run could not start.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "coredll.h"
+#include "launcher/launcher.h"
+#include "sim.h"
+#include "text_helpers.h"
+
+namespace {
+
+using Transcript = std::vector<std::string>;
+
+bool g_device = false;
+std::string g_build;
+platform::HWND g_running = nullptr;   // the other instance's window in the handoff
+
+const char16_t kEnginePrefix[] = u"engine ";
+
+void Record(const std::string& line) { platform::OutputDebugStringW(testsupport::U16("engine " + line).c_str()); }
+
+// The host side's engine: records what record_engine.c records, the same way.
+int32_t HostEngine(void* instance, void* previous, const char16_t* line, int show, void* launcher, void*) {
+    std::u16string text = line;
+    uint64_t check = 14695981039346656037ULL;
+    std::string hex;
+    char unit[8];
+    for (char16_t c : text) {
+        std::snprintf(unit, sizeof unit, "%04x", static_cast<unsigned>(c));
+        hex += unit;
+        check = (check ^ c) * 1099511628211ULL;
+    }
+    Record("command_line_units=" + std::to_string(text.size()));
+    Record("command_line=" + hex);
+    char checkText[32];
+    std::snprintf(checkText, sizeof checkText, "%llx", static_cast<unsigned long long>(check));
+    Record("command_line_check=" + std::to_string(text.size()) + ":" + checkText);
+    Record("show=" + std::to_string(show) + " previous=" + std::to_string(reinterpret_cast<uintptr_t>(previous)) +
+           " instance_is_launcher=" + std::to_string(instance == launcher));
+    return static_cast<int32_t>(text.size());
+}
+
+// The engine library beside the launcher: the device's own for the device run.
+void Engine() {
+    if (g_device) {
+        celoader::SetDeviceLibrary(u"Kel.dll", g_build + "/celoader/Kel.dll");
+    } else {
+        sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
+    }
+}
+
+void Package(const std::string& line) { sim::SetResource(u"Text", u"CommandLine", line); }
+
+void SetPort(uint32_t port) {
+    sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort",
+                          platform::REG_DWORD, std::string(reinterpret_cast<const char*>(&port), 4));
+}
+
+void Splash(const std::string& config, int size) {
+    sim::SetScreenSize(240, 320);
+    testsupport::BmpFile file;
+    file.width = size;
+    file.height = size;
+    file.bitCount = 24;
+    file.pixel = [](int x, int y) { return static_cast<uint32_t>((x * 7) << 16 | (y * 5) << 8 | (x ^ y)); };
+    if (!config.empty()) sim::SetResource(u"Text", u"CONFIG", config);
+    sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(file));
+}
+
+// ---------------------------------------------------------------- what a scenario reads back beyond the common lines
+
+void Registration(Transcript* t) {
+    for (const char16_t* key : {u"KelFile10", u"KelFile10\\Shell\\Open\\Command", u"KelFile10\\DefaultIcon",
+                                u"KelFile10\\DLL", u".kel"}) {
+        auto value = sim::GetRegistryValue(platform::HKEY_CLASSES_ROOT, key, u"");
+        std::string bytes;
+        if (value) {
+            for (unsigned char c : value->bytes) bytes += "0123456789abcdef"[c >> 4], bytes += "0123456789abcdef"[c & 15];
+        }
+        t->push_back("HKCR\\" + testsupport::U8(key) + " = " +
+                     (value ? std::to_string(value->type) + ":" + bytes : std::string("missing")));
+    }
+    t->push_back("open keys " + std::to_string(sim::OpenKeyCount()));
+}
+
+void Handoff(Transcript* t) {
+    t->push_back(std::string("foreground is the running instance: ") + (sim::ForegroundWindow() == g_running ? "yes" : "no"));
+    for (const auto& m : sim::PostedMessages(g_running)) {
+        t->push_back("posted " + std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + std::to_string(m.lParam));
+    }
+}
+
+void Relayed(Transcript* t) {
+    for (const std::string& bytes : sim::Received(1)) t->push_back("received [" + bytes + "]");
+    t->push_back("sockets open " + std::to_string(sim::OpenSocketCount()));
+    for (const auto& l : sim::LingerSettings()) {
+        t->push_back("linger " + std::to_string(l.l_onoff) + " " + std::to_string(l.l_linger));
+    }
+}
+
+void Screen(Transcript* t) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (int y = 0; y < 320; ++y) {
+        for (int x = 0; x < 240; ++x) hash = (hash ^ sim::ScreenPixel(x, y)) * 1099511628211ULL;
+    }
+    char line[96];
+    std::snprintf(line, sizeof line, "screen %llx centre %06x corner %06x", static_cast<unsigned long long>(hash),
+                  sim::ScreenPixel(120, 160), sim::ScreenPixel(0, 0));
+    t->push_back(line);
+    for (platform::HWND w : sim::CreatedWindows()) {
+        auto info = sim::GetWindowInfo(w);
+        t->push_back("window " + testsupport::U8(info->className) + " \"" + testsupport::U8(info->title) + "\" " +
+                     std::to_string(info->x) + "," + std::to_string(info->y) + " " + std::to_string(info->width) +
+                     "x" + std::to_string(info->height) + " painted " + std::to_string(info->paints > 0));
+    }
+}
+
+struct Scenario {
+    const char* name;
+    const char16_t* commandLine;
+    void (*seed)();
+    void (*inspect)(Transcript*);
+};
+
+const Scenario kScenarios[] = {
+    {"merge", u"-+ -h 5 -- doc.kel", [] { Package("app.Main"); Engine(); }, nullptr},
+    {"user line unchanged", u"  \"\\My Documents\\Game.kel\"  ", [] { Engine(); }, nullptr},
+    {"beyond ASCII and tabs", u"-+ \"caf\u00e9\"\t-- \u4e2d\u6587.kel", [] { Package("app.Main\tx"); Engine(); },
+     nullptr},
+    {"missing engine", u"Game.kel", [] {}, nullptr},
+    {"missing entry", u"Game.kel", [] { sim::InstallLibrary({u"Kel.dll", {}}); }, nullptr},
+    {"registered engine path", u"Game.kel",
+     [] {
+         sim::SetRegistryString(platform::HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", u"\\Storage\\Engines\\Kel.dll");
+         g_device ? celoader::SetDeviceLibrary(u"\\Storage\\Engines\\Kel.dll", g_build + "/celoader/Kel.dll")
+                  : (void)sim::InstallLibrary(
+                        {u"\\Storage\\Engines\\Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
+     },
+     nullptr},
+    {"registration by lone plus", u"+", [] { sim::SetLauncherPath(u"\\Windows\\Start.exe"); }, Registration},
+    {"registration on blank line", u"  ", [] { sim::SetLauncherPath(u"\\Program Files\\G\\G.exe"); Engine(); },
+     Registration},
+    {"handoff", u"doc.kel", [] { Package("app.Main"); g_running = sim::AddForeignWindow(u"app_Main"); Engine(); },
+     Handoff},
+    {"relay", u"-+ -acommand \"go home\" --", [] { Package("app.Main"); SetPort(sim::Listen()); Engine(); }, Relayed},
+    {"relay refused", u" -acommand \"go home\" ", [] { SetPort(sim::UnusedPort()); Engine(); }, Relayed},
+    {"splash", u"Game.kel", [] { Splash("", 150); Engine(); }, Screen},
+    {"splash with configuration", u"Game.kel",
+     [] { Splash("SplashScreen=100x100;Splash.bmp|SplashScreenTitle=Caf\xC3\xA9", 100); Engine(); }, Screen},
+};
+
+// One run of a scenario: on the device kel.exe, or on the host build.
+bool Run(const Scenario& s, bool device, Transcript* t) {
+    sim::Reset();
+    g_device = device;
+    g_running = nullptr;
+    s.seed();
+    std::string error;
+    int code = device ? celoader::RunProgram(g_build + "/bin/kel.exe", s.commandLine, 1, &error)
+                      : launcher::Launch(sim::LauncherModule(), nullptr, s.commandLine, 1);
+    if (device && code == -1 && !error.empty()) {
+        std::fprintf(stderr, "celoader: %s: %s\n", s.name, error.c_str());
+        return false;
+    }
+    t->push_back("exit " + std::to_string(code));
+    // The debug trace is in the test builds only, the device has none.
+    for (const std::string& call : sim::CallLog()) {
+        if (call.rfind("OutputDebugStringW", 0) != 0) t->push_back("call " + call);
+    }
+    for (const auto& box : sim::MessageBoxes()) {
+        t->push_back("message box \"" + testsupport::U8(box.text) + "\" \"" + testsupport::U8(box.caption) + "\" " +
+                     std::to_string(box.type));
+    }
+    for (const std::u16string& trace : sim::Traces()) {
+        if (trace.rfind(kEnginePrefix, 0) == 0) t->push_back(testsupport::U8(trace));
+    }
+    if (s.inspect != nullptr) s.inspect(t);
+    sim::Reset();
+    if (device) celoader::UnmapAll();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool show = false;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--align-wide-arguments") == 0) celoader::SetWideArgumentsAligned(true);
+        else if (std::strcmp(argv[i], "--show") == 0) show = true;
+        else argc = 0;
+    }
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: celoader WINCE_BUILD [--align-wide-arguments] [--show]\n");
+        return 2;
+    }
+    g_build = argv[1];
+    int differing = 0;
+    for (const Scenario& s : kScenarios) {
+        Transcript host, device;
+        if (!Run(s, false, &host) || !Run(s, true, &device)) return 2;
+        bool same = host == device;
+        differing += !same;
+        std::printf("%s: %s (%zu lines)\n", same ? "same" : "DIFFERENT", s.name, host.size());
+        for (size_t i = 0; i < host.size() || i < device.size(); ++i) {
+            const std::string none = "<none>";
+            const std::string& h = i < host.size() ? host[i] : none;
+            const std::string& d = i < device.size() ? device[i] : none;
+            if (h != d) std::printf("  host:   %s\n  device: %s\n", h.c_str(), d.c_str());
+            else if (show) std::printf("  %s\n", h.c_str());
+        }
+    }
+    std::printf("%d of %zu scenarios differ between the device kel.exe and the host build\n", differing,
+                sizeof kScenarios / sizeof kScenarios[0]);
+    return differing == 0 ? 0 : 1;
+}
