@@ -7,6 +7,7 @@
 // WINCE_BUILD is the wince-arm build folder: its bin/kel.exe runs, and its
 // celoader/Kel.dll is the engine the device launcher loads. --show prints
 // every transcript. Exit: 0 all agree, 1 a difference, 2 a run could not start.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "bmp_builder.h"
 #include "coredll.h"
+#include "cmdline/relay.h"
 #include "launcher/launcher.h"
 #include "sim.h"
 #include "text_helpers.h"
@@ -62,7 +64,16 @@ void Engine() {
 
 void Package(const std::string& line) { sim::SetResource(u"Text", u"CommandLine", line); }
 
+// The listener's port differs from run to run; transcripts name it PORT.
+std::string g_port;
+bool g_listening = false;
+std::string Ported(std::string line) {
+    size_t at = g_port.empty() ? std::string::npos : line.find(":" + g_port);
+    return at == std::string::npos ? line : line.replace(at + 1, g_port.size(), "PORT");
+}
+
 void SetPort(uint32_t port) {
+    g_port = std::to_string(port);
     sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort",
                           platform::REG_DWORD, std::string(reinterpret_cast<const char*>(&port), 4));
 }
@@ -102,7 +113,11 @@ void Handoff(Transcript* t) {
 }
 
 void Relayed(Transcript* t) {
-    for (const std::string& bytes : sim::Received(1)) t->push_back("received [" + bytes + "]");
+    // Only a listener is waited for: without one there is nothing to receive.
+    for (std::string bytes : sim::Received(g_listening ? 1 : 0)) {
+        for (size_t at = 0; (at = bytes.find('\n', at)) != std::string::npos;) bytes.replace(at, 1, "\\n");
+        t->push_back("received [" + bytes + "]");
+    }
     t->push_back("sockets open " + std::to_string(sim::OpenSocketCount()));
     for (const auto& l : sim::LingerSettings()) {
         t->push_back("linger " + std::to_string(l.l_onoff) + " " + std::to_string(l.l_linger));
@@ -118,6 +133,11 @@ void Screen(Transcript* t) {
     std::snprintf(line, sizeof line, "screen %llx centre %06x corner %06x", static_cast<unsigned long long>(hash),
                   sim::ScreenPixel(120, 160), sim::ScreenPixel(0, 0));
     t->push_back(line);
+    // The engine is entered only once the splash was painted.
+    auto log = sim::CallLog();
+    auto signal = std::find(log.begin(), log.end(), "EventModify(3)");
+    auto load = std::find(log.begin(), log.end(), "LoadLibraryW(Kel.dll)");
+    t->push_back(std::string("engine loaded after the first paint: ") + (signal < load ? "yes" : "no"));
     for (platform::HWND w : sim::CreatedWindows()) {
         auto info = sim::GetWindowInfo(w);
         t->push_back("window " + testsupport::U8(info->className) + " \"" + testsupport::U8(info->title) + "\" " +
@@ -153,7 +173,12 @@ const Scenario kScenarios[] = {
      Registration},
     {"handoff", u"doc.kel", [] { Package("app.Main"); g_running = sim::AddForeignWindow(u"app_Main"); Engine(); },
      Handoff},
-    {"relay", u"-+ -acommand \"go home\" --", [] { Package("app.Main"); SetPort(sim::Listen()); Engine(); }, Relayed},
+    {"relay", u"-+ -acommand \"go home\" --", [] {
+         Package("app.Main");
+         SetPort(sim::Listen());
+         g_listening = true;
+         Engine();
+     }, Relayed},
     {"relay refused", u" -acommand \"go home\" ", [] { SetPort(sim::UnusedPort()); Engine(); }, Relayed},
     {"splash", u"Game.kel", [] { Splash("", 150); Engine(); }, Screen},
     {"splash with configuration", u"Game.kel",
@@ -163,8 +188,12 @@ const Scenario kScenarios[] = {
 // One run of a scenario: on the device kel.exe, or on the host build.
 bool Run(const Scenario& s, bool device, Transcript* t) {
     sim::Reset();
+    // One start is one process: the host build's socket layer starts afresh.
+    cmdline::g_socketLayerState = cmdline::kSocketLayerNotStarted;
     g_device = device;
     g_running = nullptr;
+    g_port.clear();
+    g_listening = false;
     s.seed();
     std::string error;
     int code = device ? celoader::RunProgram(g_build + "/bin/kel.exe", s.commandLine, 1, &error)
@@ -174,9 +203,23 @@ bool Run(const Scenario& s, bool device, Transcript* t) {
         return false;
     }
     t->push_back("exit " + std::to_string(code));
-    // The debug trace is in the test builds only, the device has none.
-    for (const std::string& call : sim::CallLog()) {
-        if (call.rfind("OutputDebugStringW", 0) != 0) t->push_back("call " + call);
+    if (s.inspect != nullptr) s.inspect(t);
+    // The splash thread is dismissed as an engine dismisses it, and each
+    // thread's calls are read once it ended, apart, since threads interleave
+    // differently from run to run. The debug trace is in the test builds
+    // only: the device has none.
+    std::vector<platform::DWORD> threads = sim::StartedThreads();
+    for (platform::DWORD thread : threads) {
+        sim::PostThreadMessage(thread, platform::WM_QUIT);
+        auto ended = sim::WaitForThreadEnd(thread, 20000);
+        t->push_back("thread ended " + (ended ? std::to_string(*ended) : std::string("no")));
+    }
+    threads.insert(threads.begin(), 0);
+    for (size_t i = 0; i < threads.size(); ++i) {
+        for (const std::string& call : sim::CallLogOf(threads[i])) {
+            if (call.rfind("OutputDebugStringW", 0) == 0) continue;
+            t->push_back((i == 0 ? std::string() : "thread " + std::to_string(i) + " ") + "call " + Ported(call));
+        }
     }
     for (const auto& box : sim::MessageBoxes()) {
         t->push_back("message box \"" + testsupport::U8(box.text) + "\" \"" + testsupport::U8(box.caption) + "\" " +
@@ -185,7 +228,6 @@ bool Run(const Scenario& s, bool device, Transcript* t) {
     for (const std::u16string& trace : sim::Traces()) {
         if (trace.rfind(kEnginePrefix, 0) == 0) t->push_back(testsupport::U8(trace));
     }
-    if (s.inspect != nullptr) s.inspect(t);
     sim::Reset();
     if (device) celoader::UnmapAll();
     return true;
