@@ -36,8 +36,9 @@ __declspec(dllexport) int KelMainW(void* instance, void* previousInstance, const
     OutputDebugStringW(line);
     wsprintfW(line, L"engine command_line_check=%u:%I64x", units, check);
     OutputDebugStringW(line);
-    wsprintfW(line, L"engine show=%d previous=%u instance_is_launcher=%d", show, (unsigned)previousInstance,
-              instance == launcherModule);
+    /* An inline read of the kernel's data page on the device. */
+    wsprintfW(line, L"engine show=%d previous=%u instance_is_launcher=%d process=%u", show, (unsigned)previousInstance,
+              instance == launcherModule, (unsigned)GetCurrentProcessId());
     OutputDebugStringW(line);
     free(line);
     return (int)units;

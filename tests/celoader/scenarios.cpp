@@ -7,6 +7,8 @@
 // WINCE_BUILD is the wince-arm build folder: its bin/kel.exe runs, and its
 // celoader/Kel.dll is the engine the device launcher loads. --show prints
 // every transcript. Exit: 0 all agree, 1 a difference, 2 a run could not start.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -49,7 +51,7 @@ int32_t HostEngine(void* instance, void* previous, const char16_t* line, int sho
     std::snprintf(checkText, sizeof checkText, "%llx", static_cast<unsigned long long>(check));
     Record("command_line_check=" + std::to_string(text.size()) + ":" + checkText);
     Record("show=" + std::to_string(show) + " previous=" + std::to_string(reinterpret_cast<uintptr_t>(previous)) +
-           " instance_is_launcher=" + std::to_string(instance == launcher));
+           " instance_is_launcher=" + std::to_string(instance == launcher) + " process=" + std::to_string(getpid()));
     return static_cast<int32_t>(text.size());
 }
 
@@ -73,20 +75,39 @@ std::string Ported(std::string line) {
 }
 
 void SetPort(uint32_t port) {
-    g_port = std::to_string(port);
+    g_port = std::to_string(port & 0xFFFF);
     sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort",
                           platform::REG_DWORD, std::string(reinterpret_cast<const char*>(&port), 4));
 }
 
-void Splash(const std::string& config, int size) {
+void Splash(const std::string& config, int size, uint16_t bitCount = 24) {
     sim::SetScreenSize(240, 320);
     testsupport::BmpFile file;
     file.width = size;
     file.height = size;
-    file.bitCount = 24;
-    file.pixel = [](int x, int y) { return static_cast<uint32_t>((x * 7) << 16 | (y * 5) << 8 | (x ^ y)); };
+    file.bitCount = bitCount;
+    if (bitCount == 24) {
+        file.pixel = [](int x, int y) { return static_cast<uint32_t>((x * 7) << 16 | (y * 5) << 8 | (x ^ y)); };
+    } else {
+        int colours = 1 << bitCount;
+        for (int i = 0; i < colours; ++i) {
+            file.palette.push_back({static_cast<uint8_t>(i * 3), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7), 0});
+        }
+        file.pixel = [colours](int x, int y) { return static_cast<uint32_t>((x + 3 * y) % colours); };
+    }
     if (!config.empty()) sim::SetResource(u"Text", u"CONFIG", config);
     sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(file));
+}
+
+// An engine library under a registered path.
+void RegisteredEngine(const std::u16string& stored, const std::u16string& path) {
+    sim::SetRegistryValue(platform::HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", platform::REG_SZ,
+                          std::string(reinterpret_cast<const char*>(stored.c_str()), (stored.size() + 1) * 2));
+    if (g_device) {
+        celoader::SetDeviceLibrary(path, g_build + "/celoader/Kel.dll");
+    } else {
+        sim::InstallLibrary({path, {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
+    }
 }
 
 // ---------------------------------------------------------------- what a scenario reads back beyond the common lines
@@ -161,13 +182,21 @@ const Scenario kScenarios[] = {
     {"missing engine", u"Game.kel", [] {}, nullptr},
     {"missing entry", u"Game.kel", [] { sim::InstallLibrary({u"Kel.dll", {}}); }, nullptr},
     {"registered engine path", u"Game.kel",
+     [] { RegisteredEngine(u"\"\\Storage Card\\Kel.dll\"", u"\\Storage Card\\Kel.dll"); }, nullptr},
+    {"registered path of 300 characters", u"x",
      [] {
-         sim::SetRegistryString(platform::HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", u"\\Storage\\Engines\\Kel.dll");
-         g_device ? celoader::SetDeviceLibrary(u"\\Storage\\Engines\\Kel.dll", g_build + "/celoader/Kel.dll")
-                  : (void)sim::InstallLibrary(
-                        {u"\\Storage\\Engines\\Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
+         std::u16string path = u"\\" + std::u16string(290, u'd') + u"\\Kel.dll";
+         RegisteredEngine(path, path);
      },
      nullptr},
+    {"registered path longer than any", u"x",
+     [] {
+         std::u16string path = u"\\" + std::u16string(32768, u'd') + u"\\Kel.dll";
+         RegisteredEngine(path, path);
+     },
+     nullptr},
+    {"package unloadable", u"x", [] { Package("app.Main"); sim::Fail("LoadResource"); Engine(); }, nullptr},
+    {"plus with more is an ordinary line", u"+ x", [] { Engine(); }, Registration},
     {"registration by lone plus", u"+", [] { sim::SetLauncherPath(u"\\Windows\\Start.exe"); }, Registration},
     {"registration on blank line", u"  ", [] { sim::SetLauncherPath(u"\\Program Files\\G\\G.exe"); Engine(); },
      Registration},
@@ -180,9 +209,37 @@ const Scenario kScenarios[] = {
          Engine();
      }, Relayed},
     {"relay refused", u" -acommand \"go home\" ", [] { SetPort(sim::UnusedPort()); Engine(); }, Relayed},
+    {"relay of a short send, port in the low 16 bits", u"-acommand \"go home\"",
+     [] {
+         SetPort(0x50000u | sim::Listen());
+         g_listening = true;
+         sim::LimitSend(3);
+         Engine();
+     },
+     Relayed},
+    {"relay without a socket layer", u"-acommand x",
+     [] {
+         SetPort(sim::UnusedPort());
+         sim::Fail("WSAStartup");
+         Engine();
+     },
+     Relayed},
+    {"relay whose send fails", u"-acommand x",
+     [] {
+         SetPort(sim::Listen());
+         g_listening = true;
+         sim::Fail("send");
+         Engine();
+     },
+     Relayed},
     {"splash", u"Game.kel", [] { Splash("", 150); Engine(); }, Screen},
     {"splash with configuration", u"Game.kel",
      [] { Splash("SplashScreen=100x100;Splash.bmp|SplashScreenTitle=Caf\xC3\xA9", 100); Engine(); }, Screen},
+    {"splash of 1 bit", u"Game.kel", [] { Splash("SplashScreen=33x17;Splash.bmp", 33, 1); Engine(); }, Screen},
+    {"splash of 4 bits", u"Game.kel", [] { Splash("SplashScreen=61x61;Splash.bmp", 61, 4); Engine(); }, Screen},
+    {"splash of 8 bits", u"Game.kel", [] { Splash("SplashScreen=99x99;Splash.bmp", 99, 8); Engine(); }, Screen},
+    {"splash larger than the screen", u"Game.kel", [] { Splash("SplashScreen=300x300;Splash.bmp", 300); Engine(); },
+     Screen},
 };
 
 // One run of a scenario: on the device kel.exe, or on the host build.
