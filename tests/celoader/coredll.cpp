@@ -66,6 +66,7 @@ namespace celoader {
 namespace {
 
 [[noreturn]] void Stop(const std::string& why) {
+    std::fflush(stdout);
     std::fprintf(stderr, "celoader: stopped: %s\n", why.c_str());
     std::fflush(stderr);
     std::_Exit(3);

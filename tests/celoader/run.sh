@@ -6,7 +6,9 @@
 # Runs the armel loader on the wince-arm build twice: as it is, when the
 # device's results must equal the host build's, and with 64-bit arguments
 # taken the Linux way, when they must not (the engine's check line differs),
-# which shows that the comparison catches a broken calling convention.
+# which shows that the comparison catches a broken calling convention. Then
+# once with the sample engine, which calls for more of the device than the
+# loader provides: the run must stop and name the first such import.
 # Exit 77, with the reason, where it cannot run: no qemu-arm, or no device
 # compiler to have built the device's files.
 set -u
@@ -32,9 +34,18 @@ echo "== again, with 64-bit arguments taken the Linux way"
 out=$(run --align-wide-arguments)
 code=$?
 echo "$out"
-if [ $code = 1 ] && grep -q "device: engine command_line_check=" <<<"$out"; then
-    echo "the misread 64-bit argument was caught, as it must be"
-    exit 0
+if [ $code != 1 ] || ! grep -q "device: engine command_line_check=" <<<"$out"; then
+    echo "expected the engine's 64-bit check line to differ (exit 1), got exit $code"
+    exit 1
 fi
-echo "expected the engine's 64-bit check line to differ (exit 1), got exit $code"
-exit 1
+echo "the misread 64-bit argument was caught, as it must be"
+
+echo "== with the sample engine"
+out=$(run --engine "$top/build/wince-arm/bin/Kel.dll")
+code=$?
+echo "$out"
+if [ $code != 3 ] || ! grep -q "stopped: .*Kel.dll: imports COREDLL.dll![A-Za-z]*, which the loader does not provide" <<<"$out"; then
+    echo "expected the run to stop at the first unknown import by its name (exit 3), got exit $code"
+    exit 1
+fi
+echo "the unknown import stopped the run, as it must"

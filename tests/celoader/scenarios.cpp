@@ -2,11 +2,12 @@
 // the simulation, each run beside the host build of the same launcher on the
 // same simulation; their transcripts must agree line for line.
 //
-//   celoader WINCE_BUILD [--align-wide-arguments] [--show]
+//   celoader WINCE_BUILD [--align-wide-arguments] [--show] [--engine DLL]
 //
 // WINCE_BUILD is the wince-arm build folder: its bin/kel.exe runs, and its
-// celoader/Kel.dll is the engine the device launcher loads. --show prints
-// every transcript. Exit: 0 all agree, 1 a difference, 2 a run could not start.
+// celoader/Kel.dll (or DLL) is the engine the device launcher loads. --show
+// prints every transcript. Exit: 0 all agree, 1 a difference, 2 a run could
+// not start, 3 the device code called for something the loader lacks.
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,7 @@ using Transcript = std::vector<std::string>;
 
 bool g_device = false;
 std::string g_build;
+std::string g_engine;   // the device engine library
 platform::HWND g_running = nullptr;   // the other instance's window in the handoff
 
 const char16_t kEnginePrefix[] = u"engine ";
@@ -58,7 +60,7 @@ int32_t HostEngine(void* instance, void* previous, const char16_t* line, int sho
 // The engine library beside the launcher: the device's own for the device run.
 void Engine() {
     if (g_device) {
-        celoader::SetDeviceLibrary(u"Kel.dll", g_build + "/celoader/Kel.dll");
+        celoader::SetDeviceLibrary(u"Kel.dll", g_engine);
     } else {
         sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
     }
@@ -104,7 +106,7 @@ void RegisteredEngine(const std::u16string& stored, const std::u16string& path) 
     sim::SetRegistryValue(platform::HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", platform::REG_SZ,
                           std::string(reinterpret_cast<const char*>(stored.c_str()), (stored.size() + 1) * 2));
     if (g_device) {
-        celoader::SetDeviceLibrary(path, g_build + "/celoader/Kel.dll");
+        celoader::SetDeviceLibrary(path, g_engine);
     } else {
         sim::InstallLibrary({path, {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
     }
@@ -297,13 +299,15 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--align-wide-arguments") == 0) celoader::SetWideArgumentsAligned(true);
         else if (std::strcmp(argv[i], "--show") == 0) show = true;
+        else if (std::strcmp(argv[i], "--engine") == 0 && i + 1 < argc) g_engine = argv[++i];
         else argc = 0;
     }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: celoader WINCE_BUILD [--align-wide-arguments] [--show]\n");
+        std::fprintf(stderr, "usage: celoader WINCE_BUILD [--align-wide-arguments] [--show] [--engine DLL]\n");
         return 2;
     }
     g_build = argv[1];
+    if (g_engine.empty()) g_engine = g_build + "/celoader/Kel.dll";
     int differing = 0;
     for (const Scenario& s : kScenarios) {
         Transcript host, device;
