@@ -161,6 +161,14 @@ bool MapImage(const std::string& path, const Resolver& resolve, Image* image, st
     return true;
 }
 
+uint32_t PreferredBase(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    uint8_t bytes[4];
+    if (!in.seekg(0x3C).read(reinterpret_cast<char*>(bytes), 4)) return 0;
+    if (!in.seekg(Read32(bytes) + 24 + 28).read(reinterpret_cast<char*>(bytes), 4)) return 0;
+    return Read32(bytes);
+}
+
 void UnmapImage(const Image& image) {
     if (image.base != 0) munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(image.base)), image.size);
 }

@@ -28,5 +28,7 @@ using Resolver = std::function<uint32_t(const std::string& dll, const std::strin
 // file is no CE ARM image or an import is unknown.
 bool MapImage(const std::string& path, const Resolver& resolve, Image* image, std::string* error);
 void UnmapImage(const Image& image);
+// The base an image file asks to be mapped at, or 0 when it is no PE file.
+uint32_t PreferredBase(const std::string& path);
 
 }  // namespace celoader

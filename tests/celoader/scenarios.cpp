@@ -8,6 +8,7 @@
 // celoader/Kel.dll (or DLL) is the engine the device launcher loads. --show
 // prints every transcript. Exit: 0 all agree, 1 a difference, 2 a run could
 // not start, 3 the device code called for something the loader lacks.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "bmp_builder.h"
+#include "ce_image.h"
 #include "coredll.h"
 #include "cmdline/relay.h"
 #include "launcher/launcher.h"
@@ -101,6 +103,17 @@ void Splash(const std::string& config, int size, uint16_t bitCount = 24) {
     sim::SetResource(u"SplashScreen", u"Splash.bmp", testsupport::BmpBytes(file));
 }
 
+// The device engine's preferred base taken by other memory, so that the
+// loader must map it elsewhere and relocate it; given back after the run.
+void* g_taken = nullptr;
+void EngineAwayFromItsBase() {
+    Engine();
+    if (!g_device) return;
+    void* base = reinterpret_cast<void*>(static_cast<uintptr_t>(celoader::PreferredBase(g_engine)));
+    g_taken = mmap(base, 0x10000, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (g_taken != base) std::fprintf(stderr, "celoader: the engine's base could not be taken\n"), std::exit(2);
+}
+
 // An engine library under a registered path.
 void RegisteredEngine(const std::u16string& stored, const std::u16string& path) {
     sim::SetRegistryValue(platform::HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", platform::REG_SZ,
@@ -180,6 +193,8 @@ const Scenario kScenarios[] = {
     {"merge", u"-+ -h 5 -- doc.kel", [] { Package("app.Main"); Engine(); }, nullptr},
     {"user line unchanged", u"  \"\\My Documents\\Game.kel\"  ", [] { Engine(); }, nullptr},
     {"beyond ASCII and tabs", u"-+ \"caf\u00e9\"\t-- \u4e2d\u6587.kel", [] { Package("app.Main\tx"); Engine(); },
+     nullptr},
+    {"engine mapped away from its base", u"-+ -h 5 -- doc.kel", [] { Package("app.Main"); EngineAwayFromItsBase(); },
      nullptr},
     {"missing engine", u"Game.kel", [] {}, nullptr},
     {"missing entry", u"Game.kel", [] { sim::InstallLibrary({u"Kel.dll", {}}); }, nullptr},
@@ -289,6 +304,7 @@ bool Run(const Scenario& s, bool device, Transcript* t) {
     }
     sim::Reset();
     if (device) celoader::UnmapAll();
+    if (g_taken != nullptr) munmap(g_taken, 0x10000), g_taken = nullptr;
     return true;
 }
 
@@ -322,6 +338,7 @@ int main(int argc, char** argv) {
             if (h != d) std::printf("  host:   %s\n  device: %s\n", h.c_str(), d.c_str());
             else if (show) std::printf("  %s\n", h.c_str());
         }
+        std::fflush(stdout);   // a crash in the next scenario keeps what came before
     }
     std::printf("%d of %zu scenarios differ between the device kel.exe and the host build\n", differing,
                 sizeof kScenarios / sizeof kScenarios[0]);
