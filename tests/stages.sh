@@ -14,6 +14,8 @@
 #   armel      ctest --preset armel: the unit tests built for ARMv5TE, under qemu-arm
 #   device     the host build's device_build test: the device build checked
 #              as files, or one skip saying why there is none
+#   device-run the device kel.exe run under qemu-arm on the simulation beside
+#              the host build (tests/celoader), or skipped with the reason
 #   fuzz       every fuzz target for $FUZZ_SECONDS seconds (default 15)
 #   e2e        ctest --preset windows: the end-to-end tests under Wine
 #   e2e-x86    ctest --preset windows-x86 where Wine runs 32-bit programs;
@@ -58,13 +60,14 @@ build_device() {
     KEL_CE_BIN=$bin build wince-arm
 }
 
-# The build stage a test stage runs on.
+# The build stages a test stage runs on.
 build_of() {
     case $1 in
         unit) echo build-host ;;
         asan) echo build-asan ;;
         armel) echo build-armel ;;
         device) echo build-wince-arm ;;
+        device-run) echo build-armel build-wince-arm ;;
         fuzz) echo build-fuzz ;;
         e2e) echo build-windows ;;
         e2e-x86) echo build-windows-x86 ;;
@@ -83,7 +86,8 @@ run() {
         unit) ctest --preset host -j "$jobs" -LE device ;;
         asan) ctest --preset asan -j "$jobs" ;;
         armel) ctest --preset armel -j "$jobs" ;;
-        device) ctest --preset host -L device ;;
+        device) ctest --preset host -L '^device$' ;;
+        device-run) ctest --preset host -L device_run ;;
         fuzz) bash tests/fuzz/run.sh "${FUZZ_SECONDS:-15}" ;;
         e2e) ctest --preset windows ;;
         e2e-x86) e2e_x86 ;;
@@ -92,9 +96,12 @@ run() {
 }
 
 for stage in "$@"; do
-    needed=$(build_of "$stage")
-    if [ -n "$needed" ] && [[ " ${failed[*]} " == *" $needed "* ]]; then
-        echo "== $stage: not run, $needed failed"
+    broken=
+    for needed in $(build_of "$stage"); do
+        [[ " ${failed[*]} " == *" $needed "* ]] && broken=$needed
+    done
+    if [ -n "$broken" ]; then
+        echo "== $stage: not run, $broken failed"
         failed+=("$stage")
         continue
     fi

@@ -43,7 +43,7 @@ printf '#!/bin/bash\necho "arm-mingw32ce-g++ (GCC) 4.4.0"\n' > "$work/ce/arm-min
 chmod +x "$work/bin/"* "$work/ce/"*
 export KEL_CE_BIN=$work/ce
 
-ALL="build-host build-asan build-windows build-windows-x86 build-wince-arm unit asan device e2e e2e-x86"
+ALL="build-host build-asan build-windows build-windows-x86 build-armel build-wince-arm unit asan device device-run e2e e2e-x86"
 
 # check NAME FAIL_BUILD FAIL_TEST WINE32 -- WANT_EXIT WANT_LAST ABOVE WANT_CALLS... -- NOT_CALLS...
 #   WANT_LAST: the output's last line ("summary": CTest's, i.e. nothing failed);
@@ -78,7 +78,8 @@ check() {
 }
 
 check all-green-no-wine32 - - 77 -- 0 summary - \
-    "ctest --preset host -j 2 -LE device" "cmake --preset wince-arm" "ctest --preset host -L device" \
+    "ctest --preset host -j 2 -LE device" "cmake --preset wince-arm" "ctest --preset host -L ^device\$" \
+    "ctest --preset host -L device_run" \
     "ctest --preset windows" "python3 tests/e2e/wine32.py build/windows-x86" \
     "ctest --preset windows-x86 -R ^e2e_wine32\$" -- "ctest --preset windows-x86"
 check all-green-wine32 - - 0 -- 0 summary - \
@@ -88,14 +89,16 @@ check probe-broken - - 3 -- 1 "make test: failed stages: e2e-x86" - \
 check asan-build-red asan - 77 -- 1 "make test: failed stages: build-asan asan" summary \
     "ctest --preset host -j 2 -LE device" "ctest --preset windows" "ctest --preset windows-x86 -R ^e2e_wine32\$" \
     -- "ctest --preset asan -j 2" "cmake --build --preset asan -j 2"
-check unit-red - host 77 -- 1 "make test: failed stages: unit device" summary \
+check unit-red - host 77 -- 1 "make test: failed stages: unit device device-run" summary \
     "ctest --preset asan -j 2" "ctest --preset windows"
 check windows-red - windows 77 -- 1 "make test: failed stages: e2e" summary \
     "ctest --preset windows-x86 -R ^e2e_wine32\$"
 KEL_CE_BIN=$work/none check no-device-compiler - - 77 -- 0 summary - \
-    "ctest --preset host -L device" -- "cmake --preset wince-arm"
-check device-build-red wince-arm - 77 -- 1 "make test: failed stages: build-wince-arm device" summary \
-    "ctest --preset windows" -- "ctest --preset host -L device"
+    "ctest --preset host -L ^device\$" "ctest --preset host -L device_run" -- "cmake --preset wince-arm"
+check device-build-red wince-arm - 77 -- 1 "make test: failed stages: build-wince-arm device device-run" summary \
+    "ctest --preset windows" -- "ctest --preset host -L ^device\$" "ctest --preset host -L device_run"
+check armel-build-red armel - 77 -- 1 "make test: failed stages: build-armel device-run" summary \
+    "ctest --preset host -L ^device\$" -- "ctest --preset host -L device_run"
 
 [ $fails = 0 ] && echo "PASS" || echo "$fails failure(s)"
 [ $fails = 0 ]

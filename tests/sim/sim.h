@@ -8,7 +8,7 @@
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow
 //            and PostThreadMessage stand in for the user and the engine
-//   inspect: CallLog, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
+//   inspect: CallLog, CallLogOf, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
 //            GetRegistryString, RegistryKeyExists, OpenKeyCount, PostedMessages,
 //            ForegroundWindow, CreatedWindows, GetWindowInfo, GetClassInfo,
 //            StartedThreads, WaitForThreadEnd, GetSectionInfo, OpenDCCount, ScreenPixel,
@@ -82,6 +82,10 @@ int OpenKeyCount();
 void Fail(const std::string& operation, int nth = 1, int count = 1);
 // Every platform call so far, in order: "Operation" or "Operation(argument)".
 std::vector<std::string> CallLog();
+// The calls one thread made, in order: a thread CreateThread started, or for
+// 0 every other thread (the test's own), so that threads running side by side
+// give the same logs whichever of them ran first.
+std::vector<std::string> CallLogOf(platform::DWORD threadId);
 // How many times an operation was called.
 int CallCount(const std::string& operation);
 

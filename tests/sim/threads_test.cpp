@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "sim.h"
@@ -70,6 +71,10 @@ TEST_F(SimThreads, ThreadRunsItsRoutineAndReportsItsEnd) {
     EXPECT_EQ(sim::StartedThreads(), std::vector<platform::DWORD>{id});
     EXPECT_EQ(g_routineRuns, 1);
     EXPECT_FALSE(sim::PostThreadMessage(id, platform::WM_USER));
+
+    // Each thread's calls apart: the started one's, and the test's own.
+    EXPECT_EQ(sim::CallLogOf(id), std::vector<std::string>{"EventModify(3)"});
+    EXPECT_EQ(sim::CallLogOf(0), (std::vector<std::string>{"CreateEventW", "CreateThread", "WaitForSingleObject(20000)"}));
 
     sim::Fail("CreateThread");
     EXPECT_EQ(platform::CreateThread(nullptr, 0, SetAndReturn, event, 0, &id), nullptr);

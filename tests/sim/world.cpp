@@ -2,6 +2,7 @@
 // failure injection (Fail) and the call log every operation writes to.
 #include "world.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -15,8 +16,14 @@ struct FailRule {
     int count;    // calls still to fail; -1 is forever
 };
 
-std::vector<std::string>& Log() {
-    static std::vector<std::string> log;
+// Each call with the simulated id of the thread that made it.
+struct Call {
+    std::string entry;
+    platform::DWORD threadId;
+};
+
+std::vector<Call>& Log() {
+    static std::vector<Call> log;
     return log;
 }
 
@@ -48,7 +55,7 @@ bool Enter(const char* operation, const std::u16string& argument) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     std::string entry = operation;
     if (!argument.empty()) entry += "(" + testsupport::U8(argument) + ")";
-    Log().push_back(entry);
+    Log().push_back({entry, CurrentThreadId()});
     for (auto& rule : Rules()) {
         if (rule.operation != operation || rule.count == 0) continue;
         if (rule.skip > 0) {
@@ -84,14 +91,27 @@ void Fail(const std::string& operation, int nth, int count) {
 
 std::vector<std::string> CallLog() {
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
-    return Log();
+    std::vector<std::string> log;
+    for (const auto& call : Log()) log.push_back(call.entry);
+    return log;
+}
+
+std::vector<std::string> CallLogOf(platform::DWORD threadId) {
+    std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
+    std::vector<platform::DWORD> started = StartedThreads();
+    std::vector<std::string> log;
+    for (const auto& call : Log()) {
+        bool isStarted = std::find(started.begin(), started.end(), call.threadId) != started.end();
+        if (threadId != 0 ? call.threadId == threadId : !isStarted) log.push_back(call.entry);
+    }
+    return log;
 }
 
 int CallCount(const std::string& operation) {
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
     int n = 0;
     for (const auto& entry : Log()) {
-        if (entry == operation || entry.rfind(operation + "(", 0) == 0) ++n;
+        if (entry.entry == operation || entry.entry.rfind(operation + "(", 0) == 0) ++n;
     }
     return n;
 }

@@ -1,0 +1,472 @@
+// COREDLL.dll and ws2.dll for device code run here.
+//
+// Device code calls with the old ARM procedure call standard, Linux code
+// expects the newer one. The first four words are in r0-r3 on both, but the
+// device keeps its stack 4-byte aligned where Linux code needs 8, and puts a
+// 64-bit argument in the next two words wherever they fall, where Linux code
+// would skip a word to start it at an even register or an 8-byte stack slot.
+// So no import is handed to Linux code directly. Each one's address is a
+// trampoline that names its implementation and jumps to one stub,
+// CeCallStub: it stores r0-r3 just below the caller's stack arguments, which
+// makes every argument one run of 32-bit words, aligns the stack and calls
+// the implementation with a pointer to those words. Implementations read
+// them through Args, the one place that knows how the words are laid out.
+// Calls the other way (window procedures, thread routines, KelMainW) need no
+// such care: 8-byte alignment is also 4-byte alignment, and none of them
+// takes a 64-bit argument.
+#include "coredll.h"
+
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "ce_image.h"
+#include "platform/platform.h"
+#include "sim.h"
+
+using Impl = uint64_t (*)(const uint32_t* words);
+
+extern "C" uint64_t CeDispatch(const uint32_t* words, Impl impl);
+extern "C" void CeCallStub();
+
+// Entered from a trampoline with the implementation in ip; returns its r0:r1.
+asm(R"(
+    .text
+    .arm
+    .align 2
+    .global CeCallStub
+    .type CeCallStub, %function
+CeCallStub:
+    push {r0-r3}
+    mov r0, sp
+    mov r1, ip
+    push {r4, lr}
+    mov r4, sp
+    bic sp, sp, #7
+    bl CeDispatch
+    mov sp, r4
+    pop {r4, lr}
+    add sp, sp, #16
+    bx lr
+    .size CeCallStub, .-CeCallStub
+)");
+
+namespace celoader {
+namespace {
+
+[[noreturn]] void Stop(const std::string& why) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "celoader: stopped: %s\n", why.c_str());
+    std::fflush(stderr);
+    std::_Exit(3);
+}
+
+// ---------------------------------------------------------------- the calling convention
+
+bool g_alignWide = false;
+
+// The arguments of one call from device code, read in order.
+class Args {
+public:
+    explicit Args(const uint32_t* words) : words_(words) {}
+    uint32_t Word() { return words_[next_++]; }
+    uint64_t Wide() {
+        if (g_alignWide && next_ % 2 != 0) ++next_;
+        uint64_t low = Word();
+        return low | static_cast<uint64_t>(Word()) << 32;
+    }
+    template <typename T>
+    T Get() {
+        if constexpr (std::is_pointer_v<T>) return reinterpret_cast<T>(static_cast<uintptr_t>(Word()));
+        else if constexpr (sizeof(T) == 8) return static_cast<T>(Wide());
+        else return static_cast<T>(Word());
+    }
+
+private:
+    const uint32_t* words_;
+    int next_ = 0;
+};
+
+template <typename T>
+uint64_t Result(T value) {
+    if constexpr (std::is_pointer_v<T>) return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value));
+    else if constexpr (sizeof(T) == 8) return static_cast<uint64_t>(value);
+    else return static_cast<uint32_t>(value);
+}
+
+// Calls function with its arguments read from the words in order (a braced
+// list is evaluated left to right).
+template <typename R, typename... P>
+uint64_t Forward(R (*function)(P...), const uint32_t* words) {
+    Args args(words);
+    std::tuple<P...> values{args.Get<P>()...};
+    if constexpr (std::is_void_v<R>) {
+        std::apply(function, values);
+        return 0;
+    } else {
+        return Result(std::apply(function, values));
+    }
+}
+
+// The kernel's data page, which the device's inline GetCurrentThreadId and
+// GetCurrentProcessId read. There is one page for all threads here, so it
+// holds the id of the thread that last called into this side.
+constexpr uintptr_t kKernelPage = 0xFFFFC000;
+constexpr uintptr_t kCurrentThreadSlot = 0xFFFFC808;
+constexpr uintptr_t kCurrentProcessSlot = 0xFFFFC80C;
+constexpr uint32_t kCurrentProcessHandle = 0x42;   // GetCurrentProcess(), inline on the device
+
+bool MapKernelPage(std::string* error) {
+    static bool mapped = false;
+    if (mapped) return true;
+    void* want = reinterpret_cast<void*>(kKernelPage);
+    void* got = mmap(want, 0x1000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got != want) {
+        *error = "the kernel data page at 0xFFFFC800 cannot be mapped";
+        return false;
+    }
+    *reinterpret_cast<volatile uint32_t*>(kCurrentProcessSlot) = static_cast<uint32_t>(getpid());
+    mapped = true;
+    return true;
+}
+
+// ---------------------------------------------------------------- what the loader does itself
+
+std::u16string Upper(const char16_t* text) {
+    std::u16string upper;
+    for (; text != nullptr && *text != 0; ++text) upper += (*text >= u'a' && *text <= u'z') ? *text - 32 : *text;
+    return upper;
+}
+
+std::string Narrow(const char16_t* text) {
+    std::string narrow;
+    for (; text != nullptr && *text != 0; ++text) narrow += static_cast<char>(*text < 0x80 ? *text : '?');
+    return narrow;
+}
+
+struct DeviceLibrary {
+    std::string path;
+    bool mapped = false;
+};
+
+std::mutex g_lock;
+std::map<std::u16string, DeviceLibrary> g_libraries;   // by upper-cased name
+std::vector<Image> g_images;
+char g_winsock;   // its address is the ws2.dll module handle
+platform::HMODULE const kWinsock = reinterpret_cast<platform::HMODULE>(&g_winsock);
+
+std::jmp_buf g_exit;
+volatile int g_exitCode = 0;
+std::thread::id g_programThread;
+thread_local uint32_t t_lastError = 0;
+
+// Winsock is loaded below the platform layer on the device, as the
+// simulation's socket operations stand for it: not a platform call here.
+platform::HMODULE LoadLibrary(const char16_t* name) {
+    std::u16string upper = Upper(name);
+    if (upper == u"WS2.DLL") return kWinsock;
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto found = g_libraries.find(upper);
+    if (found != g_libraries.end() && !found->second.mapped) {
+        Image image;
+        std::string error;
+        if (!MapImage(found->second.path, ResolveImport, &image, &error)) Stop(error);
+        found->second.mapped = true;
+        g_images.push_back(image);
+        if (image.entry != 0) {
+            auto main = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t)>(image.entry);
+            if (main(image.base, 1, 0) == 0) Stop(found->second.path + ": its entry refused to attach");
+        }
+        sim::Library library;
+        library.path = name;
+        for (auto& e : image.exports) {
+            library.exports[e.first] = reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(e.second));
+        }
+        sim::InstallLibrary(library);
+    }
+    return platform::LoadLibraryW(name);
+}
+
+platform::FARPROC GetProcAddress(platform::HMODULE module, const char16_t* name) {
+    if (module != kWinsock) return platform::GetProcAddressW(module, name);
+    uint32_t address = ResolveImport("ws2.dll", Narrow(name));
+    if (address == 0) Stop("ws2.dll!" + Narrow(name) + " is asked for, which the loader does not provide");
+    return reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(address));
+}
+
+platform::BOOL FreeLibrary(platform::HMODULE module) {
+    return module == kWinsock ? platform::TRUE : platform::FreeLibrary(module);
+}
+
+platform::BOOL TerminateProcess(uint32_t process, uint32_t code) {
+    if (process != kCurrentProcessHandle) Stop("TerminateProcess of another process");
+    if (std::this_thread::get_id() != g_programThread) Stop("TerminateProcess from a thread of the program's own");
+    g_exitCode = static_cast<int>(code);
+    std::longjmp(g_exit, 1);
+}
+
+void SetLastError(uint32_t code) { t_lastError = code; }
+platform::BOOL CloseHandle(platform::HANDLE) { return platform::TRUE; }
+platform::BOOL DisableThreadLibraryCalls(platform::HMODULE) { return platform::TRUE; }
+
+int32_t InterlockedCompareExchange(volatile int32_t* target, int32_t exchange, int32_t comparand) {
+    return __sync_val_compare_and_swap(target, comparand, exchange);
+}
+int32_t InterlockedExchange(volatile int32_t* target, int32_t value) { return __sync_lock_test_and_set(target, value); }
+
+// Every image is mapped readable, writable and executable: the run-time
+// relocator's questions get that answer.
+constexpr uint32_t kPageExecuteReadWrite = 0x40;
+uint32_t VirtualQuery(const void* address, uint32_t* info, uint32_t length) {
+    if (length < 28) return 0;
+    uint32_t page = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address)) & ~0xFFFu;
+    const uint32_t record[7] = {page, page, kPageExecuteReadWrite, 0x1000, 0x1000 /* committed */,
+                                kPageExecuteReadWrite, 0x20000 /* private */};
+    std::memcpy(info, record, sizeof record);
+    return 28;
+}
+platform::BOOL VirtualProtect(void*, uint32_t, uint32_t, uint32_t* old) {
+    if (old != nullptr) *old = kPageExecuteReadWrite;
+    return platform::TRUE;
+}
+
+// ---------------------------------------------------------------- the C runtime; wide text is 16-bit here
+
+uint32_t Wcslen(const char16_t* text) {
+    uint32_t n = 0;
+    while (text[n] != 0) ++n;
+    return n;
+}
+
+int LstrcmpW(const char16_t* a, const char16_t* b) {
+    while (*a != 0 && *a == *b) ++a, ++b;
+    return *a < *b ? -1 : *a > *b ? 1 : 0;
+}
+
+// The device's code page for the single-byte range: ASCII, and Latin-1 beyond.
+uint32_t Mbstowcs(char16_t* out, const char* in, uint32_t count) {
+    uint32_t n = 0;
+    for (; in[n] != 0 && (out == nullptr || n < count); ++n) {
+        if (out != nullptr) out[n] = static_cast<unsigned char>(in[n]);
+    }
+    if (out != nullptr && n < count) out[n] = 0;
+    return n;
+}
+
+int Nothing() { return 0; }
+int Fflush(void*) { return 0; }
+void Fpreset() {}
+void* Memchr(const void* s, int c, uint32_t n) { return const_cast<void*>(std::memchr(s, c, n)); }
+char* Strchr(const char* s, int c) { return const_cast<char*>(std::strchr(s, c)); }
+uint32_t Htonl(uint32_t v) { return __builtin_bswap32(v); }
+uint16_t Ntohs(uint16_t v) { return __builtin_bswap16(v); }
+
+// wsprintfW as the launcher and the engines use it: %s (wide), %S (narrow),
+// %c, %d, %i, %u, %x, %X, with -, 0, a width, l, h and I64.
+uint64_t WsprintfW(const uint32_t* words) {
+    Args args(words);
+    char16_t* out = args.Get<char16_t*>();
+    const char16_t* f = args.Get<const char16_t*>();
+    char16_t* start = out;
+    while (*f != 0) {
+        if (*f != u'%' || f[1] == u'%') {
+            *out++ = *f;
+            f += *f == u'%' ? 2 : 1;
+            continue;
+        }
+        ++f;
+        bool left = false, zero = false, wide = false, narrow = false;
+        for (;; ++f) {
+            if (*f == u'-') left = true;
+            else if (*f == u'0') zero = true;
+            else break;
+        }
+        int width = 0;
+        while (*f >= u'0' && *f <= u'9') width = width * 10 + (*f++ - u'0');
+        if (f[0] == u'I' && f[1] == u'6' && f[2] == u'4') wide = true, f += 3;
+        else if (*f == u'l') ++f;   // long is 32 bits
+        else if (*f == u'h') narrow = true, ++f;
+        std::u16string field;
+        char16_t conversion = *f++;
+        auto number = [&](uint64_t value, int base, bool upper) {
+            const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+            std::u16string reversed;
+            do reversed += static_cast<char16_t>(digits[value % base]), value /= base; while (value != 0);
+            field.append(reversed.rbegin(), reversed.rend());
+        };
+        switch (conversion) {
+        case u'd':
+        case u'i': {
+            int64_t value = wide ? static_cast<int64_t>(args.Wide()) : static_cast<int32_t>(args.Word());
+            if (value < 0) field += u'-';
+            number(value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value), 10, false);
+            break;
+        }
+        case u'u': number(wide ? args.Wide() : args.Word(), 10, false); break;
+        case u'x': number(wide ? args.Wide() : args.Word(), 16, false); break;
+        case u'X': number(wide ? args.Wide() : args.Word(), 16, true); break;
+        case u'c': field += static_cast<char16_t>(args.Word()); break;
+        case u's':
+        case u'S': {
+            uint32_t at = args.Word();
+            if (conversion == u'S' || narrow) {
+                for (const char* s = reinterpret_cast<const char*>(static_cast<uintptr_t>(at)); *s; ++s)
+                    field += static_cast<unsigned char>(*s);
+            } else {
+                field = reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(at));
+            }
+            break;
+        }
+        default: Stop(std::string("wsprintfW: the conversion %") + static_cast<char>(conversion) + " is not provided");
+        }
+        std::u16string pad(field.size() < static_cast<size_t>(width) ? width - field.size() : 0,
+                           zero && !left ? u'0' : u' ');
+        std::u16string all = left ? field + pad : pad + field;
+        for (char16_t c : all) *out++ = c;
+    }
+    *out = 0;
+    return static_cast<uint32_t>(out - start);
+}
+
+// ---------------------------------------------------------------- the table
+
+struct Export {
+    const char* dll;
+    const char* name;
+    Impl impl;
+};
+
+#define PLATFORM(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(&platform::name, w); }}
+#define WINSOCK(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(&platform::name, w); }}
+#define OWN(dll, name, function) {dll, name, [](const uint32_t* w) { return Forward(&function, w); }}
+
+const Export kExports[] = {
+    // Modules, resources, libraries.
+    PLATFORM(GetModuleHandleW), PLATFORM(GetModuleFileNameW), PLATFORM(FindResourceW), PLATFORM(LoadResource),
+    PLATFORM(SizeofResource), OWN("COREDLL.dll", "LoadLibraryW", LoadLibrary),
+    OWN("COREDLL.dll", "GetProcAddressW", GetProcAddress), OWN("COREDLL.dll", "FreeLibrary", FreeLibrary),
+    // Registry.
+    PLATFORM(RegOpenKeyExW), PLATFORM(RegCreateKeyExW), PLATFORM(RegQueryValueExW), PLATFORM(RegSetValueExW),
+    PLATFORM(RegCloseKey),
+    // Windows, messages, drawing.
+    PLATFORM(MessageBoxW), PLATFORM(OutputDebugStringW), PLATFORM(FindWindowW), PLATFORM(SetForegroundWindow),
+    PLATFORM(PostMessageW), PLATFORM(GetSystemMetrics), PLATFORM(RegisterClassW), PLATFORM(CreateWindowExW),
+    PLATFORM(DestroyWindow), PLATFORM(DefWindowProcW), PLATFORM(GetMessageW), PLATFORM(TranslateMessage),
+    PLATFORM(DispatchMessageW), PLATFORM(BeginPaint), PLATFORM(EndPaint), PLATFORM(CreateDCW),
+    PLATFORM(CreateDIBSection), PLATFORM(CreateCompatibleDC), PLATFORM(SelectObject), PLATFORM(BitBlt),
+    PLATFORM(DeleteDC), PLATFORM(GetStockObject),
+    // Threads, events, the process.
+    PLATFORM(CreateThread), PLATFORM(CreateEventW), PLATFORM(WaitForSingleObject), PLATFORM(EventModify),
+    OWN("COREDLL.dll", "CloseHandle", CloseHandle), OWN("COREDLL.dll", "TerminateProcess", TerminateProcess),
+    OWN("COREDLL.dll", "SetLastError", SetLastError),
+    OWN("COREDLL.dll", "DisableThreadLibraryCalls", DisableThreadLibraryCalls),
+    OWN("COREDLL.dll", "InterlockedCompareExchange", InterlockedCompareExchange),
+    OWN("COREDLL.dll", "InterlockedExchange", InterlockedExchange),
+    OWN("COREDLL.dll", "VirtualQuery", VirtualQuery), OWN("COREDLL.dll", "VirtualProtect", VirtualProtect),
+    // The C runtime.
+    OWN("COREDLL.dll", "malloc", std::malloc), OWN("COREDLL.dll", "calloc", std::calloc),
+    OWN("COREDLL.dll", "realloc", std::realloc), OWN("COREDLL.dll", "free", std::free),
+    OWN("COREDLL.dll", "memcpy", std::memcpy), OWN("COREDLL.dll", "memset", std::memset),
+    OWN("COREDLL.dll", "memchr", Memchr), OWN("COREDLL.dll", "strchr", Strchr),
+    OWN("COREDLL.dll", "strcmp", std::strcmp), OWN("COREDLL.dll", "strncmp", std::strncmp),
+    OWN("COREDLL.dll", "strlen", std::strlen), OWN("COREDLL.dll", "strncpy", std::strncpy),
+    OWN("COREDLL.dll", "atoi", std::atoi), OWN("COREDLL.dll", "wcslen", Wcslen),
+    OWN("COREDLL.dll", "lstrcmpW", LstrcmpW), OWN("COREDLL.dll", "mbstowcs", Mbstowcs),
+    {"COREDLL.dll", "wsprintfW", WsprintfW}, OWN("COREDLL.dll", "_fcloseall", Nothing),
+    OWN("COREDLL.dll", "fflush", Fflush), OWN("COREDLL.dll", "_fpreset", Fpreset),
+    // Winsock: the simulation's sockets.
+    WINSOCK(WSAStartup), WINSOCK(WSACleanup), WINSOCK(socket), WINSOCK(setsockopt), WINSOCK(connect),
+    WINSOCK(send), WINSOCK(closesocket), WINSOCK(inet_addr), WINSOCK(htons), OWN("ws2.dll", "htonl", Htonl),
+    OWN("ws2.dll", "ntohs", Ntohs),
+};
+
+// A trampoline per implementation: ldr ip, [pc]; ldr pc, [pc]; the implementation; the stub.
+uint32_t Trampoline(Impl impl) {
+    static std::mutex lock;
+    static std::map<Impl, uint32_t> made;
+    static uint32_t* next = nullptr;
+    static size_t left = 0;
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = made.find(impl);
+    if (found != made.end()) return found->second;
+    if (left < 4) {
+        void* page = mmap(nullptr, 0x1000, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED) Stop("no memory for trampolines");
+        next = static_cast<uint32_t*>(page);
+        left = 0x1000 / 4;
+    }
+    uint32_t* t = next;
+    next += 4;
+    left -= 4;
+    t[0] = 0xE59FC000;   // ldr ip, [pc, #0]
+    t[1] = 0xE59FF000;   // ldr pc, [pc, #0]
+    t[2] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(impl));
+    t[3] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&CeCallStub));
+    __builtin___clear_cache(reinterpret_cast<char*>(t), reinterpret_cast<char*>(t + 4));
+    return made[impl] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(t));
+}
+
+bool SameName(const char* a, const std::string& b) { return strcasecmp(a, b.c_str()) == 0; }
+
+}  // namespace
+
+uint32_t ResolveImport(const std::string& dll, const std::string& name) {
+    for (const Export& e : kExports) {
+        if (SameName(e.dll, dll) && name == e.name) return Trampoline(e.impl);
+    }
+    return 0;
+}
+
+void SetDeviceLibrary(const std::u16string& name, const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_libraries[Upper(name.c_str())] = DeviceLibrary{path, false};
+}
+
+int RunProgram(const std::string& path, const char16_t* commandLine, int show, std::string* error) {
+    if (!MapKernelPage(error)) return -1;
+    Image image;
+    if (!MapImage(path, ResolveImport, &image, error)) return -1;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_images.push_back(image);
+    }
+    if (image.library || image.entry == 0) {
+        *error = path + ": not a program";
+        return -1;
+    }
+    g_programThread = std::this_thread::get_id();
+    // The start-up code never returns: it ends in TerminateProcess, which comes back here.
+    if (setjmp(g_exit) == 0) {
+        auto entry = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t, uint32_t)>(image.entry);
+        g_exitCode = entry(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sim::LauncherModule())), 0,
+                           static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)), static_cast<uint32_t>(show));
+    }
+    return g_exitCode;
+}
+
+void UnmapAll() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (const Image& image : g_images) UnmapImage(image);
+    g_images.clear();
+    g_libraries.clear();
+}
+
+void SetWideArgumentsAligned(bool aligned) { g_alignWide = aligned; }
+
+}  // namespace celoader
+
+extern "C" uint64_t CeDispatch(const uint32_t* words, Impl impl) {
+    *reinterpret_cast<volatile uint32_t*>(celoader::kCurrentThreadSlot) = static_cast<uint32_t>(syscall(SYS_gettid));
+    return impl(words);
+}

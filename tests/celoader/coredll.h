@@ -1,0 +1,32 @@
+// The device's system libraries for device code run here: every COREDLL.dll
+// and ws2.dll function the device kel.exe and the test engines import, each
+// mapped to the simulation's platform:: operation or to a working C runtime
+// function, and the programs' start.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace celoader {
+
+// The address device code calls for dll!name, or 0 when the loader has no such function.
+uint32_t ResolveImport(const std::string& dll, const std::string& name);
+
+// A device library that LoadLibraryW maps from a file when the program asks
+// for it by this name (letter case ignored); it then stands in the simulation
+// as an installed library whose exports are the image's.
+void SetDeviceLibrary(const std::u16string& name, const std::string& path);
+
+// Maps a device program and calls its entry with WinMain's four arguments
+// (the simulation's launcher module, none, the command line, the show flag).
+// Returns the exit code it gave TerminateProcess, or -1 with *error set when
+// it could not be started. The images stay mapped until UnmapAll, for the
+// threads they started, which the caller ends first (sim::Reset).
+int RunProgram(const std::string& path, const char16_t* commandLine, int show, std::string* error);
+void UnmapAll();
+
+// A test switch: 64-bit arguments read as Linux code passes them, from an
+// even register or an 8-byte stack slot, which the device does not do.
+void SetWideArgumentsAligned(bool aligned);
+
+}  // namespace celoader
