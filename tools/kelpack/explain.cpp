@@ -113,7 +113,15 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     x->registration = plan.registration;
     // Where a registration would point the file type's engine path.
     x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
-    x->registeredEnginePath = Take(filetype::EnginePathFor(x->installedAs.c_str()));
+    {
+        filetype::RegistrationRow rows[filetype::kRegistrationRowCount];
+        std::int32_t count = filetype::RegistrationRows(x->installedAs.c_str(), rows);
+        for (std::int32_t i = 0; i < count; ++i) {
+            x->registrationRows.emplace_back(rows[i].key, rows[i].value);
+            if (x->registrationRows.back().first == kel::kEnginePathKey) x->registeredEnginePath = rows[i].value;
+        }
+        filetype::FreeRegistrationRows(rows, count);
+    }
     // What the launcher makes of that value, read back as the registration stores it: text and terminator.
     {
         std::u16string stored = x->registeredEnginePath + u'\0';
@@ -176,11 +184,13 @@ std::string ExplainText(const Explanation& x) {
     }
 
     std::string engineValue = Quoted(x.registeredEnginePath);
-    // What a registration writes, for steps 2 and 5.
-    std::string registers = "registers the " + WidePrintable(kel::kFileExtension) + " file type (class " +
-                            WidePrintable(kel::kFileClass) + ", its open command and icon, and " +
-                            WidePrintable(kel::kEnginePathKey) + " = " + engineValue + " for a launcher at " +
-                            Quoted(x.installedAs) + ")";
+    // What a registration writes, for steps 2 and 5: the launcher's own rows.
+    std::string registers = "registers the " + WidePrintable(kel::kFileExtension) + " file type for a launcher at " +
+                            Quoted(x.installedAs) + ", setting the default values";
+    for (std::size_t i = 0; i < x.registrationRows.size(); ++i)
+        registers += std::string(i == 0 ? " " : ", ") + "HKEY_CLASSES_ROOT\\" + WidePrintable(x.registrationRows[i].first) +
+                     " = " + Quoted(x.registrationRows[i].second);
+    registers += ",";
     t += "2. File type: ";
     switch (x.registration) {
         case filetype::Registration::kNone:
@@ -259,6 +269,11 @@ std::string ExplainJson(const Explanation& x) {
     j += "  \"merged_command_line\": " + WideJson(x.merged) + ",\n";
     j += "  \"registration\": " + JsonString(RegistrationName(x.registration)) + ",\n";
     j += "  \"installed_as\": " + WideJson(x.installedAs) + ",\n";
+    j += "  \"registration_rows\": [";
+    for (std::size_t i = 0; i < x.registrationRows.size(); ++i)
+        j += std::string(i ? ", " : "") + "{\"key\": " + WideJson(x.registrationRows[i].first) +
+             ", \"value\": " + WideJson(x.registrationRows[i].second) + "}";
+    j += "],\n";
     j += "  \"registered_engine_path\": " + WideJson(x.registeredEnginePath) + ",\n";
     if (!x.scanned) {
         j += "  \"arguments\": null,\n  \"handoff\": null,\n  \"relay\": null,\n  \"splash\": null,\n  \"engine\": null,\n";

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher_view.h"
@@ -35,7 +36,10 @@ struct Explanation {
     std::u16string merged;                // what every later step and the engine see
     filetype::Registration registration = filetype::Registration::kNone;
     std::u16string installedAs;
-    std::u16string registeredEnginePath;  // what a registration sets HKCR\KelFile10\DLL to
+    // What a registration writes under HKEY_CLASSES_ROOT for a launcher
+    // there, in its order: each key and its default value.
+    std::vector<std::pair<std::u16string, std::u16string>> registrationRows;
+    std::u16string registeredEnginePath;  // the row that sets HKCR\KelFile10\DLL
     bool registeredEngineTaken = false;   // the launcher takes that value as a path (not too long)
     std::u16string registeredEngineLoads; // the path it then loads
 

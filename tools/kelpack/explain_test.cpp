@@ -146,8 +146,20 @@ TEST_F(Explain, BlankLineRegistersAndGoesOnLonePlusRegistersAndStops) {
     EXPECT_EQ(x.target, u"StartKel");
     EXPECT_EQ(x.installedAs, u"\\Windows\\Game.exe");
     EXPECT_EQ(x.registeredEnginePath, u"\\Windows\\Game.DLL");
-    EXPECT_NE(ExplainText(x).find("registers the .kel file type"), std::string::npos);
-    EXPECT_NE(ExplainText(x).find("and goes on"), std::string::npos);
+    // The rows are the launcher's own, in the order it writes them.
+    EXPECT_EQ(x.registrationRows,
+              (std::vector<std::pair<std::u16string, std::u16string>>{
+                  {u"KelFile10", u"Kel Application"},
+                  {u"KelFile10\\Shell\\Open\\Command", u"\"\\Windows\\Game.exe\" \"%1\""},
+                  {u"KelFile10\\DefaultIcon", u"\\Windows\\Game.exe,-50"},
+                  {u"KelFile10\\DLL", u"\\Windows\\Game.DLL"},
+                  {u".kel", u"KelFile10"}}));
+    EXPECT_NE(ExplainText(x).find("registers the .kel file type for a launcher at \"\\Windows\\Game.exe\", setting the "
+                                  "default values HKEY_CLASSES_ROOT\\KelFile10 = \"Kel Application\", "),
+              std::string::npos) << ExplainText(x);
+    EXPECT_NE(ExplainText(x).find("HKEY_CLASSES_ROOT\\.kel = \"KelFile10\", and goes on"), std::string::npos);
+    EXPECT_NE(ExplainJson(x).find("\"registration_rows\": [{\"key\": \"KelFile10\", \"value\": \"Kel Application\"}, "),
+              std::string::npos) << ExplainJson(x);
 
     x = Run(plain, u"+  ");
     EXPECT_EQ(x.registration, filetype::Registration::kRegisterOnly);
