@@ -68,17 +68,26 @@ case ${words[0]} in
 esac
 SH
 printf '#!/bin/sh\nexec "$@"\n' > "$work/bin/sudo"
+# The 32-bit loader wine32:i386 brings: it runs unless the kernel cannot run 32-bit programs.
+cat > "$work/bin/wine32-loader" <<'SH'
+#!/bin/bash
+[ "$KERNEL_RUNS_I386" = yes ] && { echo "wine-8.0 (Debian 8.0~repack-4)"; exit 0; }
+echo "wine: 40: exec: /usr/lib/wine/wine: Exec format error" >&2; exit 126
+SH
 chmod +x "$work/bin/"*
 
 # case NAME FOREIGN I386_INDEX NOTE_AGE_MINUTES PACKAGES -- WANT_EXIT WANT_FOREIGN WANT_WINE32 WANT_NOTE WANT_CALL NOT_CALL
 #   FOREIGN: foreign architectures before ("-" none); I386_INDEX: lagging, current, or half
-#   (wine32's install fails halfway, leaving i386 packages);
+#   (wine32's install fails halfway, leaving i386 packages), or current-no-i386-kernel (it
+#   installs, but the kernel cannot run its 32-bit loader);
 #   NOTE_AGE_MINUTES: age of an earlier failure's note ("-" none); PACKAGES: asked for, comma-separated,
 #   installed already unless named new-* (installable) or unknown-* (not in the archive);
 #   "wine32" among them: wine32:i386 and its preloader installed already; WANT_WINE32: yes/no; WANT_NOTE: yes/no;
 #   WANT_CALL / NOT_CALL: a call that must / must not have been made ("-" for none).
 check() {
     local name=$1 foreign=$2 index=$3 age=$4 packages=$5 want_exit=$7 want_foreign=$8 want_wine32=$9
+    local runs_i386=yes
+    [ "$index" = current-no-i386-kernel ] && index=current runs_i386=no
     local want_note=${10} want_call=${11} not_call=${12}
     local state=$work/$name stamps=$work/$name/stamps
     mkdir -p "$stamps"
@@ -97,7 +106,7 @@ check() {
         echo "earlier: wine32:i386 could not be installed" > "$stamps/wine32.txt"
         touch -d "-$age minutes" "$stamps/wine32.txt"
     fi
-    STATE=$state I386_INDEX=$index PATH=$work/bin:$PATH bash "$deps" "$stamps" "${asked[@]}" > "$state/out" 2>&1
+    STATE=$state I386_INDEX=$index KERNEL_RUNS_I386=$runs_i386 WINE32_LOADER=$work/bin/wine32-loader PATH=$work/bin:$PATH bash "$deps" "$stamps" "${asked[@]}" > "$state/out" 2>&1
     local code=$? before=$fails
     [ $code = "$want_exit" ] || fail "$name: exit $code, expected $want_exit: $(cat "$state/out")"
     local got_foreign
@@ -119,6 +128,8 @@ check() {
 check lagging-no-i386-before -       lagging  -    cmake,make         -- 0    -       no     yes  "dpkg --remove-architecture" -
 check lagging-i386-before    i386    lagging  -    cmake              -- 0    i386    no     yes  "apt-get -o DPkg::Lock::Timeout=600 install" "--remove-architecture"
 check archive-current        -       current  -    cmake              -- 0    i386    yes    no   "install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386" "--remove-architecture"
+check no-i386-kernel         -       current-no-i386-kernel - cmake -- 0 - no  yes  "purge -y -qq wine32:i386 wine32-preloader:i386" -
+check no-i386-kernel-had-i386 i386   current-no-i386-kernel - cmake -- 0 i386 no yes "purge -y -qq wine32:i386 wine32-preloader:i386" "--remove-architecture"
 check half-installed         -       half     -    cmake              -- 0    -       no     yes  "purge -y -qq libwine:i386" -
 check recent-failure-waits   -       current  60   cmake              -- 0    -       no     yes  -                           "apt-get"
 check old-failure-retried    -       current  800  cmake              -- 0    i386    yes    no   "dpkg --add-architecture i386" -

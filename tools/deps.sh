@@ -39,6 +39,8 @@ fi
 
 # The 32-bit loader, and its preloader for the reason wine64-preloader is wanted.
 wine32=(wine32:i386 wine32-preloader:i386)
+# The program wine32:i386 installs, which must run here for it to be of use.
+wine32_loader=${WINE32_LOADER:-/usr/lib/wine/wine}
 [ "$(dpkg --print-architecture)" = amd64 ] || exit 0
 installed wine32:i386 && installed wine32-preloader:i386 && exit 0
 mkdir -p "$stamps"
@@ -60,15 +62,25 @@ echo "Installing wine32:i386 for 32-bit Wine runs (log: $log)"
     echo "apt-get update: exit $?"
     apt install -y -qq --no-install-recommends "${wine32[@]}"
 } >"$log" 2>&1
+why=
 if installed wine32:i386 && installed wine32-preloader:i386; then
-    rm -f "$stamp"
-    echo "deps: wine32:i386 installed"
-    exit 0
+    # Debian's wine command prefers the 32-bit loader once it is there, for
+    # 64-bit programs too; on a kernel that cannot run 32-bit programs every
+    # Wine start would then fail ("Exec format error"). Such a machine is
+    # better off without it.
+    if ran=$("$wine32_loader" --version 2>&1); then
+        rm -f "$stamp"
+        echo "deps: wine32:i386 installed ($ran)"
+        exit 0
+    fi
+    why="this machine does not run its 32-bit loader: $(echo "$ran" | tail -1) "
+    echo "$wine32_loader --version: $ran" >>"$log"
+    apt purge -y -qq "${wine32[@]}" >>"$log" 2>&1
 fi
 
-why=$(grep -E '^(E|W): ' "$log" | tail -3 | tr '\n' ' ')
-printf '%s: wine32:i386 could not be installed: %s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')" "${why:-see $log}" >"$stamp"
-echo "deps: wine32:i386 could not be installed; going on without 32-bit Wine."
+[ -n "$why" ] || why=$(grep -E '^(E|W): ' "$log" | tail -3 | tr '\n' ' ')
+printf '%s: wine32:i386 cannot be had: %s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')" "${why:-see $log}" >"$stamp"
+echo "deps: wine32:i386 cannot be had; going on without 32-bit Wine."
 echo "      ${why:-see $log}"
 if [ $had_i386 = 0 ]; then
     echo "deps: taking the i386 architecture out again"
