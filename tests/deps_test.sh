@@ -130,7 +130,7 @@ check lagging-i386-before    i386    lagging  -    cmake              -- 0    i3
 check archive-current        -       current  -    cmake              -- 0    i386    yes    no   "install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386" "--remove-architecture"
 check no-i386-kernel         -       current-no-i386-kernel - cmake -- 0 - no  yes  "purge -y -qq wine32:i386 wine32-preloader:i386" -
 check no-i386-kernel-had-i386 i386   current-no-i386-kernel - cmake -- 0 i386 no yes "purge -y -qq wine32:i386 wine32-preloader:i386" "--remove-architecture"
-check half-installed         -       half     -    cmake              -- 0    -       no     yes  "purge -y -qq libwine:i386" -
+check half-installed         -       half     -    cmake              -- 0    -       no     yes  "purge -y -qq --allow-remove-essential libwine:i386" -
 check recent-failure-waits   -       current  60   cmake              -- 0    -       no     yes  -                           "apt-get"
 check old-failure-retried    -       current  800  cmake              -- 0    i386    yes    no   "dpkg --add-architecture i386" -
 check already-installed      i386    lagging  -    cmake,wine32       -- 0    i386    yes    no   -                           "apt-get"

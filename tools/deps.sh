@@ -87,8 +87,9 @@ if [ $had_i386 = 0 ]; then
     {
         # A half-done install may have left i386 packages, which keep the
         # architecture in use; this script brought them, so they go too.
+        # Some are protected (libgcc-s1:i386), which apt removes only when told.
         leftovers=$(dpkg-query -W -f='${binary:Package}\n' '*:i386' 2>/dev/null)
-        [ -z "$leftovers" ] || apt purge -y -qq $leftovers
+        [ -z "$leftovers" ] || apt purge -y -qq --allow-remove-essential $leftovers
         $sudo dpkg --remove-architecture i386
         apt update -qq
     } >>"$log" 2>&1 || echo "deps: removing i386 did not go cleanly (see $log)" >&2
