@@ -44,10 +44,10 @@ uint32_t ReadServerPort() {
         return 0;
     }
     // A buffer of the longest value that is a port: a longer one fails to read.
-    uint8_t bytes[kServerPortMaxBytes] = {0, 0, 0, 0};
+    // Whatever the type, the bytes count; only the size read is looked at.
+    uint8_t bytes[kServerPortMaxBytes];
     platform::DWORD size = sizeof bytes;
-    platform::DWORD type = 0;
-    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, NULL, &type, bytes, &size);
+    platform::LONG status = platform::RegQueryValueExW(key, kel::kServerPortValue, NULL, NULL, bytes, &size);
     platform::RegCloseKey(key);
     return status == platform::ERROR_SUCCESS ? ServerPortFromValue(bytes, size) : 0;
 }

@@ -34,6 +34,7 @@
 #include "ce_image.h"
 #include "platform/platform.h"
 #include "sim.h"
+#include "text_helpers.h"
 
 using Impl = uint64_t (*)(const uint32_t* words);
 
@@ -149,12 +150,6 @@ std::u16string Upper(const char16_t* text) {
     return upper;
 }
 
-std::string Narrow(const char16_t* text) {
-    std::string narrow;
-    for (; text != nullptr && *text != 0; ++text) narrow += static_cast<char>(*text < 0x80 ? *text : '?');
-    return narrow;
-}
-
 struct DeviceLibrary {
     std::string path;
     bool mapped = false;
@@ -200,8 +195,8 @@ platform::HMODULE LoadLibrary(const char16_t* name) {
 
 platform::FARPROC GetProcAddress(platform::HMODULE module, const char16_t* name) {
     if (module != kWinsock) return platform::GetProcAddressW(module, name);
-    uint32_t address = ResolveImport("ws2.dll", Narrow(name));
-    if (address == 0) Stop("ws2.dll!" + Narrow(name) + " is asked for, which the loader does not provide");
+    uint32_t address = ResolveImport("ws2.dll", testsupport::U8(name));
+    if (address == 0) Stop("ws2.dll!" + testsupport::U8(name) + " is asked for, which the loader does not provide");
     return reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(address));
 }
 
