@@ -62,9 +62,9 @@ int32_t HostEngine(void* instance, void* previous, const char16_t* line, int sho
 // The engine library beside the launcher: the device's own for the device run.
 void Engine() {
     if (g_device) {
-        celoader::SetDeviceLibrary(u"Kel.dll", g_engine);
+        celoader::SetDeviceLibrary(u"\\Windows\\Kel.dll", g_engine);
     } else {
-        sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
+        sim::InstallLibrary({u"\\Windows\\Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
     }
 }
 
@@ -171,8 +171,8 @@ void Screen(Transcript* t) {
     t->push_back(line);
     // The engine is entered only once the splash was painted.
     auto log = sim::CallLog();
-    auto signal = std::find(log.begin(), log.end(), "EventModify(3)");
-    auto load = std::find(log.begin(), log.end(), "LoadLibraryW(Kel.dll)");
+    auto signal = std::find(log.begin(), log.end(), "EventModify(event, 3)");
+    auto load = std::find(log.begin(), log.end(), "LoadLibraryW(\"Kel.dll\")");
     t->push_back(std::string("engine loaded after the first paint: ") + (signal < load ? "yes" : "no"));
     for (platform::HWND w : sim::CreatedWindows()) {
         auto info = sim::GetWindowInfo(w);
@@ -197,7 +197,7 @@ const Scenario kScenarios[] = {
     {"engine mapped away from its base", u"-+ -h 5 -- doc.kel", [] { Package("app.Main"); EngineAwayFromItsBase(); },
      nullptr},
     {"missing engine", u"Game.kel", [] {}, nullptr},
-    {"missing entry", u"Game.kel", [] { sim::InstallLibrary({u"Kel.dll", {}}); }, nullptr},
+    {"missing entry", u"Game.kel", [] { sim::InstallLibrary({u"\\Windows\\Kel.dll", {}}); }, nullptr},
     {"registered engine path", u"Game.kel",
      [] { RegisteredEngine(u"\"\\Storage Card\\Kel.dll\"", u"\\Storage Card\\Kel.dll"); }, nullptr},
     {"registered path of 300 characters", u"x",

@@ -140,7 +140,7 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
         return 0;
     }
     std::u16string name = sim::State().launcherPath;
-    if (module != nullptr && module != sim::kLauncher) {
+    if (module != nullptr && module != sim::kLauncher && sim::internal::Strict()) {
         sim::InstalledLibrary* entry = sim::FindLibrary(module);
         if (entry == nullptr || entry->loads == 0) return 0;   // ERROR_INVALID_HANDLE
         name = entry->library.path;
@@ -201,7 +201,14 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
     std::u16string name = Text(fileName);
     std::vector<std::u16string> candidates;
     if (!sim::internal::Strict()) {
-        candidates.push_back(name);
+        // Lenient: a bare name finds a library in any folder.
+        for (auto& entry : sim::State().libraries) {
+            const std::u16string& path = entry.library.path;
+            std::u16string file = path.substr(path.rfind(u'\\') == std::u16string::npos ? 0 : path.rfind(u'\\') + 1);
+            if (Upper(path) == Upper(name) || (name.find(u'\\') == std::u16string::npos && Upper(file) == Upper(name))) {
+                candidates.push_back(path);
+            }
+        }
     } else if (name.size() >= sim::kMaxPath || name.empty()) {
         return nullptr;
     } else if (name.find(u'\\') != std::u16string::npos) {
@@ -213,10 +220,14 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
     }
     for (const std::u16string& candidate : candidates) {
         for (auto& entry : sim::State().libraries) {
-            if (Upper(entry.library.path) == Upper(candidate)) {
-                ++entry.loads;
-                return reinterpret_cast<HMODULE>(&entry);
+            if (Upper(entry.library.path) != Upper(candidate)) continue;
+            // A loader maps the library at its first load, which gives its exports.
+            if (entry.loads == 0 && entry.library.load) {
+                if (!entry.library.load(&entry.library)) return nullptr;
+                entry.library.load = nullptr;
             }
+            ++entry.loads;
+            return reinterpret_cast<HMODULE>(&entry);
         }
     }
     return nullptr;
@@ -229,7 +240,7 @@ FARPROC GetProcAddressW(HMODULE module, const char16_t* procName) {
     args.Name(sim::internal::ModuleName(module)).Name(sim::ResourceId(procName));
     if (Enter("GetProcAddressW", args, sim::LenientId(procName))) return nullptr;
     auto* entry = sim::FindLibrary(module);
-    if (entry == nullptr || entry->loads == 0) return nullptr;
+    if (entry == nullptr || (sim::internal::Strict() && entry->loads == 0)) return nullptr;
     auto found = entry->library.exports.find(testsupport::U8(sim::KeyOf(procName)));
     return found == entry->library.exports.end() ? nullptr : found->second;
 }

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -65,6 +66,10 @@ void SetResource(const std::u16string& type, const std::u16string& name, const s
 struct Library {
     std::u16string path;                               // where it lies: "\\Windows\\Kel.dll"
     std::map<std::string, platform::FARPROC> exports;  // routine name -> address
+    // When set, run at the first LoadLibraryW that finds the library, before
+    // its exports are read: a loader of real images maps it there and fills
+    // the exports. False fails that load (and the next one tries again).
+    std::function<bool(Library*)> load = nullptr;
 };
 // Makes a library loadable; returns the handle LoadLibraryW will give for it.
 platform::HMODULE InstallLibrary(const Library& library);
