@@ -171,10 +171,15 @@ TEST_F(SimContract, EveryArgumentIsLogged) {
     platform::RegSetValueExW(key, u"Port", 0, platform::REG_DWORD, bytes, 4);
     platform::RegCloseKey(key);
     platform::CreateEventW(nullptr, platform::TRUE, platform::FALSE, u"Ready");
+    // An integer id in place of a name is spelt as a resource script spells it, and found so.
+    sim::SetResource(u"#3", u"#50", "icon");
+    auto* id = reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(50));
+    auto* type = reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(3));
+    EXPECT_NE(platform::FindResourceW(sim::LauncherModule(), id, type), nullptr);
     std::vector<std::string> expected = {
         "RegCreateKeyExW(key:HKLM, \"Software\\K\", 0, null, 0x1, 0x20006, null, ptr, null)",
         "RegSetValueExW(key:HKLM\\Software\\K, \"Port\", 0, 4, ptr, 4)", "RegCloseKey(key:HKLM\\Software\\K)",
-        "CreateEventW(null, 1, 0, \"Ready\")"};
+        "CreateEventW(null, 1, 0, \"Ready\")", "FindResourceW(module:launcher, #50, #3)"};
     EXPECT_EQ(sim::CallLog(), expected);
 
     // Lenient, the log is the old one: a few calls show one argument.

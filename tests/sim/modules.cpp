@@ -23,19 +23,6 @@ struct Resource {
 // The longest path the device takes is MAX_PATH less its terminator.
 constexpr size_t kMaxPath = 260;
 
-bool IsId(const char16_t* name) { return reinterpret_cast<uintptr_t>(name) < 0x10000; }
-
-// A resource or routine name as the lookup keys it: text, or "#N" for an integer id.
-std::u16string KeyOf(const char16_t* name) {
-    if (!IsId(name)) return Text(name);
-    return u"#" + testsupport::U16(std::to_string(reinterpret_cast<uintptr_t>(name)));
-}
-// The same for the call log: "text", or #N.
-std::string ResourceId(const char16_t* name) {
-    return IsId(name) ? testsupport::U8(KeyOf(name)) : "\"" + testsupport::U8(name) + "\"";
-}
-// The lenient log's spelling.
-std::u16string LenientId(const char16_t* name) { return KeyOf(name); }
 
 // An installed library and its load count.
 struct InstalledLibrary {
@@ -159,10 +146,11 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
 HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
-    args.Name(sim::internal::ModuleName(module)).Name(sim::ResourceId(name)).Name(sim::ResourceId(type));
-    if (Enter("FindResourceW", args, sim::LenientId(type) + u"/" + sim::LenientId(name))) return nullptr;
+    args.Name(sim::internal::ModuleName(module)).Text(name).Text(type);
+    if (Enter("FindResourceW", args, Text(type) + u"/" + Text(name))) return nullptr;
     if (module != sim::kLauncher) return nullptr;
-    auto found = sim::State().resources.find({Upper(sim::KeyOf(type)), Upper(sim::KeyOf(name))});
+    // An integer id is "#N" here, as a resource script spells one.
+    auto found = sim::State().resources.find({Upper(Text(type)), Upper(Text(name))});
     if (found == sim::State().resources.end()) return nullptr;
     return reinterpret_cast<HRSRC>(&found->second);
 }
@@ -237,11 +225,11 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
 FARPROC GetProcAddressW(HMODULE module, const char16_t* procName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
-    args.Name(sim::internal::ModuleName(module)).Name(sim::ResourceId(procName));
-    if (Enter("GetProcAddressW", args, sim::LenientId(procName))) return nullptr;
+    args.Name(sim::internal::ModuleName(module)).Text(procName);
+    if (Enter("GetProcAddressW", args, Text(procName))) return nullptr;
     auto* entry = sim::FindLibrary(module);
     if (entry == nullptr || (sim::internal::Strict() && entry->loads == 0)) return nullptr;
-    auto found = entry->library.exports.find(testsupport::U8(sim::KeyOf(procName)));
+    auto found = entry->library.exports.find(testsupport::U8(Text(procName)));
     return found == entry->library.exports.end() ? nullptr : found->second;
 }
 

@@ -3,7 +3,7 @@
 // they rely on, and models nothing they do not call. A test seeds it, runs
 // the launcher's code against it, and inspects what that code did:
 //
-//   seed:    Reset, SetLauncherPath, SetResource, InstallLibrary, SetRegistryValue,
+//   seed:    Reset, SetLenient, SetLauncherPath, SetResource, InstallLibrary, SetRegistryValue,
 //            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow

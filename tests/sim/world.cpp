@@ -61,7 +61,13 @@ std::u16string Upper(const std::u16string& s) {
     return upper;
 }
 
-std::u16string Text(const char16_t* text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
+std::u16string Text(const char16_t* text) {
+    if (text == nullptr) return std::u16string();
+    // An integer id or atom in place of text is no pointer to read.
+    auto value = reinterpret_cast<uintptr_t>(text);
+    if (value < 0x10000) return u"#" + testsupport::U16(std::to_string(value));
+    return std::u16string(text);
+}
 
 Args& Args::Add(const std::string& argument) {
     spelt_ += (spelt_.empty() ? "" : ", ") + argument;
@@ -69,7 +75,9 @@ Args& Args::Add(const std::string& argument) {
 }
 
 Args& Args::Text(const char16_t* text) {
-    return Add(text != nullptr ? "\"" + testsupport::U8(text) + "\"" : std::string("null"));
+    if (text == nullptr) return Add("null");
+    if (reinterpret_cast<uintptr_t>(text) < 0x10000) return Add(testsupport::U8(internal::Text(text)));
+    return Add("\"" + testsupport::U8(text) + "\"");
 }
 
 Args& Args::Narrow(const char* text) { return Add(text != nullptr ? "\"" + std::string(text) + "\"" : "null"); }

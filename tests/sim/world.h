@@ -55,7 +55,7 @@ std::string KernelName(platform::HANDLE object);
 
 // ASCII upper-casing, the way the platform folds resource, key and class names.
 std::u16string Upper(const std::u16string& s);
-// A text argument; null becomes "".
+// A text argument; null becomes "", an integer id below 0x10000 "#N".
 std::u16string Text(const char16_t* text);
 
 // Each piece of the world forgets its state; Reset calls them all.
