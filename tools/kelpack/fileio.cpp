@@ -415,6 +415,21 @@ void RemoveMadeFolders(const std::vector<std::string>& created) {
     for (auto it = created.rbegin(); it != created.rend(); ++it) std::filesystem::remove(std::filesystem::u8path(*it), ec);
 }
 
+bool FileModified(const std::string& path, std::int64_t* unixSeconds) {
+#if defined(_WIN32)
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    // 100-nanosecond steps since 1601.
+    std::uint64_t t = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    *unixSeconds = static_cast<std::int64_t>(t / 10000000) - 11644473600LL;
+#else
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    *unixSeconds = static_cast<std::int64_t>(st.st_mtime);
+#endif
+    return true;
+}
+
 bool IsRegularFile(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_regular_file(FsPath(path), ec);

@@ -85,6 +85,10 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 
+// When the file was last changed, in seconds since 1970 (UTC); false when
+// that cannot be had.
+bool FileModified(const std::string& path, std::int64_t* unixSeconds);
+
 // True when the path names an existing file (not a folder).
 bool IsRegularFile(const std::string& path);
 
