@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "cab.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
@@ -34,6 +35,7 @@ const char kToolHelp[] =
     "  kelpack explain EXE [options] -- ARGS...    what it does when started with ARGS\n"
     "  kelpack preview EXE [--screen WxH]... [-o DIR]\n"
     "                                              draw its splash on each screen, one PNG each\n"
+    "  kelpack cab COPY -o OUTPUT [options]        an installation cabinet for the device\n"
     "  kelpack help [COMMAND]                      this text, or a command's\n"
     "  kelpack --version                           this kelpack's version\n"
     "\n"
@@ -187,6 +189,40 @@ std::string PreviewHelp() {
            "  kelpack preview Game.exe --screen 240x320 --screen 480x640 -o previews\n";
 }
 
+std::string CabHelp() {
+    const std::string engine = ContractName(kel::kEngineLibraryName);
+    return "Usage: kelpack cab COPY -o OUTPUT [options]\n"
+           "\n"
+           "Writes OUTPUT, an installation cabinet (.cab) that a Windows CE 4.20 or later\n"
+           "device on ARM installs, lists under Remove Programs and removes again. COPY is a\n"
+           "launcher copy made by kelpack pack from the device's kel.exe; it is installed\n"
+           "as \\Program Files\\NAME\\ and its own file name, which must end in .exe.\n"
+           "COPY is never changed, and OUTPUT is written whole or not at all.\n"
+           "\n"
+           "Options:\n"
+           "  -o, --output FILE          the cabinet to write (required)\n"
+           "  --name NAME                the application's name on the device and its folder\n"
+           "                             (default: COPY's splash title, else its file name\n"
+           "                             without .exe); printable ASCII\n"
+           "  --provider TEXT            who makes it; the device lists \"PROVIDER NAME\"\n"
+           "                             (default: COPY's file name without .exe)\n"
+           "  --shortcut programs|games|none\n"
+           "                             a Start menu shortcut to COPY in Programs (default)\n"
+           "                             or Games, or none\n"
+           "  --engine DLL               also installs the engine, an ARM DLL that exports\n"
+           "                             KelMainW, as \\Windows\\" + engine + ", shared with the other\n"
+           "                             applications that install it and never put over\n"
+           "                             a newer one\n"
+           "  --register-filetype        registers the " + ContractName(kel::kFileExtension) + " file type at install time, with\n"
+           "                             the rows the launcher writes itself when started\n"
+           "                             with a blank command line, for its installed path\n"
+           "  -h, --help                 this text\n"
+           "\n"
+           "Example:\n"
+           "  kelpack cab Game.exe -o Game.cab --provider \"Example Software\" --engine " + engine + " \\\n"
+           "      --register-filetype\n";
+}
+
 bool IsHelp(const std::string& a) { return a == "-h" || a == "--help"; }
 
 // Splits "--name=value" into its parts; `value` is set only when there is "=".
@@ -291,6 +327,63 @@ int CmdPack(const std::vector<std::string>& args, std::string* out, std::string*
         *out += r.summary + "\n";
     }
     else if (r.exitCode != kExitUsage) *err += "kelpack: nothing was written\n";
+    return r.exitCode;
+}
+
+int CmdCab(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    CabOptions o;
+    std::vector<std::string> positional;
+    bool hasOutput = false, hasShortcut = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (IsHelp(a)) {
+            *out += CabHelp();
+            return kExitOk;
+        }
+        if (a == "--register-filetype") {
+            o.registerFileType = true;
+            continue;
+        }
+        std::string name, value;
+        bool inlineValue = false;
+        if (a == "-o") name = "--output";
+        else if (!LongOption(a, &name, &value, &inlineValue)) {
+            if (a.size() > 1 && a[0] == '-') return UsageError(err, "cab", "unknown option " + a);
+            positional.push_back(a);
+            continue;
+        }
+        if (name != "--output" && name != "--name" && name != "--provider" && name != "--shortcut" && name != "--engine")
+            return UsageError(err, "cab", "unknown option " + a);
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) return UsageError(err, "cab", name + " needs a value");
+            value = args[++i];
+        }
+        bool* seen = name == "--output" ? &hasOutput : name == "--name" ? &o.hasName : name == "--provider" ? &o.hasProvider
+                     : name == "--shortcut" ? &hasShortcut : nullptr;
+        if ((seen != nullptr && *seen) || (name == "--engine" && !o.engine.empty()))
+            return UsageError(err, "cab", name + " is given twice");
+        if (seen != nullptr) *seen = true;
+        if (name == "--output") o.output = value;
+        else if (name == "--name") o.name = value;
+        else if (name == "--provider") o.provider = value;
+        else if (name == "--engine") o.engine = value;
+        else if (value == "programs" || value == "games" || value == "none")
+            o.shortcut = value == "programs" ? ShortcutFolder::kPrograms : value == "games" ? ShortcutFolder::kGames : ShortcutFolder::kNone;
+        else return UsageError(err, "cab", "--shortcut \"" + value + "\": give programs, games or none");
+        if (name == "--engine" && value.empty()) return UsageError(err, "cab", "--engine needs a file");
+    }
+    if (positional.size() != 1) return UsageError(err, "cab", positional.empty() ? "no launcher copy given" : "more than one launcher copy given");
+    if (!hasOutput || o.output.empty()) return UsageError(err, "cab", "no output given (-o OUTPUT)");
+    o.copy = positional[0];
+    CabResult r = RunCab(o);
+    for (const std::string& w : r.warnings) *err += "kelpack: warning: " + w + "\n";
+    for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
+    if (r.exitCode == kExitOk) {
+        for (const std::string& n : r.notes) *err += "kelpack: note: " + n + "\n";
+        *out += r.summary + "\n";
+    } else if (r.exitCode != kExitUsage) {
+        *err += "kelpack: nothing was written\n";
+    }
     return r.exitCode;
 }
 
@@ -466,6 +559,7 @@ int RunCommand(const std::vector<std::string>& args, std::string* out, std::stri
         else if (rest[0] == "show") *out += ShowHelp();
         else if (rest[0] == "explain") *out += ExplainHelp();
         else if (rest[0] == "preview") *out += PreviewHelp();
+        else if (rest[0] == "cab") *out += CabHelp();
         else return UsageError(err, "help", "no command " + rest[0]);
         return kExitOk;
     }
@@ -477,6 +571,7 @@ int RunCommand(const std::vector<std::string>& args, std::string* out, std::stri
     if (cmd == "show") return CmdShow(rest, out, err);
     if (cmd == "explain") return CmdExplain(rest, out, err);
     if (cmd == "preview") return CmdPreview(rest, out, err);
+    if (cmd == "cab") return CmdCab(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
 }
