@@ -5,7 +5,8 @@
 #include "fileio.h"
 #include "image_limits.h"
 #include "launcher_view.h"
-#include "pack.h"
+#include "options.h"
+#include "output.h"
 #include "pe.h"
 #include "splash/config.h"
 #include "wording.h"
@@ -19,9 +20,8 @@ constexpr std::uint16_t kFileDll = 0x2000;
 constexpr std::uint16_t kSubsystemWindowsGui = 2;
 constexpr const char* kEngineEntry = "KelMainW";
 
-bool Refuse(CabResult* r, int code, const std::string& why) {
-    r->errors.push_back(why);
-    r->exitCode = code;
+bool Refuse(Outcome* r, int code, const std::string& why) {
+    r->Fail(code, why);
     return false;
 }
 
@@ -44,34 +44,30 @@ std::vector<std::string> DeviceLauncherProblems(const PeImage& image) {
     return problems;
 }
 
-// A file no larger than a device can load, checked before it is read.
-bool FitsDevice(const std::string& path, const std::string& what, CabResult* r) {
-    std::uint64_t size = 0;
-    std::string why;
-    if (!FileSize(path, &size, &why)) return Refuse(r, kExitRead, what + ": cannot read: " + why);
-    if (size > kDeviceSlotBytes)
-        return Refuse(r, kExitRejected, what + ": it is " + MibText(size) + ", more than the 32 MiB slot a " +
-                                            "Windows CE 4.20 process has for its image, heap and stacks; no device could load it");
-    return true;
+// Why a file of `size` bytes goes into no device's cabinet.
+std::string TooLargeForDevice(std::uint64_t size) {
+    return "it is " + MibText(size) + ", more than the 32 MiB slot a Windows CE 4.20 process has for its image, heap "
+           "and stacks; no device could load it";
 }
 
 // The launcher copy: a CE ARM launcher no larger than a device starts.
-bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, CabResult* r) {
-    if (!FitsDevice(o.copy, o.copy, r)) return false;
+bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, Outcome* r) {
     PeImage image;
     std::string why;
-    int code = kExitOk;
-    if (!ReadLauncherFile(o.copy, &image, res, &why, &code)) return Refuse(r, code, why);
-    for (const std::string& p : DeviceLauncherProblems(image)) {
-        r->errors.push_back(o.copy + ": not a launcher copy for the device: " + p);
-        r->exitCode = kExitRejected;
+    std::uint64_t size = 0;
+    switch (ReadLauncher(o.copy, kDeviceSlotBytes, &image, res, &size, &why)) {
+        case LauncherRead::kRead: break;
+        case LauncherRead::kUnreadable: return Refuse(r, kExitRead, o.copy + ": cannot read: " + why);
+        case LauncherRead::kTooLarge: return Refuse(r, kExitRejected, o.copy + ": " + TooLargeForDevice(size));
+        case LauncherRead::kNotUsable: return Refuse(r, kExitBadImage, o.copy + ": " + why);
     }
-    if (r->exitCode != kExitOk) return false;
+    for (const std::string& p : DeviceLauncherProblems(image)) r->Fail(kExitRejected, o.copy + ": not a launcher copy for the device: " + p);
+    if (!r->Ok()) return false;
     if (image.sizeOfImage > kDeviceSlotBytes) return Refuse(r, kExitRejected, o.copy + ": " + ImageSizeRefusal(image.sizeOfImage));
     std::string sizeWarning = ImageSizeWarning(image.sizeOfImage);
-    if (!sizeWarning.empty()) r->warnings.push_back(o.copy + ": " + sizeWarning);
+    if (!sizeWarning.empty()) r->Warn(o.copy + ": " + sizeWarning);
     if (FindResource(*res, AppType(), AppName()) == nullptr)
-        r->warnings.push_back(o.copy + ": it carries no application package (" + ContractName(kel::kApplicationResourceType) +
+        r->Warn(o.copy + ": it carries no application package (" + ContractName(kel::kApplicationResourceType) +
                               "); was it packed with --app?");
     req->copyName = BaseName(o.copy);
     req->copy = std::move(image.bytes);
@@ -80,12 +76,16 @@ bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, CabRe
 }
 
 // The engine: an ARM DLL that exports the routine the launcher calls.
-bool ReadEngine(const CabOptions& o, InstallRequest* req, CabResult* r) {
+bool ReadEngine(const CabOptions& o, InstallRequest* req, Outcome* r) {
     const std::string what = "--engine " + o.engine + ": ";
     std::vector<std::uint8_t> bytes;
     std::string why;
-    if (!FitsDevice(o.engine, "--engine " + o.engine, r)) return false;
-    if (!ReadFile(o.engine, &bytes, &why)) return Refuse(r, kExitRead, what + "cannot read: " + why);
+    std::uint64_t size = 0;
+    switch (ReadWithin(o.engine, kDeviceSlotBytes, &size, &bytes, &why)) {
+        case ReadStatus::kRead: break;
+        case ReadStatus::kUnreadable: return Refuse(r, kExitRead, what + "cannot read: " + why);
+        case ReadStatus::kTooLarge: return Refuse(r, kExitRejected, what + TooLargeForDevice(size));
+    }
     PeImage image;
     std::vector<std::string> exports;
     if (!ParsePe(std::move(bytes), &image, &why)) return Refuse(r, kExitRejected, what + why);
@@ -113,7 +113,7 @@ bool ReadEngine(const CabOptions& o, InstallRequest* req, CabResult* r) {
 }
 
 // The name and provider: as given, else from the copy's own title and file name.
-void ChooseNames(const CabOptions& o, const ResourceList& res, InstallRequest* req, CabResult* r) {
+void ChooseNames(const CabOptions& o, const ResourceList& res, InstallRequest* req, Outcome* r) {
     req->provider = o.hasProvider ? o.provider : Stem(req->copyName);
     if (!o.hasProvider) r->notes.push_back("no --provider: the provider is \"" + req->provider + "\", the copy's file name without .exe");
     if (o.hasName) {
@@ -135,25 +135,8 @@ void ChooseNames(const CabOptions& o, const ResourceList& res, InstallRequest* r
     splash::FreeSplashConfig(config);
 }
 
-// The output is none of the inputs, nor the temporary file it goes through.
-bool OutputIsNoInput(const CabOptions& o, CabResult* r) {
-    FileIdentity output = IdentifyFile(o.output), temporary = IdentifyFile(TemporaryPath(o.output));
-    std::vector<std::pair<std::string, std::string>> inputs = {{o.copy, o.copy}};
-    if (!o.engine.empty()) inputs.push_back({o.engine, "--engine " + o.engine});
-    for (const auto& input : inputs) {
-        FileIdentity id = IdentifyFile(input.first);
-        if (SameIdentity(id, output))
-            return Refuse(r, kExitUsage, "-o " + o.output + " and " + input.second +
-                                             " are the same file; kelpack never changes its input, so choose another output");
-        if (SameIdentity(id, temporary))
-            return Refuse(r, kExitUsage, input.second + " is " + TemporaryPath(o.output) + ", the temporary file kelpack writes -o " +
-                                             o.output + " through; rename it or choose another output");
-    }
-    return true;
-}
-
 // The cabinet read back must hold the very files laid out.
-bool ReadsBackAs(const std::vector<CabFile>& files, std::vector<std::uint8_t>& back, std::string* why) {
+bool ReadsBackAs(const std::vector<CabFile>& files, const std::vector<std::uint8_t>& back, std::string* why) {
     Cabinet cab;
     CeInstall install;
     if (!ReadCabinet(back, &cab, why)) return false;
@@ -164,51 +147,85 @@ bool ReadsBackAs(const std::vector<CabFile>& files, std::vector<std::uint8_t>& b
     return ReadInstallData(files[0].data, &install, why);
 }
 
-std::string Summary(const CabOptions& o, const InstallRequest& req, std::size_t bytes) {
+std::string Summary(const CabOptions& o, const InstallRequest& req, const std::string& bytes) {
     std::string s = "wrote " + o.output + ": installs \"" + req.provider + " " + req.appName + "\" on Windows CE 4.20 and later (ARM): " +
                     req.copyName + " in \\Program Files\\" + req.appName;
     if (req.hasEngine) s += ", " + ContractName(kel::kEngineLibraryName) + " in \\Windows (shared)";
     if (req.shortcut != ShortcutFolder::kNone)
         s += std::string(", a shortcut in the Start menu's ") + (req.shortcut == ShortcutFolder::kGames ? "Games" : "Programs");
     if (req.registerFileType) s += ", the " + ContractName(kel::kFileExtension) + " file type";
-    return s + "; " + std::to_string(bytes) + " bytes";
+    return s + "; " + bytes + " bytes";
 }
 
-}  // namespace
+// The cabinet's files laid out, written through `output` and read back.
+bool WriteCab(const Output& output, const std::vector<CabFile>& files, Outcome* r) {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    if (!WriteCabinet(files, 0, &bytes, &why)) return Refuse(r, kExitRejected, why);
+    auto readsBack = [&](std::vector<std::uint8_t>& back, std::string* reason) { return ReadsBackAs(files, back, reason); };
+    auto content = [&](const ByteSink& sink, std::string*) { return sink(bytes.data(), bytes.size()); };
+    switch (output.Write(content, "", readsBack, &why)) {
+        case WriteOutcome::kWritten: break;
+        case WriteOutcome::kRefused: return Refuse(r, kExitBadImage, output.Path() + ": the cabinet does not read back as written: " + why);
+        case WriteOutcome::kFailed: return Refuse(r, kExitWrite, output.Path() + ": " + why);
+    }
+    r->output = std::to_string(bytes.size());
+    return true;
+}
 
-CabResult RunCab(const CabOptions& o) {
-    CabResult r;
+// Reads, checks, lays out and writes; false when a step failed.
+bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
     InstallRequest req;
     ResourceList res;
-    if (!OutputIsNoInput(o, &r) || !ReadCopy(o, &req, &res, &r)) return r;
-    if (!o.engine.empty() && !ReadEngine(o, &req, &r)) return r;
-    ChooseNames(o, res, &req, &r);
+    output.Admit(o.copy, o.copy, r);
+    if (!o.engine.empty()) output.Admit(o.engine, "--engine " + o.engine, r);
+    if (!r->Ok() || !ReadCopy(o, &req, &res, r)) return false;
+    if (!o.engine.empty() && !ReadEngine(o, &req, r)) return false;
+    ChooseNames(o, res, &req, r);
     req.shortcut = o.shortcut;
     req.registerFileType = o.registerFileType;
     CeInstall install;
     std::vector<CabFile> files;
-    std::vector<std::uint8_t> bytes;
     std::string why;
-    if (!BuildInstall(req, &install, &files, &why)) {
-        Refuse(&r, kExitRejected, o.copy + ": " + why);
-        return r;
-    }
-    if (!WriteCabinet(files, 0, &bytes, &why)) {
-        Refuse(&r, kExitRejected, why);
-        return r;
-    }
-    auto readsBack = [&](std::vector<std::uint8_t>& back, std::string* reason) { return ReadsBackAs(files, back, reason); };
-    switch (WriteFileChecked(o.output, bytes, "", readsBack, &why)) {
-        case WriteOutcome::kWritten:
-            break;
-        case WriteOutcome::kRefused:
-            Refuse(&r, kExitBadImage, o.output + ": the cabinet does not read back as written: " + why);
-            return r;
-        case WriteOutcome::kFailed:
-            Refuse(&r, kExitWrite, o.output + ": " + why);
-            return r;
-    }
-    r.summary = Summary(o, req, bytes.size());
+    if (!BuildInstall(req, &install, &files, &why)) return Refuse(r, kExitRejected, o.copy + ": " + why);
+    if (!WriteCab(output, files, r)) return false;
+    r->output = Summary(o, req, r->output) + "\n";
+    return true;
+}
+
+}  // namespace
+
+bool ParseCabArguments(const std::vector<std::string>& args, CabOptions* o, bool* help, std::string* why) {
+    const std::vector<OptionSpec> options = {{"--output", "-o", true, false},   {"--name", nullptr, true, false},
+                                             {"--provider", nullptr, true, false}, {"--shortcut", nullptr, true, false},
+                                             {"--engine", nullptr, true, false},   {"--register-filetype", nullptr, false, false}};
+    auto take = [o](const std::string& name, const std::string& value, std::string* reason) {
+        if (name == "--output") o->output = value;
+        else if (name == "--name") o->hasName = true, o->name = value;
+        else if (name == "--provider") o->hasProvider = true, o->provider = value;
+        else if (name == "--engine") o->engine = value;
+        else if (name == "--register-filetype") o->registerFileType = true;
+        else if (value == "programs" || value == "games" || value == "none")
+            o->shortcut = value == "programs" ? ShortcutFolder::kPrograms : value == "games" ? ShortcutFolder::kGames : ShortcutFolder::kNone;
+        else *reason = "--shortcut \"" + value + "\": give programs, games or none";
+        if (name == "--engine" && value.empty()) *reason = "--engine needs a file";
+        return reason->empty();
+    };
+    Arguments a;
+    if (!ReadArguments(args, options, false, take, &a, why)) return false;
+    *help = a.help;
+    if (a.help) return true;
+    if (a.positional.size() != 1) *why = a.positional.empty() ? "no launcher copy given" : "more than one launcher copy given";
+    else if (o->output.empty()) *why = "no output given (-o OUTPUT)";
+    if (!why->empty()) return false;
+    o->copy = a.positional[0];
+    return true;
+}
+
+Outcome RunCab(const CabOptions& o) {
+    Outcome r;
+    const Output output(o.output);
+    if (!MakeCab(o, output, &r)) r.nothingWritten = r.exitCode != kExitUsage;
     return r;
 }
 

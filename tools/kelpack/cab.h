@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "installer.h"
+#include "outcome.h"
 
 namespace kelpack {
 
@@ -24,17 +25,14 @@ struct CabOptions {
     bool registerFileType = false;
 };
 
-// The outcome: the exit code, and what to tell the user.
-struct CabResult {
-    int exitCode = 0;
-    std::vector<std::string> errors;
-    std::vector<std::string> warnings;
-    std::vector<std::string> notes;   // the defaults taken
-    std::string summary;              // what the cabinet installs, on success
-};
+// Reads cab's arguments (after "cab") into `options`; false with the reason
+// for a usage error. `help` is set, and nothing else read, when -h or
+// --help comes first.
+bool ParseCabArguments(const std::vector<std::string>& args, CabOptions* options, bool* help, std::string* why);
 
 // Reads and checks the copy and the engine, and writes the cabinet; nothing
-// is written unless every check passed.
-CabResult RunCab(const CabOptions& options);
+// is written unless every check passed. The outcome's notes say which
+// defaults were taken, its output what the cabinet installs.
+Outcome RunCab(const CabOptions& options);
 
 }  // namespace kelpack

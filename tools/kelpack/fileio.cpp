@@ -249,6 +249,15 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::st
     return true;
 }
 
+ReadStatus ReadWithin(const std::string& path, std::uint64_t limit, std::uint64_t* size, std::vector<std::uint8_t>* bytes,
+                      std::string* why) {
+    *size = 0;
+    if (!FileSize(path, size, why)) return ReadStatus::kUnreadable;
+    if (*size > limit) return ReadStatus::kTooLarge;
+    if (bytes != nullptr && !ReadFile(path, bytes, why)) return ReadStatus::kUnreadable;
+    return ReadStatus::kRead;
+}
+
 bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t size,
                     const std::function<bool(const std::uint8_t* data, std::size_t size)>& chunk, std::string* error) {
     std::FILE* f = OpenFile(path, false);
@@ -285,6 +294,11 @@ bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t
 bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                      std::string* error) {
     return WriteFileChecked(path, bytes, like, nullptr, error) == WriteOutcome::kWritten;
+}
+
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string TemporaryPath(const std::string& path) { return path + ".kelpack-tmp"; }
