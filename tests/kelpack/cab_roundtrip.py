@@ -91,6 +91,26 @@ def expect_cab(case, got):
           f"{case['cab']}: substitution flags {got['registry']}")
 
 
+def expect_show(cab, got):
+    """kelpack show --json says what the independent reader found."""
+    r = kelpack("show", "--json", cab)
+    check(r.returncode == 0, f"show {cab}: {r.stderr}")
+    if r.returncode != 0:
+        return
+    shown = json.loads(r.stdout)
+    for field in ("app_name", "provider", "processor", "min_version", "max_version", "builds", "unsupported"):
+        check(shown[field] == got[field], f"show {cab}: {field} {shown[field]!r}, the reader says {got[field]!r}")
+    check([(f["destination"], f["flags"]) for f in shown["files"]] == [(f["path"], f["flags"]) for f in reversed(got["files"])],
+          f"show {cab}: files {shown['files']}")
+    check([(v["key"], v["value"]) for v in shown["registry"]] ==
+          [(v["root"] + "\\" + v["key"], '"' + v["value"] + '"') for v in got["registry"]], f"show {cab}: registry {shown['registry']}")
+    check(shown["shortcuts"] == [{k: s[k] for k in ("folder", "name", "target")} for s in got["shortcuts"]],
+          f"show {cab}: shortcuts {shown['shortcuts']}")
+    programs = shown["programs"]
+    check(len(programs) == 1 and programs[0]["show"]["command_line"] == "game.Main"
+          and programs[0]["destination"] == got["files"][0]["path"], f"show {cab}: programs {programs}")
+
+
 def main():
     kel, dll = os.path.join(DEVICE, "kel.exe"), os.path.join(DEVICE, "Kel.dll")
     if not (os.path.isfile(kel) and os.path.isfile(dll)):
@@ -119,6 +139,7 @@ def main():
         got = read_cab(os.path.join(WORK, case["cab"])) if r.returncode == 0 else None
         if got:
             expect_cab(case, got)
+            expect_show(case["cab"], got)
 
     # The refusals, each with its reason and exit code; no output is left.
     with open(dll, "rb") as f:

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "cab.h"
+#include "cab_show.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
@@ -33,7 +34,7 @@ const char kToolHelp[] =
     "\n"
     "Usage:\n"
     "  kelpack pack LAUNCHER -o OUTPUT [options]   write a launcher copy carrying an application\n"
-    "  kelpack show EXE [--json]                   list what a launcher copy carries\n"
+    "  kelpack show EXE|CAB [--json]               list what a launcher copy or a cabinet carries\n"
     "  kelpack explain EXE [options] -- ARGS...    what it does when started with ARGS\n"
     "  kelpack preview EXE [--screen WxH]... [-o DIR]\n"
     "                                              draw its splash on each screen, one PNG each\n"
@@ -127,6 +128,7 @@ std::string CommonScreensText() {
 std::string ShowHelp() {
     std::string screens = CommonScreensText();
     return "Usage: kelpack show EXE [--json]\n"
+           "       kelpack show CAB [--json]\n"
            "\n"
            "Lists the resources of EXE and what the launcher reads from them: the\n"
            "embedded command line, the application package, the splash configuration\n"
@@ -138,7 +140,13 @@ std::string ShowHelp() {
            "  -h, --help   this text\n"
            "\n"
            "For the screens " + screens + " it also gives\n"
-           "the splash bitmap the launcher chooses and whether the launcher decodes it.\n";
+           "the splash bitmap the launcher chooses and whether the launcher decodes it.\n"
+           "\n"
+           "EXE may also be an installation cabinet (.cab, as kelpack cab writes): then\n"
+           "show lists what the device's installer makes of it (the application's name\n"
+           "and provider, the Windows CE versions and processor it takes, each file and\n"
+           "where it goes, the registry values, the shortcuts) and, for each program in\n"
+           "it, what show says of a launcher copy.\n";
 }
 
 std::string ExplainHelp() {
@@ -260,6 +268,21 @@ int CmdCab(const std::vector<std::string>& args, std::string* out, std::string* 
     return Told(RunCab(o), out, err);
 }
 
+// `show` of an installation cabinet.
+int ShowCabinet(const std::string& path, bool json, std::string* out, std::string* err) {
+    CabReport report;
+    Outcome outcome;
+    std::string why;
+    int code = kExitOk;
+    if (!MakeCabReport(path, &report, &why, &code)) {
+        outcome.Fail(code, why);
+        return Told(outcome, out, err);
+    }
+    outcome.warnings = report.warnings;
+    outcome.output = json ? CabJson(report) : CabText(report);
+    return Told(outcome, out, err);
+}
+
 int CmdShow(const std::vector<std::string>& args, std::string* out, std::string* err) {
     bool json = false;
     auto take = [&](const std::string&, const std::string&, std::string*) { return json = true; };
@@ -271,6 +294,7 @@ int CmdShow(const std::vector<std::string>& args, std::string* out, std::string*
         return kExitOk;
     }
     if (a.positional.size() != 1) return UsageError(err, "show", a.positional.empty() ? "no executable given" : "give one executable");
+    if (LooksLikeCabinet(a.positional[0])) return ShowCabinet(a.positional[0], json, out, err);
     ShowReport report;
     Outcome outcome;
     int code = kExitOk;

@@ -33,7 +33,16 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
     *r = ShowReport();
     r->file = path;
     PeImage image;
-    if (!ReadLauncherFile(path, &image, &r->resources, error, exitCode)) return false;
+    ResourceList res;
+    if (!ReadLauncherFile(path, &image, &res, error, exitCode)) return false;
+    FillShowReport(path, image, std::move(res), r);
+    return true;
+}
+
+void FillShowReport(const std::string& path, const PeImage& image, ResourceList resources, ShowReport* r) {
+    *r = ShowReport();
+    r->file = path;
+    r->resources = std::move(resources);
     SortResources(&r->resources);
     r->format = image.pe32plus ? "PE32+" : "PE32";
     r->machine = MachineName(image.machine);
@@ -101,7 +110,6 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
             if (!FindResource(res, IntResId(kRtIcon), IntResId(id))) ++r->iconImagesMissing;
         }
     }
-    return true;
 }
 
 std::string SplashOutcomeText(const SplashOutcome& o) {

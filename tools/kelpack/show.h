@@ -58,6 +58,10 @@ struct ShowReport {
 // Reads `path` into `report`; false with the reason (and `exitCode`).
 bool MakeShowReport(const std::string& path, ShowReport* report, std::string* error, int* exitCode);
 
+// The report of an image already read, named `path` in the report and its
+// warnings (a launcher copy inside a cabinet, say).
+void FillShowReport(const std::string& path, const PeImage& image, ResourceList resources, ShowReport* report);
+
 // One screen's splash outcome as a line for people, and as a JSON object.
 std::string SplashOutcomeText(const SplashOutcome& outcome);
 std::string SplashOutcomeJson(const SplashOutcome& outcome);
