@@ -1,5 +1,6 @@
 # The whole set-up on a fresh Debian machine:
-#   make demo   install what is missing, build, and show a packaged application under Wine
+#   make demo   install what is missing, build, show a packaged application under Wine,
+#               and make its installer for the device
 #   make test   install what is missing, build, and run every unit and end-to-end test
 #   make dist   install what is missing, build, and make the release archive
 #               build/dist/kel-VERSION.tar.gz, checked unpacked (tools/dist.sh)
@@ -95,7 +96,7 @@ bench: deps
 	bash tests/bench/startup.sh
 
 demo: deps
-	@$(STAGES) build-windows
+	@$(STAGES) build-windows build-wince-arm
 	bash tests/e2e/demo.sh
 
 # The release: host, windows, windows-x86 and wince-arm built, installed together and
