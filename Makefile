@@ -1,5 +1,6 @@
 # The whole set-up on a fresh Debian machine:
-#   make demo   install what is missing, build, and show a packaged application under Wine
+#   make demo   install what is missing, build, show a packaged application under Wine,
+#               and make its installer for the device
 #   make test   install what is missing, build, and run every unit and end-to-end test
 #   make dist   install what is missing, build, and make the release archive
 #               build/dist/kel-VERSION.tar.gz, checked unpacked (tools/dist.sh)
@@ -10,7 +11,8 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
 # Debian packages the build and the tests need (libgmp10, libmpfr6 and
-# libmpc3 for the device's compiler). make deps also tries to add
+# libmpc3 for the device's compiler; cabextract, an independent reader of the
+# installation cabinets kelpack makes). make deps also tries to add
 # wine32:i386 for the 32-bit Wine runs (tools/deps.sh) and unpacks the
 # device's compiler (tools/ce_toolchain.sh).
 # wine64-preloader reserves Wine's fixed addresses before anything else is
@@ -21,7 +23,7 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
 	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base \
-	libgmp10 libmpfr6 libmpc3 xz-utils
+	libgmp10 libmpfr6 libmpc3 xz-utils cabextract
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
@@ -94,7 +96,7 @@ bench: deps
 	bash tests/bench/startup.sh
 
 demo: deps
-	@$(STAGES) build-windows
+	@$(STAGES) build-windows build-wince-arm
 	bash tests/e2e/demo.sh
 
 # The release: host, windows, windows-x86 and wince-arm built, installed together and

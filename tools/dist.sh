@@ -15,7 +15,8 @@
 # 4. Unpacks the archive into a new temporary folder and checks there that it
 #    holds exactly the release's files, that `sha256sum -c SHA256SUMS` passes,
 #    that the Linux kelpack packs a sample application with a splash image
-#    into copies of the x64 and the device's kel.exe and explains them, and that the sample engine
+#    into copies of the x64 and the device's kel.exe and explains them, makes
+#    the device's installation cabinet of it, which cabextract tests, and that the sample engine
 #    builds from its unpacked source and header as an engine author builds it,
 #    for x64 and for the device.
 #
@@ -97,6 +98,23 @@ for arch in x64 wince-arm; do
         fail "kelpack pack of a sample application with a PNG splash into the $arch kel.exe"
     fi
 done
+
+# The last step of the packager's path: the device copy made into the
+# installer the handheld runs, with the archive's device engine, tested by
+# cabextract and shown by kelpack.
+if [ -f "$sample/Sample-wince-arm.exe" ]; then
+    if (cd "$sample" && "$kelpack" cab Sample-wince-arm.exe -o Sample.cab --name Sample --provider "Kel Samples" \
+            --engine "$root/share/kel/wince-arm/Kel.dll" --register-filetype); then
+        cabextract -t "$sample/Sample.cab" | tail -1 | grep -qF 'All done, no errors.' || fail "cabextract -t Sample.cab"
+        "$kelpack" show "$sample/Sample.cab" > "$sample/show-cab.txt" 2>&1 || fail "kelpack show Sample.cab"
+        for want in 'Application: "Sample"' '-> %CE1%\Sample\Sample-wince-arm.exe' '-> %CE2%\Kel.dll (\Windows\Kel.dll), shared' \
+                'HKEY_CLASSES_ROOT\.kel (default) = "KelFile10"'; do
+            grep -qF -- "$want" "$sample/show-cab.txt" || fail "kelpack show Sample.cab does not say: $want"
+        done
+    else
+        fail "kelpack cab of the device's sample copy"
+    fi
+fi
 
 # An engine author's build: the sample engine from the archive, against the
 # archive's header, exporting the entry routine undecorated.

@@ -138,7 +138,44 @@ def scenes(wine, desktop, demo_dir, kelpack):
         f" (the engine's result, asked for by \"quit 7\")")
     say(f"   everything the engine recorded: {record_path}")
     say(f"   screenshots: {shots}")
-    return 0 if result.exit == 7 else 1
+    say()
+    installed = device_installer(demo_dir, kelpack, package, bitmaps, icon)
+    return 0 if result.exit == 7 and installed else 1
+
+
+def device_installer(demo_dir, kelpack, package, bitmaps, icon):
+    """The same application for the handheld: a copy of the device's launcher and the
+    installation cabinet the device installs it from, and what that installs."""
+    say("== The installer for the device")
+    device = os.path.join(kelwine.SOURCE, "build", "wince-arm", "bin")
+    if not os.path.isfile(os.path.join(device, "kel.exe")):
+        say("   skipped: the device's kel.exe is not built here (its compiler cannot be had; see make device)")
+        return True
+    folder = os.path.join(demo_dir, "device")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    exe, cab = os.path.join(folder, "Hello.exe"), os.path.join(folder, "Hello.cab")
+    pack = [kelpack, "pack", os.path.join(device, "kel.exe"), "-o", exe, "--app", package, "--command-line", "hello.Main",
+            "--title", "Hello", "--icon", icon]
+    for size, path in bitmaps:
+        pack += ["--splash", f"{size}x{size}:{path}"]
+    make = [kelpack, "cab", exe, "-o", cab, "--provider", "Kel Samples", "--engine", os.path.join(device, "Kel.dll"),
+            "--register-filetype"]
+    for step in (pack, make):
+        done = subprocess.run(step, capture_output=True, text=True)
+        if done.returncode != 0:
+            say(f"   kelpack {step[1]} failed: {done.stderr.strip()}")
+            return False
+    say(f"   {exe}: the device's launcher carrying the same package, splash and icon")
+    say("   " + done.stdout.strip())
+    say("   what the device's installer makes of it (kelpack show Hello.cab):")
+    shown_cab = subprocess.run([kelpack, "show", cab], capture_output=True, text=True)
+    # Up to the program inside, which show then lists as it lists any launcher copy.
+    for line in shown_cab.stdout.split("\n\nThe program ")[0].splitlines():
+        say("     " + line if line else "")
+    say("   Tap Hello.cab on the device (or copy it over with the desktop sync tool) to install it;")
+    say("   Remove Programs takes it away again.")
+    return shown_cab.returncode == 0
 
 
 if __name__ == "__main__":

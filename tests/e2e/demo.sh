@@ -3,7 +3,8 @@
 # launcher, starts it under Wine on a virtual 480x640 display, and tells
 # what happened: the command line the engine received, the splash and the
 # application on screenshots, a second start handed over, a command relayed,
-# and the exit code.
+# and the exit code; then makes the same application's installation cabinet
+# for the device (when the device's kel.exe is built) and shows what it installs.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"

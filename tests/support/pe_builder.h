@@ -37,6 +37,9 @@ struct TestImageLayout {
     std::vector<uint8_t> overlay;      // bytes after the last section
     uint32_t symbolTable = 0;          // PointerToSymbolTable, when not 0
     std::vector<uint8_t> certificate;  // appended and named in directory 4
+    uint16_t subsystem = 2;            // Windows GUI; 9 is Windows CE GUI
+    uint16_t characteristics = 0x0022; // executable, large-address aware; | 0x2000 for a DLL
+    int exportSection = -1;            // its VA goes into data directory 0
 };
 
 // Offsets inside images made by MakeImage().
@@ -68,7 +71,7 @@ inline std::vector<uint8_t> MakeImage(const TestImageLayout& layout) {
     PutU16(b, kPeOffset + 6, static_cast<uint32_t>(layout.sections.size()));
     PutU32(b, kPeOffset + 12, layout.symbolTable);
     PutU16(b, kPeOffset + 20, layout.pe32plus ? 240 : 224);
-    PutU16(b, kPeOffset + 22, 0x0022);
+    PutU16(b, kPeOffset + 22, layout.characteristics);
     const uint32_t o = kOptOffset;
     PutU16(b, o, layout.pe32plus ? 0x20b : 0x10b);
     PutU32(b, o + 16, SectionRva(layout, 0));  // entry point
@@ -77,7 +80,7 @@ inline std::vector<uint8_t> MakeImage(const TestImageLayout& layout) {
     PutU16(b, o + 40, 4);
     PutU16(b, o + 48, 4);
     PutU32(b, o + 60, layout.sizeOfHeaders);
-    PutU16(b, o + 68, 2);  // GUI
+    PutU16(b, o + 68, layout.subsystem);
     PutU32(b, o + (layout.pe32plus ? 108 : 92), 16);
     uint32_t init = 0;
     uint32_t imageEnd = SectionRva(layout, layout.sections.size());
@@ -95,6 +98,10 @@ inline std::vector<uint8_t> MakeImage(const TestImageLayout& layout) {
         if (s.characteristics & 0x40) init += raw;
         b.insert(b.end(), s.data.begin(), s.data.end());
         b.resize(at + raw, 0);
+        if (static_cast<int>(i) == layout.exportSection) {
+            PutU32(b, DirOffset(layout.pe32plus), SectionRva(layout, i));
+            PutU32(b, DirOffset(layout.pe32plus) + 4, static_cast<uint32_t>(s.data.size()));
+        }
         if (static_cast<int>(i) == layout.resourceSection) {
             PutU32(b, DirOffset(layout.pe32plus) + 16, SectionRva(layout, i));
             PutU32(b, DirOffset(layout.pe32plus) + 20, static_cast<uint32_t>(s.data.size()));
@@ -134,6 +141,31 @@ inline TestImageLayout LauncherLayout(uint16_t machine = 0x8664, bool pe32plus =
         data[2 * i + 1] = 0;
     }
     return layout;
+}
+
+// Adds an export section naming `names` (each exported at the start of the
+// first section), as a linker lays one out: the directory, the address,
+// name and ordinal tables, then the names.
+inline void AddExports(TestImageLayout* layout, const std::vector<std::string>& names) {
+    const uint32_t rva = SectionRva(*layout, layout->sections.size());
+    const uint32_t n = static_cast<uint32_t>(names.size());
+    const uint32_t functions = 40, nameTable = functions + 4 * n, ordinals = nameTable + 4 * n;
+    std::vector<uint8_t> d(ordinals + 2 * n, 0);
+    PutU32(d, 16, 1);  // ordinal base
+    PutU32(d, 20, n);
+    PutU32(d, 24, n);
+    PutU32(d, 28, rva + functions);
+    PutU32(d, 32, rva + nameTable);
+    PutU32(d, 36, rva + ordinals);
+    for (uint32_t i = 0; i < n; ++i) {
+        PutU32(d, functions + 4 * i, SectionRva(*layout, 0));
+        PutU32(d, nameTable + 4 * i, rva + static_cast<uint32_t>(d.size()));
+        PutU16(d, ordinals + 2 * i, i);
+        d.insert(d.end(), names[i].begin(), names[i].end());
+        d.push_back(0);
+    }
+    layout->exportSection = static_cast<int>(layout->sections.size());
+    layout->sections.push_back({".edata", d, 0, 0x40000040});
 }
 
 // Parses, with kelpack's reader, an image that must parse; a failure is

@@ -5,12 +5,16 @@
 #include <new>
 #include <stdexcept>
 
+#include "cab.h"
+#include "cab_show.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
 #include "fileio.h"
 #include "image.h"
 #include "launcher_view.h"
+#include "options.h"
+#include "outcome.h"
 #include "pack.h"
 #include "preview.h"
 #include "resources.h"
@@ -30,10 +34,11 @@ const char kToolHelp[] =
     "\n"
     "Usage:\n"
     "  kelpack pack LAUNCHER -o OUTPUT [options]   write a launcher copy carrying an application\n"
-    "  kelpack show EXE [--json]                   list what a launcher copy carries\n"
+    "  kelpack show EXE|CAB [--json]               list what a launcher copy or a cabinet carries\n"
     "  kelpack explain EXE [options] -- ARGS...    what it does when started with ARGS\n"
     "  kelpack preview EXE [--screen WxH]... [-o DIR]\n"
     "                                              draw its splash on each screen, one PNG each\n"
+    "  kelpack cab COPY -o OUTPUT [options]        an installation cabinet for the device\n"
     "  kelpack help [COMMAND]                      this text, or a command's\n"
     "  kelpack --version                           this kelpack's version\n"
     "\n"
@@ -123,6 +128,7 @@ std::string CommonScreensText() {
 std::string ShowHelp() {
     std::string screens = CommonScreensText();
     return "Usage: kelpack show EXE [--json]\n"
+           "       kelpack show CAB [--json]\n"
            "\n"
            "Lists the resources of EXE and what the launcher reads from them: the\n"
            "embedded command line, the application package, the splash configuration\n"
@@ -134,7 +140,13 @@ std::string ShowHelp() {
            "  -h, --help   this text\n"
            "\n"
            "For the screens " + screens + " it also gives\n"
-           "the splash bitmap the launcher chooses and whether the launcher decodes it.\n";
+           "the splash bitmap the launcher chooses and whether the launcher decodes it.\n"
+           "\n"
+           "EXE may also be an installation cabinet (.cab, as kelpack cab writes): then\n"
+           "show lists what the device's installer makes of it (the application's name\n"
+           "and provider, the Windows CE versions and processor it takes, each file and\n"
+           "where it goes, the registry values, the shortcuts) and, for each program in\n"
+           "it, what show says of a launcher copy.\n";
 }
 
 std::string ExplainHelp() {
@@ -187,267 +199,234 @@ std::string PreviewHelp() {
            "  kelpack preview Game.exe --screen 240x320 --screen 480x640 -o previews\n";
 }
 
-bool IsHelp(const std::string& a) { return a == "-h" || a == "--help"; }
-
-// Splits "--name=value" into its parts; `value` is set only when there is "=".
-bool LongOption(const std::string& arg, std::string* name, std::string* value, bool* inlineValue) {
-    if (arg.size() < 3 || arg[0] != '-' || arg[1] != '-') return false;
-    std::size_t eq = arg.find('=');
-    *inlineValue = eq != std::string::npos;
-    *name = arg.substr(0, eq);
-    *value = *inlineValue ? arg.substr(eq + 1) : std::string();
-    return true;
-}
-
 int UsageError(std::string* err, const std::string& command, const std::string& why) {
     *err += "kelpack " + command + ": " + why + "\nRun 'kelpack " + command + " --help' for the options.\n";
     return kExitUsage;
 }
 
+std::string CabHelp() {
+    const std::string engine = ContractName(kel::kEngineLibraryName);
+    return "Usage: kelpack cab COPY -o OUTPUT [options]\n"
+           "\n"
+           "Writes OUTPUT, an installation cabinet (.cab) that a Windows CE 4.20 or later\n"
+           "device on ARM installs, lists under Remove Programs and removes again. COPY is a\n"
+           "launcher copy made by kelpack pack from the device's kel.exe; it is installed\n"
+           "in \\Program Files\\NAME under its own file name, which must end in .exe.\n"
+           "COPY is never changed, and OUTPUT is written whole or not at all.\n"
+           "\n"
+           "Options:\n"
+           "  -o, --output FILE          the cabinet to write (required)\n"
+           "  --name NAME                the application's name on the device and its folder\n"
+           "                             (default: COPY's splash title, else its file name\n"
+           "                             without .exe); printable ASCII\n"
+           "  --provider TEXT            who makes it; the device lists \"PROVIDER NAME\"\n"
+           "                             (default: COPY's file name without .exe)\n"
+           "  --shortcut programs|games|none\n"
+           "                             a Start menu shortcut to COPY in Programs (default)\n"
+           "                             or Games, or none\n"
+           "  --engine DLL               also installs the engine, an ARM DLL that exports\n"
+           "                             KelMainW, as \\Windows\\" + engine + ", shared with the other\n"
+           "                             applications that install it and never put over\n"
+           "                             a newer one\n"
+           "  --register-filetype        registers the " + ContractName(kel::kFileExtension) + " file type at install time, with\n"
+           "                             the rows the launcher writes itself when started\n"
+           "                             with a blank command line, for its installed path\n"
+           "  -h, --help                 this text\n"
+           "\n"
+           "Example:\n"
+           "  kelpack cab Game.exe -o Game.cab --provider \"Example Software\" --engine " + engine + " \\\n"
+           "      --register-filetype\n";
+}
+
+// The outcome told, and its exit code.
+int Told(const Outcome& outcome, std::string* out, std::string* err) {
+    PrintOutcome(outcome, out, err);
+    return outcome.exitCode;
+}
+
 int CmdPack(const std::vector<std::string>& args, std::string* out, std::string* err) {
     PackOptions o;
-    std::vector<std::string> positional;
-    bool hasOutput = false, hasApp = false, hasIcon = false, hasConfig = false, hasBackground = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (IsHelp(a)) {
-            *out += PackHelp();
-            return kExitOk;
-        }
-        if (a == "--fit") {
-            o.fit = true;
-            continue;
-        }
-        if (a == "--allow-large" || a == "--keep-unused") {
-            (a == "--allow-large" ? o.allowLarge : o.keepUnused) = true;
-            continue;
-        }
-        std::string name, value;
-        bool inlineValue = false;
-        if (a == "-o") name = "--output";
-        else if (!LongOption(a, &name, &value, &inlineValue)) {
-            if (a.size() > 1 && a[0] == '-') return UsageError(err, "pack", "unknown option " + a);
-            positional.push_back(a);
-            continue;
-        }
-        static const char* known[] = {"--output", "--app", "--command-line", "--splash", "--title", "--config", "--bitmap", "--icon", "--background"};
-        bool ok = false;
-        for (const char* k : known) ok = ok || name == k;
-        if (!ok) return UsageError(err, "pack", "unknown option " + a);
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return UsageError(err, "pack", name + " needs a value");
-            value = args[++i];
-        }
-        auto once = [&](bool* seen) {
-            if (*seen) return false;
-            *seen = true;
-            return true;
-        };
-        if (name == "--output") {
-            if (!once(&hasOutput)) return UsageError(err, "pack", "--output is given twice");
-            o.output = value;
-        } else if (name == "--app") {
-            if (!once(&hasApp)) return UsageError(err, "pack", "--app is given twice");
-            o.appFile = value;
-        } else if (name == "--command-line") {
-            if (!once(&o.hasCommandLine)) return UsageError(err, "pack", "--command-line is given twice");
-            o.commandLine = value;
-        } else if (name == "--title") {
-            if (!once(&o.hasTitle)) return UsageError(err, "pack", "--title is given twice");
-            o.title = value;
-        } else if (name == "--config") {
-            if (!once(&hasConfig)) return UsageError(err, "pack", "--config is given twice");
-            o.configFile = value;
-        } else if (name == "--background") {
-            if (!once(&hasBackground)) return UsageError(err, "pack", "--background is given twice");
-            if (!ParseColour(value, &o.background))
-                return UsageError(err, "pack", "--background \"" + value + "\": give a colour as RRGGBB, six hex digits");
-        } else if (name == "--icon") {
-            if (!once(&hasIcon)) return UsageError(err, "pack", "--icon is given twice");
-            o.iconFile = value;
-        } else if (name == "--splash") {
-            SplashOption s;
-            std::string why;
-            if (!ParseSplashOption(value, &s, &why, IsRegularFile)) return UsageError(err, "pack", "--splash " + why);
-            o.splashes.push_back(s);
-        } else if (name == "--bitmap") {
-            std::size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
-                return UsageError(err, "pack", "--bitmap needs NAME=FILE, not \"" + value + "\"");
-            o.bitmaps.push_back({value.substr(0, eq), value.substr(eq + 1)});
-        }
+    bool help = false;
+    std::string why;
+    if (!ParsePackArguments(args, &o, &help, &why)) return UsageError(err, "pack", why);
+    if (help) {
+        *out += PackHelp();
+        return kExitOk;
     }
-    if (positional.size() != 1) return UsageError(err, "pack", positional.empty() ? "no launcher executable given" : "more than one launcher executable given");
-    if (!hasOutput || o.output.empty()) return UsageError(err, "pack", "no output given (-o OUTPUT)");
-    if (hasConfig && !o.splashes.empty()) return UsageError(err, "pack", "--splash and --config exclude each other");
-    if (hasConfig && o.hasTitle) return UsageError(err, "pack", "--title and --config exclude each other; put the title in the file");
-    o.input = positional[0];
+    return Told(RunPack(o), out, err);
+}
 
-    PackResult r = RunPack(o);
-    for (const std::string& w : r.warnings) *err += "kelpack: warning: " + w + "\n";
-    for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
-    if (r.exitCode == kExitOk) {
-        for (const std::string& n : r.notes) *err += "kelpack: note: " + n + "\n";
-        *out += r.summary + "\n";
+int CmdCab(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    CabOptions o;
+    bool help = false;
+    std::string why;
+    if (!ParseCabArguments(args, &o, &help, &why)) return UsageError(err, "cab", why);
+    if (help) {
+        *out += CabHelp();
+        return kExitOk;
     }
-    else if (r.exitCode != kExitUsage) *err += "kelpack: nothing was written\n";
-    return r.exitCode;
+    return Told(RunCab(o), out, err);
+}
+
+// `show` of an installation cabinet.
+int ShowCabinet(const std::string& path, bool json, std::string* out, std::string* err) {
+    CabReport report;
+    Outcome outcome;
+    std::string why;
+    int code = kExitOk;
+    if (!MakeCabReport(path, &report, &why, &code)) {
+        outcome.Fail(code, why);
+        return Told(outcome, out, err);
+    }
+    outcome.warnings = report.warnings;
+    outcome.output = json ? CabJson(report) : CabText(report);
+    return Told(outcome, out, err);
 }
 
 int CmdShow(const std::vector<std::string>& args, std::string* out, std::string* err) {
     bool json = false;
-    std::vector<std::string> positional;
-    for (const std::string& a : args) {
-        if (IsHelp(a)) {
-            *out += ShowHelp();
-            return kExitOk;
-        }
-        if (a == "--json") json = true;
-        else if (a.size() > 1 && a[0] == '-') return UsageError(err, "show", "unknown option " + a);
-        else positional.push_back(a);
-    }
-    if (positional.size() != 1) return UsageError(err, "show", positional.empty() ? "no executable given" : "give one executable");
-    ShowReport report;
+    auto take = [&](const std::string&, const std::string&, std::string*) { return json = true; };
+    Arguments a;
     std::string why;
-    int code = kExitOk;
-    if (!MakeShowReport(positional[0], &report, &why, &code)) {
-        *err += "kelpack: error: " + why + "\n";
-        return code;
+    if (!ReadArguments(args, {{"--json", nullptr, false, true}}, false, take, &a, &why)) return UsageError(err, "show", why);
+    if (a.help) {
+        *out += ShowHelp();
+        return kExitOk;
     }
-    for (const std::string& w : report.warnings) *err += "kelpack: warning: " + w + "\n";
-    *out += json ? ShowJson(report) : ShowText(report);
-    return kExitOk;
+    if (a.positional.size() != 1) return UsageError(err, "show", a.positional.empty() ? "no executable given" : "give one executable");
+    if (LooksLikeCabinet(a.positional[0])) return ShowCabinet(a.positional[0], json, out, err);
+    ShowReport report;
+    Outcome outcome;
+    int code = kExitOk;
+    if (!MakeShowReport(a.positional[0], &report, &why, &code)) {
+        outcome.Fail(code, why);
+        return Told(outcome, out, err);
+    }
+    outcome.warnings = report.warnings;
+    outcome.output = json ? ShowJson(report) : ShowText(report);
+    return Told(outcome, out, err);
+}
+
+// Takes one option of preview's into its options; false with the reason.
+bool TakePreviewOption(PreviewOptions* o, const std::string& name, const std::string& value, std::string* why) {
+    if (name == "--output-dir") {
+        o->dir = value;
+        if (value.empty()) *why = "--output-dir needs a folder";
+        return !value.empty();
+    }
+    std::uint32_t w = 0, h = 0;
+    if (!ParseSize(value, &w, &h) || w > static_cast<std::uint32_t>(kMaxPreviewSide) ||
+        h > static_cast<std::uint32_t>(kMaxPreviewSide)) {
+        *why = "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxPreviewSide);
+        return false;
+    }
+    ScreenSize screen{static_cast<std::int32_t>(w), static_cast<std::int32_t>(h)};
+    for (const ScreenSize& s : o->screens)
+        if (s.width == screen.width && s.height == screen.height) {
+            *why = "--screen " + value + " is given twice";
+            return false;
+        }
+    o->screens.push_back(screen);
+    return true;
 }
 
 int CmdPreview(const std::vector<std::string>& args, std::string* out, std::string* err) {
     PreviewOptions o;
-    bool hasDir = false;
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (IsHelp(a)) {
-            *out += PreviewHelp();
-            return kExitOk;
-        }
-        std::string name, value;
-        bool inlineValue = false;
-        if (a == "-o") name = "--output-dir";
-        else if (!LongOption(a, &name, &value, &inlineValue)) {
-            if (a.size() > 1 && a[0] == '-') return UsageError(err, "preview", "unknown option " + a);
-            positional.push_back(a);
-            continue;
-        }
-        if (name != "--screen" && name != "--output-dir") return UsageError(err, "preview", "unknown option " + a);
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return UsageError(err, "preview", name + " needs a value");
-            value = args[++i];
-        }
-        if (name == "--output-dir") {
-            if (hasDir) return UsageError(err, "preview", "--output-dir is given twice");
-            if (value.empty()) return UsageError(err, "preview", "--output-dir needs a folder");
-            hasDir = true;
-            o.dir = value;
-            continue;
-        }
-        std::uint32_t w = 0, h = 0;
-        if (!ParseSize(value, &w, &h) || w > static_cast<std::uint32_t>(kMaxPreviewSide) ||
-            h > static_cast<std::uint32_t>(kMaxPreviewSide))
-            return UsageError(err, "preview", "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to " +
-                                                  std::to_string(kMaxPreviewSide));
-        ScreenSize screen{static_cast<std::int32_t>(w), static_cast<std::int32_t>(h)};
-        for (const ScreenSize& s : o.screens)
-            if (s.width == screen.width && s.height == screen.height)
-                return UsageError(err, "preview", "--screen " + value + " is given twice");
-        o.screens.push_back(screen);
+    auto take = [&o](const std::string& name, const std::string& value, std::string* why) {
+        return TakePreviewOption(&o, name, value, why);
+    };
+    Arguments a;
+    std::string why;
+    const std::vector<OptionSpec> options = {{"--screen", nullptr, true, true}, {"--output-dir", "-o", true, false}};
+    if (!ReadArguments(args, options, false, take, &a, &why)) return UsageError(err, "preview", why);
+    if (a.help) {
+        *out += PreviewHelp();
+        return kExitOk;
     }
-    if (positional.size() != 1) return UsageError(err, "preview", positional.empty() ? "no executable given" : "give one executable");
-    o.file = positional[0];
-    PreviewResult r = RunPreview(o);
-    for (const std::string& e : r.errors) *err += "kelpack: error: " + e + "\n";
-    if (r.exitCode == kExitOk) *out += r.summary;
-    else if (r.exitCode == kExitWrite) *err += "kelpack: nothing was written\n";
-    return r.exitCode;
+    if (a.positional.size() != 1) return UsageError(err, "preview", a.positional.empty() ? "no executable given" : "give one executable");
+    o.file = a.positional[0];
+    return Told(RunPreview(o), out, err);
+}
+
+// Takes one option of explain's into its options; false with the reason.
+bool TakeExplainOption(ExplainOptions* o, bool* hasLine, const std::string& name, const std::string& value, std::string* why) {
+    bool utf8 = true;
+    std::u16string wide = text::Utf8ToWide(value, &utf8);
+    if (name == "--json") return true;
+    if (name == "--screen") {
+        std::uint32_t w = 0, h = 0;
+        if (!ParseSize(value, &w, &h)) *why = "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to 65535";
+        o->screenWidth = static_cast<std::int32_t>(w);
+        o->screenHeight = static_cast<std::int32_t>(h);
+        return why->empty();
+    }
+    // Each once, told after the text is found not to be UTF-8.
+    bool* seen = name == "--command-line" ? hasLine : &o->hasInstalledAs;
+    if (!utf8) *why = name + " is not UTF-8 text";
+    else if (*seen) *why = name + " is given twice";
+    if (!why->empty()) return false;
+    *seen = true;
+    (name == "--command-line" ? o->userLine : o->installedAs) = wide;
+    return true;
 }
 
 int CmdExplain(const std::vector<std::string>& args, std::string* out, std::string* err) {
     ExplainOptions o;
-    bool json = false, hasLine = false, hasArgs = false, hasScreen = false;
-    std::vector<std::string> positional, userArgs;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--") {
-            // Everything after it is the user's command line, options of the launcher included.
-            hasArgs = true;
-            userArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-            break;
-        }
-        if (IsHelp(a)) {
-            *out += ExplainHelp();
-            return kExitOk;
-        }
-        if (a == "--json") {
-            json = true;
-            continue;
-        }
-        std::string name, value;
-        bool inlineValue = false;
-        if (!LongOption(a, &name, &value, &inlineValue)) {
-            if (a.size() > 1 && a[0] == '-') return UsageError(err, "explain", "unknown option " + a);
-            positional.push_back(a);
-            continue;
-        }
-        if (name != "--command-line" && name != "--screen" && name != "--installed-as")
-            return UsageError(err, "explain", "unknown option " + a);
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return UsageError(err, "explain", name + " needs a value");
-            value = args[++i];
-        }
-        bool utf8 = true;
-        std::u16string wide = text::Utf8ToWide(value, &utf8);
-        if (name == "--screen") {
-            std::uint32_t w = 0, h = 0;
-            if (hasScreen) return UsageError(err, "explain", "--screen is given twice");
-            if (!ParseSize(value, &w, &h))
-                return UsageError(err, "explain", "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to 65535");
-            hasScreen = true;
-            o.screenWidth = static_cast<std::int32_t>(w);
-            o.screenHeight = static_cast<std::int32_t>(h);
-        } else if (!utf8) {
-            return UsageError(err, "explain", name + " is not UTF-8 text");
-        } else if (name == "--command-line") {
-            if (hasLine) return UsageError(err, "explain", "--command-line is given twice");
-            hasLine = true;
-            o.userLine = wide;
-        } else {
-            if (o.hasInstalledAs) return UsageError(err, "explain", "--installed-as is given twice");
-            o.hasInstalledAs = true;
-            o.installedAs = wide;
-        }
+    bool json = false, hasLine = false;
+    auto take = [&](const std::string& name, const std::string& value, std::string* why) {
+        json = json || name == "--json";
+        return TakeExplainOption(&o, &hasLine, name, value, why);
+    };
+    const std::vector<OptionSpec> options = {{"--json", nullptr, false, true},
+                                             {"--command-line", nullptr, true, true},
+                                             {"--screen", nullptr, true, false},
+                                             {"--installed-as", nullptr, true, true}};
+    Arguments a;
+    std::string why;
+    if (!ReadArguments(args, options, true, take, &a, &why)) return UsageError(err, "explain", why);
+    if (a.help) {
+        *out += ExplainHelp();
+        return kExitOk;
     }
-    if (positional.size() != 1) return UsageError(err, "explain", positional.empty() ? "no executable given" : "give one executable");
-    if (hasLine && hasArgs) return UsageError(err, "explain", "give the user's command line with --command-line or after --, not both");
-    if (hasArgs) {
+    if (a.positional.size() != 1) return UsageError(err, "explain", a.positional.empty() ? "no executable given" : "give one executable");
+    if (hasLine && a.hasRest) return UsageError(err, "explain", "give the user's command line with --command-line or after --, not both");
+    if (a.hasRest) {
         std::string joined;
-        for (std::size_t i = 0; i < userArgs.size(); ++i) joined += (i ? " " : "") + userArgs[i];
+        for (std::size_t i = 0; i < a.rest.size(); ++i) joined += (i ? " " : "") + a.rest[i];
         bool utf8 = true;
         o.userLine = text::Utf8ToWide(joined, &utf8);
         if (!utf8) return UsageError(err, "explain", "the arguments are not UTF-8 text");
     }
-    o.file = positional[0];
+    o.file = a.positional[0];
     Explanation x;
-    std::string why;
+    Outcome outcome;
     int code = kExitOk;
-    if (!Explain(o, &x, &why, &code)) {
-        *err += "kelpack: error: " + why + "\n";
-        return code;
-    }
-    *out += json ? ExplainJson(x) : ExplainText(x);
-    return kExitOk;
+    if (!Explain(o, &x, &why, &code)) outcome.Fail(code, why);
+    else outcome.output = json ? ExplainJson(x) : ExplainText(x);
+    return Told(outcome, out, err);
 }
 
-}  // namespace
+// One row per command: its name, its help, and what runs it. A command
+// reads its arguments, runs, and tells its Outcome with PrintOutcome.
+struct Command {
+    const char* name;
+    std::string (*help)();
+    int (*run)(const std::vector<std::string>& args, std::string* out, std::string* err);
+};
 
-namespace {
+const Command kCommands[] = {
+    {"pack", PackHelp, CmdPack},
+    {"show", ShowHelp, CmdShow},
+    {"explain", ExplainHelp, CmdExplain},
+    {"preview", PreviewHelp, CmdPreview},
+    {"cab", CabHelp, CmdCab},
+};
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
 
 int RunCommand(const std::vector<std::string>& args, std::string* out, std::string* err) {
     if (args.empty()) {
@@ -456,27 +435,21 @@ int RunCommand(const std::vector<std::string>& args, std::string* out, std::stri
     }
     const std::string& cmd = args[0];
     std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (IsHelp(cmd)) {
+    if (cmd == "-h" || cmd == "--help" || (cmd == "help" && rest.empty())) {
         *out += kToolHelp;
         return kExitOk;
     }
     if (cmd == "help") {
-        if (rest.empty()) *out += kToolHelp;
-        else if (rest[0] == "pack") *out += PackHelp();
-        else if (rest[0] == "show") *out += ShowHelp();
-        else if (rest[0] == "explain") *out += ExplainHelp();
-        else if (rest[0] == "preview") *out += PreviewHelp();
-        else return UsageError(err, "help", "no command " + rest[0]);
+        const Command* c = FindCommand(rest[0]);
+        if (c == nullptr) return UsageError(err, "help", "no command " + rest[0]);
+        *out += c->help();
         return kExitOk;
     }
     if (cmd == "--version") {
         *out += std::string("kelpack ") + kVersion + "\n";
         return kExitOk;
     }
-    if (cmd == "pack") return CmdPack(rest, out, err);
-    if (cmd == "show") return CmdShow(rest, out, err);
-    if (cmd == "explain") return CmdExplain(rest, out, err);
-    if (cmd == "preview") return CmdPreview(rest, out, err);
+    if (const Command* c = FindCommand(cmd)) return c->run(rest, out, err);
     *err += "kelpack: unknown command " + cmd + "\n\n" + kToolHelp;
     return kExitUsage;
 }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "contract/kel.h"
-#include "show.h"
+#include "shown_text.h"
 #include "splash/config.h"
 #include "text/text.h"
 #include "text/utf8_strings.h"

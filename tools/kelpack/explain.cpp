@@ -10,7 +10,7 @@
 #include "contract/kel.h"
 #include "launcher/plan.h"
 #include "copy_contents.h"
-#include "pack.h"
+#include "fileio.h"
 #include "pe.h"
 #include "show.h"
 #include "wording.h"

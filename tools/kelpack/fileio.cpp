@@ -249,6 +249,15 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::st
     return true;
 }
 
+ReadStatus ReadWithin(const std::string& path, std::uint64_t limit, std::uint64_t* size, std::vector<std::uint8_t>* bytes,
+                      std::string* why) {
+    *size = 0;
+    if (!FileSize(path, size, why)) return ReadStatus::kUnreadable;
+    if (*size > limit) return ReadStatus::kTooLarge;
+    if (bytes != nullptr && !ReadFile(path, bytes, why)) return ReadStatus::kUnreadable;
+    return ReadStatus::kRead;
+}
+
 bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t size,
                     const std::function<bool(const std::uint8_t* data, std::size_t size)>& chunk, std::string* error) {
     std::FILE* f = OpenFile(path, false);
@@ -285,6 +294,11 @@ bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t
 bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                      std::string* error) {
     return WriteFileChecked(path, bytes, like, nullptr, error) == WriteOutcome::kWritten;
+}
+
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string TemporaryPath(const std::string& path) { return path + ".kelpack-tmp"; }
@@ -413,6 +427,21 @@ bool MakeFolders(const std::string& path, std::vector<std::string>* created, std
 void RemoveMadeFolders(const std::vector<std::string>& created) {
     std::error_code ec;
     for (auto it = created.rbegin(); it != created.rend(); ++it) std::filesystem::remove(std::filesystem::u8path(*it), ec);
+}
+
+bool FileModified(const std::string& path, std::int64_t* unixSeconds) {
+#if defined(_WIN32)
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    // 100-nanosecond steps since 1601.
+    std::uint64_t t = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    *unixSeconds = static_cast<std::int64_t>(t / 10000000) - 11644473600LL;
+#else
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    *unixSeconds = static_cast<std::int64_t>(st.st_mtime);
+#endif
+    return true;
 }
 
 bool IsRegularFile(const std::string& path) {

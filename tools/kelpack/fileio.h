@@ -14,6 +14,19 @@ namespace kelpack {
 // Reads the whole file; false with the reason (from errno) otherwise.
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
 
+// What a read of an input came to.
+enum class ReadStatus {
+    kRead,        // the size is known, and the bytes were read when asked for
+    kUnreadable,  // no such file, not a regular file, or a read failed; `why` says which
+    kTooLarge,    // the file holds more than the limit; it was not read
+};
+
+// The one way kelpack reads an input: its size first, and its bytes (when
+// `bytes` is set) only when it holds at most `limit`, so that a file too
+// large is refused before it is read.
+ReadStatus ReadWithin(const std::string& path, std::uint64_t limit, std::uint64_t* size, std::vector<std::uint8_t>* bytes,
+                      std::string* why);
+
 // The file's size in bytes; false with the reason when it cannot be known
 // (no such file, or not a regular file).
 bool FileSize(const std::string& path, std::uint64_t* size, std::string* error);
@@ -62,6 +75,9 @@ WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::ui
 WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& content, const std::string& like,
                               const WrittenFileCheck& check, std::string* error);
 
+// The last path component (after '/' or '\\').
+std::string BaseName(const std::string& path);
+
 // The name of the temporary file a write to `path` goes through.
 std::string TemporaryPath(const std::string& path);
 
@@ -84,6 +100,10 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // True when both paths name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
+
+// When the file was last changed, in seconds since 1970 (UTC); false when
+// that cannot be had.
+bool FileModified(const std::string& path, std::int64_t* unixSeconds);
 
 // True when the path names an existing file (not a folder).
 bool IsRegularFile(const std::string& path);

@@ -6,36 +6,48 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "image_limits.h"
-#include "pack.h"
+#include "outcome.h"
 #include "text/text.h"
 
 namespace kelpack {
 
-bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode) {
+LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage* image, ResourceList* res,
+                          std::uint64_t* size, std::string* why) {
     std::vector<std::uint8_t> bytes;
-    std::string why;
-    std::uint64_t size = 0;
-    if (!FileSize(path, &size, &why) || (size <= kMaxPeBytes && !ReadFile(path, &bytes, &why))) {
-        *error = path + ": cannot read: " + why;
-        *exitCode = kExitRead;
-        return false;
+    switch (ReadWithin(path, limit, size, &bytes, why)) {
+        case ReadStatus::kRead: break;
+        case ReadStatus::kUnreadable: return LauncherRead::kUnreadable;
+        case ReadStatus::kTooLarge: return LauncherRead::kTooLarge;
     }
-    if (size > kMaxPeBytes) {
-        *error = path + ": not a PE image kelpack reads: it is " + MibText(size) + ", more than the 4 GiB a PE image can span";
-        *exitCode = kExitBadImage;
-        return false;
-    }
-    if (!ParsePe(std::move(bytes), image, &why) || !ReadResourceEntries(*image, res, &why)) {
-        *error = path + ": " + why;
-        *exitCode = kExitBadImage;
-        return false;
-    }
-    // Nothing here reads the application package: only its size is kept.
+    if (!ParsePe(std::move(bytes), image, why) || !ReadResourceEntries(*image, res, why)) return LauncherRead::kNotUsable;
+    // The application package stays in the launcher's file and is copied
+    // from there; everything else kelpack reads or rewrites is held.
     const ResId app = AppType();
     LoadLeafData(*image, res, &app);
     for (Resource& r : *res)
         if (r.source.external) r.source.path = path;
-    return true;
+    return LauncherRead::kRead;
+}
+
+bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode) {
+    std::uint64_t size = 0;
+    std::string why;
+    switch (ReadLauncher(path, kMaxPeBytes, image, res, &size, &why)) {
+        case LauncherRead::kRead:
+            return true;
+        case LauncherRead::kUnreadable:
+            *error = path + ": cannot read: " + why;
+            *exitCode = kExitRead;
+            return false;
+        case LauncherRead::kTooLarge:
+            *error = path + ": not a PE image kelpack reads: it is " + MibText(size) + ", more than the 4 GiB a PE image can span";
+            break;
+        case LauncherRead::kNotUsable:
+            *error = path + ": " + why;
+            break;
+    }
+    *exitCode = kExitBadImage;
+    return false;
 }
 
 ResId LauncherLookupName(const std::string& name) {
@@ -57,14 +69,16 @@ const Resource* FindLauncherResource(const ResourceList& res, const ResId& type,
     return FindResource(res, type, LauncherLookupName(name));
 }
 
-splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed) {
+std::string LauncherConfigText(const ResourceList& res, bool* packed) {
     const Resource* config = FindResource(res, TextType(), ConfigName());
     *packed = config != nullptr;
-    if (config == nullptr)
-        return splash::ParseSplashConfig(splash::kDefaultSplashConfig,
-                                         static_cast<std::uint32_t>(std::strlen(splash::kDefaultSplashConfig)));
-    return splash::ParseSplashConfig(reinterpret_cast<const char*>(config->data.data()),
-                                     static_cast<std::uint32_t>(config->data.size()));
+    return config != nullptr ? std::string(config->data.begin(), config->data.end()) : std::string(splash::kDefaultSplashConfig);
+}
+
+splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed) {
+    // The parser reads the text up to its first NUL, as the launcher does.
+    std::string text = LauncherConfigText(res, packed);
+    return splash::ParseSplashConfig(text.data(), static_cast<std::uint32_t>(text.size()));
 }
 
 namespace {

@@ -16,9 +16,25 @@
 
 namespace kelpack {
 
-// Reads a launcher copy and its resources; false with the reason, naming
-// the file, and the exit code (kExitRead: unreadable; kExitBadImage: not a
-// usable PE image or resource tree).
+// What reading a launcher copy came to.
+enum class LauncherRead {
+    kRead,
+    kUnreadable,  // the file cannot be read
+    kTooLarge,    // it holds more than the limit, and was not read
+    kNotUsable,   // it is no usable PE image or resource tree
+};
+
+// Reads a launcher copy of at most `limit` bytes and its resources. The
+// application package's bytes stay in the file (the leaf says where); every
+// other leaf is held. `size` gets the file's size, `why` the reason,
+// without the file's name.
+LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage* image, ResourceList* res,
+                          std::uint64_t* size, std::string* why);
+
+// ReadLauncher for a file to look at (show, explain, preview): false with
+// the reason, naming the file, and the exit code (kExitRead: unreadable;
+// kExitBadImage: larger than a PE image spans, or not a usable PE image or
+// resource tree).
 bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode);
 
 // The id the platform's lookup sees for a name the launcher asks for as byte
@@ -30,8 +46,11 @@ ResId LauncherLookupName(const std::string& name);
 // The first resource of this type whose name the platform's lookup matches.
 const Resource* FindLauncherResource(const ResourceList& res, const ResId& type, const std::string& name);
 
-// The launcher's splash configuration: its CONFIG resource, or the built-in
-// default text when there is none. Release with splash::FreeSplashConfig.
+// The text of the launcher's splash configuration: its CONFIG resource's
+// bytes, or the built-in default text when there is none (`packed` false).
+std::string LauncherConfigText(const ResourceList& res, bool* packed);
+
+// That configuration as the launcher parses it. Release with splash::FreeSplashConfig.
 splash::SplashConfig* LauncherSplashConfig(const ResourceList& res, bool* packed);
 
 // The splash the launcher shows on one screen.

@@ -295,6 +295,33 @@ bool ReadResourceEntries(const PeImage& image, ResourceList* list, std::string* 
     return true;
 }
 
+bool ReadExportNames(const PeImage& image, std::vector<std::string>* names, std::string* error) {
+    names->clear();
+    if (image.dirs.size() <= kDirExport || image.dirs[kDirExport].address == 0) return true;
+    const auto& b = image.bytes;
+    std::uint32_t dir = 0, table = 0;
+    if (!RvaToOffset(image, image.dirs[kDirExport].address, 40, &dir))
+        return Fail(error, "the export directory at RVA " + Hex(image.dirs[kDirExport].address) + " does not lie inside the file");
+    std::uint32_t count = GetU32(b, dir + 24), namesRva = GetU32(b, dir + 32);
+    if (count == 0) return true;
+    if (count > 0x10000 || !RvaToOffset(image, namesRva, 4 * count, &table))
+        return Fail(error, "the export name table (" + std::to_string(count) + " names at RVA " + Hex(namesRva) +
+                               ") does not lie inside the file");
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t rva = GetU32(b, table + 4ull * i), at = 0;
+        if (!RvaToOffset(image, rva, 1, &at))
+            return Fail(error, "export name " + std::to_string(i + 1) + " at RVA " + Hex(rva) + " does not lie inside the file");
+        // The name runs to its NUL, within the section that holds it.
+        const PeSection& s = image.sections[SectionOfRva(image, rva)];
+        std::uint64_t end = static_cast<std::uint64_t>(s.rawOffset) + s.rawSize;
+        std::string name;
+        while (at < end && b[at] != 0 && name.size() < 4096) name += static_cast<char>(b[at++]);
+        if (at >= end || b[at] != 0) return Fail(error, "export name " + std::to_string(i + 1) + " has no end inside its section");
+        names->push_back(name);
+    }
+    return true;
+}
+
 std::uint32_t PeChecksum(const std::vector<std::uint8_t>& bytes, std::uint32_t checksumOffset) {
     PeChecksumSum sum(checksumOffset);
     sum.Add(bytes.data(), bytes.size());

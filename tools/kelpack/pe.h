@@ -28,6 +28,7 @@ struct PeDataDir {
 };
 
 // Data directory indexes that the tool reads or writes.
+constexpr int kDirExport = 0;
 constexpr int kDirResource = 2;
 constexpr int kDirSecurity = 4;
 
@@ -69,6 +70,10 @@ bool ReadResourceEntries(const PeImage& image, ResourceList* list, std::string* 
 // Copies the bytes of the leaves ReadResourceEntries left in the image into
 // their `data`, except those of `keep` type, which stay external.
 void LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep);
+
+// The names the image exports, in its name table's order (empty when it
+// exports none). False, with the reason, for a damaged export directory.
+bool ReadExportNames(const PeImage& image, std::vector<std::string>* names, std::string* error);
 
 // File offset of `size` bytes at `rva`, when they lie wholly inside one
 // section's raw data; false otherwise.

@@ -245,3 +245,49 @@ TEST(PeChecksum, FoldsCarriesSkipsItsFieldAndAddsTheLength) {
 
 }  // namespace
 }  // namespace kelpack
+
+namespace kelpack {
+namespace {
+
+TEST(PeExports, NamesReadBackAndDamageIsRefused) {
+    using namespace testsupport;
+    TestImageLayout layout = PlainLayout(0x1c0, false);
+    std::string error;
+    std::vector<std::string> names;
+    ASSERT_TRUE(ReadExportNames(Parsed(MakeImage(layout)), &names, &error)) << error;
+    EXPECT_TRUE(names.empty());
+
+    AddExports(&layout, {"KelMainW", "Other"});
+    std::vector<uint8_t> bytes = MakeImage(layout);
+    ASSERT_TRUE(ReadExportNames(Parsed(bytes), &names, &error)) << error;
+    EXPECT_EQ(names, std::vector<std::string>({"KelMainW", "Other"}));
+
+    const uint32_t edata = Parsed(bytes).sections.back().rawOffset;
+    struct Case {
+        const char* what;
+        uint32_t at;      // offset in the export section
+        uint32_t value;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a name table outside the file", 32, 0x7FFF0000, "export name table"},
+        {"a name outside the file", 40 + 8, 0x7FFF0000, "export name 1"},
+        {"more names than the section holds", 24, 0xFFFF, "export name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bad = bytes;
+        testsupport::PutU32(bad, edata + c.at, c.value);
+        EXPECT_FALSE(ReadExportNames(Parsed(bad), &names, &error));
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+    // A name without its NUL before the section's end.
+    std::vector<uint8_t> unended = bytes;
+    const PeSection last = Parsed(bytes).sections.back();
+    for (uint32_t i = edata + 40 + 8 + 4; i < last.rawOffset + last.rawSize; ++i) unended[i] = 'A';
+    EXPECT_FALSE(ReadExportNames(Parsed(unended), &names, &error));
+    EXPECT_NE(error.find("has no end"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace kelpack

@@ -7,16 +7,13 @@
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "fileio.h"
-#include "pack.h"
+#include "outcome.h"
 #include "show.h"
+#include "wording.h"
 
 namespace kelpack {
 
 namespace {
-
-std::string SizeText(std::int32_t width, std::int32_t height) {
-    return std::to_string(width) + "x" + std::to_string(height);
-}
 
 void PutPixel(Picture* image, std::int32_t x, std::int32_t y, Rgb colour) {
     std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width) + static_cast<std::size_t>(x)) * 3;
@@ -87,60 +84,56 @@ std::string PreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight)
     return "preview-" + SizeText(screenWidth, screenHeight) + ".png";
 }
 
-PreviewResult RunPreview(const PreviewOptions& o) {
-    PreviewResult r;
-    PeImage image;
-    ResourceList res;
-    std::string why;
-    if (!ReadLauncherFile(o.file, &image, &res, &why, &r.exitCode)) {
-        r.errors.push_back(why);
-        return r;
-    }
+namespace {
+
+// One preview file, drawn and encoded before the first file is written.
+struct PlannedPreview {
+    std::string path;
+    std::vector<std::uint8_t> png;
+    std::string says;  // what it shows
+};
+
+// What a screen's preview shows, for the summary line.
+std::string PreviewSays(const ScreenPreview& p, std::int32_t width, std::int32_t height) {
+    std::string says = SizeText(width, height) + " screen: " + SplashOutcomeText(p.outcome);
+    if (!p.shown) return says + "; the bare screen";
+    says += "; the window at " + std::to_string(p.window.x) + "," + std::to_string(p.window.y);
+    if (p.window.x < 0 || p.window.y < 0 || p.window.x + p.window.width > width || p.window.y + p.window.height > height)
+        says += ", cut off at the screen's edges";
+    return says;
+}
+
+// Draws and encodes every screen's picture; false, with the problem
+// recorded, when the encoder fails.
+bool PlanPreviews(const PreviewOptions& o, const ResourceList& res, const splash::SplashConfig* config,
+                  std::vector<PlannedPreview>* planned, Outcome* r) {
     std::vector<ScreenSize> screens = o.screens;
     if (screens.empty()) screens.assign(std::begin(kCommonScreens), std::end(kCommonScreens));
-
-    // Every picture is drawn and encoded before the first file is written.
-    struct Planned {
-        std::string path;
-        std::vector<std::uint8_t> png;
-        std::string says;
-    };
-    std::vector<Planned> planned;
-    bool packed = false;
-    splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
     for (const ScreenSize& screen : screens) {
         ScreenPreview p = PreviewScreen(res, config, screen.width, screen.height);
-        Planned file;
+        PlannedPreview file;
         file.path = JoinPath(o.dir, PreviewFileName(screen.width, screen.height));
         if (!EncodePng(p.image, &file.png)) {
-            r.errors.push_back(file.path + ": the PNG encoder failed for a " + SizeText(screen.width, screen.height) + " picture");
-            r.exitCode = kExitWrite;
-            splash::FreeSplashConfig(config);
-            return r;
+            r->Fail(kExitWrite, file.path + ": the PNG encoder failed for a " + SizeText(screen.width, screen.height) + " picture");
+            return false;
         }
-        file.says = SizeText(screen.width, screen.height) + " screen: " + SplashOutcomeText(p.outcome);
-        if (!p.shown) {
-            file.says += "; the bare screen";
-        } else {
-            file.says += "; the window at " + std::to_string(p.window.x) + "," + std::to_string(p.window.y);
-            if (p.window.x < 0 || p.window.y < 0 || p.window.x + p.window.width > screen.width ||
-                p.window.y + p.window.height > screen.height)
-                file.says += ", cut off at the screen's edges";
-        }
-        planned.push_back(std::move(file));
+        file.says = PreviewSays(p, screen.width, screen.height);
+        planned->push_back(std::move(file));
     }
-    splash::FreeSplashConfig(config);
+    return true;
+}
 
-    // The folder is made (with its parents) only once every picture is
-    // drawn, and removed again when the run writes nothing.
+// Writes every planned file, or none: when one cannot be written, those
+// already written, and the folders the run made, are removed again; so are
+// the files written when the run is interrupted.
+bool WritePreviews(const std::string& dir, const std::vector<PlannedPreview>& planned, Outcome* r) {
+    // The folder is made (with its parents) only once every picture is drawn.
     std::vector<std::string> madeFolders;
-    if (!o.dir.empty() && !MakeFolders(o.dir, &madeFolders, &why)) {
-        r.errors.push_back(why);
-        r.exitCode = kExitWrite;
-        return r;
+    std::string why;
+    if (!dir.empty() && !MakeFolders(dir, &madeFolders, &why)) {
+        r->Fail(kExitWrite, why);
+        return false;
     }
-    // Files already written go too when the run is interrupted, so that it
-    // leaves all of them or none.
     auto forget = [&](std::size_t count, bool remove) {
         for (std::size_t j = 0; j < count; ++j) {
             if (remove) RemoveWrittenFile(planned[j].path);
@@ -152,18 +145,42 @@ PreviewResult RunPreview(const PreviewOptions& o) {
             RemoveOnInterrupt(planned[i].path);
             continue;
         }
-        r.errors.push_back(why);
+        r->Fail(kExitWrite, why);
         forget(i, true);
         RemoveMadeFolders(madeFolders);
-        r.exitCode = kExitWrite;
-        return r;
+        return false;
     }
     forget(planned.size(), false);
-    r.summary = "Splash previews of " + o.file + " (" +
-                (packed ? "its " + ContractName(kel::kConfigResourceName) + " configuration" : "no configuration packed; the launcher's default") +
-                "), the screen around the window grey:\n";
-    for (const Planned& file : planned) r.summary += "  " + file.path + "  " + file.says + "\n";
-    r.summary += "Wrote " + std::to_string(planned.size()) + (planned.size() == 1 ? " file.\n" : " files.\n");
+    return true;
+}
+
+}  // namespace
+
+Outcome RunPreview(const PreviewOptions& o) {
+    Outcome r;
+    PeImage image;
+    ResourceList res;
+    std::string why;
+    int code = kExitOk;
+    if (!ReadLauncherFile(o.file, &image, &res, &why, &code)) {
+        r.Fail(code, why);
+        return r;
+    }
+    std::vector<PlannedPreview> planned;
+    bool packed = false;
+    splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
+    bool drawn = PlanPreviews(o, res, config, &planned, &r);
+    splash::FreeSplashConfig(config);
+    if (!drawn || !WritePreviews(o.dir, planned, &r)) {
+        r.nothingWritten = r.exitCode == kExitWrite;
+        return r;
+    }
+    r.output = "Splash previews of " + o.file + " (" +
+               (packed ? "its " + ContractName(kel::kConfigResourceName) + " configuration"
+                       : "no configuration packed; the launcher's default") +
+               "), the screen around the window grey:\n";
+    for (const PlannedPreview& file : planned) r.output += "  " + file.path + "  " + file.says + "\n";
+    r.output += "Wrote " + std::to_string(planned.size()) + (planned.size() == 1 ? " file.\n" : " files.\n");
     return r;
 }
 

@@ -12,6 +12,7 @@
 
 #include "image.h"
 #include "launcher_view.h"
+#include "outcome.h"
 #include "resources.h"
 #include "splash/config.h"
 #include "splash/placement.h"
@@ -58,15 +59,9 @@ struct PreviewOptions {
     std::string dir;                  // empty: the current directory
 };
 
-// The outcome: the exit code, and what to tell the user.
-struct PreviewResult {
-    int exitCode = 0;
-    std::vector<std::string> errors;  // each names the file and the reason
-    std::string summary;              // on success: each file written, and what it shows
-};
-
 // Draws every screen, then writes the files; on a failed write the files
-// already written are removed again.
-PreviewResult RunPreview(const PreviewOptions& options);
+// already written are removed again. The outcome's output names each file
+// written and what it shows.
+Outcome RunPreview(const PreviewOptions& options);
 
 }  // namespace kelpack

@@ -7,6 +7,7 @@
 
 #include "launcher_view.h"
 #include "pe.h"
+#include "shown_text.h"
 
 namespace kelpack {
 
@@ -57,6 +58,10 @@ struct ShowReport {
 // Reads `path` into `report`; false with the reason (and `exitCode`).
 bool MakeShowReport(const std::string& path, ShowReport* report, std::string* error, int* exitCode);
 
+// The report of an image already read, named `path` in the report and its
+// warnings (a launcher copy inside a cabinet, say).
+void FillShowReport(const std::string& path, const PeImage& image, ResourceList resources, ShowReport* report);
+
 // One screen's splash outcome as a line for people, and as a JSON object.
 std::string SplashOutcomeText(const SplashOutcome& outcome);
 std::string SplashOutcomeJson(const SplashOutcome& outcome);
@@ -66,24 +71,5 @@ std::string ShowText(const ShowReport& report);
 
 // The report as one JSON object.
 std::string ShowJson(const ShowReport& report);
-
-// Bytes shown as text: printable ASCII as it is, the rest as \xNN.
-std::string Printable(const std::string& s);
-
-// What a window shows for configuration text: the bytes widened as the
-// launcher widens them (text::Widen, each byte on its own), as UTF-8.
-std::string WindowText(const std::string& bytes);
-
-// A title as people are shown it everywhere (show, explain, pack's warning):
-// what the window shows, quoted, and for bytes beyond ASCII the bytes beside
-// it: "Game ￃﾼ" (bytes "Game \xc3\xbc").
-std::string ShownTitle(const std::string& bytes);
-
-// Bytes of no particular character set as a JSON string literal; each byte
-// of 0x80 and above becomes the code point of the same value.
-std::string JsonString(const std::string& s);
-
-// `s` as a JSON string literal; with `utf8` the text is UTF-8 and passes through.
-std::string JsonText(const std::string& s, bool utf8);
 
 }  // namespace kelpack

@@ -21,4 +21,9 @@ inline const char* ArticleFor(std::uint64_t n) {
     return digits[0] == '8' || n == 11 || n == 18 ? "an" : "a";
 }
 
+// "240x320": a size as messages and file names write it.
+inline std::string SizeText(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
 }  // namespace kelpack
