@@ -3,7 +3,8 @@
 // they rely on, and models nothing they do not call. A test seeds it, runs
 // the launcher's code against it, and inspects what that code did:
 //
-//   seed:    Reset, SetLauncherPath, SetResource, InstallLibrary, SetRegistryValue,
+//   seed:    Reset, SetLauncherPath, SetResource, MapImageFile, AddMappedImage,
+//            SetLauncherModule, InstallLibrary, SetRegistryValue,
 //            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow
@@ -39,13 +40,33 @@ void Reset();
 platform::HMODULE LauncherModule();
 // The path GetModuleFileNameW reports for the launcher's module.
 void SetLauncherPath(const std::u16string& path);
-// Puts a resource into the launcher's module; type and name match without regard to case.
+// Puts a resource into the launcher's module, while that is no image (below);
+// type and name match without regard to case.
 void SetResource(const std::u16string& type, const std::u16string& name, const std::string& bytes);
+
+// Program and library files as a loader maps them. A mapped image's module
+// handle is its base address. FindResourceW, LoadResource and SizeofResource
+// on it read its own resource tree in place, as the device does: a type or
+// name given as text matches whatever its letter case, one given as a number
+// (MAKEINTRESOURCE, below 0x10000) matches that id, the bytes are the image's
+// own memory, and a tree that is damaged holds no resource at all.
+//
+// Maps a PE file's headers and sections into fresh memory (no code of it
+// runs, so nothing is relocated or bound) and returns its handle; null, with
+// the reason, when it is no PE image. It is unmapped at Reset.
+platform::HMODULE MapImageFile(const std::string& path, std::string* error);
+// Makes the resources of an image that a loader of its own mapped at base,
+// from the file at path, readable through its handle (base).
+void AddMappedImage(platform::HMODULE base, const std::string& path);
+// Makes a module, a mapped image, the launcher's own: LauncherModule and
+// GetModuleHandleW(nullptr) give it until Reset.
+void SetLauncherModule(platform::HMODULE module);
 
 // A library a test installs: LoadLibraryW finds it by its name or path (case ignored).
 struct Library {
     std::u16string path;                               // what LoadLibraryW must be given
     std::map<std::string, platform::FARPROC> exports;  // routine name -> address
+    platform::HMODULE handle = nullptr;                // its handle: a mapped image's base; null: one made up
 };
 // Makes a library loadable; returns the handle LoadLibraryW will give for it.
 platform::HMODULE InstallLibrary(const Library& library);
