@@ -37,7 +37,7 @@ TEST_F(HandoffTest, RunningInstanceIsBroughtForwardAndToldOnce) {
 TEST_F(HandoffTest, NoInstanceMeansNoOtherCall) {
     sim::AddForeignWindow(u"Other");
     EXPECT_FALSE(cmdline::ActivateRunningInstance(u"app_Main"));
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(app_Main)"});
+    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(\"app_Main\", null)"});
 }
 
 TEST_F(HandoffTest, FailuresAfterTheWindowWasFoundAreIgnored) {
@@ -50,7 +50,7 @@ TEST_F(HandoffTest, FailuresAfterTheWindowWasFoundAreIgnored) {
 
 TEST_F(HandoffTest, ArgumentScanStopsOnlyWhenAnInstanceRuns) {
     EXPECT_EQ(testsupport::ScanAndRelayOrActivate(u" app.Main doc.kel"), cmdline::ScanOutcome::kGoOn);
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(app_Main)"});
+    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(\"app_Main\", null)"});
 
     sim::Reset();
     platform::HWND game = sim::AddForeignWindow(u"Game_run");
@@ -60,7 +60,7 @@ TEST_F(HandoffTest, ArgumentScanStopsOnlyWhenAnInstanceRuns) {
     // The class name is asked for as derived, backslash and all.
     sim::Reset();
     EXPECT_EQ(testsupport::ScanAndRelayOrActivate(u"a\\b x"), cmdline::ScanOutcome::kGoOn);
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(a\\b)"});
+    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"FindWindowW(\"a\\b\", null)"});
 
     sim::Reset();
     sim::AddForeignWindow(u"StartKel");

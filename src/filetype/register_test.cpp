@@ -36,10 +36,16 @@ TEST_F(RegisterTest, WritesTheFiveEntriesInOrder) {
         if (call.rfind("RegCreateKeyExW", 0) == 0) created.push_back(call);
     }
     std::vector<std::string> expected = {
-        "RegCreateKeyExW(KelFile10)", "RegCreateKeyExW(KelFile10\\Shell\\Open\\Command)",
-        "RegCreateKeyExW(KelFile10\\DefaultIcon)", "RegCreateKeyExW(KelFile10\\DLL)", "RegCreateKeyExW(.kel)"};
+        "RegCreateKeyExW(key:HKCR, \"KelFile10\", 0, null, 0x0, 0x0, null, ptr, ptr)",
+        "RegCreateKeyExW(key:HKCR, \"KelFile10\\Shell\\Open\\Command\", 0, null, 0x0, 0x0, null, ptr, ptr)",
+        "RegCreateKeyExW(key:HKCR, \"KelFile10\\DefaultIcon\", 0, null, 0x0, 0x0, null, ptr, ptr)",
+        "RegCreateKeyExW(key:HKCR, \"KelFile10\\DLL\", 0, null, 0x0, 0x0, null, ptr, ptr)",
+        "RegCreateKeyExW(key:HKCR, \".kel\", 0, null, 0x0, 0x0, null, ptr, ptr)"};
     EXPECT_EQ(created, expected);
     EXPECT_EQ(sim::OpenKeyCount(), 0);
+    // Each default value as REG_SZ (1), its size counting the terminator, nothing reserved.
+    EXPECT_EQ(sim::CallCount("RegSetValueExW(key:HKCR\\KelFile10, null, 0, 1, ptr, 32)"), 1);
+    EXPECT_EQ(sim::CallCount("RegSetValueExW"), 5);
 
     // REG_SZ with the terminator counted in the size.
     auto stored = sim::GetRegistryValue(HKEY_CLASSES_ROOT, u"KelFile10", u"");

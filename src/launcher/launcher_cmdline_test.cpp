@@ -37,7 +37,7 @@ protected:
         g_engineCalls = 0;
         g_engineResult = 0;
         sim::Library engine;
-        engine.path = u"Kel.dll";
+        engine.path = u"\\Windows\\Kel.dll";
         engine.exports["KelMainW"] = reinterpret_cast<platform::FARPROC>(&FakeKelMainW);
         engine_ = sim::InstallLibrary(engine);
     }
@@ -74,13 +74,13 @@ TEST_F(LaunchCommandLine, EngineReceivesTheMergedCommandLine) {
     EXPECT_EQ(g_engineCalls, 1);
     EXPECT_EQ(g_engineCommandLine, u"-h 5  app.Main doc.kel");
     // The target was derived from the merged line: -h took 5, app.Main is first.
-    EXPECT_EQ(sim::CallCount("FindWindowW(app_Main)"), 1);
+    EXPECT_EQ(sim::CallCount("FindWindowW(\"app_Main\", null)"), 1);
 }
 
 TEST_F(LaunchCommandLine, WithoutResourceTheUserLineIsPassedUnchanged) {
     EXPECT_EQ(Launch(u"  \"\\My Documents\\Game.kel\"  "), 0);
     EXPECT_EQ(g_engineCommandLine, u"  \"\\My Documents\\Game.kel\"  ");
-    EXPECT_EQ(sim::CallCount("FindWindowW(Game_run)"), 1);
+    EXPECT_EQ(sim::CallCount("FindWindowW(\"Game_run\", null)"), 1);
 }
 
 TEST_F(LaunchCommandLine, TheResourceIsFoundWhateverItsCaseAndUnloadableCountsAsNone) {
@@ -103,7 +103,7 @@ TEST_F(LaunchCommandLine, RunningInstanceEndsTheStart) {
     // Nothing follows the handoff: no splash, no engine.
     auto log = sim::CallLog();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), "PostMessageW(1038)");
+    EXPECT_EQ(log.back(), "PostMessageW(foreign:app_Main, 1038, 0, 0)");
     EXPECT_EQ(g_engineCalls, 0);
     EXPECT_EQ(sim::CallCount("LoadLibraryW"), 0);
     EXPECT_EQ(sim::LoadCount(engine_), 0);
@@ -131,7 +131,7 @@ TEST_F(LaunchCommandLine, UndeliveredCommandStartsTheEngineAndCleansUpAfterIt) {
     EXPECT_EQ(sim::SocketLayerCleanups(), 1);
     // The shut-down comes after the engine ran and before it is unloaded.
     int cleanup = Position("WSACleanup");
-    EXPECT_GT(cleanup, Position("GetProcAddressW(KelMainW)"));
+    EXPECT_GT(cleanup, Position("GetProcAddressW(module:\\Windows\\Kel.dll, \"KelMainW\")"));
     EXPECT_LT(cleanup, Position("FreeLibrary"));
 }
 

@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(LaunchTest, EngineFoundByNameGetsSixArgumentsAndGivesTheExitCode) {
-    platform::HMODULE engine = InstallEngine(u"Kel.dll");
+    platform::HMODULE engine = InstallEngine(u"\\Windows\\Kel.dll");
     g_result = 7;
     EXPECT_EQ(Run(u"app.Main -x"), 7);
     ASSERT_EQ(g_call.calls, 1);
@@ -91,7 +91,7 @@ TEST_F(LaunchTest, EngineFoundByNameGetsSixArgumentsAndGivesTheExitCode) {
     EXPECT_EQ(sim::LoadCount(engine), 0);
     std::vector<std::string> log = sim::CallLog();
     ASSERT_GT(log.size(), g_call.logSizeAtEntry);
-    EXPECT_EQ(log.back(), "FreeLibrary");
+    EXPECT_EQ(log.back(), "FreeLibrary(module:\\Windows\\Kel.dll)");
     // Found by name: the registered path is never read.
     EXPECT_EQ(sim::CallCount("RegOpenKeyExW"), 0);
     EXPECT_TRUE(sim::MessageBoxes().empty());
@@ -105,18 +105,29 @@ TEST_F(LaunchTest, EngineFoundThroughTheRegisteredPath) {
         g_result = 3;
         EXPECT_EQ(Run(u"x"), 3) << testsupport::U8(stored);
         EXPECT_EQ(g_call.engineModule, engine);
-        EXPECT_EQ(sim::CallCount("LoadLibraryW(\\Storage Card\\Kel.dll)"), 1);
+        EXPECT_EQ(sim::CallCount("LoadLibraryW(\"\\Storage Card\\Kel.dll\")"), 1);
         EXPECT_EQ(sim::OpenKeyCount(), 0) << "the key is closed after reading";
     }
 }
 
 TEST_F(LaunchTest, RegisteredPathIsReadWholeAndTerminatedWhateverItsBytes) {
-    // A path of 300 characters: longer than any fixed 255-byte read.
-    std::u16string longPath = u"\\" + std::u16string(290, u'd') + u"\\Kel.dll";
+    // A path of 259 characters, the longest the device loads: longer than any fixed 255-byte read.
+    std::u16string longPath = u"\\" + std::u16string(250, u'd') + u"\\Kel.dll";
+    ASSERT_EQ(longPath.size(), 259u);
     InstallEngine(longPath);
     sim::SetRegistryString(HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", longPath);
     EXPECT_EQ(Run(u"x"), 0);
     EXPECT_EQ(g_call.calls, 1);
+
+    // One of 300 is asked for whole, and the device loads no such path.
+    SetUp();
+    std::u16string tooLong = u"\\" + std::u16string(290, u'd') + u"\\Kel.dll";
+    InstallEngine(tooLong);
+    sim::SetRegistryString(HKEY_CLASSES_ROOT, u"KelFile10\\DLL", u"", tooLong);
+    EXPECT_EQ(Run(u"x"), 0);
+    EXPECT_EQ(g_call.calls, 0);
+    EXPECT_EQ(sim::CallCount("LoadLibraryW(\"" + testsupport::U8(tooLong) + "\")"), 1);
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
 
     // No terminator and an odd byte count: the odd byte is dropped, the text still ends.
     SetUp();
@@ -162,7 +173,7 @@ TEST_F(LaunchTest, NoEngineShowsOneMessageBoxAndExitsZero) {
 }
 
 TEST_F(LaunchTest, MissingEntryRoutineShowsItsMessageAndKeepsTheLibrary) {
-    platform::HMODULE engine = InstallEngine(u"Kel.dll", false);
+    platform::HMODULE engine = InstallEngine(u"\\Windows\\Kel.dll", false);
     EXPECT_EQ(Run(u"x"), 0);
     std::vector<sim::MessageBox> boxes = sim::MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -175,7 +186,7 @@ TEST_F(LaunchTest, MissingEntryRoutineShowsItsMessageAndKeepsTheLibrary) {
 }
 
 TEST_F(LaunchTest, TraceMarksTheThreePointsInOrder) {
-    InstallEngine(u"Kel.dll");
+    InstallEngine(u"\\Windows\\Kel.dll");
     Run(u"");
     std::vector<std::u16string> traces = sim::Traces();
     std::vector<std::u16string> expected = {u"Registering Kel Info", u"Going to load Kel.dll",
@@ -186,7 +197,7 @@ TEST_F(LaunchTest, TraceMarksTheThreePointsInOrder) {
 TEST_F(LaunchTest, LonePlusRegistersAndExitsWithoutTheEngine) {
     for (const char16_t* line : {u"+", u"+   "}) {
         SetUp();
-        InstallEngine(u"Kel.dll");
+        InstallEngine(u"\\Windows\\Kel.dll");
         g_result = 9;
         EXPECT_EQ(Run(line), 0);
         EXPECT_EQ(g_call.calls, 0);
@@ -198,7 +209,7 @@ TEST_F(LaunchTest, LonePlusRegistersAndExitsWithoutTheEngine) {
 TEST_F(LaunchTest, BlankLineRegistersAndStillStarts) {
     for (const char16_t* line : {u"", u"   ", u"\t"}) {
         SetUp();
-        InstallEngine(u"Kel.dll");
+        InstallEngine(u"\\Windows\\Kel.dll");
         g_result = 4;
         EXPECT_EQ(Run(line), 4);
         EXPECT_EQ(g_call.commandLine, line);
@@ -209,7 +220,7 @@ TEST_F(LaunchTest, BlankLineRegistersAndStillStarts) {
 TEST_F(LaunchTest, OtherPlusLinesAreOrdinaryCommandLines) {
     for (const char16_t* line : {u"+x", u"+\t", u" +", u"+ x"}) {
         SetUp();
-        InstallEngine(u"Kel.dll");
+        InstallEngine(u"\\Windows\\Kel.dll");
         g_result = 2;
         EXPECT_EQ(Run(line), 2) << testsupport::U8(line);
         EXPECT_EQ(g_call.commandLine, line);

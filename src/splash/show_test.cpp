@@ -105,15 +105,21 @@ TEST_F(SplashWindow, FirstPaintReleasesTheMainThread) {
     EXPECT_EQ(sim::ScreenPixel(195, 234), sim::kDesktopColour);
 
     auto log = sim::CallLog();
-    int wait = IndexOf(log, "WaitForSingleObject(3000)");
-    int paint = IndexOf(log, "BeginPaint");
-    int signal = IndexOf(log, "EventModify(3)");
+    // An auto-reset event that starts clear, a thread that starts at once,
+    // a plain copy of the whole bitmap, the event set.
+    int wait = IndexOf(log, "WaitForSingleObject(event, 3000)");
+    int paint = IndexOf(log, "BeginPaint(window:KEL_SPLASH, ptr)");
+    int signal = IndexOf(log, "EventModify(event, 3)");
+    int create = IndexOf(log, "CreateThread(null, 0, ptr, null, 0x0, ptr)");
     ASSERT_GE(wait, 0);
     ASSERT_GT(paint, 0);
     ASSERT_GT(signal, paint);
-    EXPECT_LT(IndexOf(log, "CreateEventW"), IndexOf(log, "CreateThread"));
-    EXPECT_LT(IndexOf(log, "CreateThread"), wait);
-    EXPECT_LT(IndexOf(log, "BitBlt"), signal);
+    ASSERT_GE(create, 0);
+    EXPECT_LT(IndexOf(log, "CreateEventW(null, 0, 0, null)"), create);
+    EXPECT_LT(create, wait);
+    int copy = IndexOf(log, "BitBlt(dc:paint, 0, 0, 150, 150, dc:memory, 0, 0, 0xcc0020)");
+    ASSERT_GE(copy, 0);
+    EXPECT_LT(copy, signal);
     EXPECT_EQ(sim::CallCount("CreateEventW"), 1);
     EXPECT_EQ(sim::CallCount("CreateThread"), 1);
     EXPECT_EQ(splash::theSplash.window, window);
@@ -280,7 +286,7 @@ TEST_F(SplashWindow, CloseRemovesTheWindowButNotTheThread) {
     // The loop goes on without a window until WM_QUIT.
     EXPECT_TRUE(sim::PostThreadMessage(thread, platform::WM_QUIT));
     EXPECT_EQ(sim::WaitForThreadEnd(thread, kPatienceMs), platform::DWORD{0});
-    EXPECT_EQ(sim::CallCount("DefWindowProcW(16)"), 1);
+    EXPECT_EQ(sim::CallCount("DefWindowProcW(window:KEL_SPLASH, 16, 0, 0)"), 1);
 }
 
 TEST_F(SplashWindow, WindowCreationFailingRunsTheWaitOut) {
@@ -289,7 +295,7 @@ TEST_F(SplashWindow, WindowCreationFailingRunsTheWaitOut) {
     // The wait is the full 3000 ms of the start-up, run out at a hundredth of real time.
     sim::SetWaitSpeedup(100);
     EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_TIMEOUT);
-    EXPECT_EQ(sim::CallCount("WaitForSingleObject(3000)"), 1);
+    EXPECT_EQ(sim::CallCount("WaitForSingleObject(event, 3000)"), 1);
     ASSERT_EQ(sim::StartedThreads().size(), 1u);
     EXPECT_EQ(sim::WaitForThreadEnd(sim::StartedThreads()[0], kPatienceMs), platform::DWORD{0});
     EXPECT_EQ(sim::CallCount("GetMessageW"), 0);
@@ -309,7 +315,7 @@ TEST_F(SplashWindow, ThreadOrEventFailingDoesNotHoldTheStartUp) {
     Package("SplashScreen=150x150;S", u"S", file);
     sim::Fail("CreateEventW");
     EXPECT_EQ(splash::ShowSplash(sim::LauncherModule(), kInstance), platform::WAIT_FAILED);
-    ASSERT_TRUE(Eventually([] { return sim::CallCount("EventModify(3)") == 1; }));
+    ASSERT_TRUE(Eventually([] { return sim::CallCount("EventModify(null, 3)") == 1; }));
     ExpectShown(file, 45, 85);
 }
 
@@ -359,7 +365,7 @@ TEST_F(SplashWindow, NoSplashMakesNoEventThreadOrWindow) {
     sim::SetResource(u"SplashScreen", u"Good", testsupport::BmpBytes(Picture(4, 4)));
     // The chosen bitmap does not decode; no other entry is tried.
     expectNothing("undecodable");
-    EXPECT_EQ(sim::CallCount("FindResourceW(SplashScreen/Good)"), 0);
+    EXPECT_EQ(sim::CallCount("FindResourceW(module:launcher, \"Good\", \"SplashScreen\")"), 0);
 }
 
 TEST_F(SplashWindow, ProcedureReturnsWhatTheDefaultReturns) {
@@ -370,8 +376,8 @@ TEST_F(SplashWindow, ProcedureReturnsWhatTheDefaultReturns) {
     EXPECT_EQ(splash::SplashWindowProc(nullptr, platform::WM_PAINT, 0, 0), 0x1234);
     EXPECT_EQ(sim::CallCount("EventModify"), 1);
     // Both messages, the painted one too, reached the default procedure.
-    EXPECT_EQ(sim::CallCount("DefWindowProcW(1029)"), 1);
-    EXPECT_EQ(sim::CallCount("DefWindowProcW(15)"), 1);
+    EXPECT_EQ(sim::CallCount("DefWindowProcW(null, 1029, 7, 9)"), 1);
+    EXPECT_EQ(sim::CallCount("DefWindowProcW(null, 15, 0, 0)"), 1);
 }
 
 // ---------------------------------------------------------------- the splash's resources and screen

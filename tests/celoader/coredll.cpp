@@ -163,13 +163,7 @@ std::u16string Upper(const char16_t* text) {
     return upper;
 }
 
-struct DeviceLibrary {
-    std::string path;
-    bool mapped = false;
-};
-
 std::mutex g_lock;
-std::map<std::u16string, DeviceLibrary> g_libraries;   // by upper-cased name
 std::vector<Image> g_images;
 char g_winsock;   // its address is the ws2.dll module handle
 platform::HMODULE const kWinsock = reinterpret_cast<platform::HMODULE>(&g_winsock);
@@ -195,36 +189,38 @@ thread_local uint32_t t_lastError = 0;
 
 // Winsock is loaded below the platform layer on the device, as the
 // simulation's socket operations stand for it: not a platform call here.
+// Every other library is the simulation's to find, where the device looks.
 platform::HMODULE LoadLibrary(const char16_t* name) {
-    std::u16string upper = Upper(name);
-    if (upper == u"WS2.DLL") return kWinsock;
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto found = g_libraries.find(upper);
-    if (found != g_libraries.end() && !found->second.mapped) {
-        Image image;
-        std::string error;
-        if (!MapImage(found->second.path, ResolveImport, &image, &error)) Stop(error);
-        found->second.mapped = true;
-        g_images.push_back(image);
-        if (image.entry != 0) {
-            auto main = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t)>(image.entry);
-            if (main(image.base, 1, 0) == 0) Stop(found->second.path + ": its entry refused to attach");
-        }
-        sim::Library library;
-        library.path = name;
-        library.handle = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(image.base));
-        for (auto& e : image.exports) {
-            uint32_t address = e.second;
-            if (e.first == "KelMainW" && g_beforeEngine) {
-                g_engineEntry = address;
-                address = ResolveImport("", kEngineEntry);
-            }
-            library.exports[e.first] = reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(address));
-        }
-        sim::InstallLibrary(library);
-        sim::AddMappedImage(library.handle, found->second.path);
-    }
+    if (Upper(name) == u"WS2.DLL") return kWinsock;
     return platform::LoadLibraryW(name);
+}
+
+// Maps a device library when the simulation first loads it, runs its entry,
+// and gives the simulation its handle and exports.
+bool MapLibrary(const std::string& file, sim::Library* library) {
+    Image image;
+    std::string error;
+    if (!MapImage(file, ResolveImport, &image, &error)) Stop(error);
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_images.push_back(image);
+    }
+    if (image.entry != 0) {
+        auto main = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t)>(image.entry);
+        if (main(image.base, 1, 0) == 0) Stop(file + ": its entry refused to attach");
+    }
+    // As on the device, its handle is its base, and its resources are the image's.
+    library->handle = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(image.base));
+    sim::AddMappedImage(library->handle, file);
+    for (auto& e : image.exports) {
+        uint32_t address = e.second;
+        if (e.first == "KelMainW" && g_beforeEngine) {
+            g_engineEntry = address;
+            address = ResolveImport("", kEngineEntry);
+        }
+        library->exports[e.first] = reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(address));
+    }
+    return true;
 }
 
 platform::FARPROC GetProcAddress(platform::HMODULE module, const char16_t* name) {
@@ -281,16 +277,6 @@ uint32_t Wcslen(const char16_t* text) {
 int LstrcmpW(const char16_t* a, const char16_t* b) {
     while (*a != 0 && *a == *b) ++a, ++b;
     return *a < *b ? -1 : *a > *b ? 1 : 0;
-}
-
-// The device's code page for the single-byte range: ASCII, and Latin-1 beyond.
-uint32_t Mbstowcs(char16_t* out, const char* in, uint32_t count) {
-    uint32_t n = 0;
-    for (; in[n] != 0 && (out == nullptr || n < count); ++n) {
-        if (out != nullptr) out[n] = static_cast<unsigned char>(in[n]);
-    }
-    if (out != nullptr && n < count) out[n] = 0;
-    return n;
 }
 
 int Nothing() { return 0; }
@@ -411,7 +397,7 @@ const Export kExports[] = {
     OWN("COREDLL.dll", "strcmp", std::strcmp), OWN("COREDLL.dll", "strncmp", std::strncmp),
     OWN("COREDLL.dll", "strlen", std::strlen), OWN("COREDLL.dll", "strncpy", std::strncpy),
     OWN("COREDLL.dll", "atoi", std::atoi), OWN("COREDLL.dll", "wcslen", Wcslen),
-    OWN("COREDLL.dll", "lstrcmpW", LstrcmpW), OWN("COREDLL.dll", "mbstowcs", Mbstowcs),
+    OWN("COREDLL.dll", "lstrcmpW", LstrcmpW),
     {"COREDLL.dll", "wsprintfW", WsprintfW}, OWN("COREDLL.dll", "_fcloseall", Nothing),
     OWN("COREDLL.dll", "fflush", Fflush), OWN("COREDLL.dll", "_fpreset", Fpreset),
     // Winsock: the simulation's sockets.
@@ -459,9 +445,11 @@ uint32_t ResolveImport(const std::string& dll, const std::string& name) {
     return 0;
 }
 
-void SetDeviceLibrary(const std::u16string& name, const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_libraries[Upper(name.c_str())] = DeviceLibrary{path, false};
+void SetDeviceLibrary(const std::u16string& path, const std::string& file) {
+    sim::Library library;
+    library.path = path;
+    library.load = [file](sim::Library* loaded) { return MapLibrary(file, loaded); };
+    sim::InstallLibrary(library);
 }
 
 int RunProgram(const std::string& path, const char16_t* commandLine, int show, std::string* error) {
@@ -495,7 +483,6 @@ void UnmapAll() {
     std::lock_guard<std::mutex> lock(g_lock);
     for (const Image& image : g_images) UnmapImage(image);
     g_images.clear();
-    g_libraries.clear();
 }
 
 void SetWideArgumentsAligned(bool aligned) { g_alignWide = aligned; }

@@ -13,10 +13,11 @@ namespace celoader {
 // The address device code calls for dll!name, or 0 when the loader has no such function.
 uint32_t ResolveImport(const std::string& dll, const std::string& name);
 
-// A device library that LoadLibraryW maps from a file when the program asks
-// for it by this name (letter case ignored); it then stands in the simulation
-// as an installed library whose exports are the image's.
-void SetDeviceLibrary(const std::u16string& name, const std::string& path);
+// A device library that lies at path on the device (\\Windows\\Kel.dll), an
+// installed library of the simulation, which LoadLibraryW finds where the
+// device looks; its first load maps the image from file and its exports
+// are the image's. Until the next sim::Reset.
+void SetDeviceLibrary(const std::u16string& path, const std::string& file);
 
 // Maps a device program and calls its entry with WinMain's four arguments
 // (its module handle, which is its base, none, the command line, the show

@@ -85,9 +85,9 @@ int32_t HostEngine(void* instance, void* previous, const char16_t* line, int sho
 // The engine library beside the launcher: the device's own for the device run.
 void Engine() {
     if (g_device) {
-        celoader::SetDeviceLibrary(u"Kel.dll", g_engine);
+        celoader::SetDeviceLibrary(u"\\Windows\\Kel.dll", g_engine);
     } else {
-        sim::InstallLibrary({u"Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
+        sim::InstallLibrary({u"\\Windows\\Kel.dll", {{"KelMainW", reinterpret_cast<platform::FARPROC>(&HostEngine)}}});
     }
 }
 
@@ -357,7 +357,7 @@ const Scenario kScenarios[] = {
     {"beyond ASCII and tabs", "line-tab.exe", u"-+ \"caf\u00e9\"\t-- \u4e2d\u6587.kel", Engine, nullptr},
     {"engine mapped away from its base", "line.exe", u"-+ -h 5 -- doc.kel", EngineAwayFromItsBase, nullptr},
     {"missing engine", nullptr, u"Game.kel", [] {}, nullptr},
-    {"missing entry", nullptr, u"Game.kel", [] { sim::InstallLibrary({u"Kel.dll", {}}); }, nullptr},
+    {"missing entry", nullptr, u"Game.kel", [] { sim::InstallLibrary({u"\\Windows\\Kel.dll", {}}); }, nullptr},
     {"registered engine path", nullptr, u"Game.kel",
      [] { RegisteredEngine(u"\"\\Storage Card\\Kel.dll\"", u"\\Storage Card\\Kel.dll"); }, nullptr},
     {"registered path of 300 characters", nullptr, u"x",
@@ -692,7 +692,7 @@ int RunOne(int argc, char** argv) {
 
     sim::Reset();
     sim::SetScreenSize(g_screenWidth, g_screenHeight);
-    celoader::SetDeviceLibrary(u"Kel.dll", engine);
+    celoader::SetDeviceLibrary(u"\\Windows\\Kel.dll", engine);
     std::vector<uint8_t> shot;
     bool engineCalled = false;
     celoader::BeforeEngine([&] {

@@ -122,8 +122,11 @@ TEST_F(SimGdi, ContextsAreCountedAndMemoryContextsHoldADefaultBitmap) {
     EXPECT_NE(original, nullptr);
     EXPECT_NE(original, bitmap);
     EXPECT_EQ(platform::SelectObject(first, bitmap), bitmap);
-    // Without a section selected there is nothing to copy.
-    EXPECT_FALSE(platform::BitBlt(screen, 0, 0, 2, 2, second, 0, 0, platform::SRCCOPY));
+    // Without a section selected, the default bitmap is copied: one black pixel.
+    EXPECT_TRUE(platform::BitBlt(screen, 0, 0, 2, 2, second, 0, 0, platform::SRCCOPY));
+    EXPECT_EQ(sim::ScreenPixel(0, 0), 0x000000u);
+    EXPECT_EQ(sim::ScreenPixel(1, 0), sim::kDesktopColour);
+    EXPECT_EQ(sim::ScreenPixel(0, 1), sim::kDesktopColour);
     EXPECT_TRUE(platform::DeleteDC(first));
     EXPECT_FALSE(platform::DeleteDC(first));
     EXPECT_TRUE(platform::DeleteDC(second));

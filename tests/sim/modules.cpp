@@ -9,6 +9,7 @@
 #include <iterator>
 #include <list>
 #include <map>
+#include <vector>
 
 #include "kelpack/pe.h"
 #include "world.h"
@@ -23,7 +24,25 @@ using internal::Upper;
 // A resource: upper-cased type and name as the key, the bytes as stored.
 struct Resource {
     std::string bytes;
+    std::string name;   // "TYPE/NAME", for the call log
 };
+
+// The longest path the device takes is MAX_PATH less its terminator.
+constexpr size_t kMaxPath = 260;
+
+bool IsId(const char16_t* name) { return reinterpret_cast<uintptr_t>(name) < 0x10000; }
+
+// A resource or routine name as the lookup keys it: text, or "#N" for an integer id.
+std::u16string KeyOf(const char16_t* name) {
+    if (!IsId(name)) return Text(name);
+    return u"#" + testsupport::U16(std::to_string(reinterpret_cast<uintptr_t>(name)));
+}
+// The same for the call log: "text", or #N.
+std::string ResourceId(const char16_t* name) {
+    return IsId(name) ? testsupport::U8(KeyOf(name)) : "\"" + testsupport::U8(name) + "\"";
+}
+// The lenient log's spelling.
+std::u16string LenientId(const char16_t* name) { return KeyOf(name); }
 
 // An installed library and its load count.
 struct InstalledLibrary {
@@ -76,6 +95,17 @@ Image* FindImage(platform::HMODULE module) {
     return nullptr;
 }
 
+Resource* FindResource(platform::HRSRC handle) {
+    for (auto& entry : State().resources) {
+        if (reinterpret_cast<platform::HRSRC>(&entry.second) == handle) return &entry.second;
+    }
+    return nullptr;
+}
+
+std::string ResourceName(const Resource* resource) {
+    return resource != nullptr ? "resource:" + resource->name : "bad";
+}
+
 // The image one of whose leaves a resource handle is, or null.
 Image* ImageOfLeaf(platform::HRSRC resource) {
     auto* leaf = reinterpret_cast<const kelpack::Resource*>(resource);
@@ -83,6 +113,12 @@ Image* ImageOfLeaf(platform::HRSRC resource) {
         if (!image.leaves.empty() && leaf >= &image.leaves.front() && leaf <= &image.leaves.back()) return &image;
     }
     return nullptr;
+}
+
+// A leaf for the call log, as an injected resource is named: "TYPE/NAME", an id as #N.
+std::string LeafName(const kelpack::Resource& leaf) {
+    auto part = [](const kelpack::ResId& id) { return id.isName ? testsupport::U8(id.name) : "#" + std::to_string(id.id); };
+    return "resource:" + part(leaf.type) + "/" + part(leaf.name);
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
@@ -121,31 +157,43 @@ void ReadTree(const kelpack::PeImage& pe, uint32_t mappedSize, Image* image) {
     image->leaves = std::move(found);
 }
 
-// A resource type or name as the caller gave it: an id below 0x10000
-// (MAKEINTRESOURCE), or text.
+// A resource type or name as the caller gave it, for kelpack's lookup: an
+// id below 0x10000 (MAKEINTRESOURCE), or text.
 kelpack::ResId IdOf(const char16_t* text) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(text);
-    if (value < 0x10000) return kelpack::IntResId(static_cast<uint32_t>(value));
+    if (IsId(text)) return kelpack::IntResId(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text)));
     kelpack::ResId id;
     id.isName = true;
     id.name = text;
     return id;
 }
 
-std::u16string Spelled(const char16_t* text) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(text);
-    return value < 0x10000 ? u"#" + testsupport::U16(std::to_string(value)) : std::u16string(text);
-}
+platform::HMODULE LauncherOrImage() { return State().launcher != nullptr ? State().launcher : kLauncher; }
 
 }  // namespace
 
 namespace internal {
+
 void ResetModules() {
     for (const Image& image : State().images) {
         if (image.mappedSize != 0) munmap(image.base, image.mappedSize);
     }
     State() = Modules();
 }
+
+bool IsModule(platform::HMODULE module) {
+    return module == LauncherOrImage() || FindLibrary(module) != nullptr || FindImage(module) != nullptr;
+}
+
+// The launcher's module is named alike whether it is an image or not, and
+// wherever it was mapped, so that the device's and the host's runs agree.
+std::string ModuleName(platform::HMODULE module) {
+    if (module == nullptr) return "null";
+    if (module == LauncherOrImage()) return "module:launcher";
+    InstalledLibrary* entry = FindLibrary(module);
+    if (entry != nullptr) return "module:" + testsupport::U8(entry->library.path);
+    return FindImage(module) != nullptr ? "module:image" : "bad";
+}
+
 }  // namespace internal
 
 platform::HMODULE LauncherModule() {
@@ -208,7 +256,7 @@ void SetLauncherPath(const std::u16string& path) {
 
 void SetResource(const std::u16string& type, const std::u16string& name, const std::string& bytes) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().resources[{Upper(type), Upper(name)}] = Resource{bytes};
+    State().resources[{Upper(type), Upper(name)}] = Resource{bytes, testsupport::U8(type + u"/" + name)};
 }
 
 platform::HMODULE InstallLibrary(const Library& library) {
@@ -234,16 +282,24 @@ using sim::internal::Upper;
 
 HMODULE GetModuleHandleW(const char16_t* moduleName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetModuleHandleW", Text(moduleName))) return nullptr;
+    if (Enter("GetModuleHandleW", sim::Args().Text(moduleName), Text(moduleName))) return nullptr;
     // The launcher asks only for its own module.
     return moduleName == nullptr ? sim::LauncherModule() : nullptr;
 }
 
-DWORD GetModuleFileNameW(HMODULE, char16_t* path, DWORD size) {
+// The launcher's own module, or a library while it is loaded.
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms885629(v=msdn.10)
+DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetModuleFileNameW")) return 0;
-    // Only the launcher's own module is asked for; null names it too.
-    const std::u16string& name = sim::State().launcherPath;
+    if (Enter("GetModuleFileNameW", sim::Args().Name(sim::internal::ModuleName(module)).Pointer(path).Number(size))) {
+        return 0;
+    }
+    std::u16string name = sim::State().launcherPath;
+    if (module != nullptr && module != sim::LauncherOrImage() && sim::internal::Strict()) {
+        sim::InstalledLibrary* entry = sim::FindLibrary(module);
+        if (entry == nullptr || entry->loads == 0) return 0;   // ERROR_INVALID_HANDLE
+        name = entry->library.path;
+    }
     // As Wine does: a name that does not fit is cut to size characters, with
     // no terminator, and the full size is returned.
     DWORD length = static_cast<DWORD>(name.size()) < size ? static_cast<DWORD>(name.size()) : size;
@@ -252,42 +308,97 @@ DWORD GetModuleFileNameW(HMODULE, char16_t* path, DWORD size) {
     return length;
 }
 
+// The launcher's module and mapped images have resources here. The device takes no null
+// module for its own ("In Windows CE, hModule cannot be NULL"):
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa453069(v=msdn.10)
 HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("FindResourceW", sim::Spelled(type) + u"/" + sim::Spelled(name))) return nullptr;
+    sim::Args args;
+    args.Name(sim::internal::ModuleName(module)).Name(sim::ResourceId(name)).Name(sim::ResourceId(type));
+    if (Enter("FindResourceW", args, sim::LenientId(type) + u"/" + sim::LenientId(name))) return nullptr;
     if (sim::Image* image = sim::FindImage(module)) {
         const kelpack::Resource* leaf = kelpack::FindResource(image->leaves, sim::IdOf(type), sim::IdOf(name));
         return reinterpret_cast<HRSRC>(const_cast<kelpack::Resource*>(leaf));
     }
-    if (module != sim::kLauncher || reinterpret_cast<uintptr_t>(type) < 0x10000 ||
-        reinterpret_cast<uintptr_t>(name) < 0x10000)
-        return nullptr;
-    auto found = sim::State().resources.find({Upper(Text(type)), Upper(Text(name))});
+    if (module != sim::kLauncher) return nullptr;
+    auto found = sim::State().resources.find({Upper(sim::KeyOf(type)), Upper(sim::KeyOf(name))});
     if (found == sim::State().resources.end()) return nullptr;
     return reinterpret_cast<HRSRC>(&found->second);
 }
 
-const void* LoadResource(HMODULE, HRSRC resource) {
+const void* LoadResource(HMODULE module, HRSRC resource) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("LoadResource")) return nullptr;
-    if (sim::Image* image = sim::ImageOfLeaf(resource))
-        return image->bytes[reinterpret_cast<kelpack::Resource*>(resource) - image->leaves.data()];
-    return reinterpret_cast<sim::Resource*>(resource)->bytes.data();
+    if (sim::Image* image = sim::ImageOfLeaf(resource)) {
+        auto* leaf = reinterpret_cast<const kelpack::Resource*>(resource);
+        if (Enter("LoadResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::LeafName(*leaf)))) {
+            return nullptr;
+        }
+        return image->bytes[leaf - image->leaves.data()];
+    }
+    sim::Resource* found = sim::FindResource(resource);
+    if (Enter("LoadResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::ResourceName(found)))) {
+        return nullptr;
+    }
+    if (found == nullptr) return nullptr;
+    return found->bytes.data();
 }
 
-DWORD SizeofResource(HMODULE, HRSRC resource) {
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("SizeofResource")) return 0;
-    if (sim::ImageOfLeaf(resource) != nullptr)
-        return static_cast<DWORD>(reinterpret_cast<kelpack::Resource*>(resource)->source.size);
-    return static_cast<DWORD>(reinterpret_cast<sim::Resource*>(resource)->bytes.size());
+    if (sim::ImageOfLeaf(resource) != nullptr) {
+        auto* leaf = reinterpret_cast<const kelpack::Resource*>(resource);
+        if (Enter("SizeofResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::LeafName(*leaf)))) {
+            return 0;
+        }
+        return static_cast<DWORD>(leaf->source.size);
+    }
+    sim::Resource* found = sim::FindResource(resource);
+    if (Enter("SizeofResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::ResourceName(found)))) {
+        return 0;
+    }
+    if (found == nullptr) return 0;
+    return static_cast<DWORD>(found->bytes.size());
 }
 
+// A path as the device takes it: a full path as it is; a bare file name in
+// the program's folder, then in \Windows (where the ROM's libraries are
+// seen too), never in a current directory, which the device has not
+// (../shared/ce/README.md; the search order is the LoadLibrary page's:
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms886736(v=msdn.10)).
+// A path of MAX_PATH (260) characters or more names no file on the device,
+// whose file system takes no longer path; it fails as Wine does on one, with
+// ERROR_FILENAME_EXCED_RANGE.
 HMODULE LoadLibraryW(const char16_t* fileName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("LoadLibraryW", Text(fileName))) return nullptr;
-    for (auto& entry : sim::State().libraries) {
-        if (Upper(entry.library.path) == Upper(Text(fileName))) {
+    if (Enter("LoadLibraryW", sim::Args().Text(fileName), Text(fileName))) return nullptr;
+    std::u16string name = Text(fileName);
+    std::vector<std::u16string> candidates;
+    if (!sim::internal::Strict()) {
+        // Lenient: a bare name finds a library in any folder.
+        for (auto& entry : sim::State().libraries) {
+            const std::u16string& path = entry.library.path;
+            std::u16string file = path.substr(path.rfind(u'\\') == std::u16string::npos ? 0 : path.rfind(u'\\') + 1);
+            if (Upper(path) == Upper(name) || (name.find(u'\\') == std::u16string::npos && Upper(file) == Upper(name))) {
+                candidates.push_back(path);
+            }
+        }
+    } else if (name.size() >= sim::kMaxPath || name.empty()) {
+        return nullptr;
+    } else if (name.find(u'\\') != std::u16string::npos) {
+        candidates.push_back(name);
+    } else {
+        const std::u16string& program = sim::State().launcherPath;
+        candidates.push_back(program.substr(0, program.rfind(u'\\') + 1) + name);
+        candidates.push_back(u"\\Windows\\" + name);
+    }
+    for (const std::u16string& candidate : candidates) {
+        for (auto& entry : sim::State().libraries) {
+            if (Upper(entry.library.path) != Upper(candidate)) continue;
+            // A loader maps the library at its first load, which gives its exports.
+            if (entry.loads == 0 && entry.library.load) {
+                if (!entry.library.load(&entry.library)) return nullptr;
+                entry.library.load = nullptr;
+            }
             ++entry.loads;
             return sim::HandleOf(entry);
         }
@@ -295,18 +406,21 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
     return nullptr;
 }
 
+// A name below 0x10000 is an ordinal, which the device takes as well.
 FARPROC GetProcAddressW(HMODULE module, const char16_t* procName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetProcAddressW", Text(procName))) return nullptr;
+    sim::Args args;
+    args.Name(sim::internal::ModuleName(module)).Name(sim::ResourceId(procName));
+    if (Enter("GetProcAddressW", args, sim::LenientId(procName))) return nullptr;
     auto* entry = sim::FindLibrary(module);
-    if (entry == nullptr) return nullptr;
-    auto found = entry->library.exports.find(testsupport::U8(Text(procName)));
+    if (entry == nullptr || (sim::internal::Strict() && entry->loads == 0)) return nullptr;
+    auto found = entry->library.exports.find(testsupport::U8(sim::KeyOf(procName)));
     return found == entry->library.exports.end() ? nullptr : found->second;
 }
 
 BOOL FreeLibrary(HMODULE module) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("FreeLibrary")) return FALSE;
+    if (Enter("FreeLibrary", sim::Args().Name(sim::internal::ModuleName(module)))) return FALSE;
     auto* entry = sim::FindLibrary(module);
     if (entry == nullptr || entry->loads == 0) return FALSE;
     --entry->loads;

@@ -95,9 +95,11 @@ TEST_F(MappedImageTest, ResourcesAreReadInPlaceByNameWhateverItsCaseAndById) {
         EXPECT_GE(bytes, base + 0x1000) << what;
         EXPECT_LT(bytes, base + 0x10000) << what;
     }
-    // The call log spells ids as numbers.
+    // The call log names the launcher's module wherever it was mapped, and ids as numbers.
     platform::FindResourceW(module, Id(50), Id(14));
-    EXPECT_EQ(sim::CallLog().back(), "FindResourceW(#14/#50)");
+    EXPECT_EQ(sim::CallLog().back(), "FindResourceW(module:launcher, #50, #14)");
+    platform::LoadResource(module, platform::FindResourceW(module, u"splash.bmp", u"SplashScreen"));
+    EXPECT_EQ(sim::CallLog().back(), "LoadResource(module:launcher, resource:SPLASHSCREEN/SPLASH.BMP)");
 }
 
 TEST_F(MappedImageTest, DamagedTreeHoldsNothing) {

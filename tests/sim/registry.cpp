@@ -18,11 +18,14 @@ using internal::Upper;
 constexpr platform::LONG kFileNotFound = 2;
 constexpr platform::LONG kAccessDenied = 5;
 constexpr platform::LONG kInvalidHandle = 6;
+constexpr platform::LONG kInvalidParameter = 87;
 constexpr platform::LONG kMoreData = 234;
+constexpr platform::LONG kNoAccess = 998;
 
 struct Key {
     std::map<std::u16string, std::unique_ptr<Key>> children;   // by upper-cased name
     std::map<std::u16string, RegistryValue> values;            // by upper-cased name; "" is the default value
+    std::u16string name;                                        // its path from the root, for the call log
 };
 
 struct Registry {
@@ -35,13 +38,20 @@ Registry& State() {
     return registry;
 }
 
+// The roots, named as the log shows them.
+Key& Root(platform::HKEY root) {
+    Key& key = State().roots[root];
+    if (key.name.empty()) key.name = root == platform::HKEY_CLASSES_ROOT ? u"HKCR" : u"HKLM";
+    return key;
+}
+
 bool IsRoot(platform::HKEY key) {
     return key == platform::HKEY_CLASSES_ROOT || key == platform::HKEY_LOCAL_MACHINE;
 }
 
 // The key a handle stands for: a root or an open key.
 Key* Resolve(platform::HKEY key) {
-    if (IsRoot(key)) return &State().roots[key];
+    if (IsRoot(key)) return &Root(key);
     auto* node = reinterpret_cast<Key*>(key);
     return State().open.count(node) ? node : nullptr;
 }
@@ -58,6 +68,7 @@ Key* Walk(Key* key, const std::u16string& path, bool create) {
             if (found == key->children.end()) {
                 if (!create) return nullptr;
                 found = key->children.emplace(part, std::make_unique<Key>()).first;
+                found->second->name = key->name + u"\\" + path.substr(start, end - start);
             }
             key = found->second.get();
         }
@@ -80,13 +91,21 @@ platform::LONG Open(platform::HKEY parent, const char16_t* path, bool create, pl
 }  // namespace
 
 namespace internal {
+
 void ResetRegistry() { State() = Registry(); }
+
+std::string KeyName(platform::HKEY key) {
+    if (key == nullptr) return "null";
+    Key* node = Resolve(key);
+    return node != nullptr ? "key:" + testsupport::U8(node->name) : "bad";
+}
+
 }  // namespace internal
 
 void SetRegistryValue(platform::HKEY root, const std::u16string& path, const std::u16string& name,
                       platform::DWORD type, const std::string& bytes) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Walk(&State().roots[root], path, true)->values[Upper(name)] = RegistryValue{type, bytes};
+    Walk(&Root(root), path, true)->values[Upper(name)] = RegistryValue{type, bytes};
 }
 
 void SetRegistryString(platform::HKEY root, const std::u16string& path, const std::u16string& name,
@@ -98,7 +117,7 @@ void SetRegistryString(platform::HKEY root, const std::u16string& path, const st
 std::optional<RegistryValue> GetRegistryValue(platform::HKEY root, const std::u16string& path,
                                               const std::u16string& name) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Key* key = Walk(&State().roots[root], path, false);
+    Key* key = Walk(&Root(root), path, false);
     if (key == nullptr) return std::nullopt;
     auto found = key->values.find(Upper(name));
     if (found == key->values.end()) return std::nullopt;
@@ -117,7 +136,7 @@ std::optional<std::u16string> GetRegistryString(platform::HKEY root, const std::
 
 bool RegistryKeyExists(platform::HKEY root, const std::u16string& path) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    return Walk(&State().roots[root], path, false) != nullptr;
+    return Walk(&Root(root), path, false) != nullptr;
 }
 
 int OpenKeyCount() {
@@ -134,23 +153,48 @@ using sim::internal::Mutex;
 using sim::internal::Text;
 using sim::internal::Upper;
 
-LONG RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD, DWORD, HKEY* result) {
+// The device's reference pages say what it takes in each word:
+// RegOpenKeyEx https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms891460(v=msdn.10)
+// RegCreateKeyEx https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms891450(v=msdn.10)
+// RegQueryValueEx and RegSetValueEx, from the list
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa516952(v=msdn.10).
+// A reserved word must be 0 (NULL for a pointer): another fails with
+// ERROR_INVALID_PARAMETER, as Wine fails it. The device has no access
+// checks and no volatile keys: it ignores the access mask and the options
+// of a key it creates (they are logged, and the key is an ordinary one).
+
+LONG RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, DWORD access, HKEY* result) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegOpenKeyExW", Text(subKey))) return sim::kAccessDenied;
+    sim::Args args;
+    args.Name(sim::internal::KeyName(key)).Text(subKey).Flags(options).Flags(access).Pointer(result);
+    if (Enter("RegOpenKeyExW", args, Text(subKey))) return sim::kAccessDenied;
+    // Its options word is the page's "reserved; set to 0".
+    if (sim::internal::Strict() && options != 0) return sim::kInvalidParameter;
     return sim::Open(key, subKey, false, result);
 }
 
 // The disposition is not reported: the launcher does not look at it.
-LONG RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD, char16_t*, DWORD, DWORD, void*, HKEY* result,
-                     DWORD*) {
+LONG RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD reserved, char16_t* keyClass, DWORD options,
+                     DWORD access, void* security, HKEY* result, DWORD* disposition) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegCreateKeyExW", Text(subKey))) return sim::kAccessDenied;
+    sim::Args args;
+    args.Name(sim::internal::KeyName(key)).Text(subKey).Number(reserved).Text(keyClass).Flags(options).Flags(access);
+    args.Pointer(security).Pointer(result).Pointer(disposition);
+    if (Enter("RegCreateKeyExW", args, Text(subKey))) return sim::kAccessDenied;
+    if (sim::internal::Strict() && reserved != 0) return sim::kInvalidParameter;
     return sim::Open(key, subKey, true, result);
 }
 
-LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegQueryValueExW", Text(valueName))) return sim::kAccessDenied;
+    sim::Args args;
+    args.Name(sim::internal::KeyName(key)).Text(valueName).Pointer(reserved).Pointer(type).Pointer(data);
+    if (size != nullptr) args.Number(*size);
+    else args.Pointer(nullptr);
+    if (Enter("RegQueryValueExW", args, Text(valueName))) return sim::kAccessDenied;
+    if (sim::internal::Strict() && (reserved != nullptr || (data != nullptr && size == nullptr))) {
+        return sim::kInvalidParameter;
+    }
     sim::Key* node = sim::Resolve(key);
     if (node == nullptr) return sim::kInvalidHandle;
     auto found = node->values.find(Upper(Text(valueName)));
@@ -165,13 +209,19 @@ LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD*, DWORD* type, 
         return sim::kMoreData;
     }
     if (data != nullptr) std::memcpy(data, value.bytes.data(), needed);
-    *size = needed;
+    if (size != nullptr) *size = needed;
     return ERROR_SUCCESS;
 }
 
-LONG RegSetValueExW(HKEY key, const char16_t* valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
+// Any type is stored as given, with exactly the bytes given, as Windows stores them.
+LONG RegSetValueExW(HKEY key, const char16_t* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegSetValueExW", Text(valueName))) return sim::kAccessDenied;
+    sim::Args args;
+    args.Name(sim::internal::KeyName(key)).Text(valueName).Number(reserved).Number(type).Pointer(data).Number(size);
+    if (Enter("RegSetValueExW", args, Text(valueName))) return sim::kAccessDenied;
+    if (sim::internal::Strict() && reserved != 0) return sim::kInvalidParameter;
+    // No bytes to take the size from: Wine's ERROR_NOACCESS.
+    if (sim::internal::Strict() && data == nullptr && size != 0) return sim::kNoAccess;
     sim::Key* node = sim::Resolve(key);
     if (node == nullptr) return sim::kInvalidHandle;
     node->values[Upper(Text(valueName))] = sim::RegistryValue{type, std::string(reinterpret_cast<const char*>(data), size)};
@@ -180,7 +230,7 @@ LONG RegSetValueExW(HKEY key, const char16_t* valueName, DWORD, DWORD type, cons
 
 LONG RegCloseKey(HKEY key) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegCloseKey")) return sim::kInvalidHandle;
+    if (Enter("RegCloseKey", sim::Args().Name(sim::internal::KeyName(key)))) return sim::kInvalidHandle;
     auto open = sim::State().open.find(reinterpret_cast<sim::Key*>(key));
     if (open == sim::State().open.end()) return sim::kInvalidHandle;
     sim::State().open.erase(open);

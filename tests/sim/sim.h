@@ -17,9 +17,21 @@
 //
 // Everything is process-wide and guarded by one lock, because the splash
 // thread calls into the simulation while the main thread does.
+//
+// It holds callers to the device's contract, Windows CE 4.20's: every
+// integer, flag, text and handle a call is given is in the call log, a value
+// the device does not take fails as it fails there, and what the device does
+// with the values it takes is modelled (registry reserved words, suspended
+// threads, manual-reset and signalled events, raster operations, bitmap
+// sections, path lengths, where a bare library name is looked for, window
+// styles). Each rule cites the reference page it follows. SetLenient, or
+// KEL_SIM_LENIENT=1 in the environment, switches back to the lenient
+// simulation it was before: the log shows one argument of a few calls, and
+// those rules are off, so a test can show which faults only the strict one sees.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,8 +43,13 @@ namespace sim {
 
 // Forgets everything: resources, registry, libraries, windows, GDI objects,
 // events, sockets, logs, failures. Threads that CreateThread started are
-// first posted WM_QUIT and joined, so they must end on it (a message loop does).
+// first posted WM_QUIT and joined, so they must end on it (a message loop
+// does); one created suspended is ended without running. Strict again,
+// unless KEL_SIM_LENIENT=1 is in the environment.
 void Reset();
+// Lenient (true): the device's contract is not enforced and the call log
+// spells only the one argument it used to, until the next Reset.
+void SetLenient(bool lenient);
 
 // ---------------------------------------------------------------- modules and resources
 
@@ -62,13 +79,22 @@ void AddMappedImage(platform::HMODULE base, const std::string& path);
 // GetModuleHandleW(nullptr) give it until Reset.
 void SetLauncherModule(platform::HMODULE module);
 
-// A library a test installs: LoadLibraryW finds it by its name or path (case ignored).
+// A library a test installs. LoadLibraryW finds it by its full path (case
+// ignored), or by its file name alone when it lies in the launcher's folder
+// (SetLauncherPath) or in \Windows, the device's search; a path without a
+// folder is where no search looks (the device has no current directory).
 struct Library {
-    std::u16string path;                               // what LoadLibraryW must be given
+    std::u16string path;                               // where it lies: "\\Windows\\Kel.dll"
     std::map<std::string, platform::FARPROC> exports;  // routine name -> address
-    platform::HMODULE handle = nullptr;                // its handle: a mapped image's base; null: one made up
+    // When set, run at the first LoadLibraryW that finds the library, before
+    // its exports are read: a loader of real images maps it there and fills
+    // the exports (and its handle). False fails that load (and the next one tries again).
+    std::function<bool(Library*)> load = nullptr;
+    // Its handle once loaded: a mapped image's base; null: one made up.
+    platform::HMODULE handle = nullptr;
 };
-// Makes a library loadable; returns the handle LoadLibraryW will give for it.
+// Makes a library loadable; returns the handle LoadLibraryW will give for it
+// (unless its load gives it a handle of its own).
 platform::HMODULE InstallLibrary(const Library& library);
 // How often a library is loaded right now (LoadLibraryW minus FreeLibrary).
 int LoadCount(platform::HMODULE library);
@@ -101,13 +127,18 @@ int OpenKeyCount();
 
 // Makes the nth call (1-based, counted from now) of an operation fail, for count calls (-1: forever).
 void Fail(const std::string& operation, int nth = 1, int count = 1);
-// Every platform call so far, in order: "Operation" or "Operation(argument)".
+// Every platform call so far, in order, with its arguments:
+// Operation("text", 12, 0x10000000, null, ptr, window:KEL_SPLASH, ...), where
+// a handle is named by what it stands for ("bad" for what is none), a
+// pointer to a buffer or record is ptr, and none is null. Lenient:
+// "Operation" or "Operation(one argument)".
 std::vector<std::string> CallLog();
 // The calls one thread made, in order: a thread CreateThread started, or for
 // 0 every other thread (the test's own), so that threads running side by side
 // give the same logs whichever of them ran first.
 std::vector<std::string> CallLogOf(platform::DWORD threadId);
-// How many times an operation was called.
+// How many times an operation was called: entries equal to what is given, or
+// beginning with it and "(" (so "send" counts every send).
 int CallCount(const std::string& operation);
 
 // ---------------------------------------------------------------- what the user would see

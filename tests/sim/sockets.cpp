@@ -4,9 +4,17 @@
 //
 // The socket layer is counted, and socket refuses to work before it has
 // started, as winsock does. The 4-byte linger record is translated to its
-// POSIX form. The launcher passes only the one family, type and option it
-// needs, so they are not checked.
+// POSIX form. Only IPv4 is here; a socket's type and protocol, send's
+// out-of-band and routing flags are the real ones (their values are the
+// same on both sides). Other options than linger are taken and have no effect.
 #include "world.h"
+
+// Winsock's values, taken before the POSIX headers make macros of their names.
+namespace winsock {
+constexpr int kSolSocket = platform::SOL_SOCKET;
+constexpr int kLinger = platform::SO_LINGER;
+constexpr int kInet = platform::AF_INET;
+}  // namespace winsock
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -32,6 +40,7 @@ namespace {
 using internal::Mutex;
 
 constexpr int kWsaSysNotReady = 10091;   // what WSAStartup answers when the layer cannot start
+constexpr int kWsaVerNotSupported = 10092;
 
 struct Sockets {
     int starts = 0;                        // successful WSAStartup calls
@@ -123,6 +132,12 @@ int BindLoopback(platform::WORD* port) {
 
 }  // namespace
 
+// The name a socket has in the call log: real descriptors differ from run to run.
+std::string SocketName(platform::SOCKET s) {
+    if (s == platform::INVALID_SOCKET) return "invalid";
+    return State().open.count(s) != 0 ? "socket" : "bad";
+}
+
 namespace internal {
 void ResetSockets() {
     StopListener();
@@ -194,36 +209,62 @@ namespace platform {
 using sim::internal::Enter;
 using sim::internal::Mutex;
 
-int WSAStartup(WORD version, WSADATA*) {
+// The device's winsock pages:
+// WSAStartup https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms898731(v=msdn.10)
+// socket, setsockopt, connect, send https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ee493304(v=winembedded.60)
+// Winsock 2.2 is the newest the device has: a newer request gets it, one
+// older than 1.1 fails with WSAVERNOTSUPPORTED.
+int WSAStartup(WORD version, WSADATA* data) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("WSAStartup", testsupport::U16(std::to_string(version)))) return sim::kWsaSysNotReady;
+    if (Enter("WSAStartup", sim::Args().Flags(version).Pointer(data), testsupport::U16(std::to_string(version)))) {
+        return sim::kWsaSysNotReady;
+    }
+    int major = version & 0xFF;
+    int minor = version >> 8;
+    if (sim::internal::Strict() && (major == 0 || (major == 1 && minor == 0))) return sim::kWsaVerNotSupported;
     ++sim::State().starts;
     return 0;
 }
 
 int WSACleanup() {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("WSACleanup")) return SOCKET_ERROR;
+    if (Enter("WSACleanup", sim::Args())) return SOCKET_ERROR;
     ++sim::State().cleanups;
     return 0;
 }
 
-SOCKET socket(int, int, int protocol) {
+// IPv4 only (WSAEAFNOSUPPORT otherwise); the type and protocol are the real socket's.
+SOCKET socket(int family, int type, int protocol) {
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
-        if (Enter("socket")) return INVALID_SOCKET;
+        if (Enter("socket", sim::Args().Number(family).Number(type).Number(protocol))) return INVALID_SOCKET;
         // Not started, or shut down again: winsock's WSANOTINITIALISED.
         if (sim::State().starts == sim::State().cleanups) return INVALID_SOCKET;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM, protocol);
+    bool strict = sim::internal::Strict();
+    if (strict && family != winsock::kInet) return INVALID_SOCKET;
+    int fd = strict ? ::socket(AF_INET, type, protocol) : ::socket(AF_INET, SOCK_STREAM, protocol);
     if (fd < 0) return INVALID_SOCKET;
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::State().open.insert(static_cast<SOCKET>(fd));
     return static_cast<SOCKET>(fd);
 }
 
-int setsockopt(SOCKET s, int, int, const char* value, int) {
-    if (Enter("setsockopt")) return SOCKET_ERROR;
+// A linger record too short fails with WSAEFAULT.
+int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
+    sim::Args args;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Mutex());
+        args.Name(sim::SocketName(s)).Flags(static_cast<uint32_t>(level)).Flags(static_cast<uint32_t>(option));
+        args.Pointer(value).Number(length);
+    }
+    if (Enter("setsockopt", args)) return SOCKET_ERROR;
+    bool strict = sim::internal::Strict();
+    if (strict && (level != winsock::kSolSocket || option != winsock::kLinger)) {
+        std::lock_guard<std::recursive_mutex> lock(Mutex());
+        return sim::State().open.count(s) != 0 ? 0 : SOCKET_ERROR;
+    }
+    if (strict && (value == nullptr || length < static_cast<int>(sizeof(LINGER)))) return SOCKET_ERROR;
     LINGER windows;
     std::memcpy(&windows, value, sizeof windows);
     {
@@ -235,12 +276,20 @@ int setsockopt(SOCKET s, int, int, const char* value, int) {
     return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_LINGER, &posix, sizeof posix) == 0 ? 0 : SOCKET_ERROR;
 }
 
-int connect(SOCKET s, const SOCKADDR_IN* address, int) {
+// An address shorter than an IPv4 one fails with WSAEFAULT, another family with WSAEAFNOSUPPORT.
+int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
     char dotted[INET_ADDRSTRLEN] = "?";
     in_addr a{};
     a.s_addr = address->sin_addr;
     ::inet_ntop(AF_INET, &a, dotted, sizeof dotted);
-    if (Enter("connect", testsupport::U16(std::string(dotted) + ":" + std::to_string(ntohs(address->sin_port))))) {
+    std::string where = std::string(dotted) + ":" + std::to_string(ntohs(address->sin_port));
+    sim::Args args;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Mutex());
+        args.Name(sim::SocketName(s)).Number(address->sin_family).Name(where).Number(length);
+    }
+    if (Enter("connect", args, testsupport::U16(where))) return SOCKET_ERROR;
+    if (sim::internal::Strict() && (length < static_cast<int>(sizeof(SOCKADDR_IN)) || address->sin_family != winsock::kInet)) {
         return SOCKET_ERROR;
     }
     sockaddr_in posix{};
@@ -250,8 +299,17 @@ int connect(SOCKET s, const SOCKADDR_IN* address, int) {
     return ::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&posix), sizeof posix) == 0 ? 0 : SOCKET_ERROR;
 }
 
-int send(SOCKET s, const char* data, int length, int) {
-    if (Enter("send", testsupport::U16(std::to_string(length)))) return SOCKET_ERROR;
+// MSG_OOB (1) and MSG_DONTROUTE (4) are winsock's flags for send; another fails with WSAEOPNOTSUPP.
+int send(SOCKET s, const char* data, int length, int flags) {
+    sim::Args args;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Mutex());
+        args.Name(sim::SocketName(s)).Pointer(data).Number(length).Flags(static_cast<uint32_t>(flags));
+    }
+    if (Enter("send", args, testsupport::U16(std::to_string(length)))) return SOCKET_ERROR;
+    constexpr int kWinsockFlags = 0x1 | 0x4;
+    bool strict = sim::internal::Strict();
+    if (strict && ((flags & ~kWinsockFlags) != 0 || length < 0)) return SOCKET_ERROR;
     int limit;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -259,14 +317,15 @@ int send(SOCKET s, const char* data, int length, int) {
     }
     size_t count = limit >= 0 && limit < length ? static_cast<size_t>(limit) : static_cast<size_t>(length);
     // A peer that went away must give an error, not end the process with SIGPIPE.
-    ssize_t sent = ::send(static_cast<int>(s), data, count, MSG_NOSIGNAL);
+    int posixFlags = MSG_NOSIGNAL | (strict ? (flags & kWinsockFlags) : 0);
+    ssize_t sent = ::send(static_cast<int>(s), data, count, posixFlags);
     return sent < 0 ? SOCKET_ERROR : static_cast<int>(sent);
 }
 
 int closesocket(SOCKET s) {
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
-        if (Enter("closesocket")) return SOCKET_ERROR;
+        if (Enter("closesocket", sim::Args().Name(sim::SocketName(s)))) return SOCKET_ERROR;
         auto found = sim::State().open.find(s);
         if (found == sim::State().open.end()) return SOCKET_ERROR;   // WSAENOTSOCK
         sim::State().open.erase(found);
@@ -277,7 +336,7 @@ int closesocket(SOCKET s) {
 
 uint32_t inet_addr(const char* text) {
     constexpr uint32_t kNone = 0xFFFFFFFFu;   // INADDR_NONE
-    if (Enter("inet_addr", testsupport::U16(text))) return kNone;
+    if (Enter("inet_addr", sim::Args().Narrow(text), testsupport::U16(text))) return kNone;
     in_addr a{};
     return ::inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : kNone;
 }

@@ -45,7 +45,7 @@ TEST_F(SimThreads, TimedWaitRunsOutAndReportsItsLength) {
     platform::HANDLE event = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
     sim::SetWaitSpeedup(1000);
     EXPECT_EQ(platform::WaitForSingleObject(event, 3000), platform::WAIT_TIMEOUT);
-    EXPECT_EQ(sim::CallCount("WaitForSingleObject(3000)"), 1);
+    EXPECT_EQ(sim::CallCount("WaitForSingleObject(event, 3000)"), 1);
     // Unsped, a short real wait runs out as well.
     sim::SetWaitSpeedup(1);
     EXPECT_EQ(platform::WaitForSingleObject(event, 20), platform::WAIT_TIMEOUT);
@@ -73,8 +73,8 @@ TEST_F(SimThreads, ThreadRunsItsRoutineAndReportsItsEnd) {
     EXPECT_FALSE(sim::PostThreadMessage(id, platform::WM_USER));
 
     // Each thread's calls apart: the started one's, and the test's own.
-    EXPECT_EQ(sim::CallLogOf(id), std::vector<std::string>{"EventModify(3)"});
-    EXPECT_EQ(sim::CallLogOf(0), (std::vector<std::string>{"CreateEventW", "CreateThread", "WaitForSingleObject(20000)"}));
+    EXPECT_EQ(sim::CallLogOf(id), std::vector<std::string>{"EventModify(event, 3)"});
+    EXPECT_EQ(sim::CallLogOf(0), (std::vector<std::string>{"CreateEventW(null, 0, 0, null)", "CreateThread(null, 0, ptr, ptr, 0x0, ptr)", "WaitForSingleObject(event, 20000)"}));
 
     sim::Fail("CreateThread");
     EXPECT_EQ(platform::CreateThread(nullptr, 0, SetAndReturn, event, 0, &id), nullptr);

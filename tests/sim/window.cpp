@@ -8,7 +8,7 @@
 // which comes again until BeginPaint validates it. Window procedures run
 // without the world lock, so they may call back in and other threads go on
 // meanwhile. No creation or destruction messages are sent: the launcher's
-// procedure handles none.
+// procedure handles none. GetMessageW's window and range filters are kept.
 #include <deque>
 #include <list>
 #include <map>
@@ -71,27 +71,64 @@ Window* FindOwn(platform::HWND handle) {
 
 std::u16string Number(uint64_t value) { return testsupport::U16(std::to_string(value)); }
 
-// The next message for the calling thread, if one is there: posted ones first, then paints.
-bool NextMessage(platform::DWORD thread, platform::MSG* out) {
+// Whether GetMessageW's filters let a message through: a window filter
+// takes that window's messages only (not the thread's own), a range takes
+// the messages in it (0, 0: all), and WM_QUIT comes whatever the range.
+bool Passes(const platform::MSG& message, platform::HWND window, platform::UINT first, platform::UINT last) {
+    if (window != nullptr && message.hwnd != window) return false;
+    if (first == 0 && last == 0) return true;
+    return message.message == platform::WM_QUIT || (message.message >= first && message.message <= last);
+}
+
+// The next message for the calling thread that passes the filters, if one
+// is there: posted ones first, then paints.
+bool NextMessage(platform::DWORD thread, platform::MSG* out, platform::HWND filter = nullptr,
+                 platform::UINT first = 0, platform::UINT last = 0) {
     auto& queue = State().queues[thread];
-    if (!queue.empty()) {
-        *out = queue.front();
-        queue.pop_front();
+    for (auto it = queue.begin(); it != queue.end(); ++it) {
+        if (!Passes(*it, filter, first, last)) continue;
+        *out = *it;
+        queue.erase(it);
         return true;
     }
     for (auto& window : State().windows) {
         if (window.foreign || !window.info.alive || window.info.threadId != thread || !window.needsPaint) continue;
-        *out = platform::MSG{Handle(window), platform::WM_PAINT, 0, 0, 0, 0, 0};
+        platform::MSG paint{Handle(window), platform::WM_PAINT, 0, 0, 0, 0, 0};
+        if (!Passes(paint, filter, first, last)) continue;
+        *out = paint;
         return true;
     }
     return false;
 }
+
+// Styles the device lacks, which it does not take: no minimised, maximised
+// or sizable windows, and of the extended ones no drag and drop, MDI, tool
+// windows, transparency, layering, composition or left scroll bars (the
+// device's headers mark the last ones as Windows 2000 and XP additions).
+// The page lists what CE supports:
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms908193(v=msdn.10)
+constexpr platform::DWORD kStylesLacking = 0x01000000u /* WS_MAXIMIZE */ | 0x20000000u /* WS_MINIMIZE */ |
+                                           0x00040000u /* WS_THICKFRAME */;
+constexpr platform::DWORD kExStylesLacking = 0x10u /* WS_EX_ACCEPTFILES */ | 0x20u /* WS_EX_TRANSPARENT */ |
+                                             0x40u /* WS_EX_MDICHILD */ | 0x80u /* WS_EX_TOOLWINDOW */ |
+                                             0x4000u /* WS_EX_LEFTSCROLLBAR */ | 0x40000u /* WS_EX_APPWINDOW */ |
+                                             0x80000u /* WS_EX_LAYERED */ | 0x100000u /* WS_EX_NOINHERITLAYOUT */ |
+                                             0x2000000u /* WS_EX_COMPOSITED */;
+constexpr platform::DWORD kChild = 0x40000000u;   // WS_CHILD
 
 }  // namespace
 
 namespace internal {
 
 void ResetWindows() { State() = Windows(); }
+
+std::string WindowName(platform::HWND handle) {
+    if (handle == nullptr) return "null";
+    Window* window = FindAny(handle);
+    if (window == nullptr) return "bad";
+    std::string kind = window->foreign ? "foreign:" : window->info.alive ? "window:" : "destroyed:";
+    return kind + testsupport::U8(window->info.className);
+}
 
 bool QueueMessage(platform::DWORD threadId, const platform::MSG& message) {
     if (!ThreadAlive(threadId)) return false;
@@ -184,22 +221,30 @@ using sim::internal::Mutex;
 using sim::internal::Text;
 using sim::internal::Upper;
 
+// The device's pages for what follows:
+// MessageBox https://learn.microsoft.com/en-us/previous-versions/ms961235(v=msdn.10)
+// CreateWindowEx https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms908193(v=msdn.10)
+// GetMessage https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa453135(v=msdn.10)
+// PostMessage https://library.thedatadungeon.com/msdn-1998-06/CEGuide/devdoc/good/wince/window_4pir.content.htm
+
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("MessageBoxW", Text(text))) return 0;
+    sim::Args args;
+    args.Name(sim::internal::WindowName(owner)).Text(text).Text(caption).Flags(type);
+    if (Enter("MessageBoxW", args, Text(text))) return 0;
     sim::State().boxes.push_back({Text(text), Text(caption), type, owner});
     return 1;   // IDOK
 }
 
 void OutputDebugStringW(const char16_t* text) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("OutputDebugStringW", Text(text));
+    Enter("OutputDebugStringW", sim::Args().Text(text), Text(text));
     sim::State().traces.push_back(Text(text));
 }
 
 HWND FindWindowW(const char16_t* className, const char16_t* windowName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("FindWindowW", Text(className))) return nullptr;
+    if (Enter("FindWindowW", sim::Args().Text(className).Text(windowName), Text(className))) return nullptr;
     for (auto& window : sim::State().windows) {
         // Class names match without regard to case; window names exactly.
         if (!window.info.alive || Upper(window.info.className) != Upper(Text(className))) continue;
@@ -211,7 +256,7 @@ HWND FindWindowW(const char16_t* className, const char16_t* windowName) {
 
 BOOL SetForegroundWindow(HWND window) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("SetForegroundWindow")) return FALSE;
+    if (Enter("SetForegroundWindow", sim::Args().Name(sim::internal::WindowName(window)))) return FALSE;
     if (sim::Find(window) == nullptr) return FALSE;
     sim::State().foreground = window;
     return TRUE;
@@ -219,7 +264,9 @@ BOOL SetForegroundWindow(HWND window) {
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("PostMessageW", sim::Number(message))) return FALSE;
+    sim::Args args;
+    args.Name(sim::internal::WindowName(window)).Number(message).Number(static_cast<int64_t>(wParam)).Number(lParam);
+    if (Enter("PostMessageW", args, sim::Number(message))) return FALSE;
     sim::Window* target = sim::Find(window);
     if (target == nullptr) return FALSE;
     if (target->foreign) {
@@ -234,7 +281,13 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 // The launcher registers its one class once per process, so a name is not checked for being taken.
 ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("RegisterClassW", Text(windowClass->lpszClassName))) return 0;
+    sim::Args args;
+    args.Flags(windowClass->style).Pointer(reinterpret_cast<const void*>(windowClass->lpfnWndProc));
+    args.Number(windowClass->cbClsExtra).Number(windowClass->cbWndExtra);
+    args.Name(sim::internal::ModuleName(windowClass->hInstance)).Pointer(windowClass->hIcon);
+    args.Pointer(windowClass->hCursor).Name(sim::internal::ObjectName(windowClass->hbrBackground));
+    args.Text(windowClass->lpszMenuName).Text(windowClass->lpszClassName);
+    if (Enter("RegisterClassW", args, Text(windowClass->lpszClassName))) return 0;
     sim::State().classes[Upper(windowClass->lpszClassName)] =
         sim::ClassInfo{windowClass->style,      windowClass->lpfnWndProc, windowClass->cbClsExtra,
                        windowClass->cbWndExtra, windowClass->hInstance,   windowClass->hIcon,
@@ -242,12 +295,29 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     return static_cast<ATOM>(0xC000 + sim::State().classes.size());
 }
 
+// A style the device lacks fails the window. A parent must be a window; a
+// child needs one, and a window that is no child takes no menu (there are
+// no menus here). The class is looked up with the instance as Wine does: a
+// class registered by one instance is not found for another.
 HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void*) {
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("CreateWindowExW", Text(className))) return nullptr;
+    sim::Args args;
+    args.Flags(exStyle).Text(className).Text(windowName).Flags(style).Number(x).Number(y).Number(width);
+    args.Number(height).Name(sim::internal::WindowName(parent)).Name(menu != nullptr ? "bad" : "null");
+    args.Name(sim::internal::ModuleName(instance)).Pointer(param);
+    if (Enter("CreateWindowExW", args, Text(className))) return nullptr;
     auto found = sim::State().classes.find(Upper(Text(className)));
     if (found == sim::State().classes.end()) return nullptr;
+    if (sim::internal::Strict()) {
+        if ((style & sim::kStylesLacking) != 0 || (exStyle & sim::kExStylesLacking) != 0) return nullptr;
+        if (parent != nullptr && sim::Find(parent) == nullptr) return nullptr;
+        if ((style & sim::kChild) != 0 ? parent == nullptr : menu != nullptr) return nullptr;
+        if (instance != nullptr && instance != found->second.instance) return nullptr;
+        // Negative sizes are none, as Wine takes them.
+        if (width < 0) width = 0;
+        if (height < 0) height = 0;
+    }
     sim::Window window;
     window.info = sim::WindowInfo{Text(className), Text(windowName), style,  exStyle,  x,        y,
                                   width,           height,           parent, menu,     instance,
@@ -262,7 +332,7 @@ HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* w
 // The window is gone: nothing more is delivered to it, and its screen area shows the desktop again.
 BOOL DestroyWindow(HWND handle) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("DestroyWindow")) return FALSE;
+    if (Enter("DestroyWindow", sim::Args().Name(sim::internal::WindowName(handle)))) return FALSE;
     sim::Window* window = sim::FindOwn(handle);
     if (window == nullptr) return FALSE;
     window->info.alive = false;
@@ -272,33 +342,49 @@ BOOL DestroyWindow(HWND handle) {
 }
 
 // Returns what SetDefWindowProcResult set; a WM_CLOSE destroys the window, as on Windows.
-LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM, LPARAM) {
+LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("DefWindowProcW", sim::Number(message));
+    sim::Args args;
+    args.Name(sim::internal::WindowName(handle)).Number(message).Number(static_cast<int64_t>(wParam)).Number(lParam);
+    Enter("DefWindowProcW", args, sim::Number(message));
     if (message == WM_CLOSE) DestroyWindow(handle);
     return sim::State().defaultResult;
 }
 
-// Blocks until a message arrives; the wait lets go of the world lock. The
-// launcher's loop takes every message of its thread, so filters are not simulated.
-BOOL GetMessageW(MSG* message, HWND, UINT, UINT) {
+// Blocks until a message that passes the filters arrives; the wait lets go
+// of the world lock. A window filter that is no window of the thread is an
+// error (-1).
+BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     sim::Lock lock(Mutex());
-    if (Enter("GetMessageW")) return -1;
+    sim::Args args;
+    args.Pointer(message).Name(sim::internal::WindowName(window)).Number(filterMin).Number(filterMax);
+    if (Enter("GetMessageW", args)) return -1;
     DWORD thread = sim::internal::CurrentThreadId();
-    while (!sim::NextMessage(thread, message)) sim::internal::Changed().wait(lock);
+    if (!sim::internal::Strict()) {
+        window = nullptr;
+        filterMin = filterMax = 0;
+    } else if (window != nullptr) {
+        sim::Window* own = sim::FindOwn(window);
+        if (own == nullptr || own->info.threadId != thread) return -1;
+    }
+    while (!sim::NextMessage(thread, message, window, filterMin, filterMax)) sim::internal::Changed().wait(lock);
     return message->message == WM_QUIT ? 0 : 1;
 }
 
 BOOL TranslateMessage(const MSG* message) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("TranslateMessage", sim::Number(message->message));
+    Enter("TranslateMessage", sim::Args().Name(sim::internal::WindowName(message->hwnd)).Number(message->message),
+          sim::Number(message->message));
     // There is no keyboard in the simulation, so no key message to translate.
     return FALSE;
 }
 
 LRESULT DispatchMessageW(const MSG* message) {
     sim::Lock lock(Mutex());
-    if (Enter("DispatchMessageW", sim::Number(message->message))) return 0;
+    sim::Args args;
+    args.Name(sim::internal::WindowName(message->hwnd)).Number(message->message);
+    args.Number(static_cast<int64_t>(message->wParam)).Number(message->lParam);
+    if (Enter("DispatchMessageW", args, sim::Number(message->message))) return 0;
     sim::Window* window = sim::FindOwn(message->hwnd);
     // Thread messages (no window) have nobody to go to.
     if (window == nullptr) return 0;
@@ -309,7 +395,7 @@ LRESULT DispatchMessageW(const MSG* message) {
 
 HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("BeginPaint")) return nullptr;
+    if (Enter("BeginPaint", sim::Args().Name(sim::internal::WindowName(handle)).Pointer(paint))) return nullptr;
     sim::Window* window = sim::FindOwn(handle);
     if (window == nullptr) return nullptr;
     const sim::WindowInfo& info = window->info;
@@ -323,7 +409,7 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
 
 BOOL EndPaint(HWND handle, const PAINTSTRUCT* paint) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("EndPaint")) return FALSE;
+    if (Enter("EndPaint", sim::Args().Name(sim::internal::WindowName(handle)).Pointer(paint))) return FALSE;
     if (sim::FindOwn(handle) == nullptr) return FALSE;
     sim::internal::ReleaseWindowDC(paint->hdc);
     return TRUE;

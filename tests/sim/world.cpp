@@ -3,7 +3,11 @@
 #include "world.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 
@@ -32,6 +36,14 @@ std::vector<FailRule>& Rules() {
     return rules;
 }
 
+// What KEL_SIM_LENIENT=1 in the environment asks for.
+bool LenientByEnvironment() {
+    const char* value = std::getenv("KEL_SIM_LENIENT");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+std::atomic<bool> g_lenient{LenientByEnvironment()};
+
 }  // namespace
 
 namespace internal {
@@ -51,10 +63,36 @@ std::u16string Upper(const std::u16string& s) {
 
 std::u16string Text(const char16_t* text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
 
-bool Enter(const char* operation, const std::u16string& argument) {
+Args& Args::Add(const std::string& argument) {
+    spelt_ += (spelt_.empty() ? "" : ", ") + argument;
+    return *this;
+}
+
+Args& Args::Text(const char16_t* text) {
+    return Add(text != nullptr ? "\"" + testsupport::U8(text) + "\"" : std::string("null"));
+}
+
+Args& Args::Narrow(const char* text) { return Add(text != nullptr ? "\"" + std::string(text) + "\"" : "null"); }
+
+Args& Args::Number(int64_t value) { return Add(std::to_string(value)); }
+
+Args& Args::Flags(uint32_t value) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(value));
+    return Add(hex);
+}
+
+Args& Args::Pointer(const void* pointer) { return Add(pointer != nullptr ? "ptr" : "null"); }
+
+Args& Args::Name(const std::string& name) { return Add(name); }
+
+bool Strict() { return !g_lenient; }
+
+bool Enter(const char* operation, const Args& args, const std::u16string& lenientArgument) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     std::string entry = operation;
-    if (!argument.empty()) entry += "(" + testsupport::U8(argument) + ")";
+    if (Strict()) entry += "(" + args.Spelt() + ")";
+    else if (!lenientArgument.empty()) entry += "(" + testsupport::U8(lenientArgument) + ")";
     Log().push_back({entry, CurrentThreadId()});
     for (auto& rule : Rules()) {
         if (rule.operation != operation || rule.count == 0) continue;
@@ -74,6 +112,7 @@ void Reset() {
     // Threads first, and without the lock, since they need it to see their WM_QUIT.
     internal::EndThreads();
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
+    g_lenient = LenientByEnvironment();
     Log().clear();
     Rules().clear();
     internal::ResetModules();
@@ -83,6 +122,8 @@ void Reset() {
     internal::ResetThreads();
     internal::ResetSockets();
 }
+
+void SetLenient(bool lenient) { g_lenient = lenient; }
 
 void Fail(const std::string& operation, int nth, int count) {
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());

@@ -17,8 +17,41 @@ namespace sim::internal {
 // call back into the simulation while a dispatch holds it.
 std::recursive_mutex& Mutex();
 
+// The arguments of one call as the log spells them, in the call's order:
+// text quoted, numbers in decimal, flags in hexadecimal, pointers and handles
+// as null or what they stand for, so that two runs that pass the same values
+// log the same line whatever the addresses.
+class Args {
+public:
+    Args& Text(const char16_t* text);     // "text", or null
+    Args& Narrow(const char* text);       // "text", or null
+    Args& Number(int64_t value);
+    Args& Flags(uint32_t value);          // 0x...
+    Args& Pointer(const void* pointer);   // null, or ptr: a buffer or record the call reads or fills
+    Args& Name(const std::string& name);  // a handle, as the part of the world that owns it names it
+    const std::string& Spelt() const { return spelt_; }
+
+private:
+    Args& Add(const std::string& argument);
+    std::string spelt_;
+};
+
 // Records a call in the log; true when a Fail rule says this call must fail.
-bool Enter(const char* operation, const std::u16string& argument = u"");
+// The log shows args, or, while the simulation is lenient, only
+// lenientArgument, as it did before it held callers to the device's contract.
+bool Enter(const char* operation, const Args& args, const std::u16string& lenientArgument = u"");
+
+// Whether the device's contract is enforced (see sim::SetLenient).
+bool Strict();
+
+// Every handle a call may be given, named for the log by the part of the
+// world that owns it: "null" for none, "bad" for one it does not know.
+std::string ModuleName(platform::HMODULE module);
+std::string KeyName(platform::HKEY key);
+std::string WindowName(platform::HWND window);
+std::string DcName(platform::HDC dc);
+std::string ObjectName(platform::HGDIOBJ object);
+std::string KernelName(platform::HANDLE object);
 
 // ASCII upper-casing, the way the platform folds resource, key and class names.
 std::u16string Upper(const std::u16string& s);
@@ -52,9 +85,15 @@ bool QueueMessage(platform::DWORD threadId, const platform::MSG& message);
 
 // A device context that draws on the screen through a window at (x, y), clipped to it.
 platform::HDC CreateWindowDC(int x, int y, int width, int height);
+// Whether a handle is a module the simulation knows: the launcher's or an installed library.
+bool IsModule(platform::HMODULE module);
 // Gives back a context that CreateWindowDC made.
 void ReleaseWindowDC(platform::HDC dc);
 // Fills a rectangle of the screen, clipped to it.
 void FillScreen(int x, int y, int width, int height, uint32_t colour);
 
 }  // namespace sim::internal
+
+namespace sim {
+using internal::Args;
+}  // namespace sim

@@ -7,11 +7,13 @@ namespace platform {
 
 using win32::As;
 
+#ifndef UNDER_CE
 namespace {
 
-// The core's thread routine has the default calling convention; Windows
-// calls WINAPI ones. The trampoline carries the routine and its parameter
-// across on the heap and frees them once it has them.
+// The core's thread routine has the default calling convention; desktop
+// Windows calls WINAPI ones, which differ from it on 32-bit x86. The
+// trampoline carries the routine and its parameter across on the heap and
+// frees them once it has them.
 struct ThreadStart {
     THREADPROC routine;
     void* parameter;
@@ -24,9 +26,17 @@ struct ThreadStart {
 }
 
 }  // namespace
+#endif
 
 HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* parameter, DWORD flags,
                     DWORD* threadId) {
+#ifdef UNDER_CE
+    // ARM has one calling convention: the device calls the routine itself,
+    // with the parameter the caller gave.
+    return As<HANDLE>(::CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(security), stackSize,
+                                     reinterpret_cast<LPTHREAD_START_ROUTINE>(routine), parameter, flags,
+                                     reinterpret_cast<LPDWORD>(threadId)));
+#else
     auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
     if (start == NULL) return NULL;
     start->routine = routine;
@@ -35,6 +45,7 @@ HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* 
                                      start, flags, reinterpret_cast<LPDWORD>(threadId));
     if (thread == NULL) std::free(start);
     return As<HANDLE>(thread);
+#endif
 }
 
 HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, const char16_t* name) {
