@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <csetjmp>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,10 +107,22 @@ uint64_t Result(T value) {
     else return static_cast<uint32_t>(value);
 }
 
+// The fault planted in the thunks, if any (PlantFault).
+const Fault* g_fault = nullptr;
+
 // Calls function with its arguments read from the words in order (a braced
-// list is evaluated left to right).
+// list is evaluated left to right). A planted fault for this function
+// corrupts a copy of the words first.
 template <typename R, typename... P>
-uint64_t Forward(R (*function)(P...), const uint32_t* words) {
+uint64_t Forward(const char* name, R (*function)(P...), const uint32_t* words) {
+    // Every argument's words, and one more where a 64-bit one may be aligned.
+    uint32_t planted[((sizeof(P) == 8 ? 2 : 1) + ... + 1)];
+    const Fault* fault = g_fault;
+    if (fault != nullptr && std::strcmp(fault->function, name) == 0) {
+        std::memcpy(planted, words, sizeof planted);
+        fault->plant(planted);
+        words = planted;
+    }
     Args args(words);
     std::tuple<P...> values{args.Get<P>()...};
     if constexpr (std::is_void_v<R>) {
@@ -155,6 +168,20 @@ std::vector<Image> g_images;
 char g_winsock;   // its address is the ws2.dll module handle
 platform::HMODULE const kWinsock = reinterpret_cast<platform::HMODULE>(&g_winsock);
 
+// The engine's entry, when something must happen just before it runs: its
+// export then names EngineEntry, which calls it.
+std::function<void()> g_beforeEngine;
+uint32_t g_engineEntry = 0;
+const char kEngineEntry[] = "(engine entry)";
+
+int32_t EngineEntry(uint32_t instance, uint32_t previous, uint32_t line, uint32_t show, uint32_t launcher,
+                    uint32_t engine) {
+    g_beforeEngine();
+    auto entry = reinterpret_cast<int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)>(
+        static_cast<uintptr_t>(g_engineEntry));
+    return entry(instance, previous, line, show, launcher, engine);
+}
+
 std::jmp_buf g_exit;
 volatile int g_exitCode = 0;
 std::thread::id g_programThread;
@@ -169,7 +196,7 @@ platform::HMODULE LoadLibrary(const char16_t* name) {
 }
 
 // Maps a device library when the simulation first loads it, runs its entry,
-// and gives the simulation its exports.
+// and gives the simulation its handle and exports.
 bool MapLibrary(const std::string& file, sim::Library* library) {
     Image image;
     std::string error;
@@ -182,8 +209,16 @@ bool MapLibrary(const std::string& file, sim::Library* library) {
         auto main = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t)>(image.entry);
         if (main(image.base, 1, 0) == 0) Stop(file + ": its entry refused to attach");
     }
+    // As on the device, its handle is its base, and its resources are the image's.
+    library->handle = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(image.base));
+    sim::AddMappedImage(library->handle, file);
     for (auto& e : image.exports) {
-        library->exports[e.first] = reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(e.second));
+        uint32_t address = e.second;
+        if (e.first == "KelMainW" && g_beforeEngine) {
+            g_engineEntry = address;
+            address = ResolveImport("", kEngineEntry);
+        }
+        library->exports[e.first] = reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(address));
     }
     return true;
 }
@@ -327,9 +362,9 @@ struct Export {
     Impl impl;
 };
 
-#define PLATFORM(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(&platform::name, w); }}
-#define WINSOCK(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(&platform::name, w); }}
-#define OWN(dll, name, function) {dll, name, [](const uint32_t* w) { return Forward(&function, w); }}
+#define PLATFORM(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(#name, &platform::name, w); }}
+#define WINSOCK(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(#name, &platform::name, w); }}
+#define OWN(dll, name, function) {dll, name, [](const uint32_t* w) { return Forward(name, &function, w); }}
 
 const Export kExports[] = {
     // Modules, resources, libraries.
@@ -369,6 +404,8 @@ const Export kExports[] = {
     WINSOCK(WSAStartup), WINSOCK(WSACleanup), WINSOCK(socket), WINSOCK(setsockopt), WINSOCK(connect),
     WINSOCK(send), WINSOCK(closesocket), WINSOCK(inet_addr), WINSOCK(htons), OWN("ws2.dll", "htonl", Htonl),
     OWN("ws2.dll", "ntohs", Ntohs),
+    // Not the device's: what an engine's entry becomes (BeforeEngine).
+    OWN("", kEngineEntry, EngineEntry),
 };
 
 // A trampoline per implementation: ldr ip, [pc]; ldr pc, [pc]; the implementation; the stub.
@@ -427,12 +464,17 @@ int RunProgram(const std::string& path, const char16_t* commandLine, int show, s
         *error = path + ": not a program";
         return -1;
     }
+    // As on the device, the program's module handle is its base, and its
+    // resources are what the mapped image holds.
+    auto module = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(image.base));
+    sim::AddMappedImage(module, path);
+    sim::SetLauncherModule(module);
     g_programThread = std::this_thread::get_id();
     // The start-up code never returns: it ends in TerminateProcess, which comes back here.
     if (setjmp(g_exit) == 0) {
         auto entry = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t, uint32_t)>(image.entry);
-        g_exitCode = entry(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(sim::LauncherModule())), 0,
-                           static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)), static_cast<uint32_t>(show));
+        g_exitCode = entry(image.base, 0, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)),
+                           static_cast<uint32_t>(show));
     }
     return g_exitCode;
 }
@@ -444,6 +486,10 @@ void UnmapAll() {
 }
 
 void SetWideArgumentsAligned(bool aligned) { g_alignWide = aligned; }
+
+void BeforeEngine(std::function<void()> action) { g_beforeEngine = std::move(action); }
+
+void PlantFault(const Fault* fault) { g_fault = fault; }
 
 }  // namespace celoader
 

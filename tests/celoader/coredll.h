@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace celoader {
@@ -19,7 +20,9 @@ uint32_t ResolveImport(const std::string& dll, const std::string& name);
 void SetDeviceLibrary(const std::u16string& path, const std::string& file);
 
 // Maps a device program and calls its entry with WinMain's four arguments
-// (the simulation's launcher module, none, the command line, the show flag).
+// (its module handle, which is its base, none, the command line, the show
+// flag). The simulation takes the image as the launcher's module, whose
+// resources are the image's own.
 // Returns the exit code it gave TerminateProcess, or -1 with *error set when
 // it could not be started. The images stay mapped until UnmapAll, for the
 // threads they started, which the caller ends first (sim::Reset).
@@ -29,5 +32,21 @@ void UnmapAll();
 // A test switch: 64-bit arguments read as Linux code passes them, from an
 // even register or an 8-byte stack slot, which the device does not do.
 void SetWideArgumentsAligned(bool aligned);
+
+// Something to do whenever a device engine's KelMainW is about to run (the
+// screen as the engine finds it); an empty action: nothing. Set before the
+// engine library is loaded.
+void BeforeEngine(std::function<void()> action);
+
+// A planted fault: one argument of every call of one function corrupted on
+// its way from device code to the simulation, to show that the comparison
+// sees it. plant gets the call's argument words, in order, to change.
+struct Fault {
+    const char* name;       // what it does, for people
+    const char* function;   // the import, as the table names it
+    void (*plant)(uint32_t* words);
+};
+// Plants a fault for the calls from now on; null takes it out.
+void PlantFault(const Fault* fault);
 
 }  // namespace celoader

@@ -3,12 +3,18 @@
 #
 #   run.sh SOURCE_DIR
 #
-# Runs the armel loader on the wince-arm build twice: as it is, when the
-# device's results must equal the host build's, and with 64-bit arguments
-# taken the Linux way, when they must not (the engine's check line differs),
-# which shows that the comparison catches a broken calling convention. Then
-# once with the sample engine, which calls for more of the device than the
-# loader provides: the run must stop and name the first such import.
+# Packs the launcher copies the scenarios run with the host kelpack, from the
+# device kel.exe, into a scratch folder. Then runs the armel loader on the
+# wince-arm build: as it is, when the device's results must equal the host
+# build's in every scenario and every planted fault must make one differ;
+# again on the simulation as lenient as it was, to show which planted faults
+# only the strict one sees (a report); with 64-bit arguments taken the Linux
+# way, when they must not agree (the engine's check line differs), which
+# shows that the comparison catches a broken calling convention; with the
+# sample engine, which calls for more of the device than the loader
+# provides, when the run must stop and name the first such import; and
+# `celoader run` on two copies, whose exit codes, transcripts and screen
+# shot are checked.
 # Every run is on an XScale processor. Exit 77, with the reason, where it
 # cannot run: no qemu-arm, or no device compiler to have built the device's files.
 set -u
@@ -21,9 +27,9 @@ if ! why=$(bash "$top/tools/ce_toolchain.sh" 2>&1 >/dev/null); then
     echo "skipped: no device compiler: $why"
     exit 77
 fi
-for file in build/wince-arm/bin/kel.exe build/wince-arm/celoader/Kel.dll build/armel/bin/celoader; do
+for file in build/wince-arm/bin/kel.exe build/wince-arm/celoader/Kel.dll build/armel/bin/celoader build/host/bin/kelpack; do
     if [ ! -e "$top/$file" ]; then
-        echo "$file is missing: build the wince-arm and armel presets first"
+        echo "$file is missing: build the host, wince-arm and armel presets first"
         exit 1
     fi
 done
@@ -32,9 +38,28 @@ done
 # the device files must also run on (StrongARM, ARM920T) cannot run it;
 # the device check reads the device files' code for those (tests/device).
 cpu=pxa255
-run() { qemu-arm -cpu "$cpu" "$top/build/armel/bin/celoader" "$top/build/wince-arm" "$@" 2>&1; }
+loader() { qemu-arm -cpu "$cpu" "$top/build/armel/bin/celoader" "$@"; }
+copies=$(mktemp -d)
+trap 'rm -rf "$copies"' EXIT
 
-run || exit 1
+# The copies, as a packager makes them: kelpack's own path, from the pictures
+# and options the scenarios' table gives.
+recipes=$(loader copies "$copies") || { echo "celoader could not name the copies"; exit 1; }
+while IFS=$'\x1f' read -r -a options; do
+    if ! (cd "$copies" && "$top/build/host/bin/kelpack" pack "$top/build/wince-arm/bin/kel.exe" \
+              -o "${options[0]}" "${options[@]:1}") >"$copies/pack.log" 2>&1; then
+        cat "$copies/pack.log"
+        echo "kelpack could not pack ${options[0]}"
+        exit 1
+    fi
+done <<<"$recipes"
+echo "packed $(wc -l <<<"$recipes") copies of the device kel.exe with kelpack"
+
+run() { loader "$top/build/wince-arm" --copies "$copies" "$@" 2>&1; }
+
+run --faults || exit 1
+echo "== again, on the simulation as lenient as it was: the faults only the strict one sees"
+run --faults --lenient || exit 1
 echo "== again, with 64-bit arguments taken the Linux way"
 out=$(run --align-wide-arguments)
 code=$?
@@ -54,3 +79,68 @@ if [ $code != 3 ] || ! grep -q "stopped: .*Kel.dll: imports COREDLL.dll![A-Za-z]
     exit 1
 fi
 echo "the unknown import stopped the run, as it must"
+
+# One copy run as a packager would try it: the engine records its line and
+# returns its length; the screen shot holds the splash, centred, exactly.
+hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n' | sed 's/../00&/g'; }
+echo "== celoader run --screen 320x240 --png shot.png full.exe doc.kel"
+out=$(loader run --screen 320x240 --png "$copies/shot.png" "$copies/full.exe" doc.kel 2>&1)
+code=$?
+echo "$out"
+if [ $code != 17 ] || ! grep -qx "engine command_line=$(hex " app.Main doc.kel")" <<<"$out"; then
+    echo "expected exit 17 and the merged line \" app.Main doc.kel\" handed to the engine, got exit $code"
+    exit 1
+fi
+/usr/bin/python3 - "$copies/shot.png" "$copies/full.bmp" 320 240 <<'EOF' || exit 1
+import struct, sys, zlib
+png, bmp, width, height = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+data = open(png, "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+at, idat = 8, b""
+while at < len(data):
+    length, kind = struct.unpack(">I4s", data[at:at + 8])
+    body = data[at + 8:at + 8 + length]
+    if kind == b"IHDR":
+        w, h, depth, colour = struct.unpack(">IIBB", body[:10])
+        assert (w, h, depth, colour) == (width, height, 8, 2), f"{w}x{h}, depth {depth}, colour type {colour}"
+    idat += body if kind == b"IDAT" else b""
+    at += 12 + length
+raw, stride, rows, previous = zlib.decompress(idat), width * 3, [], bytearray(width * 3)
+for y in range(height):
+    kind, row = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = row[i - 3] if i >= 3 else 0
+        b, c = previous[i], previous[i - 3] if i >= 3 else 0
+        p = a + b - c
+        paeth = a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c
+        row[i] = (row[i] + [0, a, b, (a + b) // 2, paeth][kind]) & 0xFF
+    rows.append(row)
+    previous = row
+shot = lambda x, y: tuple(rows[y][3 * x:3 * x + 3])
+picture = open(bmp, "rb").read()
+offset, pw, ph = struct.unpack("<I", picture[10:14])[0], *struct.unpack("<ii", picture[18:26])
+pstride = (pw * 3 + 3) // 4 * 4
+left, top = (width - pw) // 2, (height - ph) // 2
+wrong = 0
+for y in range(height):
+    for x in range(width):
+        if left <= x < left + pw and top <= y < top + ph:
+            at = offset + (ph - 1 - (y - top)) * pstride + 3 * (x - left)
+            want = (picture[at + 2], picture[at + 1], picture[at])
+        else:
+            want = (0x3A, 0x6E, 0xA5)   # the desktop
+        wrong += shot(x, y) != want
+if wrong:
+    sys.exit(f"the screen shot differs from the splash {pw}x{ph} at ({left},{top}) on the desktop in {wrong} pixels")
+print(f"the screen shot is the splash {pw}x{ph} at ({left},{top}) on the desktop, every pixel")
+EOF
+
+echo "== celoader run line.exe, no line"
+out=$(loader run "$copies/line.exe" 2>&1)
+code=$?
+echo "$out"
+if [ $code != 8 ] || ! grep -qx "engine command_line=$(hex "app.Main")" <<<"$out"; then
+    echo "expected exit 8 and the embedded line alone handed to the engine, got exit $code"
+    exit 1
+fi
+echo "celoader run ran both copies as the device would"

@@ -1,10 +1,17 @@
 // Part of the simulation (see sim.h): the launcher's own module with its
-// resources, and the libraries a test installs for LoadLibraryW to find.
+// resources, program and library files mapped as images whose resource trees
+// are read in place, and the libraries a test installs for LoadLibraryW to find.
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <list>
 #include <map>
 #include <vector>
 
+#include "kelpack/pe.h"
 #include "world.h"
 
 namespace sim {
@@ -30,10 +37,23 @@ struct InstalledLibrary {
     int loads = 0;
 };
 
+// A mapped image and its resource tree, read once with the packager's own
+// reader: each leaf with the address of its bytes in the mapped image. A tree
+// the reader rejects holds nothing, so a lookup in it fails, as the device's
+// does, rather than follow offsets out of the image.
+struct Image {
+    platform::HMODULE base = nullptr;
+    size_t mappedSize = 0;                  // non-zero: the simulation mapped it and unmaps it at Reset
+    kelpack::ResourceList leaves;
+    std::vector<const uint8_t*> bytes;      // each leaf's bytes in the image
+};
+
 struct Modules {
     std::u16string launcherPath = u"\\Windows\\kel.exe";
     std::map<std::pair<std::u16string, std::u16string>, Resource> resources;
     std::list<InstalledLibrary> libraries;   // a list keeps the handles stable
+    std::list<Image> images;
+    platform::HMODULE launcher = nullptr;    // an image standing for the launcher; null: kLauncher
 };
 
 Modules& State() {
@@ -44,9 +64,20 @@ Modules& State() {
 // Any non-null address stands for the launcher's module.
 platform::HMODULE const kLauncher = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(0x00400000));
 
+platform::HMODULE HandleOf(InstalledLibrary& entry) {
+    return entry.library.handle != nullptr ? entry.library.handle : reinterpret_cast<platform::HMODULE>(&entry);
+}
+
 InstalledLibrary* FindLibrary(platform::HMODULE module) {
     for (auto& entry : State().libraries) {
-        if (reinterpret_cast<platform::HMODULE>(&entry) == module) return &entry;
+        if (HandleOf(entry) == module) return &entry;
+    }
+    return nullptr;
+}
+
+Image* FindImage(platform::HMODULE module) {
+    for (Image& image : State().images) {
+        if (image.base == module) return &image;
     }
     return nullptr;
 }
@@ -62,24 +93,150 @@ std::string ResourceName(const Resource* resource) {
     return resource != nullptr ? "resource:" + resource->name : "bad";
 }
 
+// The image one of whose leaves a resource handle is, or null.
+Image* ImageOfLeaf(platform::HRSRC resource) {
+    auto* leaf = reinterpret_cast<const kelpack::Resource*>(resource);
+    for (Image& image : State().images) {
+        if (!image.leaves.empty() && leaf >= &image.leaves.front() && leaf <= &image.leaves.back()) return &image;
+    }
+    return nullptr;
+}
+
+// A leaf for the call log, as an injected resource is named: "TYPE/NAME", an id as #N.
+std::string LeafName(const kelpack::Resource& leaf) {
+    auto part = [](const kelpack::ResId& id) { return id.isName ? testsupport::U8(id.name) : "#" + std::to_string(id.id); };
+    return "resource:" + part(leaf.type) + "/" + part(leaf.name);
+}
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// How many bytes of a section a loader copies: its raw data, cut to its
+// virtual size where that is given.
+uint32_t CopiedSize(const kelpack::PeSection& s) {
+    return s.rawSize < s.virtualSize || s.virtualSize == 0 ? s.rawSize : s.virtualSize;
+}
+
+// Reads the resource tree of an image mapped at base from a parsed file, and
+// finds each leaf's bytes where the loader put them.
+void ReadTree(const kelpack::PeImage& pe, uint32_t mappedSize, Image* image) {
+    std::string error;
+    if (!kelpack::ReadResourceEntries(pe, &image->leaves, &error)) image->leaves.clear();
+    kelpack::ResourceList found;
+    for (kelpack::Resource& leaf : image->leaves) {
+        const uint8_t* at = nullptr;
+        for (const kelpack::PeSection& s : pe.sections) {
+            uint64_t within = leaf.source.offset - s.rawOffset;
+            if (leaf.source.offset < s.rawOffset || within + leaf.source.size > CopiedSize(s)) continue;
+            if (s.virtualAddress + within + leaf.source.size > mappedSize) continue;
+            at = reinterpret_cast<const uint8_t*>(image->base) + s.virtualAddress + within;
+        }
+        // An empty leaf has no bytes to lie anywhere.
+        if (leaf.source.size == 0) at = reinterpret_cast<const uint8_t*>(image->base);
+        if (at == nullptr) continue;   // bytes the loader did not map are no resource
+        found.push_back(leaf);
+        image->bytes.push_back(at);
+    }
+    image->leaves = std::move(found);
+}
+
+bool IsId(const char16_t* name) { return reinterpret_cast<uintptr_t>(name) < 0x10000; }
+
+// A resource type or name as the caller gave it, for kelpack's lookup: an
+// id below 0x10000 (MAKEINTRESOURCE), or text.
+kelpack::ResId IdOf(const char16_t* text) {
+    if (IsId(text)) return kelpack::IntResId(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text)));
+    kelpack::ResId id;
+    id.isName = true;
+    id.name = text;
+    return id;
+}
+
+platform::HMODULE LauncherOrImage() { return State().launcher != nullptr ? State().launcher : kLauncher; }
+
 }  // namespace
 
 namespace internal {
 
-void ResetModules() { State() = Modules(); }
+void ResetModules() {
+    for (const Image& image : State().images) {
+        if (image.mappedSize != 0) munmap(image.base, image.mappedSize);
+    }
+    State() = Modules();
+}
 
-bool IsModule(platform::HMODULE module) { return module == kLauncher || FindLibrary(module) != nullptr; }
+bool IsModule(platform::HMODULE module) {
+    return module == LauncherOrImage() || FindLibrary(module) != nullptr || FindImage(module) != nullptr;
+}
 
+// The launcher's module is named alike whether it is an image or not, and
+// wherever it was mapped, so that the device's and the host's runs agree.
 std::string ModuleName(platform::HMODULE module) {
     if (module == nullptr) return "null";
-    if (module == kLauncher) return "module:launcher";
+    if (module == LauncherOrImage()) return "module:launcher";
     InstalledLibrary* entry = FindLibrary(module);
-    return entry != nullptr ? "module:" + testsupport::U8(entry->library.path) : "bad";
+    if (entry != nullptr) return "module:" + testsupport::U8(entry->library.path);
+    return FindImage(module) != nullptr ? "module:image" : "bad";
 }
 
 }  // namespace internal
 
-platform::HMODULE LauncherModule() { return kLauncher; }
+platform::HMODULE LauncherModule() {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    return State().launcher != nullptr ? State().launcher : kLauncher;
+}
+
+void SetLauncherModule(platform::HMODULE module) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    State().launcher = module;
+}
+
+platform::HMODULE MapImageFile(const std::string& path, std::string* error) {
+    std::vector<uint8_t> file;
+    if (!ReadFile(path, &file)) {
+        *error = path + ": cannot be read";
+        return nullptr;
+    }
+    kelpack::PeImage pe;
+    if (!kelpack::ParsePe(std::move(file), &pe, error)) {
+        *error = path + ": " + *error;
+        return nullptr;
+    }
+    void* memory = mmap(nullptr, pe.sizeOfImage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pe.sizeOfImage == 0 || memory == MAP_FAILED) {
+        *error = path + ": no room to map it";
+        return nullptr;
+    }
+    auto* base = static_cast<uint8_t*>(memory);
+    std::memcpy(base, pe.bytes.data(), std::min<size_t>(pe.sizeOfHeaders, pe.sizeOfImage));
+    for (const kelpack::PeSection& s : pe.sections) {
+        uint32_t copy = CopiedSize(s);
+        if (s.virtualAddress <= pe.sizeOfImage && copy <= pe.sizeOfImage - s.virtualAddress)
+            std::memcpy(base + s.virtualAddress, pe.bytes.data() + s.rawOffset, copy);
+    }
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    State().images.emplace_back();
+    Image& image = State().images.back();
+    image.base = reinterpret_cast<platform::HMODULE>(base);
+    image.mappedSize = pe.sizeOfImage;
+    ReadTree(pe, pe.sizeOfImage, &image);
+    return image.base;
+}
+
+void AddMappedImage(platform::HMODULE base, const std::string& path) {
+    std::vector<uint8_t> file;
+    kelpack::PeImage pe;
+    std::string error;
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    State().images.emplace_back();
+    Image& image = State().images.back();
+    image.base = base;
+    if (ReadFile(path, &file) && kelpack::ParsePe(std::move(file), &pe, &error)) ReadTree(pe, pe.sizeOfImage, &image);
+}
 
 void SetLauncherPath(const std::u16string& path) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -94,7 +251,7 @@ void SetResource(const std::u16string& type, const std::u16string& name, const s
 platform::HMODULE InstallLibrary(const Library& library) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     State().libraries.push_back(InstalledLibrary{library, 0});
-    return reinterpret_cast<platform::HMODULE>(&State().libraries.back());
+    return HandleOf(State().libraries.back());
 }
 
 int LoadCount(platform::HMODULE library) {
@@ -116,7 +273,7 @@ HMODULE GetModuleHandleW(const char16_t* moduleName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("GetModuleHandleW", sim::Args().Text(moduleName), Text(moduleName))) return nullptr;
     // The launcher asks only for its own module.
-    return moduleName == nullptr ? sim::kLauncher : nullptr;
+    return moduleName == nullptr ? sim::LauncherModule() : nullptr;
 }
 
 // The launcher's own module, or a library while it is loaded.
@@ -127,7 +284,7 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
         return 0;
     }
     std::u16string name = sim::State().launcherPath;
-    if (module != nullptr && module != sim::kLauncher && sim::internal::Strict()) {
+    if (module != nullptr && module != sim::LauncherOrImage() && sim::internal::Strict()) {
         sim::InstalledLibrary* entry = sim::FindLibrary(module);
         if (entry == nullptr || entry->loads == 0) return 0;   // ERROR_INVALID_HANDLE
         name = entry->library.path;
@@ -140,7 +297,7 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
     return length;
 }
 
-// Only the launcher's module has resources here. The device takes no null
+// The launcher's module and mapped images have resources here. The device takes no null
 // module for its own ("In Windows CE, hModule cannot be NULL"):
 // https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa453069(v=msdn.10)
 HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) {
@@ -148,6 +305,10 @@ HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) 
     sim::Args args;
     args.Name(sim::internal::ModuleName(module)).Text(name).Text(type);
     if (Enter("FindResourceW", args, Text(type) + u"/" + Text(name))) return nullptr;
+    if (sim::Image* image = sim::FindImage(module)) {
+        const kelpack::Resource* leaf = kelpack::FindResource(image->leaves, sim::IdOf(type), sim::IdOf(name));
+        return reinterpret_cast<HRSRC>(const_cast<kelpack::Resource*>(leaf));
+    }
     if (module != sim::kLauncher) return nullptr;
     // An integer id is "#N" here, as a resource script spells one.
     auto found = sim::State().resources.find({Upper(Text(type)), Upper(Text(name))});
@@ -157,6 +318,13 @@ HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) 
 
 const void* LoadResource(HMODULE module, HRSRC resource) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
+    if (sim::Image* image = sim::ImageOfLeaf(resource)) {
+        auto* leaf = reinterpret_cast<const kelpack::Resource*>(resource);
+        if (Enter("LoadResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::LeafName(*leaf)))) {
+            return nullptr;
+        }
+        return image->bytes[leaf - image->leaves.data()];
+    }
     sim::Resource* found = sim::FindResource(resource);
     if (Enter("LoadResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::ResourceName(found)))) {
         return nullptr;
@@ -167,6 +335,13 @@ const void* LoadResource(HMODULE module, HRSRC resource) {
 
 DWORD SizeofResource(HMODULE module, HRSRC resource) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
+    if (sim::ImageOfLeaf(resource) != nullptr) {
+        auto* leaf = reinterpret_cast<const kelpack::Resource*>(resource);
+        if (Enter("SizeofResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::LeafName(*leaf)))) {
+            return 0;
+        }
+        return static_cast<DWORD>(leaf->source.size);
+    }
     sim::Resource* found = sim::FindResource(resource);
     if (Enter("SizeofResource", sim::Args().Name(sim::internal::ModuleName(module)).Name(sim::ResourceName(found)))) {
         return 0;
@@ -215,7 +390,7 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
                 entry.library.load = nullptr;
             }
             ++entry.loads;
-            return reinterpret_cast<HMODULE>(&entry);
+            return sim::HandleOf(entry);
         }
     }
     return nullptr;

@@ -3,7 +3,8 @@
 // they rely on, and models nothing they do not call. A test seeds it, runs
 // the launcher's code against it, and inspects what that code did:
 //
-//   seed:    Reset, SetLenient, SetLauncherPath, SetResource, InstallLibrary, SetRegistryValue,
+//   seed:    Reset, SetLenient, SetLauncherPath, SetResource, MapImageFile, AddMappedImage,
+//            SetLauncherModule, InstallLibrary, SetRegistryValue,
 //            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow
@@ -56,8 +57,27 @@ void SetLenient(bool lenient);
 platform::HMODULE LauncherModule();
 // The path GetModuleFileNameW reports for the launcher's module.
 void SetLauncherPath(const std::u16string& path);
-// Puts a resource into the launcher's module; type and name match without regard to case.
+// Puts a resource into the launcher's module, while that is no image (below);
+// type and name match without regard to case.
 void SetResource(const std::u16string& type, const std::u16string& name, const std::string& bytes);
+
+// Program and library files as a loader maps them. A mapped image's module
+// handle is its base address. FindResourceW, LoadResource and SizeofResource
+// on it read its own resource tree in place, as the device does: a type or
+// name given as text matches whatever its letter case, one given as a number
+// (MAKEINTRESOURCE, below 0x10000) matches that id, the bytes are the image's
+// own memory, and a tree that is damaged holds no resource at all.
+//
+// Maps a PE file's headers and sections into fresh memory (no code of it
+// runs, so nothing is relocated or bound) and returns its handle; null, with
+// the reason, when it is no PE image. It is unmapped at Reset.
+platform::HMODULE MapImageFile(const std::string& path, std::string* error);
+// Makes the resources of an image that a loader of its own mapped at base,
+// from the file at path, readable through its handle (base).
+void AddMappedImage(platform::HMODULE base, const std::string& path);
+// Makes a module, a mapped image, the launcher's own: LauncherModule and
+// GetModuleHandleW(nullptr) give it until Reset.
+void SetLauncherModule(platform::HMODULE module);
 
 // A library a test installs. LoadLibraryW finds it by its full path (case
 // ignored), or by its file name alone when it lies in the launcher's folder
@@ -68,10 +88,13 @@ struct Library {
     std::map<std::string, platform::FARPROC> exports;  // routine name -> address
     // When set, run at the first LoadLibraryW that finds the library, before
     // its exports are read: a loader of real images maps it there and fills
-    // the exports. False fails that load (and the next one tries again).
+    // the exports (and its handle). False fails that load (and the next one tries again).
     std::function<bool(Library*)> load = nullptr;
+    // Its handle once loaded: a mapped image's base; null: one made up.
+    platform::HMODULE handle = nullptr;
 };
-// Makes a library loadable; returns the handle LoadLibraryW will give for it.
+// Makes a library loadable; returns the handle LoadLibraryW will give for it
+// (unless its load gives it a handle of its own).
 platform::HMODULE InstallLibrary(const Library& library);
 // How often a library is loaded right now (LoadLibraryW minus FreeLibrary).
 int LoadCount(platform::HMODULE library);
