@@ -251,6 +251,12 @@ void PackIcon(PackPlan* p) {
     if (!note.empty()) p->result.notes.push_back(in.path + ": " + note);
 }
 
+// --hi-res-aware: the mark a high-resolution device reads, so that it tells
+// the launcher and its engine the real screen size.
+void PackHiResMark(PackPlan* p) {
+    if (p->o.hiResAware) PutResource(&p->res, HiResAwareType(), HiResAwareName(), HiResMarkBytes());
+}
+
 // Reads and decodes one splash picture file.
 bool LoadPicture(PackPlan* p, const std::string& file, SplashPicture* out) {
     std::uint64_t size = 0;
@@ -592,10 +598,10 @@ void CheckConfiguredBitmaps(PackPlan* p) {
 void WarnIdleOptions(PackPlan* p) {
     const PackOptions& o = p->o;
     const bool anything = !o.appFile.empty() || o.hasCommandLine || !o.splashes.empty() || o.hasTitle ||
-                          !o.configFile.empty() || !o.bitmaps.empty() || !o.iconFile.empty();
+                          !o.configFile.empty() || !o.bitmaps.empty() || !o.iconFile.empty() || o.hiResAware;
     if (!anything)
-        p->result.Warn("nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap or --icon is given, "
-                       "so the output is a copy of the launcher with the resources it has");
+        p->result.Warn("nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap, --icon or "
+                       "--hi-res-aware is given, so the output is a copy of the launcher with the resources it has");
     const bool sized = !o.configFile.empty() || !o.bitmaps.empty() ||
                        std::any_of(o.splashes.begin(), o.splashes.end(), [](const SplashOption& s) { return s.hasSize; });
     if (o.fit && !sized)
@@ -666,6 +672,7 @@ void BuildPlan(PackPlan* p) {
     PackPackage(p);
     PackCommandLine(p);
     PackIcon(p);
+    PackHiResMark(p);
     ChooseConfig(p);
     if (p->result.exitCode == kExitUsage) return;  // a picture beside --config is the output
     SettleConfig(p);

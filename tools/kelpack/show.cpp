@@ -90,6 +90,12 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
     for (const ScreenSize& screen : kCommonScreens)
         r->screens.push_back(SplashForScreen(res, config, screen.width, screen.height));
     splash::FreeSplashConfig(config);
+    r->hiRes = ReadHiResMark(res);
+    if (r->hiRes.present && !r->hiRes.marked)
+        r->warnings.push_back(path + ": its " + ContractName(kel::kHiResAwareResourceType) + " " +
+                              ContractName(kel::kHiResAwareResourceName) + " resource holds " + r->hiRes.held +
+                              ", not the one 16-bit value " + std::to_string(kel::kHiResAwareValue) +
+                              " that marks a program ready for high-resolution screens; kelpack takes the copy as not marked");
     if (const Resource* g = FindResource(res, IntResId(kRtGroupIcon), IntResId(kel::kIconGroupId))) {
         r->hasIconGroup = true;
         std::uint16_t n = 0;
@@ -102,6 +108,14 @@ bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, 
         }
     }
     return true;
+}
+
+std::string HiResText(const HiResMark& mark) {
+    if (mark.marked)
+        return "marked ready (" + ContractName(kel::kHiResAwareResourceType) + " " + ContractName(kel::kHiResAwareResourceName) +
+               "): a 480x640 Pocket PC tells the launcher and its engine the real screen size";
+    return "not marked: a Pocket PC with a 480x640 screen (CE 4.21 on) tells the launcher and its engine that the screen "
+           "is 240x320 and doubles every pixel (kelpack pack --hi-res-aware marks it)";
 }
 
 std::string SplashOutcomeText(const SplashOutcome& o) {
@@ -157,6 +171,7 @@ std::string ShowText(const ShowReport& r) {
     t += "Icon group " + std::to_string(kel::kIconGroupId) + ": ";
     if (!r.hasIconGroup) t += "none\n";
     else t += Counted(static_cast<std::uint64_t>(r.iconImages), "image") + (r.iconImagesMissing ? ", " + std::to_string(r.iconImagesMissing) + " of them missing" : "") + "\n";
+    t += "High resolution: " + HiResText(r.hiRes) + "\n";
 
     t += "\nSplash configuration (" + (r.hasConfig ? ContractName(kel::kConfigResourceName) + " resource" : "none packed; the launcher's default") + "):\n";
     for (const ShownEntry& e : r.entries) {
@@ -219,6 +234,7 @@ std::string ShowJson(const ShowReport& r) {
     j += "  \"command_line\": " + (r.hasCommandLine ? JsonString(r.commandLine) : std::string("null")) + ",\n";
     j += "  \"command_line_cut\": " + boolean(r.commandLineCut) + ",\n";
     j += "  \"icon_group_50\": " + (r.hasIconGroup ? "{\"images\": " + num(r.iconImages) + ", \"missing\": " + num(r.iconImagesMissing) + "}" : std::string("null")) + ",\n";
+    j += "  \"hi_res_aware\": " + boolean(r.hiRes.marked) + ",\n";
     j += "  \"config_packed\": " + boolean(r.hasConfig) + ",\n";
     j += "  \"config_text\": " + JsonString(r.configText) + ",\n";
     j += "  \"config_entries\": [";
