@@ -91,6 +91,66 @@ std::string WidePrintable(const std::u16string& s) {
     return out;
 }
 
+namespace {
+
+// The rows a registration by the launcher at x->installedAs writes, and
+// what the launcher makes of the engine path among them, read back as the
+// registration stores it: text and terminator.
+void ExplainRegistration(Explanation* x) {
+    filetype::RegistrationRow rows[filetype::kRegistrationRowCount];
+    std::int32_t count = filetype::RegistrationRows(x->installedAs.c_str(), rows);
+    for (std::int32_t i = 0; i < count; ++i) {
+        x->registrationRows.emplace_back(rows[i].key, rows[i].value);
+        if (x->registrationRows.back().first == kel::kEnginePathKey) x->registeredEnginePath = rows[i].value;
+    }
+    filetype::FreeRegistrationRows(rows, count);
+    std::u16string stored = x->registeredEnginePath + u'\0';
+    auto size = static_cast<std::uint32_t>(stored.size() * sizeof(char16_t));
+    std::uint32_t bytes = launcher::EnginePathBufferBytes(size);
+    x->registeredEngineTaken = bytes != 0;
+    if (x->registeredEngineTaken) {
+        std::u16string buffer(bytes / sizeof(char16_t), u'\0');
+        std::copy(stored.begin(), stored.end(), buffer.begin());
+        x->registeredEngineLoads = launcher::EnginePathInValue(&buffer[0], size);
+    }
+}
+
+// The arguments as the scan sees them, before it rewrites a .kel argument
+// into the target name, and what the scan decided: the relay or the handoff.
+void ExplainScan(const launcher::StartPlan& plan, Explanation* x) {
+    std::u16string copy = x->merged;
+    std::int32_t n = cmdline::SplitArguments(&copy[0], nullptr);
+    std::vector<char16_t*> list(static_cast<std::size_t>(n));
+    cmdline::SplitArguments(&copy[0], list.data());
+    for (char16_t* a : list) x->arguments.push_back(a);
+    const cmdline::ScanResult& scan = plan.scan;
+    if (scan.kind != cmdline::ScanKind::kRelay) {
+        x->target = scan.target;
+        return;
+    }
+    x->relay = true;
+    x->relayAt = scan.relayAt;
+    x->relayHasCommand = scan.relayMessage != nullptr;
+    if (x->relayHasCommand) {
+        x->relayCommand = scan.arguments[scan.relayAt + 1];
+        x->relayBytes.assign(scan.relayMessage, static_cast<std::size_t>(scan.relayMessageLength));
+    }
+}
+
+// The splash for the given screen, and on a larger screen what a
+// high-resolution device shows a copy not marked ready for it.
+void ExplainSplash(const ExplainOptions& o, const ResourceList& res, Explanation* x) {
+    splash::SplashConfig* config = LauncherSplashConfig(res, &x->configPacked);
+    x->splash = SplashForScreen(res, config, o.screenWidth, o.screenHeight);
+    x->hiRes = ReadHiResMark(res);
+    ScreenSize told{};
+    x->largeScreen = DoubledScreen(o.screenWidth, o.screenHeight, &told);
+    if (x->largeScreen && !x->hiRes.marked) x->secondEdition = SplashForScreen(res, config, told.width, told.height);
+    splash::FreeSplashConfig(config);
+}
+
+}  // namespace
+
 bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* exitCode) {
     *x = Explanation();
     x->file = o.file;
@@ -113,64 +173,11 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     x->registration = plan.registration;
     // Where a registration would point the file type's engine path.
     x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
-    {
-        filetype::RegistrationRow rows[filetype::kRegistrationRowCount];
-        std::int32_t count = filetype::RegistrationRows(x->installedAs.c_str(), rows);
-        for (std::int32_t i = 0; i < count; ++i) {
-            x->registrationRows.emplace_back(rows[i].key, rows[i].value);
-            if (x->registrationRows.back().first == kel::kEnginePathKey) x->registeredEnginePath = rows[i].value;
-        }
-        filetype::FreeRegistrationRows(rows, count);
-    }
-    // What the launcher makes of that value, read back as the registration stores it: text and terminator.
-    {
-        std::u16string stored = x->registeredEnginePath + u'\0';
-        auto size = static_cast<std::uint32_t>(stored.size() * sizeof(char16_t));
-        std::uint32_t bytes = launcher::EnginePathBufferBytes(size);
-        x->registeredEngineTaken = bytes != 0;
-        if (x->registeredEngineTaken) {
-            std::u16string buffer(bytes / sizeof(char16_t), u'\0');
-            std::copy(stored.begin(), stored.end(), buffer.begin());
-            x->registeredEngineLoads = launcher::EnginePathInValue(&buffer[0], size);
-        }
-    }
+    ExplainRegistration(x);
     x->scanned = plan.scanned;
-    if (!plan.scanned) {
-        launcher::FreeStartPlan(&plan);
-        return true;
-    }
-
-    // The split is shown as the scan sees it, before the scan rewrites a
-    // .kel argument into the target name.
-    {
-        std::u16string copy = x->merged;
-        std::int32_t n = cmdline::SplitArguments(&copy[0], nullptr);
-        std::vector<char16_t*> list(static_cast<std::size_t>(n));
-        cmdline::SplitArguments(&copy[0], list.data());
-        for (char16_t* a : list) x->arguments.push_back(a);
-    }
-    const cmdline::ScanResult& scan = plan.scan;
-    if (scan.kind == cmdline::ScanKind::kRelay) {
-        x->relay = true;
-        x->relayAt = scan.relayAt;
-        x->relayHasCommand = scan.relayMessage != nullptr;
-        if (x->relayHasCommand) {
-            x->relayCommand = scan.arguments[scan.relayAt + 1];
-            x->relayBytes.assign(scan.relayMessage, static_cast<std::size_t>(scan.relayMessageLength));
-        }
-    } else {
-        x->target = scan.target;
-    }
+    if (plan.scanned) ExplainScan(plan, x);
     launcher::FreeStartPlan(&plan);
-
-    // The splash for the given screen.
-    splash::SplashConfig* config = LauncherSplashConfig(res, &x->configPacked);
-    x->splash = SplashForScreen(res, config, o.screenWidth, o.screenHeight);
-    x->hiRes = ReadHiResMark(res);
-    ScreenSize told{};
-    x->largeScreen = DoubledScreen(o.screenWidth, o.screenHeight, &told);
-    if (x->largeScreen && !x->hiRes.marked) x->secondEdition = SplashForScreen(res, config, told.width, told.height);
-    splash::FreeSplashConfig(config);
+    if (x->scanned) ExplainSplash(o, res, x);
     return true;
 }
 

@@ -75,8 +75,12 @@ std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashEntry>& entrie
     std::vector<std::size_t> order(entries.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     if (ServesEveryScreen(entries, BuildConfig(entries, nullptr))) return order;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return Pixels(entries[a]) < Pixels(entries[b]); });
+    // By pixels, then width, then height: an entry of no pixels (0 wide or
+    // high) must still come before one that fits fewer screens.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const SplashEntry &x = entries[a], &y = entries[b];
+        return Pixels(x) != Pixels(y) ? Pixels(x) < Pixels(y) : x.width != y.width ? x.width < y.width : x.height < y.height;
+    });
     return order;
 }
 

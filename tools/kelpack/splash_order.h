@@ -25,9 +25,9 @@ std::vector<int> ChosenEntries(const std::string& configText, const std::vector<
 
 // The order to write entries in, as indexes into `entries`: as given when
 // that already gives each of kOrderScreens the largest entry (in pixels)
-// that fits it, else smallest first (ties as given), which does so on
-// every screen: an entry is then replaced by every later one that fits
-// and is larger.
+// that fits it, else smallest first (by pixels, then width, then height;
+// ties as given), which does so on every screen: an entry is then replaced
+// by every later one that fits and is larger.
 std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashEntry>& entries);
 
 // A screen on which the launcher shows an entry larger than the screen

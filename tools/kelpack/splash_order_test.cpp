@@ -28,9 +28,11 @@ TEST(SplashEntryOrder, KeepsAnOrderThatServesEveryScreenElseSmallestFirst) {
         {{"150x150;A", "150x150;B"}, {0, 1}},
         // A does not fit 320x240, but B, wider, replaces it there.
         {{"100x300;A", "200x200;B"}, {0, 1}},
-        // Landscape and portrait at two resolutions: the small ones first, ties as given.
-        {{"640x480;L", "480x640;P", "240x320;s", "320x240;t"}, {2, 3, 0, 1}},
+        // Landscape and portrait at two resolutions: the small ones first, of as many pixels the narrower.
+        {{"640x480;L", "480x640;P", "240x320;s", "320x240;t"}, {2, 3, 1, 0}},
         {{"4000x4000;huge"}, {0}},
+        // No pixels at all: the narrower first, or the wide one would shadow it on narrow screens.
+        {{"320x0;a", "0x0;b", "0x0;c"}, {1, 2, 0}},
         {{}, {}},
     };
     for (const Case& c : cases) {
