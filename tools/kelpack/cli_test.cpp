@@ -153,6 +153,11 @@ TEST_F(Kelpack, SplashEntriesAreOrderedSoThatEachScreenGetsTheLargestThatFits) {
     ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "240x320:@s240.bmp", "--splash", "480x640:@s480.bmp"}), 0)
         << err_;
     EXPECT_EQ(err_.find("written smallest first"), std::string::npos) << err_;
+    // Two entries of one size: no order shows the second.
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "240x320:@s240.bmp", "--splash", "240x320:@s480.bmp"}), 0)
+        << err_;
+    EXPECT_NE(err_.find("warning: --splash: the entry 240x320;s480.bmp is chosen on no screen: an earlier entry has its size"),
+              std::string::npos) << err_;
 
     // A --config file is kept as given, and what it does to each screen told.
     std::string cfg = "SplashScreen=300x400;s480.bmp|SplashScreen=200x150;s240.bmp|SplashScreen=200x150;again.bmp";

@@ -586,10 +586,15 @@ void CheckConfiguredBitmaps(PackPlan* p) {
     if (j.entriesWritten) WarnOversizedChoices(p, j.where);
     if (j.care && (j.entriesWritten || !p->pictures.empty())) {
         splash::SplashConfig* parsed = splash::ParseSplashConfig(p->finalConfig.data(), static_cast<std::uint32_t>(p->finalConfig.size()));
+        // Entries from --splash are already in the best order: one left out is
+        // the size of an earlier one.
+        const std::string why = p->configOrigin == "--splash" ? "an earlier entry has its size, and the launcher replaces "
+                                                                "the entry it holds only by a larger one"
+                                                              : "the launcher takes the first entry on every screen and "
+                                                                "replaces it only by a later one that fits the screen and is "
+                                                                "larger; give the smaller sizes first";
         for (const std::string& entry : UnreachableSplashEntries(parsed))
-            p->result.Warn(j.where + ": the entry " + entry +
-                           " is chosen on no screen: the launcher takes the first entry on every screen and replaces it only "
-                           "by a later one that fits the screen and is larger; give the smaller sizes first");
+            p->result.Warn(j.where + ": the entry " + entry + " is chosen on no screen: " + why);
         splash::FreeSplashConfig(parsed);
     }
 }
