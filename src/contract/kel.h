@@ -34,6 +34,14 @@
 #define KEL_SPLASH_RESOURCE_TYPE "SplashScreen"
 /* The application's icon group, also the icon of .kel files. */
 #define KEL_ICON_GROUP_ID 50
+/* The mark of a copy ready for high-resolution screens, read by the device,
+ * not by the launcher: a resource of this type and name holding one 16-bit
+ * value, KEL_HI_RES_AWARE_VALUE. Without it a Pocket PC with a 480x640
+ * screen (CE 4.21 on) tells the copy, and the engine it loads, that the
+ * screen is 240x320, and doubles every pixel. */
+#define KEL_HI_RES_AWARE_RESOURCE_TYPE "CEUX"
+#define KEL_HI_RES_AWARE_RESOURCE_NAME "HI_RES_AWARE"
+#define KEL_HI_RES_AWARE_VALUE 1
 
 /* ---------------------------------------------------------------- a running engine */
 
@@ -96,6 +104,9 @@ const char16_t kCommandLineResourceName[] = KEL_U16(KEL_COMMAND_LINE_RESOURCE_NA
 const char16_t kConfigResourceName[] = KEL_U16(KEL_CONFIG_RESOURCE_NAME);
 const char16_t kSplashResourceType[] = KEL_U16(KEL_SPLASH_RESOURCE_TYPE);
 const unsigned short kIconGroupId = KEL_ICON_GROUP_ID;
+const char16_t kHiResAwareResourceType[] = KEL_U16(KEL_HI_RES_AWARE_RESOURCE_TYPE);
+const char16_t kHiResAwareResourceName[] = KEL_U16(KEL_HI_RES_AWARE_RESOURCE_NAME);
+const unsigned short kHiResAwareValue = KEL_HI_RES_AWARE_VALUE;
 const unsigned int kActivationMessage = KEL_ACTIVATION_MESSAGE;
 const char16_t kSplashClassName[] = KEL_U16(KEL_SPLASH_CLASS_NAME);
 const char16_t kEngineKey[] = KEL_U16(KEL_ENGINE_KEY);

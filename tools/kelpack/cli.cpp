@@ -22,6 +22,7 @@
 #include "splash/config.h"
 #include "text/utf8_strings.h"
 #include "version.h"
+#include "wording.h"
 
 namespace kelpack {
 
@@ -72,6 +73,9 @@ std::string PackHelp() {
            "                             packed as NAME (default: the file's name);\n"
            "                             repeat for each size. Writes the configuration\n"
            "                             (resource " + text + ", " + ContractName(kel::kConfigResourceName) + ") from these and --title.\n"
+           "                             Entries go in an order that gives each screen\n"
+           "                             the largest one that fits it (smallest first,\n"
+           "                             when the order given does not)\n"
            "                             WxH is digits, x or X, digits; the rest is IMAGE\n"
            "                             alone when it names a file (a path with \":\"),\n"
            "                             and ./240x320:a.png names a file called so\n"
@@ -93,6 +97,10 @@ std::string PackHelp() {
            "  --icon FILE                the application icon (icon group " + std::to_string(kel::kIconGroupId) + "): an .ico\n"
            "                             as it is, or any picture kelpack reads, made into\n"
            "                             16, 32 and 48 pixel icons at 4, 8 and 32 bits\n"
+           "  --hi-res-aware             marks the copy ready for high-resolution screens\n"
+           "                             (resource " + ContractName(kel::kHiResAwareResourceType) + ", " + ContractName(kel::kHiResAwareResourceName) + "): a 480x640\n"
+           "                             Pocket PC then tells it, and its engine, the real\n"
+           "                             screen size instead of doubling a 240x320 one\n"
            "  --keep-unused              keeps splash bitmaps of LAUNCHER that no entry of the\n"
            "                             configuration names (they are dropped otherwise)\n"
            "  --allow-large              writes a copy larger than the 32 MiB a Windows CE\n"
@@ -117,12 +125,9 @@ std::string PackHelp() {
 
 // The screens show and preview take by default: "240x320, 320x240 and 480x640".
 std::string CommonScreensText() {
-    std::string screens;
-    std::size_t count = sizeof kCommonScreens / sizeof kCommonScreens[0];
-    for (std::size_t i = 0; i < count; ++i)
-        screens += std::string(i == 0 ? "" : i + 1 == count ? " and " : ", ") + std::to_string(kCommonScreens[i].width) +
-                   "x" + std::to_string(kCommonScreens[i].height);
-    return screens;
+    std::vector<std::string> screens;
+    for (const ScreenSize& s : kCommonScreens) screens.push_back(SizeText(s.width, s.height));
+    return Listed(screens);
 }
 
 std::string ShowHelp() {

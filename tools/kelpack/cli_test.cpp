@@ -130,9 +130,45 @@ TEST_F(Kelpack, TitleAloneEditsTheCarriedConfiguration) {
 }
 
 TEST_F(Kelpack, AnEntryNoScreenReachesIsWarnedAbout) {
+    // --splash entries are put in an order every screen is served by; a
+    // --config file is kept as given.
+    std::string cfg = "SplashScreen=480x640;s480.bmp|SplashScreen=240x320;s240.bmp";
+    Put("cfg.txt", std::vector<std::uint8_t>(cfg.begin(), cfg.end()));
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--config", "@cfg.txt"}), 0) << err_;
+    EXPECT_NE(err_.find("warning: --config " + Path("cfg.txt") + ": the entry 240x320;s240.bmp is chosen on no screen"),
+              std::string::npos) << err_;
+}
+
+TEST_F(Kelpack, SplashEntriesAreOrderedSoThatEachScreenGetsTheLargestThatFits) {
+    // Given largest first, every 240x320 and 320x240 device would show the
+    // 480x640 bitmap cut off; pack writes the smaller first and says so.
     ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "480x640:@s480.bmp", "--splash", "240x320:@s240.bmp"}), 0)
         << err_;
-    EXPECT_NE(err_.find("warning: --splash: the entry 240x320;s240.bmp is chosen on no screen"), std::string::npos) << err_;
+    EXPECT_EQ(TextOf(ResourcesOf("out.exe"), "CONFIG"), "SplashScreen=240x320;s240.bmp|SplashScreen=480x640;s480.bmp");
+    EXPECT_NE(err_.find("note: --splash: the entries are written smallest first (240x320;s240.bmp, 480x640;s480.bmp), not "
+                        "as given, so that each screen gets the largest one that fits it"),
+              std::string::npos) << err_;
+    EXPECT_EQ(err_.find("warning"), std::string::npos) << err_;
+    // In an order that serves every screen already: kept, nothing said.
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "240x320:@s240.bmp", "--splash", "480x640:@s480.bmp"}), 0)
+        << err_;
+    EXPECT_EQ(err_.find("written smallest first"), std::string::npos) << err_;
+    // Two entries of one size: no order shows the second.
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--splash", "240x320:@s240.bmp", "--splash", "240x320:@s480.bmp"}), 0)
+        << err_;
+    EXPECT_NE(err_.find("warning: --splash: the entry 240x320;s480.bmp is chosen on no screen: an earlier entry has its size"),
+              std::string::npos) << err_;
+
+    // A --config file is kept as given, and what it does to each screen told.
+    std::string cfg = "SplashScreen=300x400;s480.bmp|SplashScreen=200x150;s240.bmp|SplashScreen=200x150;again.bmp";
+    Put("cfg.txt", std::vector<std::uint8_t>(cfg.begin(), cfg.end()));
+    ASSERT_EQ(Run({"pack", "@kel.exe", "-o", "@out.exe", "--config", "@cfg.txt", "--bitmap", "again.bmp=@s240.bmp"}), 0) << err_;
+    EXPECT_EQ(TextOf(ResourcesOf("out.exe"), "CONFIG"), cfg);
+    EXPECT_NE(err_.find("warning: --config " + Path("cfg.txt") + ": on 240x320, 320x240 and 240x240 screens the launcher "
+                        "shows the entry 300x400;s480.bmp, larger than the screen, though the entry 200x150;s240.bmp fits "
+                        "and is packed"),
+              std::string::npos) << err_;
+    EXPECT_NE(err_.find("the entry 200x150;again.bmp is chosen on no screen"), std::string::npos) << err_;
 }
 
 TEST_F(Kelpack, ConfigFileTakesBitmapsFromOptionsOrBesideIt) {

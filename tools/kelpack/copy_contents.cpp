@@ -1,5 +1,6 @@
 #include "copy_contents.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "contract/kel.h"
@@ -16,6 +17,29 @@ ResId TextType() { return ResNameUpper(kel::kTextResourceType); }
 ResId CommandLineName() { return ResNameUpper(kel::kCommandLineResourceName); }
 ResId ConfigName() { return ResNameUpper(kel::kConfigResourceName); }
 ResId SplashType() { return ResNameUpper(kel::kSplashResourceType); }
+ResId HiResAwareType() { return ResNameUpper(kel::kHiResAwareResourceType); }
+ResId HiResAwareName() { return ResNameUpper(kel::kHiResAwareResourceName); }
+
+std::vector<std::uint8_t> HiResMarkBytes() {
+    return {static_cast<std::uint8_t>(kel::kHiResAwareValue & 0xFF), static_cast<std::uint8_t>(kel::kHiResAwareValue >> 8)};
+}
+
+HiResMark ReadHiResMark(const ResourceList& res) {
+    HiResMark mark;
+    const Resource* r = FindResource(res, HiResAwareType(), HiResAwareName());
+    if (r == nullptr) return mark;
+    mark.present = true;
+    mark.marked = !r->source.external && r->data == HiResMarkBytes();
+    if (mark.marked) return mark;
+    // The first bytes are enough to tell people what it holds.
+    const std::size_t size = static_cast<std::size_t>(LeafSize(*r)), shown = std::min<std::size_t>(r->data.size(), 8);
+    mark.held = size == 1 ? "1 byte" : std::to_string(size) + " bytes";
+    static const char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < shown; ++i)
+        mark.held += std::string(i == 0 ? ": " : " ") + kHex[r->data[i] >> 4] + kHex[r->data[i] & 15];
+    if (shown < size) mark.held += " ...";
+    return mark;
+}
 
 std::string ContractName(const char16_t* name) { return text::WideToUtf8(name); }
 

@@ -20,6 +20,23 @@ ResId TextType();           // kel::kTextResourceType
 ResId CommandLineName();    // kel::kCommandLineResourceName
 ResId ConfigName();         // kel::kConfigResourceName
 ResId SplashType();         // kel::kSplashResourceType
+ResId HiResAwareType();     // kel::kHiResAwareResourceType
+ResId HiResAwareName();     // kel::kHiResAwareResourceName
+
+// The mark of a copy ready for high-resolution screens, as packed: one
+// 16-bit value, kel::kHiResAwareValue.
+std::vector<std::uint8_t> HiResMarkBytes();
+
+// What a copy carries of that mark.
+struct HiResMark {
+    bool present = false;  // a resource of that type and name is there
+    bool marked = false;   // it holds exactly the one 16-bit value the mark is
+    std::string held;      // otherwise, what it holds, for people ("3 bytes: 01 00 00")
+};
+
+// Reads the mark from a copy's resources. Only the exact value counts as
+// marked: what a device makes of other bytes is not known.
+HiResMark ReadHiResMark(const ResourceList& res);
 
 // A contract name (kel::) as text for people.
 std::string ContractName(const char16_t* name);

@@ -91,6 +91,66 @@ std::string WidePrintable(const std::u16string& s) {
     return out;
 }
 
+namespace {
+
+// The rows a registration by the launcher at x->installedAs writes, and
+// what the launcher makes of the engine path among them, read back as the
+// registration stores it: text and terminator.
+void ExplainRegistration(Explanation* x) {
+    filetype::RegistrationRow rows[filetype::kRegistrationRowCount];
+    std::int32_t count = filetype::RegistrationRows(x->installedAs.c_str(), rows);
+    for (std::int32_t i = 0; i < count; ++i) {
+        x->registrationRows.emplace_back(rows[i].key, rows[i].value);
+        if (x->registrationRows.back().first == kel::kEnginePathKey) x->registeredEnginePath = rows[i].value;
+    }
+    filetype::FreeRegistrationRows(rows, count);
+    std::u16string stored = x->registeredEnginePath + u'\0';
+    auto size = static_cast<std::uint32_t>(stored.size() * sizeof(char16_t));
+    std::uint32_t bytes = launcher::EnginePathBufferBytes(size);
+    x->registeredEngineTaken = bytes != 0;
+    if (x->registeredEngineTaken) {
+        std::u16string buffer(bytes / sizeof(char16_t), u'\0');
+        std::copy(stored.begin(), stored.end(), buffer.begin());
+        x->registeredEngineLoads = launcher::EnginePathInValue(&buffer[0], size);
+    }
+}
+
+// The arguments as the scan sees them, before it rewrites a .kel argument
+// into the target name, and what the scan decided: the relay or the handoff.
+void ExplainScan(const launcher::StartPlan& plan, Explanation* x) {
+    std::u16string copy = x->merged;
+    std::int32_t n = cmdline::SplitArguments(&copy[0], nullptr);
+    std::vector<char16_t*> list(static_cast<std::size_t>(n));
+    cmdline::SplitArguments(&copy[0], list.data());
+    for (char16_t* a : list) x->arguments.push_back(a);
+    const cmdline::ScanResult& scan = plan.scan;
+    if (scan.kind != cmdline::ScanKind::kRelay) {
+        x->target = scan.target;
+        return;
+    }
+    x->relay = true;
+    x->relayAt = scan.relayAt;
+    x->relayHasCommand = scan.relayMessage != nullptr;
+    if (x->relayHasCommand) {
+        x->relayCommand = scan.arguments[scan.relayAt + 1];
+        x->relayBytes.assign(scan.relayMessage, static_cast<std::size_t>(scan.relayMessageLength));
+    }
+}
+
+// The splash for the given screen, and on a larger screen what a
+// high-resolution device shows a copy not marked ready for it.
+void ExplainSplash(const ExplainOptions& o, const ResourceList& res, Explanation* x) {
+    splash::SplashConfig* config = LauncherSplashConfig(res, &x->configPacked);
+    x->splash = SplashForScreen(res, config, o.screenWidth, o.screenHeight);
+    x->hiRes = ReadHiResMark(res);
+    ScreenSize told{};
+    x->largeScreen = DoubledScreen(o.screenWidth, o.screenHeight, &told);
+    if (x->largeScreen && !x->hiRes.marked) x->secondEdition = SplashForScreen(res, config, told.width, told.height);
+    splash::FreeSplashConfig(config);
+}
+
+}  // namespace
+
 bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* exitCode) {
     *x = Explanation();
     x->file = o.file;
@@ -113,68 +173,19 @@ bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* e
     x->registration = plan.registration;
     // Where a registration would point the file type's engine path.
     x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
-    {
-        filetype::RegistrationRow rows[filetype::kRegistrationRowCount];
-        std::int32_t count = filetype::RegistrationRows(x->installedAs.c_str(), rows);
-        for (std::int32_t i = 0; i < count; ++i) {
-            x->registrationRows.emplace_back(rows[i].key, rows[i].value);
-            if (x->registrationRows.back().first == kel::kEnginePathKey) x->registeredEnginePath = rows[i].value;
-        }
-        filetype::FreeRegistrationRows(rows, count);
-    }
-    // What the launcher makes of that value, read back as the registration stores it: text and terminator.
-    {
-        std::u16string stored = x->registeredEnginePath + u'\0';
-        auto size = static_cast<std::uint32_t>(stored.size() * sizeof(char16_t));
-        std::uint32_t bytes = launcher::EnginePathBufferBytes(size);
-        x->registeredEngineTaken = bytes != 0;
-        if (x->registeredEngineTaken) {
-            std::u16string buffer(bytes / sizeof(char16_t), u'\0');
-            std::copy(stored.begin(), stored.end(), buffer.begin());
-            x->registeredEngineLoads = launcher::EnginePathInValue(&buffer[0], size);
-        }
-    }
+    ExplainRegistration(x);
     x->scanned = plan.scanned;
-    if (!plan.scanned) {
-        launcher::FreeStartPlan(&plan);
-        return true;
-    }
-
-    // The split is shown as the scan sees it, before the scan rewrites a
-    // .kel argument into the target name.
-    {
-        std::u16string copy = x->merged;
-        std::int32_t n = cmdline::SplitArguments(&copy[0], nullptr);
-        std::vector<char16_t*> list(static_cast<std::size_t>(n));
-        cmdline::SplitArguments(&copy[0], list.data());
-        for (char16_t* a : list) x->arguments.push_back(a);
-    }
-    const cmdline::ScanResult& scan = plan.scan;
-    if (scan.kind == cmdline::ScanKind::kRelay) {
-        x->relay = true;
-        x->relayAt = scan.relayAt;
-        x->relayHasCommand = scan.relayMessage != nullptr;
-        if (x->relayHasCommand) {
-            x->relayCommand = scan.arguments[scan.relayAt + 1];
-            x->relayBytes.assign(scan.relayMessage, static_cast<std::size_t>(scan.relayMessageLength));
-        }
-    } else {
-        x->target = scan.target;
-    }
+    if (plan.scanned) ExplainScan(plan, x);
     launcher::FreeStartPlan(&plan);
-
-    // The splash for the given screen.
-    splash::SplashConfig* config = LauncherSplashConfig(res, &x->configPacked);
-    x->splash = SplashForScreen(res, config, o.screenWidth, o.screenHeight);
-    splash::FreeSplashConfig(config);
+    if (x->scanned) ExplainSplash(o, res, x);
     return true;
 }
 
-std::string ExplainText(const Explanation& x) {
-    std::string t = x.file + " (" + x.format + " " + x.machine + ") started with the command line " + Quoted(x.userLine) +
-                    " (" + Characters(x.userLine.size()) + "):\n\n";
+namespace {
 
-    t += "1. Command line: ";
+// Steps 1 and 2: the merged command line, and whether the launcher registers.
+std::string CommandLineAndFileTypeSteps(const Explanation& x) {
+    std::string t = "1. Command line: ";
     if (!x.hasEmbedded) {
         t += "no " + WidePrintable(kel::kCommandLineResourceName) +
              " resource, so the user's command line is used unchanged: " + Quoted(x.merged) + ".\n";
@@ -182,9 +193,7 @@ std::string ExplainText(const Explanation& x) {
         t += "the embedded " + WidePrintable(kel::kCommandLineResourceName) + " is " + Quoted(x.embedded) + "; merged with the user's: " + Quoted(x.merged) + " (" +
              Characters(x.merged.size()) + "). Every later step and the engine see this line.\n";
     }
-
-    std::string engineValue = Quoted(x.registeredEnginePath);
-    // What a registration writes, for steps 2 and 5: the launcher's own rows.
+    // What a registration writes: the launcher's own rows.
     std::string registers = "registers the " + WidePrintable(kel::kFileExtension) + " file type for a launcher at " +
                             Quoted(x.installedAs) + ", setting the default values";
     for (std::size_t i = 0; i < x.registrationRows.size(); ++i)
@@ -194,68 +203,90 @@ std::string ExplainText(const Explanation& x) {
     t += "2. File type: ";
     switch (x.registration) {
         case filetype::Registration::kNone:
-            t += "not registered (the command line is neither blank nor a lone \"+\").\n";
-            break;
+            return t + "not registered (the command line is neither blank nor a lone \"+\").\n";
         case filetype::Registration::kRegisterAndGoOn:
-            t += "the command line is blank, so the launcher " + registers + " and goes on.\n";
-            break;
+            return t + "the command line is blank, so the launcher " + registers + " and goes on.\n";
         case filetype::Registration::kRegisterOnly:
-            t += "the command line is a lone \"+\", so the launcher " + registers +
-                 " and exits 0. Nothing else happens: no instance check, no splash, no engine.\n";
-            return t;
+            break;
     }
+    return t + "the command line is a lone \"+\", so the launcher " + registers +
+           " and exits 0. Nothing else happens: no instance check, no splash, no engine.\n";
+}
 
-    t += "3. Arguments:";
+// Step 3: the arguments, and the handoff or the relay.
+std::string ArgumentsStep(const Explanation& x) {
+    std::string t = "3. Arguments:";
     for (const std::u16string& a : x.arguments) t += " [" + WidePrintable(a) + "]";
     if (x.arguments.empty()) t += " none";
     t += ".\n   ";
-    if (x.relay) {
-        t += "The relay option " + Quoted(x.arguments[static_cast<std::size_t>(x.relayAt)]) + " stands at position " +
-             std::to_string(x.relayAt) + ", so the relay answers instead of a running instance; no handoff is tried.\n   ";
-        std::string where = "HKEY_LOCAL_MACHINE\\" + WidePrintable(kel::kEngineKey) + " value " +
-                            WidePrintable(kel::kServerPortValue) + " (creating the key when missing; a value of up to " +
-                            std::to_string(cmdline::kServerPortMaxBytes) + " bytes is a number, a longer one none)";
-        if (!x.relayHasCommand) {
-            t += "No argument follows it: the launcher reads " + where + ", sends nothing and goes on.\n";
-        } else {
-            t += "The launcher reads " + where + ". When the number is not 0, the launcher "
-                 "connects to " + std::string(cmdline::kRelayAddress) + " on its low 16 bits and sends " + std::to_string(x.relayBytes.size()) + " bytes: " +
-                 HexBytes(x.relayBytes) + " (\"" + CEscaped(x.relayBytes) + "\"), then exits 0.\n"
-                 "   Otherwise (no port, nothing listening, a send failing) it goes on below with the whole merged line, "
-                 "and shuts the socket layer down after the engine returns when it started it.\n";
-        }
-    } else {
-        t += "The target name is " + Quoted(x.target) + ": the launcher asks FindWindowW for a window of class " +
-             Quoted(x.target) + ". If one is running, the launcher brings it to the foreground, posts it message " +
-             std::to_string(kel::kActivationMessage) + " (both parameters 0) and exits 0; otherwise it goes on.\n";
-    }
+    if (!x.relay)
+        return t + "The target name is " + Quoted(x.target) + ": the launcher asks FindWindowW for a window of class " +
+               Quoted(x.target) + ". If one is running, the launcher brings it to the foreground, posts it message " +
+               std::to_string(kel::kActivationMessage) + " (both parameters 0) and exits 0; otherwise it goes on.\n";
+    t += "The relay option " + Quoted(x.arguments[static_cast<std::size_t>(x.relayAt)]) + " stands at position " +
+         std::to_string(x.relayAt) + ", so the relay answers instead of a running instance; no handoff is tried.\n   ";
+    std::string where = "HKEY_LOCAL_MACHINE\\" + WidePrintable(kel::kEngineKey) + " value " +
+                        WidePrintable(kel::kServerPortValue) + " (creating the key when missing; a value of up to " +
+                        std::to_string(cmdline::kServerPortMaxBytes) + " bytes is a number, a longer one none)";
+    if (!x.relayHasCommand) return t + "No argument follows it: the launcher reads " + where + ", sends nothing and goes on.\n";
+    return t + "The launcher reads " + where + ". When the number is not 0, the launcher "
+           "connects to " + std::string(cmdline::kRelayAddress) + " on its low 16 bits and sends " + std::to_string(x.relayBytes.size()) + " bytes: " +
+           HexBytes(x.relayBytes) + " (\"" + CEscaped(x.relayBytes) + "\"), then exits 0.\n"
+           "   Otherwise (no port, nothing listening, a send failing) it goes on below with the whole merged line, "
+           "and shuts the socket layer down after the engine returns when it started it.\n";
+}
 
+// Step 4: the splash on the screen asked for, and on a high-resolution
+// device what the copy's mark (or its lack) makes of it.
+std::string SplashStep(const Explanation& x) {
     const SplashOutcome& s = x.splash;
     std::string config = WidePrintable(kel::kConfigResourceName);
     std::string source = x.configPacked ? "packed " + config : "no " + config + " packed, so the default configuration";
-    t += "4. Splash " +
-         (s.asksScreen ? "on a " + std::to_string(s.screenWidth) + "x" + std::to_string(s.screenHeight) + " screen (" + source
-                       : "(" + source) +
-         "): " + SplashOutcomeText(s);
+    std::string t = "4. Splash " +
+                    (s.asksScreen ? "on a " + SizeText(s.screenWidth, s.screenHeight) + " screen (" + source : "(" + source) +
+                    "): " + SplashOutcomeText(s);
     if (s.chosen && s.decodes)
         t += ". It is shown centred, titled " + ShownTitle(s.title) +
              ", and the launcher waits up to " + std::to_string(splash::kFirstPaintWaitMs) + " ms for its first paint";
     t += ".\n";
+    if (!x.largeScreen) return t;
+    const std::string mark = WidePrintable(kel::kHiResAwareResourceType) + " " + WidePrintable(kel::kHiResAwareResourceName);
+    if (x.hiRes.marked)
+        return t + "   The copy is marked ready for high resolution (" + mark + "), so a high-resolution Pocket PC (CE 4.21 "
+               "on) tells it the real screen size too, as a CE 4.20 device does.\n";
+    const SplashOutcome& d = x.secondEdition;
+    return t + "   That is on a CE 4.20 device. A high-resolution Pocket PC (Windows Mobile 2003 Second Edition, CE 4.21 on) "
+           "tells this copy, not marked ready for high resolution (no " + mark + "; kelpack pack --hi-res-aware marks it), "
+           "that the screen is " + SizeText(d.screenWidth, d.screenHeight) + " and doubles every pixel: " +
+           SplashOutcomeText(d) + ".\n";
+}
 
-    t += "5. Engine: LoadLibraryW(\"" + WidePrintable(kel::kEngineLibraryName) +
-         "\") through the search path; if that fails, the path in the default value of HKEY_CLASSES_ROOT\\" +
-         WidePrintable(kel::kEnginePathKey) + " when that value is at most " + std::to_string(launcher::kMaxEnginePathBytes) +
-         " bytes. A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " + engineValue +
-         (x.registration == filetype::Registration::kRegisterAndGoOn ? ", as this start does" : "") +
-         (x.registeredEngineTaken ? ", from which the launcher loads " + Quoted(x.registeredEngineLoads)
-                                  : ", which is too long for the launcher to take") +
-         ".\n"
-         // The message boxes' texts are the launcher's own words.
-         "   With neither, a message box " + Quoted(launcher::kNoEngineText) + " and exit 0; a library without " +
-         WidePrintable(kel::kEntryName) + ", a message box " + Quoted(launcher::kNoEntryText) + " and exit 0.\n";
-    t += "6. " + WidePrintable(kel::kEntryName) + " runs with the command line " + Quoted(x.merged) +
-         "; when it returns, the launcher unloads the engine and exits with its result.\n";
-    return t;
+// Steps 5 and 6: where the engine is found, and its run.
+std::string EngineSteps(const Explanation& x) {
+    return "5. Engine: LoadLibraryW(\"" + WidePrintable(kel::kEngineLibraryName) +
+           "\") through the search path; if that fails, the path in the default value of HKEY_CLASSES_ROOT\\" +
+           WidePrintable(kel::kEnginePathKey) + " when that value is at most " + std::to_string(launcher::kMaxEnginePathBytes) +
+           " bytes. A registration by this launcher at " + Quoted(x.installedAs) + " sets that value to " +
+           Quoted(x.registeredEnginePath) +
+           (x.registration == filetype::Registration::kRegisterAndGoOn ? ", as this start does" : "") +
+           (x.registeredEngineTaken ? ", from which the launcher loads " + Quoted(x.registeredEngineLoads)
+                                    : ", which is too long for the launcher to take") +
+           ".\n"
+           // The message boxes' texts are the launcher's own words.
+           "   With neither, a message box " + Quoted(launcher::kNoEngineText) + " and exit 0; a library without " +
+           WidePrintable(kel::kEntryName) + ", a message box " + Quoted(launcher::kNoEntryText) + " and exit 0.\n"
+           "6. " + WidePrintable(kel::kEntryName) + " runs with the command line " + Quoted(x.merged) +
+           "; when it returns, the launcher unloads the engine and exits with its result.\n";
+}
+
+}  // namespace
+
+std::string ExplainText(const Explanation& x) {
+    std::string t = x.file + " (" + x.format + " " + x.machine + ") started with the command line " + Quoted(x.userLine) +
+                    " (" + Characters(x.userLine.size()) + "):\n\n";
+    t += CommandLineAndFileTypeSteps(x);
+    if (x.registration == filetype::Registration::kRegisterOnly) return t;
+    return t + ArgumentsStep(x) + SplashStep(x) + EngineSteps(x);
 }
 
 std::string ExplainJson(const Explanation& x) {
@@ -297,7 +328,11 @@ std::string ExplainJson(const Explanation& x) {
              ", \"message\": " + std::to_string(kel::kActivationMessage) + "},\n";
         j += "  \"relay\": null,\n";
     }
-    j += "  \"splash\": " + SplashOutcomeJson(x.splash).insert(1, "\"config_packed\": " + boolean(x.configPacked) + ", ") + ",\n";
+    std::string splashJson = SplashOutcomeJson(x.splash).insert(1, "\"config_packed\": " + boolean(x.configPacked) + ", ");
+    // What a high-resolution device shows instead, for a copy not marked ready for it.
+    splashJson.insert(splashJson.size() - 1, ", \"hi_res_aware\": " + boolean(x.hiRes.marked) + ", \"second_edition\": " +
+                                                 (x.largeScreen && !x.hiRes.marked ? SplashOutcomeJson(x.secondEdition) : "null"));
+    j += "  \"splash\": " + splashJson + ",\n";
     j += "  \"engine\": {\"library\": " + WideJson(kel::kEngineLibraryName) +
          ", \"registry_root\": \"HKEY_CLASSES_ROOT\", \"registry_key\": " + WideJson(kel::kEnginePathKey) +
          ", \"max_value_bytes\": " + std::to_string(launcher::kMaxEnginePathBytes) +

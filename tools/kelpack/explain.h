@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "copy_contents.h"
 #include "launcher_view.h"
 #include "filetype/registration.h"
 
@@ -56,6 +57,9 @@ struct Explanation {
     // The splash step and the engine; also only when the launcher goes on.
     bool configPacked = false;
     SplashOutcome splash;
+    HiResMark hiRes;                    // the copy's mark for high-resolution screens
+    bool largeScreen = false;           // the screen is larger than the 240x320 (320x240) a high-resolution device doubles
+    SplashOutcome secondEdition;        // on such a device, for a copy not marked: the splash it is told of, doubled
 };
 
 // Reads the file and works the start-up out; false with the reason and exit code.

@@ -474,6 +474,23 @@ stbi_uc* LoadJpegWithoutEnd(const std::vector<std::uint8_t>& b, int* w, int* h) 
     return first;
 }
 
+// Takes stb's RGBA pixels into the picture sized for them: laid over the
+// background, or with `alpha` set, the opacity kept apart and the colours
+// as they are.
+void TakeRgba(const stbi_uc* rgba, Rgb background, Picture* p, ImageSource* source, std::vector<std::uint8_t>* alpha) {
+    const std::size_t pixels = p->rgb.size() / 3;
+    if (alpha) alpha->resize(pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const stbi_uc* q = rgba + 4 * i;
+        if (q[3] != 255) source->transparent = true;
+        const std::uint32_t a = alpha ? 255 : q[3];
+        if (alpha) (*alpha)[i] = q[3];
+        p->rgb[3 * i] = Blend(q[0], a, background.r);
+        p->rgb[3 * i + 1] = Blend(q[1], a, background.g);
+        p->rgb[3 * i + 2] = Blend(q[2], a, background.b);
+    }
+}
+
 // PNG, JPEG, GIF and the BMP kinds of 16 and 32 bits, through stb.
 bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format, Rgb background, Picture* p,
                    ImageSource* source, std::string* error, std::uint64_t maxPixels, std::vector<std::uint8_t>* alpha) {
@@ -542,18 +559,7 @@ bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format
         return false;
     }
     source->format = format;
-    const std::size_t pixels = p->rgb.size() / 3;
-    if (alpha) alpha->resize(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const stbi_uc* q = rgba + 4 * i;
-        if (q[3] != 255) source->transparent = true;
-        // With the opacity kept apart, the colours stay as they are.
-        const std::uint32_t a = alpha ? 255 : q[3];
-        if (alpha) (*alpha)[i] = q[3];
-        p->rgb[3 * i] = Blend(q[0], a, background.r);
-        p->rgb[3 * i + 1] = Blend(q[1], a, background.g);
-        p->rgb[3 * i + 2] = Blend(q[2], a, background.b);
-    }
+    TakeRgba(rgba, background, p, source, alpha);
     stbi_image_free(rgba);
     if (format == "JPEG" && !jpeg.exif.empty()) {
         source->orientation = ExifOrientation(jpeg.exif);

@@ -123,6 +123,13 @@ SplashOutcome SplashForScreen(const ResourceList& res, const splash::SplashConfi
     return o;
 }
 
+bool DoubledScreen(std::int32_t width, std::int32_t height, ScreenSize* told) {
+    const ScreenSize low = width == height ? ScreenSize{240, 240} : width < height ? ScreenSize{240, 320} : ScreenSize{320, 240};
+    if (width <= low.width && height <= low.height) return false;
+    *told = low;
+    return true;
+}
+
 std::vector<std::string> UnreachableSplashEntries(const splash::SplashConfig* config) {
     std::vector<std::int32_t> entries;
     for (std::int32_t k = 0; k < config->count; ++k)

@@ -92,4 +92,11 @@ struct ScreenSize {
 // The screens of the devices the launcher meets most, portrait and landscape.
 constexpr ScreenSize kCommonScreens[] = {{240, 320}, {320, 240}, {480, 640}, {640, 480}, {800, 480}};
 
+// The screen a high-resolution Pocket PC (Windows Mobile 2003 Second
+// Edition, CE 4.21 on) tells a copy not marked ready for high resolution it
+// has, doubling every pixel: 240x320, or 320x240 in landscape (240x240 on a
+// square screen). False, with `told` untouched, for a screen no larger than
+// that, which is not doubled.
+bool DoubledScreen(std::int32_t width, std::int32_t height, ScreenSize* told);
+
 }  // namespace kelpack

@@ -14,6 +14,7 @@
 #include "output.h"
 #include "pe_write.h"
 #include "splash/config.h"
+#include "splash_order.h"
 #include "wording.h"
 
 namespace kelpack {
@@ -250,6 +251,12 @@ void PackIcon(PackPlan* p) {
     if (!note.empty()) p->result.notes.push_back(in.path + ": " + note);
 }
 
+// --hi-res-aware: the mark a high-resolution device reads, so that it tells
+// the launcher and its engine the real screen size.
+void PackHiResMark(PackPlan* p) {
+    if (p->o.hiResAware) PutResource(&p->res, HiResAwareType(), HiResAwareName(), HiResMarkBytes());
+}
+
 // Reads and decodes one splash picture file.
 bool LoadPicture(PackPlan* p, const std::string& file, SplashPicture* out) {
     std::uint64_t size = 0;
@@ -341,6 +348,23 @@ void ConfigFromFile(PackPlan* p) {
     AddPicturesBesideConfig(p);
 }
 
+// The entries in an order that gives each common screen the largest one
+// that fits it; a note says so when that is not the order given.
+std::vector<SplashEntry> OrderedEntries(PackPlan* p, const std::vector<SplashEntry>& given) {
+    std::vector<SplashEntry> entries;
+    for (std::size_t i : SplashEntryOrder(given)) entries.push_back(given[i]);
+    bool same = true;
+    for (std::size_t i = 0; i < given.size(); ++i) same = same && entries[i].name == given[i].name;
+    if (same) return entries;
+    std::string list;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        list += std::string(i == 0 ? "" : ", ") + SizeText(entries[i].width, entries[i].height) + ";" + entries[i].name;
+    p->result.notes.push_back("--splash: the entries are written smallest first (" + list +
+                              "), not as given, so that each screen gets the largest one that fits it: the launcher takes "
+                              "the first entry on every screen and replaces it only by a later one that fits and is larger");
+    return entries;
+}
+
 // --splash: one entry for each picture, and --title.
 void ConfigFromSplashes(PackPlan* p) {
     std::vector<SplashEntry> entries;
@@ -354,7 +378,7 @@ void ConfigFromSplashes(PackPlan* p) {
         entries.push_back(e);
     }
     p->writeConfig = true;
-    p->config = BuildConfig(entries, p->o.hasTitle ? &p->o.title : nullptr);
+    p->config = BuildConfig(OrderedEntries(p, entries), p->o.hasTitle ? &p->o.title : nullptr);
     p->configOrigin = "--splash";
 }
 
@@ -514,6 +538,31 @@ void CheckEntryBitmap(PackPlan* p, const EntryJudgement& j, const SplashEntry& s
                        SizeText(info.width, info.height) + "; the launcher chooses by the configured size and shows the bitmap at its own");
 }
 
+// Screens on which the configuration written shows an entry larger than
+// the screen though a packed one fits, told once for each such pair.
+void WarnOversizedChoices(PackPlan* p, const std::string& where) {
+    std::vector<std::string> values;
+    std::vector<bool> packed;
+    for (const ConfigEntry& e : SplitConfig(p->finalConfig)) {
+        if (e.key != splash::kSplashKey) continue;
+        values.push_back(e.value);
+        packed.push_back(e.hasValue && FindLauncherResource(p->res, SplashType(), ParseSplashValue(e.value).name) != nullptr);
+    }
+    std::vector<OversizedChoice> found = OversizedChoices(p->finalConfig, packed);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        bool told = false;
+        for (std::size_t k = 0; k < i; ++k) told = told || (found[k].shown == found[i].shown && found[k].fits == found[i].fits);
+        if (told) continue;
+        std::vector<std::string> screens;
+        for (const OversizedChoice& c : found)
+            if (c.shown == found[i].shown && c.fits == found[i].fits) screens.push_back(SizeText(c.screen.width, c.screen.height));
+        p->result.Warn(where + ": on " + Listed(screens) + " screens the launcher shows the entry " + values[found[i].shown] +
+                       ", larger than the screen, though the entry " + values[found[i].fits] +
+                       " fits and is packed: it takes the first entry on every screen and replaces it only by a later one "
+                       "that fits the screen and is larger; give the smaller sizes first");
+    }
+}
+
 // What the launcher will read: every bitmap the configuration names. A
 // configuration this run wrote must be complete; one kept from the
 // launcher (or the default one, once bitmaps were given for it) is only
@@ -534,12 +583,18 @@ void CheckConfiguredBitmaps(PackPlan* p) {
         CheckEntryBitmap(p, j, ParseSplashValue(e.value));
     }
     if (j.strict && !any && p->result.Ok()) p->result.Warn(j.where + ": the configuration names no splash bitmap, so none is shown");
+    if (j.entriesWritten) WarnOversizedChoices(p, j.where);
     if (j.care && (j.entriesWritten || !p->pictures.empty())) {
         splash::SplashConfig* parsed = splash::ParseSplashConfig(p->finalConfig.data(), static_cast<std::uint32_t>(p->finalConfig.size()));
+        // Entries from --splash are already in the best order: one left out is
+        // the size of an earlier one.
+        const std::string why = p->configOrigin == "--splash" ? "an earlier entry has its size, and the launcher replaces "
+                                                                "the entry it holds only by a larger one"
+                                                              : "the launcher takes the first entry on every screen and "
+                                                                "replaces it only by a later one that fits the screen and is "
+                                                                "larger; give the smaller sizes first";
         for (const std::string& entry : UnreachableSplashEntries(parsed))
-            p->result.Warn(j.where + ": the entry " + entry +
-                           " is chosen on no screen: the launcher takes the first entry on every screen and replaces it only "
-                           "by a later one that fits the screen and is larger; give the smaller sizes first");
+            p->result.Warn(j.where + ": the entry " + entry + " is chosen on no screen: " + why);
         splash::FreeSplashConfig(parsed);
     }
 }
@@ -548,10 +603,10 @@ void CheckConfiguredBitmaps(PackPlan* p) {
 void WarnIdleOptions(PackPlan* p) {
     const PackOptions& o = p->o;
     const bool anything = !o.appFile.empty() || o.hasCommandLine || !o.splashes.empty() || o.hasTitle ||
-                          !o.configFile.empty() || !o.bitmaps.empty() || !o.iconFile.empty();
+                          !o.configFile.empty() || !o.bitmaps.empty() || !o.iconFile.empty() || o.hiResAware;
     if (!anything)
-        p->result.Warn("nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap or --icon is given, "
-                       "so the output is a copy of the launcher with the resources it has");
+        p->result.Warn("nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap, --icon or "
+                       "--hi-res-aware is given, so the output is a copy of the launcher with the resources it has");
     const bool sized = !o.configFile.empty() || !o.bitmaps.empty() ||
                        std::any_of(o.splashes.begin(), o.splashes.end(), [](const SplashOption& s) { return s.hasSize; });
     if (o.fit && !sized)
@@ -622,6 +677,7 @@ void BuildPlan(PackPlan* p) {
     PackPackage(p);
     PackCommandLine(p);
     PackIcon(p);
+    PackHiResMark(p);
     ChooseConfig(p);
     if (p->result.exitCode == kExitUsage) return;  // a picture beside --config is the output
     SettleConfig(p);

@@ -12,6 +12,7 @@ const std::vector<OptionSpec> kPackOptions = {
     {"--fit", nullptr, false, true},
     {"--allow-large", nullptr, false, true},
     {"--keep-unused", nullptr, false, true},
+    {"--hi-res-aware", nullptr, false, true},
     {"--output", "-o", true, false},
     {"--app", nullptr, true, false},
     {"--command-line", nullptr, true, false},
@@ -28,6 +29,7 @@ bool TakePackOption(PackOptions* o, const std::string& name, const std::string& 
     if (name == "--fit") o->fit = true;
     else if (name == "--allow-large") o->allowLarge = true;
     else if (name == "--keep-unused") o->keepUnused = true;
+    else if (name == "--hi-res-aware") o->hiResAware = true;
     else if (name == "--output") o->output = value;
     else if (name == "--app") o->appFile = value;
     else if (name == "--icon") o->iconFile = value;

@@ -45,6 +45,7 @@ struct PackOptions {
     bool fit = false;           // scale splash pictures down to their entries' sizes
     bool allowLarge = false;    // write copies above the device's 32 MiB slot (for desktop Windows)
     bool keepUnused = false;    // keep splash bitmaps no configuration entry names
+    bool hiResAware = false;    // mark the copy ready for high-resolution screens
 };
 
 // Reads pack's arguments (after "pack") into `options`; false with the

@@ -137,9 +137,11 @@ std::string MachineName(std::uint16_t machine) {
     }
 }
 
-bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error) {
-    *image = PeImage();
-    image->bytes = std::move(bytes);
+namespace {
+
+// The DOS stub's pointer, the PE signature and the COFF file header;
+// `nsections` gets the number of sections the header claims.
+bool ParseFileHeader(PeImage* image, std::uint32_t* nsections, std::string* error) {
     const auto& b = image->bytes;
     if (b.size() < 64) return Fail(error, "not a PE image: " + std::to_string(b.size()) + " bytes, shorter than a DOS header");
     if (b[0] != 'M' || b[1] != 'Z') return Fail(error, "not a PE image: no MZ signature");
@@ -152,9 +154,16 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
     image->peOffset = pe;
     image->machine = GetU16(b, coff);
     image->characteristics = GetU16(b, coff + 18);
-    std::uint32_t nsections = GetU16(b, coff + 2);
+    *nsections = GetU16(b, coff + 2);
     image->symbolTableOffset = GetU32(b, coff + 8);
     image->optionalSize = GetU16(b, coff + 16);
+    return true;
+}
+
+// The optional header and its data directories.
+bool ParseOptionalHeader(PeImage* image, std::string* error) {
+    const auto& b = image->bytes;
+    const std::uint64_t coff = image->peOffset + 4ull;
     std::uint64_t opt = coff + 20;
     image->optionalOffset = static_cast<std::uint32_t>(opt);
     if (image->optionalSize < 2) return Fail(error, "not an executable image: no optional header");
@@ -189,6 +198,14 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
         return Fail(error, "bad SectionAlignment " + Hex(image->sectionAlignment));
     if (image->sizeOfHeaders > b.size()) return Fail(error, "truncated: the headers claim " + std::to_string(image->sizeOfHeaders) +
                                                                    " bytes, the file has " + std::to_string(b.size()));
+    return true;
+}
+
+// The section table: every section's data inside the file and outside the
+// headers, and its addresses inside 4 GiB.
+bool ParseSectionTable(PeImage* image, std::uint32_t nsections, std::string* error) {
+    const auto& b = image->bytes;
+    const std::uint64_t opt = image->optionalOffset;
     if (nsections == 0) return Fail(error, "the image has no sections");
     if (nsections > 96) return Fail(error, "the image claims " + std::to_string(nsections) + " sections; at most 96 are allowed");
     std::uint64_t table = opt + image->optionalSize;
@@ -217,6 +234,11 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
             return Fail(error, label + " starts at RVA " + Hex(s.virtualAddress) + ", inside the headers");
         image->sections.push_back(s);
     }
+    return true;
+}
+
+// Sections that overlap, in memory or in the file.
+bool CheckSectionOverlaps(PeImage* image, std::string* error) {
     // The loader maps sections in table order at ascending addresses.
     for (std::size_t i = 1; i < image->sections.size(); ++i) {
         const PeSection& p = image->sections[i - 1];
@@ -237,6 +259,16 @@ bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error
             return Fail(error, "sections overlap in the file: " + SectionLabel(p, order[k - 1]) + " and " + SectionLabel(s, order[k]));
     }
     return true;
+}
+
+}  // namespace
+
+bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error) {
+    *image = PeImage();
+    image->bytes = std::move(bytes);
+    std::uint32_t nsections = 0;
+    return ParseFileHeader(image, &nsections, error) && ParseOptionalHeader(image, error) &&
+           ParseSectionTable(image, nsections, error) && CheckSectionOverlaps(image, error);
 }
 
 int SectionOfRva(const PeImage& image, std::uint32_t rva) {

@@ -1,5 +1,6 @@
 #include "preview.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include <stb_image_write.h>
@@ -84,6 +85,25 @@ std::string PreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight)
     return "preview-" + SizeText(screenWidth, screenHeight) + ".png";
 }
 
+std::string DoubledPreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight) {
+    return "preview-" + SizeText(screenWidth, screenHeight) + "-doubled.png";
+}
+
+Picture DoublePixels(const Picture& in) {
+    Picture out;
+    out.width = in.width * 2;
+    out.height = in.height * 2;
+    out.rgb.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3);
+    for (std::int32_t y = 0; y < out.height; ++y)
+        for (std::int32_t x = 0; x < out.width; ++x) {
+            std::size_t from = (static_cast<std::size_t>(y / 2) * static_cast<std::size_t>(in.width) + static_cast<std::size_t>(x / 2)) * 3;
+            std::size_t to = (static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) + static_cast<std::size_t>(x)) * 3;
+            std::copy(in.rgb.begin() + static_cast<std::ptrdiff_t>(from), in.rgb.begin() + static_cast<std::ptrdiff_t>(from) + 3,
+                      out.rgb.begin() + static_cast<std::ptrdiff_t>(to));
+        }
+    return out;
+}
+
 namespace {
 
 // One preview file, drawn and encoded before the first file is written.
@@ -103,22 +123,44 @@ std::string PreviewSays(const ScreenPreview& p, std::int32_t width, std::int32_t
     return says;
 }
 
-// Draws and encodes every screen's picture; false, with the problem
+// Encodes a picture as a planned file; false, with the problem recorded,
+// when the encoder fails.
+bool PlanFile(const std::string& path, const Picture& image, const std::string& says, std::vector<PlannedPreview>* planned,
+              Outcome* r) {
+    PlannedPreview file;
+    file.path = path;
+    file.says = says;
+    if (!EncodePng(image, &file.png)) {
+        r->Fail(kExitWrite, path + ": the PNG encoder failed for a " + SizeText(image.width, image.height) + " picture");
+        return false;
+    }
+    planned->push_back(std::move(file));
+    return true;
+}
+
+// Draws and encodes every screen's picture, and for a screen larger than a
+// high-resolution device doubles, when the copy is not marked ready for
+// high resolution, what such a device shows; false, with the problem
 // recorded, when the encoder fails.
 bool PlanPreviews(const PreviewOptions& o, const ResourceList& res, const splash::SplashConfig* config,
                   std::vector<PlannedPreview>* planned, Outcome* r) {
     std::vector<ScreenSize> screens = o.screens;
     if (screens.empty()) screens.assign(std::begin(kCommonScreens), std::end(kCommonScreens));
+    const bool marked = ReadHiResMark(res).marked;
     for (const ScreenSize& screen : screens) {
         ScreenPreview p = PreviewScreen(res, config, screen.width, screen.height);
-        PlannedPreview file;
-        file.path = JoinPath(o.dir, PreviewFileName(screen.width, screen.height));
-        if (!EncodePng(p.image, &file.png)) {
-            r->Fail(kExitWrite, file.path + ": the PNG encoder failed for a " + SizeText(screen.width, screen.height) + " picture");
+        if (!PlanFile(JoinPath(o.dir, PreviewFileName(screen.width, screen.height)), p.image,
+                      PreviewSays(p, screen.width, screen.height), planned, r))
             return false;
-        }
-        file.says = PreviewSays(p, screen.width, screen.height);
-        planned->push_back(std::move(file));
+        ScreenSize told{};
+        if (marked || !DoubledScreen(screen.width, screen.height, &told)) continue;
+        ScreenPreview d = PreviewScreen(res, config, told.width, told.height);
+        std::string says = SizeText(screen.width, screen.height) + " screen of a high-resolution Pocket PC (CE 4.21 on), the "
+                           "copy not marked ready for high resolution: " + PreviewSays(d, told.width, told.height) +
+                           "; every pixel doubled, " + SizeText(told.width * 2, told.height * 2);
+        if (!PlanFile(JoinPath(o.dir, DoubledPreviewFileName(screen.width, screen.height)), DoublePixels(d.image), says,
+                      planned, r))
+            return false;
     }
     return true;
 }

@@ -52,6 +52,15 @@ bool EncodePng(const Picture& image, std::vector<std::uint8_t>* png);
 // The name of a screen's preview file: "preview-240x320.png".
 std::string PreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight);
 
+// The name of the second preview of a screen larger than 240x320 (320x240),
+// for a copy not marked ready for high resolution: what a high-resolution
+// Pocket PC shows instead, "preview-480x640-doubled.png".
+std::string DoubledPreviewFileName(std::int32_t screenWidth, std::int32_t screenHeight);
+
+// The picture with every pixel doubled, as a high-resolution device shows a
+// program that is not marked ready for it.
+Picture DoublePixels(const Picture& picture);
+
 // What `kelpack preview` is asked for.
 struct PreviewOptions {
     std::string file;                 // the launcher copy

@@ -130,10 +130,11 @@ protected:
 
 TEST_F(PreviewCommand, WritesOnePictureForEachScreenAndSaysWhatItShows) {
     ASSERT_EQ(Run({"preview", Path("game.exe"), "--screen", "480x640", "--screen=200x100", "-o", Path("out")}), 0) << err_;
-    EXPECT_EQ(Written(), (std::vector<std::string>{"preview-200x100.png", "preview-480x640.png"}));
+    // The copy is not marked ready for high resolution: a second 480x640 picture shows what such a device shows.
+    EXPECT_EQ(Written(), (std::vector<std::string>{"preview-200x100.png", "preview-480x640-doubled.png", "preview-480x640.png"}));
     for (const char* says : {"preview-480x640.png  480x640 screen: \"big.bmp\" (entry 480x640): decodes, 300x400 8-bit; the window at 90,120\n",
                              "preview-200x100.png  200x100 screen: \"small.bmp\" (entry 240x320): decodes, 30x20 24-bit; the window at 85,40\n",
-                             "Wrote 2 files."})
+                             "Wrote 3 files."})
         EXPECT_NE(out_.find(says), std::string::npos) << says << "\n" << out_;
 
     std::vector<std::uint8_t> png;
@@ -158,7 +159,7 @@ TEST_F(PreviewCommand, WritesOnePictureForEachScreenAndSaysWhatItShows) {
     // Without --screen: the screens show lists; the plain launcher shows none of its default bitmaps.
     ASSERT_EQ(Run({"preview", Path("kel.exe"), "--output-dir", Path("out") + "/"}), 0) << err_;
     std::vector<std::string> written = Written();
-    EXPECT_EQ(written.size(), 6u);  // 200x100, and the five common screens
+    EXPECT_EQ(written.size(), 9u);  // 200x100, the five common screens, and the three doubled by a high-resolution device
     for (const ScreenSize& screen : kCommonScreens)
         EXPECT_NE(std::find(written.begin(), written.end(), PreviewFileName(screen.width, screen.height)), written.end());
     EXPECT_NE(out_.find("no bitmap the configuration offers is packed, so the screen size is not asked; the bare screen"), std::string::npos) << out_;

@@ -29,6 +29,73 @@ std::string Hex32(std::uint32_t v) {
 
 }  // namespace
 
+namespace {
+
+// A configuration entry as show lists it, with its bitmap when it is a
+// "SplashScreen" entry.
+ShownEntry ShowEntry(const ResourceList& res, const char* key, const char* value) {
+    ShownEntry s;
+    s.key = key;
+    s.hasValue = value != nullptr;
+    if (s.hasValue) s.value = value;
+    if (s.key != splash::kSplashKey || !s.hasValue) return s;
+    s.isSplash = true;
+    splash::SplashEntry v = splash::ParseSplashEntry(value);
+    s.width = static_cast<std::uint32_t>(v.width);
+    s.height = static_cast<std::uint32_t>(v.height);
+    s.bitmap = v.name;
+    if (const Resource* bmp = FindLauncherResource(res, SplashType(), s.bitmap)) {
+        s.bitmapPresent = true;
+        BmpInfo info;
+        s.bitmapValid = LauncherDecodes(bmp->data, &info, &s.bitmapProblem);
+        s.bitmapWidth = info.width;
+        s.bitmapHeight = info.height;
+        s.bitmapBits = info.bitCount;
+        s.bitmapRows = info.rowsPresent;
+    }
+    return s;
+}
+
+// The splash configuration, its title and entries, and the choice on each common screen.
+void ShowSplash(ShowReport* r) {
+    const ResourceList& res = r->resources;
+    splash::SplashConfig* config = LauncherSplashConfig(res, &r->hasConfig);
+    // The text the launcher parses ends at its first NUL.
+    for (std::int32_t i = 0; i < config->count; ++i) r->configText += std::string(i ? "|" : "") + config->keys[i] +
+                                                                        (config->values[i] ? std::string("=") + config->values[i] : "");
+    const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
+    // A title entry without "=" titles the window with nothing.
+    r->title = title != nullptr ? title : "";
+    for (std::int32_t i = 0; i < config->count; ++i) r->entries.push_back(ShowEntry(res, config->keys[i], config->values[i]));
+    for (const ScreenSize& screen : kCommonScreens)
+        r->screens.push_back(SplashForScreen(res, config, screen.width, screen.height));
+    splash::FreeSplashConfig(config);
+}
+
+// Icon group 50 and the mark for high-resolution screens.
+void ShowIconAndMark(ShowReport* r) {
+    const ResourceList& res = r->resources;
+    r->hiRes = ReadHiResMark(res);
+    if (r->hiRes.present && !r->hiRes.marked)
+        r->warnings.push_back(r->file + ": its " + ContractName(kel::kHiResAwareResourceType) + " " +
+                              ContractName(kel::kHiResAwareResourceName) + " resource holds " + r->hiRes.held +
+                              ", not the one 16-bit value " + std::to_string(kel::kHiResAwareValue) +
+                              " that marks a program ready for high-resolution screens; kelpack takes the copy as not marked");
+    const Resource* g = FindResource(res, IntResId(kRtGroupIcon), IntResId(kel::kIconGroupId));
+    if (g == nullptr) return;
+    r->hasIconGroup = true;
+    std::uint16_t n = 0;
+    ReadU16(g->data, 4, &n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        std::uint16_t id = 0;
+        if (!ReadU16(g->data, 6 + 14ull * i + 12, &id)) break;
+        ++r->iconImages;
+        if (!FindResource(res, IntResId(kRtIcon), IntResId(id))) ++r->iconImagesMissing;
+    }
+}
+
+}  // namespace
+
 bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, int* exitCode) {
     *r = ShowReport();
     r->file = path;
@@ -54,7 +121,6 @@ void FillShowReport(const std::string& path, const PeImage& image, ResourceList 
     r->sections = image.sections;
     r->signedImage = image.dirs.size() > kDirSecurity && image.dirs[kDirSecurity].size != 0;
     const ResourceList& res = r->resources;
-
     if (const Resource* app = FindResource(res, AppType(), AppName())) {
         r->hasApp = true;
         r->appSize = LeafSize(*app);
@@ -66,50 +132,16 @@ void FillShowReport(const std::string& path, const PeImage& image, ResourceList 
         r->commandLineCut = cut != std::string::npos && cut + 1 < text.size();
         r->commandLine = text.substr(0, cut);
     }
-    splash::SplashConfig* config = LauncherSplashConfig(res, &r->hasConfig);
-    // The text the launcher parses ends at its first NUL.
-    for (std::int32_t i = 0; i < config->count; ++i) r->configText += std::string(i ? "|" : "") + config->keys[i] +
-                                                                        (config->values[i] ? std::string("=") + config->values[i] : "");
-    const char* title = splash::FindSplashValue(config, splash::kSplashTitleKey, splash::kDefaultSplashTitle);
-    // A title entry without "=" titles the window with nothing.
-    r->title = title != nullptr ? title : "";
-    for (std::int32_t i = 0; i < config->count; ++i) {
-        ShownEntry s;
-        s.key = config->keys[i];
-        s.hasValue = config->values[i] != nullptr;
-        if (s.hasValue) s.value = config->values[i];
-        if (s.key == splash::kSplashKey && s.hasValue) {
-            s.isSplash = true;
-            splash::SplashEntry v = splash::ParseSplashEntry(config->values[i]);
-            s.width = static_cast<std::uint32_t>(v.width);
-            s.height = static_cast<std::uint32_t>(v.height);
-            s.bitmap = v.name;
-            if (const Resource* bmp = FindLauncherResource(res, SplashType(), s.bitmap)) {
-                s.bitmapPresent = true;
-                BmpInfo info;
-                s.bitmapValid = LauncherDecodes(bmp->data, &info, &s.bitmapProblem);
-                s.bitmapWidth = info.width;
-                s.bitmapHeight = info.height;
-                s.bitmapBits = info.bitCount;
-                s.bitmapRows = info.rowsPresent;
-            }
-        }
-        r->entries.push_back(s);
-    }
-    for (const ScreenSize& screen : kCommonScreens)
-        r->screens.push_back(SplashForScreen(res, config, screen.width, screen.height));
-    splash::FreeSplashConfig(config);
-    if (const Resource* g = FindResource(res, IntResId(kRtGroupIcon), IntResId(kel::kIconGroupId))) {
-        r->hasIconGroup = true;
-        std::uint16_t n = 0;
-        ReadU16(g->data, 4, &n);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            std::uint16_t id = 0;
-            if (!ReadU16(g->data, 6 + 14ull * i + 12, &id)) break;
-            ++r->iconImages;
-            if (!FindResource(res, IntResId(kRtIcon), IntResId(id))) ++r->iconImagesMissing;
-        }
-    }
+    ShowSplash(r);
+    ShowIconAndMark(r);
+}
+
+std::string HiResText(const HiResMark& mark) {
+    if (mark.marked)
+        return "marked ready (" + ContractName(kel::kHiResAwareResourceType) + " " + ContractName(kel::kHiResAwareResourceName) +
+               "): a 480x640 Pocket PC tells the launcher and its engine the real screen size";
+    return "not marked: a Pocket PC with a 480x640 screen (CE 4.21 on) tells the launcher and its engine that the screen "
+           "is 240x320 and doubles every pixel (kelpack pack --hi-res-aware marks it)";
 }
 
 std::string SplashOutcomeText(const SplashOutcome& o) {
@@ -165,6 +197,7 @@ std::string ShowText(const ShowReport& r) {
     t += "Icon group " + std::to_string(kel::kIconGroupId) + ": ";
     if (!r.hasIconGroup) t += "none\n";
     else t += Counted(static_cast<std::uint64_t>(r.iconImages), "image") + (r.iconImagesMissing ? ", " + std::to_string(r.iconImagesMissing) + " of them missing" : "") + "\n";
+    t += "High resolution: " + HiResText(r.hiRes) + "\n";
 
     t += "\nSplash configuration (" + (r.hasConfig ? ContractName(kel::kConfigResourceName) + " resource" : "none packed; the launcher's default") + "):\n";
     for (const ShownEntry& e : r.entries) {
@@ -227,6 +260,7 @@ std::string ShowJson(const ShowReport& r) {
     j += "  \"command_line\": " + (r.hasCommandLine ? JsonString(r.commandLine) : std::string("null")) + ",\n";
     j += "  \"command_line_cut\": " + boolean(r.commandLineCut) + ",\n";
     j += "  \"icon_group_50\": " + (r.hasIconGroup ? "{\"images\": " + num(r.iconImages) + ", \"missing\": " + num(r.iconImagesMissing) + "}" : std::string("null")) + ",\n";
+    j += "  \"hi_res_aware\": " + boolean(r.hiRes.marked) + ",\n";
     j += "  \"config_packed\": " + boolean(r.hasConfig) + ",\n";
     j += "  \"config_text\": " + JsonString(r.configText) + ",\n";
     j += "  \"config_entries\": [";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "copy_contents.h"
 #include "launcher_view.h"
 #include "pe.h"
 #include "shown_text.h"
@@ -53,7 +54,11 @@ struct ShowReport {
     bool hasIconGroup = false;
     int iconImages = 0;             // entries of icon group 50
     int iconImagesMissing = 0;      // of those, RT_ICON resources not present
+    HiResMark hiRes;                // the mark of a copy ready for high-resolution screens
 };
+
+// What a copy's mark for high-resolution screens means on a device, one line for people.
+std::string HiResText(const HiResMark& mark);
 
 // Reads `path` into `report`; false with the reason (and `exitCode`).
 bool MakeShowReport(const std::string& path, ShowReport* report, std::string* error, int* exitCode);

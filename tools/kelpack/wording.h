@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kelpack {
 
@@ -19,6 +20,14 @@ inline const char* ArticleFor(std::uint64_t n) {
     if (n >= 1000) return "an";
     std::string digits = std::to_string(n);
     return digits[0] == '8' || n == 11 || n == 18 ? "an" : "a";
+}
+
+// "a", "a and b", "a, b and c".
+inline std::string Listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += std::string(i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
 }
 
 // "240x320": a size as messages and file names write it.
