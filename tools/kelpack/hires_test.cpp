@@ -119,7 +119,8 @@ protected:
 };
 
 TEST_F(HiRes, PackMarksTheCopyAndShowTellsIt) {
-    const Resource* mark = FindResource(ResourcesOf("marked.exe"), ResNameUpper("CEUX"), ResNameUpper("HI_RES_AWARE"));
+    const ResourceList marked = ResourcesOf("marked.exe");
+    const Resource* mark = FindResource(marked, ResNameUpper("CEUX"), ResNameUpper("HI_RES_AWARE"));
     ASSERT_NE(mark, nullptr);
     EXPECT_EQ(mark->data, (std::vector<std::uint8_t>{1, 0}));
     EXPECT_EQ(FindResource(ResourcesOf("plain.exe"), HiResAwareType(), HiResAwareName()), nullptr);
