@@ -440,7 +440,9 @@ const Scenario kScenarios[] = {
 
 // Reads back what every run shows: the exit code, what the scenario reads
 // back, each thread's calls, the message boxes and what the engine recorded.
-Transcript Collect(int code, void (*inspect)(Transcript*)) {
+// A thread whose calls are left out of the main thread's (apart: a second
+// instance's, which celoader run --then prints by themselves).
+Transcript Collect(int code, void (*inspect)(Transcript*), platform::DWORD apart = 0) {
     Transcript t;
     t.push_back("exit " + std::to_string(code));
     if (inspect != nullptr) inspect(&t);
@@ -456,7 +458,7 @@ Transcript Collect(int code, void (*inspect)(Transcript*)) {
     }
     threads.insert(threads.begin(), 0);
     for (size_t i = 0; i < threads.size(); ++i) {
-        for (const std::string& call : sim::CallLogOf(threads[i])) {
+        for (const std::string& call : sim::CallLogOf(threads[i], apart)) {
             if (call.rfind("OutputDebugStringW", 0) == 0) continue;
             t.push_back((i == 0 ? std::string() : "thread " + std::to_string(i) + " ") + "call " + Ported(call));
         }
@@ -929,9 +931,14 @@ std::vector<uint8_t> ScreenRows() {
 }
 
 int RunOne(int argc, char** argv) {
-    const char* usage = "usage: celoader run [--screen WxH] [--engine DLL] [--png FILE] EXE [LINE]\n";
+    const char* usage = "usage: celoader run [--screen WxH] [--engine DLL] [--png FILE] EXE [LINE] [--then LINE2]\n";
     std::string engine = RecordingEngine(argv[0]), png, program;
     const char* line = nullptr;
+    const char* then = nullptr;
+    if (argc >= 4 && std::strcmp(argv[argc - 2], "--then") == 0) {
+        then = argv[argc - 1];
+        argc -= 2;
+    }
     int at = 2;
     for (; at + 1 < argc && std::strncmp(argv[at], "--", 2) == 0; at += 2) {
         if (std::strcmp(argv[at], "--screen") == 0) {
@@ -970,15 +977,43 @@ int RunOne(int argc, char** argv) {
         engineCalled = true;
     });
     std::u16string commandLine = line != nullptr ? testsupport::U16(line) : std::u16string();
+    // The second start, once the first's engine has a window of its own up:
+    // the host build of the same launcher, in this world beside the first.
+    std::thread second;
+    platform::DWORD secondThread = 0;
+    int secondCode = -1;
+    bool secondRan = false;
+    if (then != nullptr) {
+        second = std::thread([&] {
+            secondThread = sim::CallingThread();
+            bool up = Within(20, [] {
+                for (platform::HWND w : sim::CreatedWindows()) {
+                    auto info = sim::GetWindowInfo(w);
+                    if (info->alive && info->parent == nullptr && info->className != u"KEL_SPLASH") return true;
+                }
+                return false;
+            });
+            if (!up) return;
+            secondCode = SecondStart(program, testsupport::U16(then).c_str());
+            secondRan = true;
+        });
+    }
     std::string error;
     int code = celoader::RunProgram(program, commandLine.c_str(), 1, &error);
+    if (second.joinable()) second.join();
     if (code == -1 && !error.empty()) {
         std::fprintf(stderr, "celoader: %s\n", error.c_str());
         return 2;
     }
     if (!engineCalled) shot = ScreenRows();
-    Transcript t = Collect(code, nullptr);
-    for (const std::string& l : t) std::printf("%s\n", l.c_str());
+    Transcript t = Collect(code, nullptr, secondThread);
+    const char* mark = then != nullptr ? "1 " : "";
+    for (const std::string& l : t) std::printf("%s%s\n", mark, l.c_str());
+    if (then != nullptr) {
+        std::printf("2 %s\n", secondRan ? ("exit " + std::to_string(secondCode)).c_str()
+                                         : "not started: the first's engine showed no window within 20 s");
+        for (const std::string& call : sim::CallLogOf(secondThread)) std::printf("2 call %s\n", call.c_str());
+    }
     std::fflush(stdout);
     if (!png.empty()) {
         std::string bytes;

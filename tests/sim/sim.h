@@ -135,9 +135,12 @@ void Fail(const std::string& operation, int nth = 1, int count = 1);
 // "Operation" or "Operation(one argument)".
 std::vector<std::string> CallLog();
 // The calls one thread made, in order: a thread CreateThread started, or for
-// 0 every other thread (the test's own), so that threads running side by side
-// give the same logs whichever of them ran first.
-std::vector<std::string> CallLogOf(platform::DWORD threadId);
+// 0 every other thread (the test's own) but `except`, so that threads running
+// side by side give the same logs whichever of them ran first. Any other id
+// (CallingThread's) gives that thread's calls.
+std::vector<std::string> CallLogOf(platform::DWORD threadId, platform::DWORD except = 0);
+// The calling thread's id in the log.
+platform::DWORD CallingThread();
 // How many times an operation was called: entries equal to what is given, or
 // beginning with it and "(" (so "send" counts every send).
 int CallCount(const std::string& operation);

@@ -145,16 +145,20 @@ std::vector<std::string> CallLog() {
     return log;
 }
 
-std::vector<std::string> CallLogOf(platform::DWORD threadId) {
+std::vector<std::string> CallLogOf(platform::DWORD threadId, platform::DWORD except) {
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
     std::vector<platform::DWORD> started = StartedThreads();
     std::vector<std::string> log;
     for (const auto& call : Log()) {
         bool isStarted = std::find(started.begin(), started.end(), call.threadId) != started.end();
-        if (threadId != 0 ? call.threadId == threadId : !isStarted) log.push_back(call.entry);
+        if (threadId != 0 ? call.threadId == threadId : !isStarted && (except == 0 || call.threadId != except)) {
+            log.push_back(call.entry);
+        }
     }
     return log;
 }
+
+platform::DWORD CallingThread() { return internal::CurrentThreadId(); }
 
 int CallCount(const std::string& operation) {
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
