@@ -141,17 +141,20 @@ constexpr uintptr_t kCurrentThreadSlot = 0xFFFFC808;
 constexpr uintptr_t kCurrentProcessSlot = 0xFFFFC80C;
 constexpr uint32_t kCurrentProcessHandle = 0x42;   // GetCurrentProcess(), inline on the device
 
+// The process id is written at every start: a run in a forked process
+// (a planted fault's) is another process, as the simulation reports it.
 bool MapKernelPage(std::string* error) {
     static bool mapped = false;
-    if (mapped) return true;
-    void* want = reinterpret_cast<void*>(kKernelPage);
-    void* got = mmap(want, 0x1000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-    if (got != want) {
-        *error = "the kernel data page at 0xFFFFC800 cannot be mapped";
-        return false;
+    if (!mapped) {
+        void* want = reinterpret_cast<void*>(kKernelPage);
+        void* got = mmap(want, 0x1000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        if (got != want) {
+            *error = "the kernel data page at 0xFFFFC800 cannot be mapped";
+            return false;
+        }
+        mapped = true;
     }
     *reinterpret_cast<volatile uint32_t*>(kCurrentProcessSlot) = static_cast<uint32_t>(getpid());
-    mapped = true;
     return true;
 }
 
@@ -364,6 +367,8 @@ struct Export {
 
 #define PLATFORM(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(#name, &platform::name, w); }}
 #define WINSOCK(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(#name, &platform::name, w); }}
+#define ENGINE(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(#name, &sim::engine::name, w); }}
+#define ENGINE_SOCKET(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(#name, &sim::engine::name, w); }}
 #define OWN(dll, name, function) {dll, name, [](const uint32_t* w) { return Forward(name, &function, w); }}
 
 const Export kExports[] = {
@@ -404,6 +409,12 @@ const Export kExports[] = {
     WINSOCK(WSAStartup), WINSOCK(WSACleanup), WINSOCK(socket), WINSOCK(setsockopt), WINSOCK(connect),
     WINSOCK(send), WINSOCK(closesocket), WINSOCK(inet_addr), WINSOCK(htons), OWN("ws2.dll", "htonl", Htonl),
     OWN("ws2.dll", "ntohs", Ntohs),
+    // What engines call beyond the launcher: the simulation's too.
+    ENGINE(EnumWindows), ENGINE(GetClassNameW), ENGINE(GetWindowThreadProcessId), ENGINE(PostThreadMessageW),
+    ENGINE(PostQuitMessage), ENGINE(GetDlgItem), ENGINE(SendMessageW), ENGINE(MoveWindow), ENGINE(GetWindowLongW),
+    ENGINE(ShowWindow), ENGINE(UpdateWindow), ENGINE(UnregisterClassW), ENGINE(LoadIconW), ENGINE(LoadCursorW),
+    ENGINE(MultiByteToWideChar), ENGINE_SOCKET(bind), ENGINE_SOCKET(listen), ENGINE_SOCKET(accept),
+    ENGINE_SOCKET(getsockname), ENGINE_SOCKET(recv),
     // Not the device's: what an engine's entry becomes (BeforeEngine).
     OWN("", kEngineEntry, EngineEntry),
 };

@@ -33,6 +33,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,12 @@
 #include "platform/resources.h"
 #include "sim.h"
 #include "text_helpers.h"
+
+// The harness's own side of a loopback relay; after the platform header,
+// whose names these headers make macros of.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -431,7 +440,9 @@ const Scenario kScenarios[] = {
 
 // Reads back what every run shows: the exit code, what the scenario reads
 // back, each thread's calls, the message boxes and what the engine recorded.
-Transcript Collect(int code, void (*inspect)(Transcript*)) {
+// A thread whose calls are left out of the main thread's (apart: a second
+// instance's, which celoader run --then prints by themselves).
+Transcript Collect(int code, void (*inspect)(Transcript*), platform::DWORD apart = 0) {
     Transcript t;
     t.push_back("exit " + std::to_string(code));
     if (inspect != nullptr) inspect(&t);
@@ -447,7 +458,7 @@ Transcript Collect(int code, void (*inspect)(Transcript*)) {
     }
     threads.insert(threads.begin(), 0);
     for (size_t i = 0; i < threads.size(); ++i) {
-        for (const std::string& call : sim::CallLogOf(threads[i])) {
+        for (const std::string& call : sim::CallLogOf(threads[i], apart)) {
             if (call.rfind("OutputDebugStringW", 0) == 0) continue;
             t.push_back((i == 0 ? std::string() : "thread " + std::to_string(i) + " ") + "call " + Ported(call));
         }
@@ -560,9 +571,9 @@ bool Calls(const Transcript& t, const std::string& operation) {
     return false;
 }
 
-// A device run with a fault planted, in a process of its own, so that a
-// fault that crashes or hangs the program is seen as what it is.
-Transcript RunPlanted(const Scenario& s, const Fault& fault) {
+// A run in a process of its own, so that a fault that crashes or hangs the
+// program is seen as what it is: its transcript, or how it ended.
+Transcript InChild(const std::function<Transcript()>& run) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return {"the fault's run could not start"};
     std::fflush(stdout);
@@ -570,9 +581,7 @@ Transcript RunPlanted(const Scenario& s, const Fault& fault) {
     if (child == 0) {
         close(pipeEnds[0]);
         alarm(60);
-        celoader::PlantFault(&fault);
-        Transcript t;
-        if (!Run(s, true, &t)) _exit(2);
+        Transcript t = run();
         std::string all;
         for (const std::string& line : t) all += line + "\n";
         for (size_t at = 0; at < all.size();) {
@@ -594,6 +603,16 @@ Transcript RunPlanted(const Scenario& s, const Fault& fault) {
     if (WIFSIGNALED(status)) t.push_back("ended by signal " + std::to_string(WTERMSIG(status)));
     else if (WEXITSTATUS(status) != 0) t.push_back("ended with " + std::to_string(WEXITSTATUS(status)));
     return t;
+}
+
+// A device run with a fault planted.
+Transcript RunPlanted(const Scenario& s, const Fault& fault) {
+    return InChild([&] {
+        celoader::PlantFault(&fault);
+        Transcript t;
+        if (!Run(s, true, &t)) _exit(2);
+        return t;
+    });
 }
 
 // Plants each fault in turn in the device runs of the scenarios that call
@@ -628,6 +647,258 @@ std::vector<std::string> PlantFaults(const std::vector<Transcript>& host, const 
     return unnoticed;
 }
 
+// ---------------------------------------------------------------- the sample engine
+
+// The device sample engine (bin/Kel.dll) in a packed copy, on the device
+// alone: its window, splash and listener are its own ARM code, which the
+// host build has no counterpart of here, so each run is held to the facts
+// the desktop pair shows under Wine for the same conversation
+// (tests/e2e/test_sample_engine.py): the window of the target name's class,
+// the splash gone once the engine is up, ServerPort a REG_DWORD naming the
+// listener, the relayed lines acted on, the exit code `quit N` gives, and the
+// port withdrawn at the end. A scenario's harness plays the other side from a
+// thread of its own while the program runs.
+struct EngineScenario {
+    const char* name;
+    const char* copy;
+    const char16_t* commandLine;
+    const char16_t* className;         // the target name the launcher derives from the line
+    bool activate;                     // a second start's message 1038, posted to the engine's window
+    std::vector<std::string> relay;    // lines sent to ServerPort, one connection each
+    Transcript expected;
+    // A second start of the same copy with this line, once the engine is up:
+    // the host build of the launcher, in this world beside the device's first.
+    const char16_t* second = nullptr;
+};
+
+const EngineScenario kEngineScenarios[] = {
+    {"sample engine: up, splash dismissed, quit 7 relayed", "full.exe", u"doc.kel", u"app_Main", false, {"quit 7"},
+     {"engine window app_Main \"Kel sample engine\"", "splash destroyed by its own thread, which ended",
+      "ServerPort REG_DWORD 4 bytes", "relayed [quit 7]", "exit 7", "ServerPort afterwards 0",
+      "edit text [(no application package)]", "sockets open 0"}},
+    {"sample engine: activation, a shown line, then quit 3", "line.exe", u"doc.kel", u"app_Main", true,
+     {"hello there", "quit 3"},
+     {"engine window app_Main \"Kel sample engine\"", "no splash", "ServerPort REG_DWORD 4 bytes",
+      "activation brought the engine's window forward", "relayed [hello there]", "relayed [quit 3]", "exit 3",
+      "ServerPort afterwards 0", "edit text [(no application package)\\r\\n> hello there]", "sockets open 0"}},
+    {"sample engine: a second start hands over, another relays quit 7", "full.exe", u"doc.kel", u"app_Main", false,
+     {},
+     {"engine window app_Main \"Kel sample engine\"", "splash destroyed by its own thread, which ended",
+      "ServerPort REG_DWORD 4 bytes", "second start \"doc.kel\": exit 0, the engine's window forward",
+      "second start \"-+ -acommand \"quit 7\" --\": exit 0", "exit 7", "ServerPort afterwards 0",
+      "edit text [(no application package)]", "sockets open 0"},
+     u"doc.kel"},
+};
+
+// A second start of the copy, the host build of the launcher, with a line;
+// its exit code.
+int SecondStart(const std::string& copy, const char16_t* line) {
+    std::string error;
+    platform::HMODULE module = sim::MapImageFile(copy, &error);
+    if (module == nullptr) return -1;
+    return launcher::Launch(module, nullptr, line, 1);
+}
+
+// A connection to the loopback port, one line sent; false when refused.
+bool RelayLine(uint32_t port, const std::string& line) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string bytes = line + "\n";
+    bool sent = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    ::close(fd);
+    return sent;
+}
+
+std::optional<uint32_t> ServerPort(std::string* shape) {
+    auto value = sim::GetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort");
+    if (!value) return std::nullopt;
+    if (shape != nullptr) {
+        *shape = "ServerPort " + std::string(value->type == platform::REG_DWORD ? "REG_DWORD" : "of type " +
+                                             std::to_string(value->type)) + " " + std::to_string(value->bytes.size()) + " bytes";
+    }
+    if (value->bytes.size() != 4) return std::nullopt;
+    uint32_t port;
+    std::memcpy(&port, value->bytes.data(), 4);
+    return port;
+}
+
+platform::HWND WindowOf(const std::u16string& className, platform::HWND parent) {
+    for (platform::HWND w : sim::CreatedWindows()) {
+        auto info = sim::GetWindowInfo(w);
+        if (info && info->className == className && info->parent == parent) return w;
+    }
+    return nullptr;
+}
+
+// Waits up to seconds for a condition, looking every 10 ms.
+template <typename F>
+bool Within(int seconds, F condition) {
+    for (int i = 0; i < seconds * 100; ++i) {
+        if (condition()) return true;
+        usleep(10000);
+    }
+    return condition();
+}
+
+// The other side of the conversation, while the program runs: waits for the
+// engine to be up, then posts and relays what the scenario asks. Whatever
+// happens the engine is ended: when no relayed quit ends it, WM_QUIT to its thread does.
+void PlayOtherSide(const EngineScenario& s, Transcript* facts) {
+    platform::HWND window = nullptr;
+    std::string shape = "no ServerPort";
+    bool up = Within(20, [&] {
+        window = WindowOf(s.className, nullptr);
+        auto port = ServerPort(&shape);
+        auto splash = WindowOf(u"KEL_SPLASH", nullptr);
+        return window != nullptr && port && *port != 0 && (splash == nullptr || !sim::GetWindowInfo(splash)->alive);
+    });
+    if (window == nullptr) {
+        std::fprintf(stderr, "celoader: %s: no engine window of class %s within 20 s\n", s.name,
+                     testsupport::U8(s.className).c_str());
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    auto info = *sim::GetWindowInfo(window);
+    facts->push_back("engine window " + testsupport::U8(info.className) + " \"" + testsupport::U8(info.title) + "\"");
+    if (platform::HWND splash = WindowOf(u"KEL_SPLASH", nullptr)) {
+        auto splashInfo = *sim::GetWindowInfo(splash);
+        auto ended = sim::WaitForThreadEnd(splashInfo.threadId, 5000);
+        facts->push_back(!splashInfo.alive && ended ? "splash destroyed by its own thread, which ended"
+                                                    : std::string("splash still up") + (up ? "" : " (timed out)"));
+    } else {
+        facts->push_back("no splash");
+    }
+    facts->push_back(shape);
+    if (s.activate) {
+        platform::PostMessageW(window, 0x040E, 0, 0);
+        bool forward = Within(5, [&] { return sim::ForegroundWindow() == window; });
+        facts->push_back(forward ? "activation brought the engine's window forward" : "activation left the window behind");
+    }
+    bool quit = false;
+    if (s.second != nullptr) {
+        // A handoff: the second start finds the engine's window, brings it forward and ends.
+        int code = SecondStart(g_copies + "/" + s.copy, s.second);
+        bool forward = Within(5, [&] { return sim::ForegroundWindow() == window; });
+        facts->push_back("second start \"" + testsupport::U8(s.second) + "\": exit " + std::to_string(code) +
+                         (forward ? ", the engine's window forward" : ", the engine's window behind"));
+        // A relay: the launcher's own relay reaches the engine's listener.
+        // The copy carries a line: the user's options go in its prefix section.
+        const char16_t* relay = u"-+ -acommand \"quit 7\" --";
+        code = SecondStart(g_copies + "/" + s.copy, relay);
+        facts->push_back("second start \"" + testsupport::U8(relay) + "\": exit " + std::to_string(code));
+        quit = Within(5, [&] { return !sim::GetWindowInfo(window)->alive; });
+    }
+    for (const std::string& line : s.relay) {
+        auto port = ServerPort(nullptr);
+        bool sent = port && RelayLine(*port, line);
+        facts->push_back((sent ? "relayed [" : "relay refused [") + line + "]");
+        quit = quit || (sent && line.rfind("quit", 0) == 0);
+    }
+    if (!quit) {
+        facts->push_back("ended by the harness");
+        sim::PostThreadMessage(info.threadId, platform::WM_QUIT);
+    }
+}
+
+// One run of the sample engine scenario; its facts, then (show) the whole transcript.
+Transcript RunSample(const EngineScenario& s, Transcript* all) {
+    sim::Reset();
+    g_screenWidth = 240;
+    g_screenHeight = 320;
+    sim::SetScreenSize(240, 320);
+    celoader::SetDeviceLibrary(u"\\Windows\\Kel.dll", g_engine);
+    Transcript facts;
+    std::thread other(PlayOtherSide, std::cref(s), &facts);
+    std::string error;
+    int code = celoader::RunProgram(g_copies + "/" + s.copy, s.commandLine, 1, &error);
+    other.join();
+    if (code == -1 && !error.empty()) facts.push_back("not run: " + error);
+    facts.push_back("exit " + std::to_string(code));
+    auto port = ServerPort(nullptr);
+    facts.push_back("ServerPort afterwards " + (port ? std::to_string(*port) : std::string("missing")));
+    platform::HWND window = WindowOf(s.className, nullptr);
+    platform::HWND edit = window != nullptr ? WindowOf(u"EDIT", window) : nullptr;
+    std::string text = edit != nullptr ? testsupport::U8(sim::GetWindowInfo(edit)->title) : "no edit control";
+    for (size_t at = 0; (at = text.find_first_of("\r\n", at)) != std::string::npos; at += 2) {
+        text.replace(at, 1, text[at] == '\r' ? "\\r" : "\\n");
+    }
+    facts.push_back("edit text [" + text + "]");
+    *all = Collect(code, nullptr);
+    facts.push_back("sockets open " + std::to_string(sim::OpenSocketCount()));
+    sim::Reset();
+    celoader::UnmapAll();
+    return facts;
+}
+
+// The planted fault on the engine's side: the port the engine publishes,
+// its two bytes swapped (a sin_port stored without ntohs), in the loader's
+// thunk of RegSetValueExW, where the engine hands the DWORD over.
+const Fault kEngineFault = {"ServerPort written in network byte order", "RegSetValueExW", [](uint32_t* w) {
+                                auto* data = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(w[4]));
+                                if (w[3] == platform::REG_DWORD && w[5] == 4 && data != nullptr && *data != 0) {
+                                    *data = __builtin_bswap16(static_cast<uint16_t>(*data));
+                                }
+                            }};
+
+int RunSampleEngine(bool show) {
+    int differing = 0;
+    for (const EngineScenario& s : kEngineScenarios) {
+        Transcript all;
+        Transcript facts = RunSample(s, &all);
+        bool same = facts == s.expected;
+        differing += !same;
+        std::printf("%s: %s (%s, %zu facts)\n", same ? "as on the desktop" : "DIFFERENT", s.name, s.copy, facts.size());
+        for (size_t i = 0; i < facts.size() || i < s.expected.size(); ++i) {
+            const std::string none = "<none>";
+            const std::string& want = i < s.expected.size() ? s.expected[i] : none;
+            const std::string& got = i < facts.size() ? facts[i] : none;
+            if (want != got) std::printf("  desktop: %s\n  device:  %s\n", want.c_str(), got.c_str());
+            else if (show) std::printf("  %s\n", got.c_str());
+        }
+        if (show) {
+            for (const std::string& line : all) std::printf("    | %s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    }
+    std::printf("%d of %zu sample engine scenarios differ from the desktop pair's facts\n", differing,
+                sizeof kEngineScenarios / sizeof kEngineScenarios[0]);
+    if (differing != 0) return 1;
+    // The fault, in a process of its own, must make every scenario differ
+    // whose harness relays to the port the engine published. (Where the
+    // second start's relay is refused, the launcher goes on to start an
+    // engine of its own, a second one in this process, which the loader
+    // cannot run beside the first.)
+    int unnoticed = 0;
+    for (const EngineScenario& s : kEngineScenarios) {
+        if (s.second != nullptr) continue;
+        Transcript planted = InChild([&] {
+            celoader::PlantFault(&kEngineFault);
+            Transcript all;
+            return RunSample(s, &all);
+        });
+        size_t line = 0;
+        while (line < planted.size() && line < s.expected.size() && planted[line] == s.expected[line]) ++line;
+        if (planted == s.expected) {
+            ++unnoticed;
+            std::printf("UNNOTICED  %s in %s\n", kEngineFault.name, s.name);
+            continue;
+        }
+        std::printf("caught     %s -> %s: %s\n", kEngineFault.name, s.name,
+                    line < planted.size() ? planted[line].c_str() : "<none>");
+        for (size_t i = 0; i < planted.size() || i < s.expected.size(); ++i) {
+            const std::string& want = i < s.expected.size() ? s.expected[i] : "<none>";
+            const std::string& got = i < planted.size() ? planted[i] : "<none>";
+            if (want != got) std::printf("  desktop: %s\n  device:  %s\n", want.c_str(), got.c_str());
+        }
+    }
+    return unnoticed == 0 ? 0 : 1;
+}
+
 // ---------------------------------------------------------------- celoader run
 
 // The recording engine beside this loader: build/wince-arm/celoader/Kel.dll
@@ -660,9 +931,14 @@ std::vector<uint8_t> ScreenRows() {
 }
 
 int RunOne(int argc, char** argv) {
-    const char* usage = "usage: celoader run [--screen WxH] [--engine DLL] [--png FILE] EXE [LINE]\n";
+    const char* usage = "usage: celoader run [--screen WxH] [--engine DLL] [--png FILE] EXE [LINE] [--then LINE2]\n";
     std::string engine = RecordingEngine(argv[0]), png, program;
     const char* line = nullptr;
+    const char* then = nullptr;
+    if (argc >= 4 && std::strcmp(argv[argc - 2], "--then") == 0) {
+        then = argv[argc - 1];
+        argc -= 2;
+    }
     int at = 2;
     for (; at + 1 < argc && std::strncmp(argv[at], "--", 2) == 0; at += 2) {
         if (std::strcmp(argv[at], "--screen") == 0) {
@@ -701,15 +977,43 @@ int RunOne(int argc, char** argv) {
         engineCalled = true;
     });
     std::u16string commandLine = line != nullptr ? testsupport::U16(line) : std::u16string();
+    // The second start, once the first's engine has a window of its own up:
+    // the host build of the same launcher, in this world beside the first.
+    std::thread second;
+    platform::DWORD secondThread = 0;
+    int secondCode = -1;
+    bool secondRan = false;
+    if (then != nullptr) {
+        second = std::thread([&] {
+            secondThread = sim::CallingThread();
+            bool up = Within(20, [] {
+                for (platform::HWND w : sim::CreatedWindows()) {
+                    auto info = sim::GetWindowInfo(w);
+                    if (info->alive && info->parent == nullptr && info->className != u"KEL_SPLASH") return true;
+                }
+                return false;
+            });
+            if (!up) return;
+            secondCode = SecondStart(program, testsupport::U16(then).c_str());
+            secondRan = true;
+        });
+    }
     std::string error;
     int code = celoader::RunProgram(program, commandLine.c_str(), 1, &error);
+    if (second.joinable()) second.join();
     if (code == -1 && !error.empty()) {
         std::fprintf(stderr, "celoader: %s\n", error.c_str());
         return 2;
     }
     if (!engineCalled) shot = ScreenRows();
-    Transcript t = Collect(code, nullptr);
-    for (const std::string& l : t) std::printf("%s\n", l.c_str());
+    Transcript t = Collect(code, nullptr, secondThread);
+    const char* mark = then != nullptr ? "1 " : "";
+    for (const std::string& l : t) std::printf("%s%s\n", mark, l.c_str());
+    if (then != nullptr) {
+        std::printf("2 %s\n", secondRan ? ("exit " + std::to_string(secondCode)).c_str()
+                                         : "not started: the first's engine showed no window within 20 s");
+        for (const std::string& call : sim::CallLogOf(secondThread)) std::printf("2 call %s\n", call.c_str());
+    }
     std::fflush(stdout);
     if (!png.empty()) {
         std::string bytes;
@@ -731,13 +1035,14 @@ int RunOne(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return RunOne(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "copies") == 0) return PrintCopies(argv[2]);
-    bool show = false, faults = false, lenient = false;
+    bool show = false, faults = false, lenient = false, sample = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--align-wide-arguments") == 0) celoader::SetWideArgumentsAligned(true);
         else if (std::strcmp(argv[i], "--show") == 0) show = true;
         else if (std::strcmp(argv[i], "--faults") == 0) faults = true;
         else if (std::strcmp(argv[i], "--lenient") == 0) lenient = true;
         else if (std::strcmp(argv[i], "--engine") == 0 && i + 1 < argc) g_engine = argv[++i];
+        else if (std::strcmp(argv[i], "--sample-engine") == 0 && i + 1 < argc) g_engine = argv[++i], sample = true;
         else if (std::strcmp(argv[i], "--copies") == 0 && i + 1 < argc) g_copies = argv[++i];
         else argc = 0;
     }
@@ -745,6 +1050,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: celoader WINCE_BUILD --copies DIR [--align-wide-arguments] [--show] [--engine DLL] [--faults] "
                      "[--lenient]\n"
+                     "       celoader WINCE_BUILD --copies DIR --sample-engine DLL [--show]\n"
                      "       celoader copies DIR\n"
                      "       celoader run [--screen WxH] [--engine DLL] [--png FILE] EXE [LINE]\n");
         return 2;
@@ -755,6 +1061,7 @@ int main(int argc, char** argv) {
     if (asked != nullptr && std::strcmp(asked, "1") == 0) lenient = true;
     if (lenient) setenv("KEL_SIM_LENIENT", "1", 1);
     if (g_engine.empty()) g_engine = g_build + "/celoader/Kel.dll";
+    if (sample) return RunSampleEngine(show);
     std::string error;
     if (!MakeGarbled(&error)) {
         std::fprintf(stderr, "celoader: %s/%s: %s\n", g_copies.c_str(), kGarbled, error.c_str());

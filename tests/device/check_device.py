@@ -76,7 +76,7 @@ def loader_names():
     """The names the device run's loader provides (tests/celoader/coredll.cpp's table)."""
     with open(os.path.join(TOP, "tests", "celoader", "coredll.cpp")) as f:
         table = f.read().split("const Export kExports[] = {", 1)[1].split("};", 1)[0]
-    names = re.findall(r"(?:PLATFORM|WINSOCK)\((\w+)\)", table)
+    names = re.findall(r"(?:PLATFORM|WINSOCK|ENGINE|ENGINE_SOCKET)\((\w+)\)", table)
     names += re.findall(r'OWN\("[\w.]+", "(\w+)"', table)
     names += re.findall(r'\{"[\w.]+", "(\w+)", \w+\}', table)
     return names

@@ -418,3 +418,26 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 }  // namespace platform
+
+namespace sim::engine {
+
+// An icon of a module's resources, by its group (RT_GROUP_ICON, 14); the
+// handle stands for the icon while the module is loaded. Without a module
+// the device's own icons are asked for: IDI_APPLICATION alone is there.
+HICON LoadIconW(platform::HINSTANCE module, const char16_t* name) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    if (internal::Enter("LoadIconW", Args().Name(internal::ModuleName(module)).Text(name))) return nullptr;
+    if (module == nullptr) {
+        static char application;
+        return reinterpret_cast<uintptr_t>(name) == 32512 ? &application : nullptr;
+    }
+    const char16_t* groupIcon = reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(14));
+    if (Image* image = FindImage(module)) {
+        return const_cast<kelpack::Resource*>(kelpack::FindResource(image->leaves, IdOf(groupIcon), IdOf(name)));
+    }
+    if (module != kLauncher) return nullptr;
+    auto found = State().resources.find({Upper(Text(groupIcon)), Upper(Text(name))});
+    return found == State().resources.end() ? nullptr : &found->second;
+}
+
+}  // namespace sim::engine

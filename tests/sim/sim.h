@@ -14,6 +14,7 @@
 //            ForegroundWindow, CreatedWindows, GetWindowInfo, GetClassInfo,
 //            StartedThreads, WaitForThreadEnd, GetSectionInfo, OpenDCCount, ScreenPixel,
 //            Received, SocketLayerStarts, SocketLayerCleanups, OpenSocketCount, LingerSettings
+//   engine:  sim::engine, what an engine calls beyond the launcher (the end of this file)
 //
 // Everything is process-wide and guarded by one lock, because the splash
 // thread calls into the simulation while the main thread does.
@@ -134,9 +135,12 @@ void Fail(const std::string& operation, int nth = 1, int count = 1);
 // "Operation" or "Operation(one argument)".
 std::vector<std::string> CallLog();
 // The calls one thread made, in order: a thread CreateThread started, or for
-// 0 every other thread (the test's own), so that threads running side by side
-// give the same logs whichever of them ran first.
-std::vector<std::string> CallLogOf(platform::DWORD threadId);
+// 0 every other thread (the test's own) but `except`, so that threads running
+// side by side give the same logs whichever of them ran first. Any other id
+// (CallingThread's) gives that thread's calls.
+std::vector<std::string> CallLogOf(platform::DWORD threadId, platform::DWORD except = 0);
+// The calling thread's id in the log.
+platform::DWORD CallingThread();
 // How many times an operation was called: entries equal to what is given, or
 // beginning with it and "(" (so "send" counts every send).
 int CallCount(const std::string& operation);
@@ -271,3 +275,48 @@ int OpenSocketCount();
 std::vector<platform::LINGER> LingerSettings();
 
 }  // namespace sim
+
+// ---------------------------------------------------------------- what an engine calls
+//
+// The launcher's platform layer is all the launcher calls; an engine, such as
+// the sample engine run on the device loader, calls more of the device. These
+// are those calls, by the device's names and with its meaning, on the same
+// world (windows, queues, registry, loopback sockets), logged and held to the
+// device's contract like the platform layer's.
+namespace sim::engine {
+
+typedef platform::BOOL (*WNDENUMPROC)(platform::HWND window, platform::LPARAM parameter);
+typedef void* HICON;
+typedef void* HCURSOR;
+
+// Top-level windows, the newest first (foreign ones included), until the callback gives FALSE.
+platform::BOOL EnumWindows(WNDENUMPROC callback, platform::LPARAM parameter);
+// The class name, cut to size - 1 units and terminated; the units copied, 0 for no window.
+int GetClassNameW(platform::HWND window, char16_t* name, int size);
+// The thread that made the window, and its process (this one's getpid(); another for a foreign window).
+platform::DWORD GetWindowThreadProcessId(platform::HWND window, platform::DWORD* process);
+platform::BOOL PostThreadMessageW(platform::DWORD thread, platform::UINT message, platform::WPARAM wParam,
+                                  platform::LPARAM lParam);
+void PostQuitMessage(int exitCode);
+// The child of the window whose id (CreateWindowExW's menu) is id.
+platform::HWND GetDlgItem(platform::HWND window, int id);
+platform::LRESULT SendMessageW(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                               platform::LPARAM lParam);
+platform::BOOL MoveWindow(platform::HWND window, int x, int y, int width, int height, platform::BOOL repaint);
+int32_t GetWindowLongW(platform::HWND window, int index);
+platform::BOOL ShowWindow(platform::HWND window, int command);
+platform::BOOL UpdateWindow(platform::HWND window);
+platform::BOOL UnregisterClassW(const char16_t* className, platform::HINSTANCE instance);
+HICON LoadIconW(platform::HINSTANCE module, const char16_t* name);
+HCURSOR LoadCursorW(platform::HINSTANCE module, const char16_t* name);
+int MultiByteToWideChar(platform::UINT codePage, platform::DWORD flags, const char* bytes, int count,
+                        char16_t* units, int room);
+
+// The listener's side of the loopback sockets.
+int bind(platform::SOCKET s, const platform::SOCKADDR_IN* address, int length);
+int listen(platform::SOCKET s, int backlog);
+platform::SOCKET accept(platform::SOCKET s, platform::SOCKADDR_IN* address, int* length);
+int getsockname(platform::SOCKET s, platform::SOCKADDR_IN* address, int* length);
+int recv(platform::SOCKET s, char* data, int length, int flags);
+
+}  // namespace sim::engine

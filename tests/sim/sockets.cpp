@@ -22,6 +22,7 @@ constexpr int kInet = platform::AF_INET;
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -46,6 +47,7 @@ struct Sockets {
     int starts = 0;                        // successful WSAStartup calls
     int cleanups = 0;                      // WSACleanup calls
     std::set<platform::SOCKET> open;       // descriptors handed out and not closed
+    std::set<platform::SOCKET> listening;  // of those, the ones listen was called on
     std::vector<int> reserved;             // bound, never listening: the unused ports
     std::vector<platform::LINGER> lingers;
     int sendLimit = -1;
@@ -329,6 +331,9 @@ int closesocket(SOCKET s) {
         auto found = sim::State().open.find(s);
         if (found == sim::State().open.end()) return SOCKET_ERROR;   // WSAENOTSOCK
         sim::State().open.erase(found);
+        // Winsock's close ends an accept another thread is blocked in; a
+        // POSIX close does not, a shutdown of the listening socket does.
+        if (sim::State().listening.erase(s) != 0) ::shutdown(static_cast<int>(s), SHUT_RDWR);
     }
     // Outside the lock: with a linger setting the close may wait for the peer.
     return ::close(static_cast<int>(s)) == 0 ? 0 : SOCKET_ERROR;
@@ -350,3 +355,129 @@ uint16_t htons(uint16_t value) {
 }
 
 }  // namespace platform
+
+namespace sim::engine {
+
+using internal::Enter;
+using platform::SOCKET;
+using platform::SOCKET_ERROR;
+using platform::SOCKADDR_IN;
+
+namespace {
+
+std::string Where(const SOCKADDR_IN& address) {
+    char dotted[INET_ADDRSTRLEN] = "?";
+    in_addr a{};
+    a.s_addr = address.sin_addr;
+    ::inet_ntop(AF_INET, &a, dotted, sizeof dotted);
+    return std::string(dotted) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+bool Open(SOCKET s) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    return State().open.count(s) != 0;
+}
+
+std::string Name(SOCKET s) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    return SocketName(s);
+}
+
+}  // namespace
+
+// The device's winsock pages for the listener's side:
+// bind, listen, accept, getsockname, recv https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ee493304(v=winembedded.60)
+
+// Loopback only: 127.0.0.1, or any address, which here is loopback; another
+// address is none of this machine's (WSAEADDRNOTAVAIL). A short address or
+// another family fails (WSAEFAULT, WSAEAFNOSUPPORT).
+int bind(SOCKET s, const SOCKADDR_IN* address, int length) {
+    if (Enter("bind", Args().Name(Name(s)).Name(address != nullptr ? Where(*address) : "null").Number(length))) {
+        return SOCKET_ERROR;
+    }
+    if (!Open(s) || address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN)) ||
+        address->sin_family != winsock::kInet) {
+        return SOCKET_ERROR;
+    }
+    if (address->sin_addr != htonl(INADDR_LOOPBACK) && address->sin_addr != htonl(INADDR_ANY)) return SOCKET_ERROR;
+    sockaddr_in posix{};
+    posix.sin_family = AF_INET;
+    posix.sin_port = address->sin_port;
+    posix.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&posix), sizeof posix) == 0 ? 0 : SOCKET_ERROR;
+}
+
+// A socket that is not bound fails (WSAEINVAL), as winsock has it.
+int listen(SOCKET s, int backlog) {
+    if (Enter("listen", Args().Name(Name(s)).Number(backlog))) return SOCKET_ERROR;
+    if (!Open(s)) return SOCKET_ERROR;
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&bound), &size) != 0 || bound.sin_port == 0) {
+        return SOCKET_ERROR;
+    }
+    // SOMAXCONN is 5 on the device; a larger backlog is taken as the most it allows.
+    if (::listen(static_cast<int>(s), std::min(std::max(backlog, 1), 5)) != 0) return SOCKET_ERROR;
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    State().listening.insert(s);
+    return 0;
+}
+
+// Blocks, without the world's lock, until a connection comes or the socket
+// is closed (INVALID_SOCKET). The peer's address, when asked for, needs room
+// for an IPv4 one (WSAEFAULT).
+SOCKET accept(SOCKET s, SOCKADDR_IN* address, int* length) {
+    if (Enter("accept", Args().Name(Name(s)).Pointer(address).Pointer(length))) return platform::INVALID_SOCKET;
+    if (!Open(s)) return platform::INVALID_SOCKET;
+    if (address != nullptr && (length == nullptr || *length < static_cast<int>(sizeof(SOCKADDR_IN)))) {
+        return platform::INVALID_SOCKET;
+    }
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    int fd = ::accept(static_cast<int>(s), reinterpret_cast<sockaddr*>(&peer), &size);
+    if (fd < 0) return platform::INVALID_SOCKET;
+    if (address != nullptr) {
+        SOCKADDR_IN windows{};
+        windows.sin_family = winsock::kInet;
+        windows.sin_port = peer.sin_port;
+        windows.sin_addr = peer.sin_addr.s_addr;
+        *address = windows;
+        *length = sizeof windows;
+    }
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    State().open.insert(static_cast<SOCKET>(fd));
+    return static_cast<SOCKET>(fd);
+}
+
+int getsockname(SOCKET s, SOCKADDR_IN* address, int* length) {
+    if (Enter("getsockname", Args().Name(Name(s)).Pointer(address).Pointer(length))) return SOCKET_ERROR;
+    if (!Open(s) || address == nullptr || length == nullptr || *length < static_cast<int>(sizeof(SOCKADDR_IN))) {
+        return SOCKET_ERROR;
+    }
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    // A socket not bound yet has no name (WSAEINVAL).
+    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&bound), &size) != 0 || bound.sin_port == 0) {
+        return SOCKET_ERROR;
+    }
+    SOCKADDR_IN windows{};
+    windows.sin_family = winsock::kInet;
+    windows.sin_port = bound.sin_port;
+    windows.sin_addr = bound.sin_addr.s_addr;
+    *address = windows;
+    *length = sizeof windows;
+    return 0;
+}
+
+// Blocks without the world's lock; 0 once the peer closed. MSG_OOB (1) and
+// MSG_PEEK (2) are winsock's flags for recv; another fails (WSAEOPNOTSUPP).
+int recv(SOCKET s, char* data, int length, int flags) {
+    if (Enter("recv", Args().Name(Name(s)).Pointer(data).Number(length).Flags(static_cast<uint32_t>(flags)))) {
+        return SOCKET_ERROR;
+    }
+    if (!Open(s) || length < 0 || (flags & ~0x3) != 0 || (data == nullptr && length > 0)) return SOCKET_ERROR;
+    ssize_t got = ::recv(static_cast<int>(s), data, static_cast<size_t>(length), flags & 0x3);
+    return got < 0 ? SOCKET_ERROR : static_cast<int>(got);
+}
+
+}  // namespace sim::engine
