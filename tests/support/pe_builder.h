@@ -177,4 +177,13 @@ inline kelpack::PeImage Parsed(const std::vector<uint8_t>& bytes) {
     return image;
 }
 
+// The resources of an image that must parse and carry a readable resource
+// tree, read with kelpack's reader; a failure is reported with its reason.
+inline kelpack::ResourceList ResourcesOfImage(const std::vector<uint8_t>& bytes) {
+    kelpack::ResourceList list;
+    std::string error;
+    EXPECT_TRUE(kelpack::ReadResources(Parsed(bytes), &list, &error)) << error;
+    return list;
+}
+
 }  // namespace testsupport

@@ -65,14 +65,7 @@ protected:
         }
         return RunCli(args, &out_, &err_);
     }
-    ResourceList ResourcesOf(const std::string& name) {
-        PeImage image;
-        ResourceList list;
-        std::string error;
-        EXPECT_TRUE(ParsePe(Get(name), &image, &error)) << error;
-        EXPECT_TRUE(ReadResources(image, &list, &error)) << error;
-        return list;
-    }
+    ResourceList ResourcesOf(const std::string& name) { return testsupport::ResourcesOfImage(Get(name)); }
     std::string TextOf(const ResourceList& list, const char* name) {
         const Resource* r = FindResource(list, TextType(), ResNameUpper(name));
         return r ? std::string(r->data.begin(), r->data.end()) : std::string("<none>");

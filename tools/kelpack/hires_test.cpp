@@ -93,14 +93,7 @@ protected:
         err_.clear();
         return RunCli(args, &out_, &err_);
     }
-    ResourceList ResourcesOf(const std::string& name) {
-        PeImage image;
-        ResourceList list;
-        std::string error;
-        EXPECT_TRUE(ParsePe(Get(name), &image, &error)) << error;
-        EXPECT_TRUE(ReadResources(image, &list, &error)) << error;
-        return list;
-    }
+    ResourceList ResourcesOf(const std::string& name) { return testsupport::ResourcesOfImage(Get(name)); }
     // The RGB of a PNG file written by preview.
     Picture Png(const std::string& name) {
         std::vector<std::uint8_t> png = Get(name);

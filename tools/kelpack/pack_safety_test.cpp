@@ -61,14 +61,7 @@ protected:
         std::ofstream(dir_ / name).close();
         fs::resize_file(dir_ / name, size);
     }
-    ResourceList ResourcesOf(const std::string& name) {
-        PeImage image;
-        ResourceList list;
-        std::string error;
-        EXPECT_TRUE(ParsePe(Get(name), &image, &error)) << error;
-        EXPECT_TRUE(ReadResources(image, &list, &error)) << error;
-        return list;
-    }
+    ResourceList ResourcesOf(const std::string& name) { return testsupport::ResourcesOfImage(Get(name)); }
 
     std::string out_, err_;
 };
