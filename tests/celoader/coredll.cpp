@@ -16,7 +16,9 @@
 // takes a 64-bit argument.
 #include "coredll.h"
 
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/ucontext.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -134,27 +136,56 @@ uint64_t Forward(const char* name, R (*function)(P...), const uint32_t* words) {
 }
 
 // The kernel's data page, which the device's inline GetCurrentThreadId and
-// GetCurrentProcessId read. There is one page for all threads here, so it
-// holds the id of the thread that last called into this side.
-constexpr uintptr_t kKernelPage = 0xFFFFC000;
-constexpr uintptr_t kCurrentThreadSlot = 0xFFFFC808;
-constexpr uintptr_t kCurrentProcessSlot = 0xFFFFC80C;
+// GetCurrentProcessId read: on the device each thread finds its own ids
+// there. Here all threads share one address space, so the page is left
+// unmapped and each read of it traps: the handler gives the reading thread
+// its own id, as the simulation knows it, and steps over the instruction.
+constexpr uint32_t kKernelPage = 0xFFFFC000;
+constexpr uint32_t kCurrentThreadSlot = 0xFFFFC808;
+constexpr uint32_t kCurrentProcessSlot = 0xFFFFC80C;
 constexpr uint32_t kCurrentProcessHandle = 0x42;   // GetCurrentProcess(), inline on the device
 
-// The process id is written at every start: a run in a forked process
-// (a planted fault's) is another process, as the simulation reports it.
-bool MapKernelPage(std::string* error) {
-    static bool mapped = false;
-    if (!mapped) {
-        void* want = reinterpret_cast<void*>(kKernelPage);
-        void* got = mmap(want, 0x1000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-        if (got != want) {
-            *error = "the kernel data page at 0xFFFFC800 cannot be mapped";
-            return false;
-        }
-        mapped = true;
+struct sigaction g_otherFaults;
+
+// Emulates a word load from the page: LDR Rd, [Rn, #+/-imm] or [Rn, +/-Rm],
+// with or without write-back; the device's compiler writes no other read of it.
+void KernelPageRead(int signal, siginfo_t* info, void* context) {
+    auto* machine = &static_cast<ucontext_t*>(context)->uc_mcontext;
+    uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->si_addr));
+    if (at < kKernelPage || at >= kKernelPage + 0x1000) {
+        // Not ours: what would have happened without this handler.
+        sigaction(signal, &g_otherFaults, nullptr);
+        return;
     }
-    *reinterpret_cast<volatile uint32_t*>(kCurrentProcessSlot) = static_cast<uint32_t>(getpid());
+    unsigned long* r = &machine->arm_r0;   // r0 to r15, in order
+    uint32_t instruction = *reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(machine->arm_pc));
+    bool load = (instruction & 0x0C500000u) == 0x04100000u;   // LDR, word
+    bool registerOffset = (instruction & 0x02000000u) != 0;
+    if (!load || (registerOffset && (instruction & 0x00000FF0u) != 0) || (instruction & 0x01000000u) == 0) {
+        Stop("device code reads the kernel's data page at " + std::to_string(at) + " with an instruction the loader does not emulate");
+    }
+    uint32_t value = 0;
+    if (at == kCurrentThreadSlot) value = sim::CallingThread();
+    else if (at == kCurrentProcessSlot) value = sim::CurrentProcessId();
+    else Stop("device code reads the kernel's data page at offset " + std::to_string(at - kKernelPage) + ", which the loader does not give");
+    int rd = (instruction >> 12) & 0xF, rn = (instruction >> 16) & 0xF;
+    if ((instruction & 0x00200000u) != 0) r[rn] = at;   // write-back
+    r[rd] = value;
+    machine->arm_pc += 4;
+}
+
+bool TrapKernelPage(std::string* error) {
+    static bool trapped = false;
+    if (trapped) return true;
+    struct sigaction action {};
+    action.sa_sigaction = KernelPageRead;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(SIGSEGV, &action, &g_otherFaults) != 0) {
+        *error = "the kernel data page at 0xFFFFC800 cannot be trapped";
+        return false;
+    }
+    trapped = true;
     return true;
 }
 
@@ -172,22 +203,33 @@ char g_winsock;   // its address is the ws2.dll module handle
 platform::HMODULE const kWinsock = reinterpret_cast<platform::HMODULE>(&g_winsock);
 
 // The engine's entry, when something must happen just before it runs: its
-// export then names EngineEntry, which calls it.
+// export then names EngineEntry, which calls the entry of the calling
+// process's own mapping of the engine.
 std::function<void()> g_beforeEngine;
-uint32_t g_engineEntry = 0;
+std::map<platform::DWORD, uint32_t> g_engineEntries;   // by process
 const char kEngineEntry[] = "(engine entry)";
 
 int32_t EngineEntry(uint32_t instance, uint32_t previous, uint32_t line, uint32_t show, uint32_t launcher,
                     uint32_t engine) {
     g_beforeEngine();
+    uint32_t address;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        address = g_engineEntries[sim::CurrentProcessId()];
+    }
     auto entry = reinterpret_cast<int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)>(
-        static_cast<uintptr_t>(g_engineEntry));
+        static_cast<uintptr_t>(address));
     return entry(instance, previous, line, show, launcher, engine);
 }
 
-std::jmp_buf g_exit;
-volatile int g_exitCode = 0;
-std::thread::id g_programThread;
+// A program running here: the thread RunProgram runs it on, where its
+// TerminateProcess comes back to.
+struct Program {
+    std::jmp_buf exit;
+    volatile int exitCode = 0;
+};
+thread_local Program* t_program = nullptr;   // the program whose main thread this is
+int g_running = 0;                           // programs running now
 thread_local uint32_t t_lastError = 0;
 
 // Winsock is loaded below the platform layer on the device, as the
@@ -218,7 +260,10 @@ bool MapLibrary(const std::string& file, sim::Library* library) {
     for (auto& e : image.exports) {
         uint32_t address = e.second;
         if (e.first == "KelMainW" && g_beforeEngine) {
-            g_engineEntry = address;
+            {
+                std::lock_guard<std::mutex> lock(g_lock);
+                g_engineEntries[sim::CurrentProcessId()] = address;
+            }
             address = ResolveImport("", kEngineEntry);
         }
         library->exports[e.first] = reinterpret_cast<platform::FARPROC>(static_cast<uintptr_t>(address));
@@ -237,11 +282,13 @@ platform::BOOL FreeLibrary(platform::HMODULE module) {
     return module == kWinsock ? platform::TRUE : platform::FreeLibrary(module);
 }
 
+// Ends the calling program, and only it: its main thread goes back to its
+// RunProgram; a program running beside it goes on.
 platform::BOOL TerminateProcess(uint32_t process, uint32_t code) {
     if (process != kCurrentProcessHandle) Stop("TerminateProcess of another process");
-    if (std::this_thread::get_id() != g_programThread) Stop("TerminateProcess from a thread of the program's own");
-    g_exitCode = static_cast<int>(code);
-    std::longjmp(g_exit, 1);
+    if (t_program == nullptr) Stop("TerminateProcess from a thread of the program's own");
+    t_program->exitCode = static_cast<int>(code);
+    std::longjmp(t_program->exit, 1);
 }
 
 void SetLastError(uint32_t code) { t_lastError = code; }
@@ -464,30 +511,43 @@ void SetDeviceLibrary(const std::u16string& path, const std::string& file) {
 }
 
 int RunProgram(const std::string& path, const char16_t* commandLine, int show, std::string* error) {
-    if (!MapKernelPage(error)) return -1;
+    if (!TrapKernelPage(error)) return -1;
     Image image;
     if (!MapImage(path, ResolveImport, &image, error)) return -1;
+    if (image.library || image.entry == 0) {
+        UnmapImage(image);
+        *error = path + ": not a program";
+        return -1;
+    }
+    // The first program is the world's first process; one started while it
+    // runs is a process of its own, on this thread until it ends.
+    platform::DWORD caller = sim::CurrentProcessId();
     {
         std::lock_guard<std::mutex> lock(g_lock);
         g_images.push_back(image);
-    }
-    if (image.library || image.entry == 0) {
-        *error = path + ": not a program";
-        return -1;
+        if (g_running++ > 0) sim::StartProcess();
     }
     // As on the device, the program's module handle is its base, and its
     // resources are what the mapped image holds.
     auto module = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(image.base));
     sim::AddMappedImage(module, path);
     sim::SetLauncherModule(module);
-    g_programThread = std::this_thread::get_id();
+    Program program;
+    Program* outer = t_program;
+    t_program = &program;
     // The start-up code never returns: it ends in TerminateProcess, which comes back here.
-    if (setjmp(g_exit) == 0) {
+    if (setjmp(program.exit) == 0) {
         auto entry = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t, uint32_t)>(image.entry);
-        g_exitCode = entry(image.base, 0, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)),
-                           static_cast<uint32_t>(show));
+        program.exitCode = entry(image.base, 0, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)),
+                                 static_cast<uint32_t>(show));
     }
-    return g_exitCode;
+    t_program = outer;
+    sim::EnterProcess(caller);
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        --g_running;
+    }
+    return program.exitCode;
 }
 
 void UnmapAll() {
@@ -504,7 +564,4 @@ void PlantFault(const Fault* fault) { g_fault = fault; }
 
 }  // namespace celoader
 
-extern "C" uint64_t CeDispatch(const uint32_t* words, Impl impl) {
-    *reinterpret_cast<volatile uint32_t*>(celoader::kCurrentThreadSlot) = static_cast<uint32_t>(syscall(SYS_gettid));
-    return impl(words);
-}
+extern "C" uint64_t CeDispatch(const uint32_t* words, Impl impl) { return impl(words); }

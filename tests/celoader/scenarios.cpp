@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,7 +89,7 @@ int32_t HostEngine(void* instance, void* previous, const char16_t* line, int sho
     std::snprintf(checkText, sizeof checkText, "%llx", static_cast<unsigned long long>(check));
     Record("command_line_check=" + std::to_string(text.size()) + ":" + checkText);
     Record("show=" + std::to_string(show) + " previous=" + std::to_string(reinterpret_cast<uintptr_t>(previous)) +
-           " instance_is_launcher=" + std::to_string(instance == launcher) + " process=" + std::to_string(getpid()));
+           " instance_is_launcher=" + std::to_string(instance == launcher) + " process=" + std::to_string(sim::CurrentProcessId()));
     return static_cast<int32_t>(text.size());
 }
 
@@ -657,7 +658,14 @@ std::vector<std::string> PlantFaults(const std::vector<Transcript>& host, const 
 // the splash gone once the engine is up, ServerPort a REG_DWORD naming the
 // listener, the relayed lines acted on, the exit code `quit N` gives, and the
 // port withdrawn at the end. A scenario's harness plays the other side from a
-// thread of its own while the program runs.
+// thread of its own while the program runs. Second starts are the same
+// device program again, a process of its own beside the first.
+enum class Pair {
+    kAlone,              // the harness relays to the engine itself
+    kHandoffThenRelay,   // a second start hands over; another relays quit 7
+    kListenerGone,       // ServerPort names no listener: a second start's relay is refused
+};
+
 struct EngineScenario {
     const char* name;
     const char* copy;
@@ -666,9 +674,7 @@ struct EngineScenario {
     bool activate;                     // a second start's message 1038, posted to the engine's window
     std::vector<std::string> relay;    // lines sent to ServerPort, one connection each
     Transcript expected;
-    // A second start of the same copy with this line, once the engine is up:
-    // the host build of the launcher, in this world beside the device's first.
-    const char16_t* second = nullptr;
+    Pair pair = Pair::kAlone;
 };
 
 const EngineScenario kEngineScenarios[] = {
@@ -687,16 +693,28 @@ const EngineScenario kEngineScenarios[] = {
       "ServerPort REG_DWORD 4 bytes", "second start \"doc.kel\": exit 0, the engine's window forward",
       "second start \"-+ -acommand \"quit 7\" --\": exit 0", "exit 7", "ServerPort afterwards 0",
       "edit text [(no application package)]", "sockets open 0"},
-     u"doc.kel"},
+     Pair::kHandoffThenRelay},
+    // What a start does when its relay is refused: it goes on, and becomes
+    // an engine of its own, beside the first, which it leaves alone.
+    {"sample engine: listener gone, a second start's relay refused", "full.exe", u"doc.kel", u"app_Main", false,
+     {"quit 7"},
+     {"engine window app_Main \"Kel sample engine\"", "splash destroyed by its own thread, which ended",
+      "ServerPort REG_DWORD 4 bytes", "ServerPort set to a port nothing listens on",
+      "second start \"-+ -acommand \"quit 7\" --\": relay refused, its own engine's window app_Main in a process of "
+      "its own, its splash destroyed by its own thread, a new ServerPort",
+      "the first's window alive", "third start \"-+ -acommand \"quit 5\" --\": exit 0", "second start: exit 5",
+      "ServerPort after the second's end 0", "ServerPort set back to the first's", "relayed [quit 7]", "exit 7",
+      "ServerPort afterwards 0", "edit text [(no application package)]", "sockets open 0"},
+     Pair::kListenerGone},
 };
 
-// A second start of the copy, the host build of the launcher, with a line;
-// its exit code.
+// Another start of the same device program with a line, beside the one
+// running: a process of its own, run on the calling thread; its exit code.
 int SecondStart(const std::string& copy, const char16_t* line) {
     std::string error;
-    platform::HMODULE module = sim::MapImageFile(copy, &error);
-    if (module == nullptr) return -1;
-    return launcher::Launch(module, nullptr, line, 1);
+    int code = celoader::RunProgram(copy, line, 1, &error);
+    if (code == -1 && !error.empty()) std::fprintf(stderr, "celoader: second start: %s\n", error.c_str());
+    return code;
 }
 
 // A connection to the loopback port, one line sent; false when refused.
@@ -727,12 +745,18 @@ std::optional<uint32_t> ServerPort(std::string* shape) {
     return port;
 }
 
-platform::HWND WindowOf(const std::u16string& className, platform::HWND parent) {
+// The first window of a class with that parent, of any process but `except` (0: none).
+platform::HWND WindowOf(const std::u16string& className, platform::HWND parent, platform::DWORD except = 0) {
     for (platform::HWND w : sim::CreatedWindows()) {
         auto info = sim::GetWindowInfo(w);
-        if (info && info->className == className && info->parent == parent) return w;
+        if (info && info->className == className && info->parent == parent && info->processId != except) return w;
     }
     return nullptr;
+}
+
+void WriteServerPort(uint32_t port) {
+    sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort",
+                          platform::REG_DWORD, std::string(reinterpret_cast<const char*>(&port), 4));
 }
 
 // Waits up to seconds for a condition, looking every 10 ms.
@@ -743,6 +767,64 @@ bool Within(int seconds, F condition) {
         usleep(10000);
     }
     return condition();
+}
+
+// The engine's listener gone, as after it failed: ServerPort names a port
+// nothing listens on. A second start's relay is then refused, and it starts
+// an engine of its own in a process of its own, leaving the first alone; a
+// third start's relay ends that one. Then the first's port is written back
+// for the harness's own relay to reach the first.
+void SecondEngine(const EngineScenario& s, platform::HWND firstWindow, Transcript* facts) {
+    const std::string copy = g_copies + "/" + s.copy;
+    const platform::DWORD firstProcess = sim::GetWindowInfo(firstWindow)->processId;
+    const uint32_t firstPort = ServerPort(nullptr).value_or(0);
+    const uint32_t stale = sim::UnusedPort();
+    WriteServerPort(stale);
+    facts->push_back("ServerPort set to a port nothing listens on");
+    const char16_t* refused = u"-+ -acommand \"quit 7\" --";
+    std::atomic<int> secondCode{-1};
+    std::atomic<bool> secondDone{false};
+    std::thread second([&] {
+        secondCode = SecondStart(copy, refused);
+        secondDone = true;
+    });
+    platform::HWND window = nullptr;
+    bool up = Within(20, [&] {
+        window = WindowOf(s.className, nullptr, firstProcess);
+        auto port = ServerPort(nullptr);
+        return window != nullptr && port && *port != 0 && *port != stale;
+    });
+    std::string fact = "second start \"" + testsupport::U8(refused) + "\": ";
+    if (!up) {
+        fact += secondDone ? "exit " + std::to_string(secondCode) : "no engine of its own within 20 s";
+    } else {
+        auto info = *sim::GetWindowInfo(window);
+        platform::HWND splash = WindowOf(u"KEL_SPLASH", nullptr, firstProcess);
+        bool splashGone = splash != nullptr && Within(5, [&] { return !sim::GetWindowInfo(splash)->alive; }) &&
+                          sim::WaitForThreadEnd(sim::GetWindowInfo(splash)->threadId, 5000).has_value();
+        fact += "relay refused, its own engine's window " + testsupport::U8(info.className) +
+                (info.processId != firstProcess ? " in a process of its own" : " in the first's process") +
+                (splashGone ? ", its splash destroyed by its own thread" : ", its splash not seen to go") +
+                ", a new ServerPort";
+    }
+    facts->push_back(fact);
+    facts->push_back(sim::GetWindowInfo(firstWindow)->alive ? "the first's window alive" : "the first's window gone");
+    if (up) {
+        const char16_t* quit = u"-+ -acommand \"quit 5\" --";
+        int code = SecondStart(copy, quit);
+        facts->push_back("third start \"" + testsupport::U8(quit) + "\": exit " + std::to_string(code));
+        // Whatever happened, the second ends: WM_QUIT to its engine when no relay ended it.
+        if (!Within(10, [&] { return secondDone.load(); })) {
+            facts->push_back("second start ended by the harness");
+            sim::PostThreadMessage(sim::GetWindowInfo(window)->threadId, platform::WM_QUIT);
+        }
+    }
+    second.join();
+    facts->push_back("second start: exit " + std::to_string(secondCode));
+    auto port = ServerPort(nullptr);
+    facts->push_back("ServerPort after the second's end " + (port ? std::to_string(*port) : std::string("missing")));
+    WriteServerPort(firstPort);
+    facts->push_back("ServerPort set back to the first's");
 }
 
 // The other side of the conversation, while the program runs: waits for the
@@ -780,19 +862,21 @@ void PlayOtherSide(const EngineScenario& s, Transcript* facts) {
         facts->push_back(forward ? "activation brought the engine's window forward" : "activation left the window behind");
     }
     bool quit = false;
-    if (s.second != nullptr) {
+    const std::string copy = g_copies + "/" + s.copy;
+    if (s.pair == Pair::kHandoffThenRelay) {
         // A handoff: the second start finds the engine's window, brings it forward and ends.
-        int code = SecondStart(g_copies + "/" + s.copy, s.second);
+        int code = SecondStart(copy, s.commandLine);
         bool forward = Within(5, [&] { return sim::ForegroundWindow() == window; });
-        facts->push_back("second start \"" + testsupport::U8(s.second) + "\": exit " + std::to_string(code) +
+        facts->push_back("second start \"" + testsupport::U8(s.commandLine) + "\": exit " + std::to_string(code) +
                          (forward ? ", the engine's window forward" : ", the engine's window behind"));
         // A relay: the launcher's own relay reaches the engine's listener.
         // The copy carries a line: the user's options go in its prefix section.
         const char16_t* relay = u"-+ -acommand \"quit 7\" --";
-        code = SecondStart(g_copies + "/" + s.copy, relay);
+        code = SecondStart(copy, relay);
         facts->push_back("second start \"" + testsupport::U8(relay) + "\": exit " + std::to_string(code));
         quit = Within(5, [&] { return !sim::GetWindowInfo(window)->alive; });
     }
+    if (s.pair == Pair::kListenerGone) SecondEngine(s, window, facts);
     for (const std::string& line : s.relay) {
         auto port = ServerPort(nullptr);
         bool sent = port && RelayLine(*port, line);
@@ -869,13 +953,12 @@ int RunSampleEngine(bool show) {
                 sizeof kEngineScenarios / sizeof kEngineScenarios[0]);
     if (differing != 0) return 1;
     // The fault, in a process of its own, must make every scenario differ
-    // whose harness relays to the port the engine published. (Where the
-    // second start's relay is refused, the launcher goes on to start an
-    // engine of its own, a second one in this process, which the loader
-    // cannot run beside the first.)
+    // whose harness relays to the port the engine published. (In the pair
+    // scenarios a start whose relay the fault makes refused goes on to run
+    // an engine of its own that nothing there ends: they are left out.)
     int unnoticed = 0;
     for (const EngineScenario& s : kEngineScenarios) {
-        if (s.second != nullptr) continue;
+        if (s.pair != Pair::kAlone) continue;
         Transcript planted = InChild([&] {
             celoader::PlantFault(&kEngineFault);
             Transcript all;
@@ -978,7 +1061,7 @@ int RunOne(int argc, char** argv) {
     });
     std::u16string commandLine = line != nullptr ? testsupport::U16(line) : std::u16string();
     // The second start, once the first's engine has a window of its own up:
-    // the host build of the same launcher, in this world beside the first.
+    // the same program again, a process of its own beside the first.
     std::thread second;
     platform::DWORD secondThread = 0;
     int secondCode = -1;

@@ -176,4 +176,59 @@ TEST_F(SimEngineSide, AListenerAcceptsReceivesAndIsEndedByItsClose) {
     EXPECT_EQ(sim::OpenSocketCount(), 0);
 }
 
+// A second program beside the first: windows, queues and the registry are
+// shared, classes, the launcher module and each mapped library are its own.
+TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
+    static int maps = 0;
+    maps = 0;
+    sim::Library library;
+    library.path = u"\\Windows\\Kel.dll";
+    library.load = [](sim::Library* loaded) {
+        loaded->handle = reinterpret_cast<platform::HMODULE>(static_cast<uintptr_t>(0x10000000 + 0x100000 * ++maps));
+        return true;
+    };
+    sim::InstallLibrary(library);
+    platform::HMODULE firstLibrary = platform::LoadLibraryW(u"Kel.dll");
+    platform::HMODULE firstLauncher = sim::LauncherModule();
+    platform::HWND firstWindow = MakeWindow(u"app_Main");
+    ASSERT_NE(firstWindow, nullptr);
+
+    platform::DWORD second = 0, threadProcess = 0;
+    platform::HMODULE secondLibrary = nullptr;
+    platform::HWND secondWindow = nullptr, refused = nullptr;
+    std::thread other([&] {
+        second = sim::StartProcess();
+        // The first's class is not this process's; registered here, it is.
+        refused = platform::CreateWindowExW(0, u"app_Main", u"t", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        secondWindow = MakeWindow(u"app_Main");
+        secondLibrary = platform::LoadLibraryW(u"Kel.dll");
+        // A thread it starts is its too.
+        platform::HANDLE thread = platform::CreateThread(
+            nullptr, 0, [](void* out) -> platform::DWORD { return *static_cast<platform::DWORD*>(out) = sim::CurrentProcessId(); },
+            &threadProcess, 0, nullptr);
+        platform::WaitForSingleObject(thread, 5000);
+        sim::EnterProcess(static_cast<platform::DWORD>(getpid()));
+    });
+    other.join();
+
+    EXPECT_EQ(sim::CurrentProcessId(), static_cast<platform::DWORD>(getpid()));
+    EXPECT_NE(second, sim::CurrentProcessId());
+    EXPECT_EQ(threadProcess, second);
+    EXPECT_EQ(refused, nullptr);
+    ASSERT_NE(secondWindow, nullptr);
+    // The library was mapped again for the second, at a handle of its own; the first's load stands.
+    EXPECT_EQ(maps, 2);
+    EXPECT_NE(secondLibrary, firstLibrary);
+    EXPECT_EQ(sim::LoadCount(firstLibrary), 1);
+    EXPECT_EQ(sim::LoadCount(secondLibrary), 1);
+    EXPECT_EQ(sim::LauncherModule(), firstLauncher);
+    // Either process finds the other's window and tells whose it is.
+    platform::DWORD process = 0;
+    engine::GetWindowThreadProcessId(secondWindow, &process);
+    EXPECT_EQ(process, second);
+    engine::GetWindowThreadProcessId(firstWindow, &process);
+    EXPECT_EQ(process, static_cast<platform::DWORD>(getpid()));
+    EXPECT_EQ(platform::FindWindowW(u"app_Main", nullptr), firstWindow);
+}
+
 }  // namespace

@@ -31,10 +31,14 @@ struct Resource {
 constexpr size_t kMaxPath = 260;
 
 
-// An installed library and its load count.
+// An installed library and its load count. One a loader maps (it has a
+// load function) is each process's own: the first process that loads it
+// takes the installed record, each later one a fresh copy of it as installed.
 struct InstalledLibrary {
     Library library;
     int loads = 0;
+    Library installed;                  // as InstallLibrary was given it
+    platform::DWORD process = 0;        // the process it is loaded in; 0: none yet
 };
 
 // A mapped image and its resource tree, read once with the packager's own
@@ -53,7 +57,8 @@ struct Modules {
     std::map<std::pair<std::u16string, std::u16string>, Resource> resources;
     std::list<InstalledLibrary> libraries;   // a list keeps the handles stable
     std::list<Image> images;
-    platform::HMODULE launcher = nullptr;    // an image standing for the launcher; null: kLauncher
+    // Each process's image standing for its launcher; none: kLauncher.
+    std::map<platform::DWORD, platform::HMODULE> launchers;
 };
 
 Modules& State() {
@@ -156,7 +161,30 @@ kelpack::ResId IdOf(const char16_t* text) {
     return id;
 }
 
-platform::HMODULE LauncherOrImage() { return State().launcher != nullptr ? State().launcher : kLauncher; }
+platform::HMODULE LauncherOrImage() {
+    auto found = State().launchers.find(CurrentProcessId());
+    return found != State().launchers.end() ? found->second : kLauncher;
+}
+
+// The library at a path as the calling process has it, or null.
+InstalledLibrary* LibraryAt(const std::u16string& path) {
+    platform::DWORD process = CurrentProcessId();
+    InstalledLibrary* unused = nullptr;
+    InstalledLibrary* any = nullptr;
+    for (auto& entry : State().libraries) {
+        if (Upper(entry.library.path) != Upper(path)) continue;
+        if (!entry.installed.load || entry.process == process) return &entry;
+        if (entry.process == 0 && unused == nullptr) unused = &entry;
+        any = &entry;
+    }
+    if (unused != nullptr) {
+        unused->process = process;
+        return unused;
+    }
+    if (any == nullptr) return nullptr;
+    State().libraries.push_back(InstalledLibrary{any->installed, 0, any->installed, process});
+    return &State().libraries.back();
+}
 
 }  // namespace
 
@@ -187,12 +215,12 @@ std::string ModuleName(platform::HMODULE module) {
 
 platform::HMODULE LauncherModule() {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    return State().launcher != nullptr ? State().launcher : kLauncher;
+    return LauncherOrImage();
 }
 
 void SetLauncherModule(platform::HMODULE module) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().launcher = module;
+    State().launchers[CurrentProcessId()] = module;
 }
 
 platform::HMODULE MapImageFile(const std::string& path, std::string* error) {
@@ -250,7 +278,7 @@ void SetResource(const std::u16string& type, const std::u16string& name, const s
 
 platform::HMODULE InstallLibrary(const Library& library) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().libraries.push_back(InstalledLibrary{library, 0});
+    State().libraries.push_back(InstalledLibrary{library, 0, library, 0});
     return HandleOf(State().libraries.back());
 }
 
@@ -382,16 +410,15 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
         candidates.push_back(u"\\Windows\\" + name);
     }
     for (const std::u16string& candidate : candidates) {
-        for (auto& entry : sim::State().libraries) {
-            if (Upper(entry.library.path) != Upper(candidate)) continue;
-            // A loader maps the library at its first load, which gives its exports.
-            if (entry.loads == 0 && entry.library.load) {
-                if (!entry.library.load(&entry.library)) return nullptr;
-                entry.library.load = nullptr;
-            }
-            ++entry.loads;
-            return sim::HandleOf(entry);
+        sim::InstalledLibrary* entry = sim::LibraryAt(candidate);
+        if (entry == nullptr) continue;
+        // A loader maps the library at its first load in a process, which gives its exports.
+        if (entry->loads == 0 && entry->library.load) {
+            if (!entry->library.load(&entry->library)) return nullptr;
+            entry->library.load = nullptr;
         }
+        ++entry->loads;
+        return sim::HandleOf(*entry);
     }
     return nullptr;
 }

@@ -52,9 +52,30 @@ void Reset();
 // spells only the one argument it used to, until the next Reset.
 void SetLenient(bool lenient);
 
+// ---------------------------------------------------------------- processes
+//
+// The world has one process, the first, until a loader runs a second
+// program beside the first: StartProcess makes the calling thread the first
+// thread of a new process. A thread CreateThread starts belongs to the
+// process of the thread that started it; any other thread to the first,
+// unless it entered another. Each process has its own launcher module
+// (SetLauncherModule), its own loads of a library (a library with a load
+// function is loaded afresh in each process, as a loader maps it once per
+// process) and its own window classes; windows, message queues, the
+// registry and the sockets are the world's, shared by all.
+
+// The calling thread's process: getpid() for the first, as the device's
+// GetCurrentProcessId reads it from the kernel's data page.
+platform::DWORD CurrentProcessId();
+// Makes the calling thread the first of a new process, and returns its id.
+platform::DWORD StartProcess();
+// Moves the calling thread into a process (getpid(): the first), as a
+// thread that ran a second program goes back to where it came from.
+void EnterProcess(platform::DWORD process);
+
 // ---------------------------------------------------------------- modules and resources
 
-// The handle GetModuleHandleW(nullptr) returns: the launcher's own module.
+// The handle GetModuleHandleW(nullptr) returns: the calling process's launcher module.
 platform::HMODULE LauncherModule();
 // The path GetModuleFileNameW reports for the launcher's module.
 void SetLauncherPath(const std::u16string& path);
@@ -76,8 +97,8 @@ platform::HMODULE MapImageFile(const std::string& path, std::string* error);
 // Makes the resources of an image that a loader of its own mapped at base,
 // from the file at path, readable through its handle (base).
 void AddMappedImage(platform::HMODULE base, const std::string& path);
-// Makes a module, a mapped image, the launcher's own: LauncherModule and
-// GetModuleHandleW(nullptr) give it until Reset.
+// Makes a module, a mapped image, the calling process's launcher:
+// LauncherModule and GetModuleHandleW(nullptr) in that process give it until Reset.
 void SetLauncherModule(platform::HMODULE module);
 
 // A library a test installs. LoadLibraryW finds it by its full path (case
@@ -196,6 +217,7 @@ struct WindowInfo {
     platform::DWORD threadId;     // the creating thread, whose queue gets its messages
     bool alive;                   // false once destroyed (DestroyWindow, or WM_CLOSE's default handling)
     int paints;                   // BeginPaint calls
+    platform::DWORD processId;    // the creating thread's process
 };
 // Windows made by CreateWindowExW since Reset, alive or not, in order of creation.
 std::vector<platform::HWND> CreatedWindows();
@@ -216,7 +238,7 @@ struct ClassInfo {
     platform::HBRUSH background;
     bool hasMenuName;
 };
-// A registered class by name (case ignored).
+// A class by name (case ignored) as the calling process has it: its own, or a system class.
 std::optional<ClassInfo> GetClassInfo(const std::u16string& className);
 // What DefWindowProcW returns from now on, for every message (0 after Reset).
 void SetDefWindowProcResult(platform::LRESULT result);
@@ -293,7 +315,7 @@ typedef void* HCURSOR;
 platform::BOOL EnumWindows(WNDENUMPROC callback, platform::LPARAM parameter);
 // The class name, cut to size - 1 units and terminated; the units copied, 0 for no window.
 int GetClassNameW(platform::HWND window, char16_t* name, int size);
-// The thread that made the window, and its process (this one's getpid(); another for a foreign window).
+// The thread that made the window, and that thread's process (another for a foreign window).
 platform::DWORD GetWindowThreadProcessId(platform::HWND window, platform::DWORD* process);
 platform::BOOL PostThreadMessageW(platform::DWORD thread, platform::UINT message, platform::WPARAM wParam,
                                   platform::LPARAM lParam);

@@ -8,6 +8,8 @@
 //
 // Timed waits may be shortened for tests with SetWaitSpeedup; what a wait
 // answers does not change, only how long it takes to run out.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -59,6 +61,10 @@ Threads& State() {
 
 std::atomic<platform::DWORD> g_nextId{0x100};
 thread_local platform::DWORD g_currentId = 0;
+// The calling thread's process; 0: the first, whose id is getpid().
+thread_local platform::DWORD g_currentProcess = 0;
+// Far above any Linux process id, so a started process is never taken for the first.
+std::atomic<platform::DWORD> g_nextProcess{0x40000001};
 
 Event* FindEvent(platform::HANDLE handle) {
     for (auto& event : State().events) {
@@ -151,6 +157,19 @@ void ResetThreads() {
 
 }  // namespace internal
 
+platform::DWORD CurrentProcessId() {
+    return g_currentProcess != 0 ? g_currentProcess : static_cast<platform::DWORD>(getpid());
+}
+
+platform::DWORD StartProcess() {
+    g_currentProcess = g_nextProcess++;
+    return g_currentProcess;
+}
+
+void EnterProcess(platform::DWORD process) {
+    g_currentProcess = process == static_cast<platform::DWORD>(getpid()) ? 0 : process;
+}
+
 std::vector<platform::DWORD> StartedThreads() {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     std::vector<platform::DWORD> ids;
@@ -212,8 +231,10 @@ HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* 
     thread.suspended = strict && (flags & sim::kCreateSuspended) != 0;
     // The new thread blocks on the world lock until this call has returned.
     if (!thread.suspended) {
-        thread.thread = std::thread([id, routine, parameter] {
+        // A thread belongs to the process of the thread that started it.
+        thread.thread = std::thread([id, routine, parameter, process = sim::g_currentProcess] {
             sim::g_currentId = id;
+            sim::g_currentProcess = process;
             DWORD exitCode = routine(parameter);
             sim::Finish(id, exitCode);
         });

@@ -39,7 +39,8 @@ struct Window {
 
 struct Windows {
     std::list<Window> windows;   // a list keeps the handles stable
-    std::map<std::u16string, ClassInfo> classes;   // by upper-cased name
+    // By process (0: the system's, which every process has) and upper-cased name.
+    std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo> classes;
     std::map<platform::DWORD, std::deque<platform::MSG>> queues;
     platform::LRESULT defaultResult = 0;
     platform::HWND foreground = nullptr;
@@ -53,6 +54,15 @@ Windows& State() {
 }
 
 platform::HWND Handle(Window& window) { return reinterpret_cast<platform::HWND>(&window); }
+
+using ClassMap = std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo>;
+
+// A class as the calling process sees it: its own, else a system class.
+ClassMap::iterator FindClass(const std::u16string& name) {
+    auto& classes = State().classes;
+    auto found = classes.find({CurrentProcessId(), Upper(name)});
+    return found != classes.end() ? found : classes.find({0, Upper(name)});
+}
 
 // Any window, alive or not.
 Window* FindAny(platform::HWND handle) {
@@ -134,7 +144,7 @@ platform::LRESULT EditProcedure(platform::HWND window, platform::UINT message, p
 // instance is a system class: any instance makes windows of it.
 void ResetWindows() {
     State() = Windows();
-    State().classes[u"EDIT"] = ClassInfo{0, EditProcedure, 0, 0, nullptr, nullptr, nullptr, nullptr, false};
+    State().classes[{0, u"EDIT"}] = ClassInfo{0, EditProcedure, 0, 0, nullptr, nullptr, nullptr, nullptr, false};
 }
 
 std::string WindowName(platform::HWND handle) {
@@ -157,7 +167,7 @@ bool QueueMessage(platform::DWORD threadId, const platform::MSG& message) {
 platform::HWND AddForeignWindow(const std::u16string& className) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     Window window;
-    window.info = WindowInfo{className, u"", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0, true, 0};
+    window.info = WindowInfo{className, u"", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0, true, 0, 0};
     window.foreign = true;
     State().windows.push_back(window);
     return Handle(State().windows.back());
@@ -211,7 +221,7 @@ bool InvalidateWindow(platform::HWND handle) {
 
 std::optional<ClassInfo> GetClassInfo(const std::u16string& className) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    auto found = State().classes.find(Upper(className));
+    auto found = FindClass(className);
     if (found == State().classes.end()) return std::nullopt;
     return found->second;
 }
@@ -293,7 +303,8 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
                : FALSE;
 }
 
-// The launcher registers its one class once per process, so a name is not checked for being taken.
+// Classes are each process's own. The launcher registers its one class once
+// per process, so a name is not checked for being taken.
 ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
@@ -303,7 +314,7 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     args.Pointer(windowClass->hCursor).Name(sim::internal::ObjectName(windowClass->hbrBackground));
     args.Text(windowClass->lpszMenuName).Text(windowClass->lpszClassName);
     if (Enter("RegisterClassW", args, Text(windowClass->lpszClassName))) return 0;
-    sim::State().classes[Upper(windowClass->lpszClassName)] =
+    sim::State().classes[{sim::CurrentProcessId(), Upper(windowClass->lpszClassName)}] =
         sim::ClassInfo{windowClass->style,      windowClass->lpfnWndProc, windowClass->cbClsExtra,
                        windowClass->cbWndExtra, windowClass->hInstance,   windowClass->hIcon,
                        windowClass->hCursor,    windowClass->hbrBackground, windowClass->lpszMenuName != nullptr};
@@ -322,7 +333,7 @@ HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* w
     args.Number(height).Name(sim::internal::WindowName(parent)).Name(menu != nullptr ? "bad" : "null");
     args.Name(sim::internal::ModuleName(instance)).Pointer(param);
     if (Enter("CreateWindowExW", args, Text(className))) return nullptr;
-    auto found = sim::State().classes.find(Upper(Text(className)));
+    auto found = sim::FindClass(Text(className));
     if (found == sim::State().classes.end()) return nullptr;
     if (sim::internal::Strict()) {
         if ((style & sim::kStylesLacking) != 0 || (exStyle & sim::kExStylesLacking) != 0) return nullptr;
@@ -338,7 +349,8 @@ HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* w
     sim::Window window;
     window.info = sim::WindowInfo{Text(className), Text(windowName), style,  exStyle,  x,        y,
                                   width,           height,           parent, menu,     instance,
-                                  sim::internal::CurrentThreadId(),  true,   0};
+                                  sim::internal::CurrentThreadId(),  true,   0,
+                                  sim::CurrentProcessId()};
     window.procedure = found->second.procedure;
     // A window shown at creation is painted once its thread's queue is empty.
     window.needsPaint = (style & WS_VISIBLE) != 0;
@@ -566,7 +578,7 @@ DWORD GetWindowThreadProcessId(HWND handle, DWORD* process) {
     if (Enter("GetWindowThreadProcessId", Args().Name(WindowName(handle)).Pointer(process))) return 0;
     Window* window = Find(handle);
     if (window == nullptr) return 0;
-    if (process != nullptr) *process = window->foreign ? kForeignProcess : static_cast<DWORD>(getpid());
+    if (process != nullptr) *process = window->foreign ? kForeignProcess : window->info.processId;
     return window->foreign ? kForeignThread : window->info.threadId;
 }
 
@@ -689,12 +701,15 @@ BOOL UpdateWindow(HWND handle) {
 BOOL UnregisterClassW(const char16_t* className, platform::HINSTANCE instance) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("UnregisterClassW", Args().Text(className).Name(internal::ModuleName(instance)))) return FALSE;
-    auto found = State().classes.find(Upper(Text(className)));
+    auto found = State().classes.find({CurrentProcessId(), Upper(Text(className))});
     if (found == State().classes.end() || found->second.instance == nullptr || found->second.instance != instance) {
         return FALSE;
     }
     for (auto& window : State().windows) {
-        if (window.info.alive && !window.foreign && Upper(window.info.className) == found->first) return FALSE;
+        if (window.info.alive && !window.foreign && window.info.processId == found->first.first &&
+            Upper(window.info.className) == found->first.second) {
+            return FALSE;
+        }
     }
     State().classes.erase(found);
     return TRUE;
