@@ -8,6 +8,7 @@ pipe open and hang the reader."""
 import json
 import os
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -163,6 +164,10 @@ class Running:
                 return announced(self.output_so_far(), announcement)
             time.sleep(0.01)
         return True
+
+    def started_pid(self, timeout=20):
+        """The process id spawn.exe reported for the program it started, as text; None if it did not in time."""
+        return wait_for(lambda: Result(None, self.output_so_far(), "", 0).values().get("pid"), timeout=timeout)
 
     def wait(self, timeout=60):
         """The program's Result, once it has ended (killed after timeout); the same Result when asked again."""
@@ -474,7 +479,6 @@ class Listener:
     """A TCP listener on 127.0.0.1 that keeps what each connection sent."""
 
     def __init__(self):
-        import socket
         import threading
         self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.server.bind(("127.0.0.1", 0))
@@ -487,7 +491,6 @@ class Listener:
         self._thread.start()
 
     def _serve(self):
-        import socket
         while not self._stop:
             try:
                 client, _ = self.server.accept()
@@ -506,9 +509,16 @@ class Listener:
         return self.connections
 
 
+def refusing_port():
+    """A loopback socket bound without listening: a connection to its port is
+    refused, and no other program can take the port while it stays open."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    return s
+
+
 def closed_port():
     """A loopback port that nothing listens on (it was bound and let go)."""
-    import socket
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.bind(("127.0.0.1", 0))
     port = s.getsockname()[1]
