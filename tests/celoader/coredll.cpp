@@ -146,6 +146,7 @@ constexpr uint32_t kCurrentProcessSlot = 0xFFFFC80C;
 constexpr uint32_t kCurrentProcessHandle = 0x42;   // GetCurrentProcess(), inline on the device
 
 struct sigaction g_otherFaults;
+bool g_onePageForAll = false;   // SetKernelPageShared
 
 // Emulates a word load from the page: LDR Rd, [Rn, #+/-imm] or [Rn, +/-Rm],
 // with or without write-back; the device's compiler writes no other read of it.
@@ -166,7 +167,7 @@ void KernelPageRead(int signal, siginfo_t* info, void* context) {
     }
     uint32_t value = 0;
     if (at == kCurrentThreadSlot) value = sim::CallingThread();
-    else if (at == kCurrentProcessSlot) value = sim::CurrentProcessId();
+    else if (at == kCurrentProcessSlot) value = g_onePageForAll ? static_cast<uint32_t>(getpid()) : sim::CurrentProcessId();
     else Stop("device code reads the kernel's data page at offset " + std::to_string(at - kKernelPage) + ", which the loader does not give");
     int rd = (instruction >> 12) & 0xF, rn = (instruction >> 16) & 0xF;
     if ((instruction & 0x00200000u) != 0) r[rn] = at;   // write-back
@@ -557,6 +558,8 @@ void UnmapAll() {
 }
 
 void SetWideArgumentsAligned(bool aligned) { g_alignWide = aligned; }
+
+void SetKernelPageShared(bool shared) { g_onePageForAll = shared; }
 
 void BeforeEngine(std::function<void()> action) { g_beforeEngine = std::move(action); }
 

@@ -33,6 +33,11 @@ void UnmapAll();
 // even register or an 8-byte stack slot, which the device does not do.
 void SetWideArgumentsAligned(bool aligned);
 
+// A test switch: the kernel's data page one for all programs, as a loader
+// that mapped it once would have it: every thread reads the first
+// process's id.
+void SetKernelPageShared(bool shared);
+
 // Something to do whenever a device engine's KelMainW is about to run (the
 // screen as the engine finds it); an empty action: nothing. Set before the
 // engine library is loaded.

@@ -75,8 +75,9 @@ echo "== with the sample engine"
 out=$(run --sample-engine "$top/build/wince-arm/bin/Kel.dll")
 code=$?
 echo "$out"
-if [ $code != 0 ] || ! grep -q "^caught .*ServerPort written in network byte order" <<<"$out"; then
-    echo "expected the device sample engine to keep the desktop pair's facts and its planted fault to be caught, got exit $code"
+if [ $code != 0 ] || ! grep -q "^caught .*ServerPort written in network byte order" <<<"$out" ||
+   ! grep -q "^caught .*one process id for all programs" <<<"$out"; then
+    echo "expected the device sample engine to keep the desktop pair's facts and both planted faults to be caught, got exit $code"
     exit 1
 fi
 echo "the device sample engine ran as the desktop one does"

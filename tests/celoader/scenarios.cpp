@@ -700,7 +700,7 @@ const EngineScenario kEngineScenarios[] = {
      {"quit 7"},
      {"engine window app_Main \"Kel sample engine\"", "splash destroyed by its own thread, which ended",
       "ServerPort REG_DWORD 4 bytes", "ServerPort set to a port nothing listens on",
-      "second start \"-+ -acommand \"quit 7\" --\": relay refused, its own engine's window app_Main in a process of "
+      "second start \"-+ -acommand \"quit 7\" --\": relay refused, its own engine's window StartKel in a process of "
       "its own, its splash destroyed by its own thread, a new ServerPort",
       "the first's window alive", "third start \"-+ -acommand \"quit 5\" --\": exit 0", "second start: exit 5",
       "ServerPort after the second's end 0", "ServerPort set back to the first's", "relayed [quit 7]", "exit 7",
@@ -788,9 +788,18 @@ void SecondEngine(const EngineScenario& s, platform::HWND firstWindow, Transcrip
         secondCode = SecondStart(copy, refused);
         secondDone = true;
     });
+    // Its engine's window: the line names no target once it relays, so its
+    // class is the engine's default, not the first's.
     platform::HWND window = nullptr;
     bool up = Within(20, [&] {
-        window = WindowOf(s.className, nullptr, firstProcess);
+        window = nullptr;
+        for (platform::HWND w : sim::CreatedWindows()) {
+            auto info = sim::GetWindowInfo(w);
+            if (info->alive && info->parent == nullptr && info->processId != firstProcess &&
+                info->className != u"KEL_SPLASH") {
+                window = w;
+            }
+        }
         auto port = ServerPort(nullptr);
         return window != nullptr && port && *port != 0 && *port != stale;
     });
@@ -977,6 +986,26 @@ int RunSampleEngine(bool show) {
             const std::string& want = i < s.expected.size() ? s.expected[i] : "<none>";
             const std::string& got = i < planted.size() ? planted[i] : "<none>";
             if (want != got) std::printf("  desktop: %s\n  device:  %s\n", want.c_str(), got.c_str());
+        }
+    }
+    // A second program must read its own process id where the device keeps
+    // it: with one id for all, the second's engine takes its own splash for
+    // another process's and leaves it up.
+    for (const EngineScenario& s : kEngineScenarios) {
+        if (s.pair != Pair::kListenerGone) continue;
+        Transcript shared = InChild([&] {
+            celoader::SetKernelPageShared(true);
+            Transcript all;
+            return RunSample(s, &all);
+        });
+        size_t line = 0;
+        while (line < shared.size() && line < s.expected.size() && shared[line] == s.expected[line]) ++line;
+        if (shared == s.expected) {
+            ++unnoticed;
+            std::printf("UNNOTICED  one process id for all programs in %s\n", s.name);
+        } else {
+            std::printf("caught     one process id for all programs -> %s: %s\n", s.name,
+                        line < shared.size() ? shared[line].c_str() : "<none>");
         }
     }
     return unnoticed == 0 ? 0 : 1;
