@@ -265,6 +265,10 @@ def check_launcher(build):
     check(list(imports) == ["COREDLL.dll"], f"kel.exe imports {list(imports)}, not COREDLL.dll alone")
     size = os.path.getsize(path)
     check(size <= LAUNCHER_MAX_BYTES, f"kel.exe is {size} bytes, more than {LAUNCHER_MAX_BYTES}")
+    # A second start runs beside the first in the device run's loader, mapped elsewhere.
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size
+    check(relocations > 0, "kel.exe carries no base relocations: a second instance could not be mapped beside the first")
+    print(f"  base relocations: {relocations} bytes")
     # Winsock is bound when the first relay needs it, by the device's name for it.
     with open(path, "rb") as f:
         data = f.read()

@@ -130,6 +130,7 @@ constexpr platform::DWORD kExStylesLacking = 0x10u /* WS_EX_ACCEPTFILES */ | 0x2
                                              0x80000u /* WS_EX_LAYERED */ | 0x100000u /* WS_EX_NOINHERITLAYOUT */ |
                                              0x2000000u /* WS_EX_COMPOSITED */;
 constexpr platform::DWORD kChild = 0x40000000u;   // WS_CHILD
+constexpr uintptr_t kSystemColours = 31;            // system colour indices 0 to 30
 constexpr platform::UINT kDestroyMessage = 0x0002;   // WM_DESTROY
 
 }  // namespace
@@ -311,7 +312,11 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     args.Flags(windowClass->style).Pointer(reinterpret_cast<const void*>(windowClass->lpfnWndProc));
     args.Number(windowClass->cbClsExtra).Number(windowClass->cbWndExtra);
     args.Name(sim::internal::ModuleName(windowClass->hInstance)).Pointer(windowClass->hIcon);
-    args.Pointer(windowClass->hCursor).Name(sim::internal::ObjectName(windowClass->hbrBackground));
+    // A class background may also be a system colour, its index plus one (WNDCLASS).
+    auto colour = reinterpret_cast<uintptr_t>(windowClass->hbrBackground);
+    args.Pointer(windowClass->hCursor)
+        .Name(colour >= 1 && colour <= sim::kSystemColours ? "colour:" + std::to_string(colour - 1)
+                                                           : sim::internal::ObjectName(windowClass->hbrBackground));
     args.Text(windowClass->lpszMenuName).Text(windowClass->lpszClassName);
     if (Enter("RegisterClassW", args, Text(windowClass->lpszClassName))) return 0;
     sim::State().classes[{sim::CurrentProcessId(), Upper(windowClass->lpszClassName)}] =
