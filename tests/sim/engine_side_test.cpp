@@ -231,4 +231,20 @@ TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
     EXPECT_EQ(platform::FindWindowW(u"app_Main", nullptr), firstWindow);
 }
 
+// The device's WNDCLASS takes a system colour (its index, flagged, plus one) for a background.
+TEST_F(SimEngineSide, AClassBackgroundMayBeASystemColour) {
+    platform::WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = Recording;
+    windowClass.lpszClassName = u"Coloured";
+    windowClass.hbrBackground = reinterpret_cast<platform::HBRUSH>(static_cast<uintptr_t>(0x40000000 | 5) + 1);
+    ASSERT_NE(platform::RegisterClassW(&windowClass), 0);
+    windowClass.lpszClassName = u"Odd";
+    windowClass.hbrBackground = reinterpret_cast<platform::HBRUSH>(static_cast<uintptr_t>(0x1234));
+    platform::RegisterClassW(&windowClass);
+    std::vector<std::string> log = sim::CallLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0].find(", colour:5, null, \"Coloured\")"), std::string::npos) << log[0];
+    EXPECT_NE(log[1].find(", bad, null, \"Odd\")"), std::string::npos) << log[1];
+}
+
 }  // namespace

@@ -131,6 +131,7 @@ constexpr platform::DWORD kExStylesLacking = 0x10u /* WS_EX_ACCEPTFILES */ | 0x2
                                              0x2000000u /* WS_EX_COMPOSITED */;
 constexpr platform::DWORD kChild = 0x40000000u;   // WS_CHILD
 constexpr uintptr_t kSystemColours = 31;            // system colour indices 0 to 30
+constexpr uintptr_t kSystemColourFlag = 0x40000000;
 constexpr platform::UINT kDestroyMessage = 0x0002;   // WM_DESTROY
 
 }  // namespace
@@ -312,8 +313,9 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     args.Flags(windowClass->style).Pointer(reinterpret_cast<const void*>(windowClass->lpfnWndProc));
     args.Number(windowClass->cbClsExtra).Number(windowClass->cbWndExtra);
     args.Name(sim::internal::ModuleName(windowClass->hInstance)).Pointer(windowClass->hIcon);
-    // A class background may also be a system colour, its index plus one (WNDCLASS).
-    auto colour = reinterpret_cast<uintptr_t>(windowClass->hbrBackground);
+    // A class background may also be a system colour, its index plus one
+    // (WNDCLASS); the device's indices carry SYS_COLOR_INDEX_FLAG.
+    auto colour = reinterpret_cast<uintptr_t>(windowClass->hbrBackground) & ~sim::kSystemColourFlag;
     args.Pointer(windowClass->hCursor)
         .Name(colour >= 1 && colour <= sim::kSystemColours ? "colour:" + std::to_string(colour - 1)
                                                            : sim::internal::ObjectName(windowClass->hbrBackground));
