@@ -1096,12 +1096,16 @@ int RunOne(int argc, char** argv) {
     int secondCode = -1;
     bool secondRan = false;
     if (then != nullptr) {
-        second = std::thread([&] {
+        // Up means waiting for messages on the program's main thread, which
+        // the launcher itself never does: by then the engine has made its
+        // window, published its port and taken the splash down. A window
+        // alone is too early: a relay could find no port yet.
+        const platform::DWORD firstThread = sim::CallingThread();
+        second = std::thread([&, firstThread] {
             secondThread = sim::CallingThread();
-            bool up = Within(20, [] {
-                for (platform::HWND w : sim::CreatedWindows()) {
-                    auto info = sim::GetWindowInfo(w);
-                    if (info->alive && info->parent == nullptr && info->className != u"KEL_SPLASH") return true;
+            bool up = Within(20, [firstThread] {
+                for (const std::string& call : sim::CallLogOf(firstThread)) {
+                    if (call.rfind("GetMessageW(", 0) == 0) return true;
                 }
                 return false;
             });
@@ -1123,7 +1127,7 @@ int RunOne(int argc, char** argv) {
     for (const std::string& l : t) std::printf("%s%s\n", mark, l.c_str());
     if (then != nullptr) {
         std::printf("2 %s\n", secondRan ? ("exit " + std::to_string(secondCode)).c_str()
-                                         : "not started: the first's engine showed no window within 20 s");
+                                         : "not started: the first's engine did not wait for messages within 20 s");
         for (const std::string& call : sim::CallLogOf(secondThread)) std::printf("2 call %s\n", call.c_str());
     }
     std::fflush(stdout);
