@@ -110,10 +110,14 @@ std::string Ported(std::string line) {
     return at == std::string::npos ? line : line.replace(at + 1, g_port.size(), "PORT");
 }
 
-void SetPort(uint32_t port) {
-    g_port = std::to_string(port & 0xFFFF);
+void WriteServerPort(uint32_t port) {
     sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort",
                           platform::REG_DWORD, std::string(reinterpret_cast<const char*>(&port), 4));
+}
+
+void SetPort(uint32_t port) {
+    g_port = std::to_string(port & 0xFFFF);
+    WriteServerPort(port);
 }
 
 // The device engine's preferred base taken by other memory, so that the
@@ -754,10 +758,6 @@ platform::HWND WindowOf(const std::u16string& className, platform::HWND parent, 
     return nullptr;
 }
 
-void WriteServerPort(uint32_t port) {
-    sim::SetRegistryValue(platform::HKEY_LOCAL_MACHINE, u"Software\\Norvane\\KelVM", u"ServerPort",
-                          platform::REG_DWORD, std::string(reinterpret_cast<const char*>(&port), 4));
-}
 
 // Waits up to seconds for a condition, looking every 10 ms.
 template <typename F>
@@ -938,6 +938,30 @@ const Fault kEngineFault = {"ServerPort written in network byte order", "RegSetV
                                 }
                             }};
 
+// Runs a sample engine scenario with a fault planted (plant, in a process
+// of its own) and prints whether its facts then differ from the desktop
+// pair's, and where; true when they do.
+bool SampleFaultCaught(const char* fault, const EngineScenario& s, void (*plant)()) {
+    Transcript planted = InChild([&] {
+        plant();
+        Transcript all;
+        return RunSample(s, &all);
+    });
+    if (planted == s.expected) {
+        std::printf("UNNOTICED  %s in %s\n", fault, s.name);
+        return false;
+    }
+    size_t line = 0;
+    while (line < planted.size() && line < s.expected.size() && planted[line] == s.expected[line]) ++line;
+    std::printf("caught     %s -> %s: %s\n", fault, s.name, line < planted.size() ? planted[line].c_str() : "<none>");
+    for (size_t i = 0; i < planted.size() || i < s.expected.size(); ++i) {
+        const std::string& want = i < s.expected.size() ? s.expected[i] : "<none>";
+        const std::string& got = i < planted.size() ? planted[i] : "<none>";
+        if (want != got) std::printf("  desktop: %s\n  device:  %s\n", want.c_str(), got.c_str());
+    }
+    return true;
+}
+
 int RunSampleEngine(bool show) {
     int differing = 0;
     for (const EngineScenario& s : kEngineScenarios) {
@@ -968,45 +992,14 @@ int RunSampleEngine(bool show) {
     int unnoticed = 0;
     for (const EngineScenario& s : kEngineScenarios) {
         if (s.pair != Pair::kAlone) continue;
-        Transcript planted = InChild([&] {
-            celoader::PlantFault(&kEngineFault);
-            Transcript all;
-            return RunSample(s, &all);
-        });
-        size_t line = 0;
-        while (line < planted.size() && line < s.expected.size() && planted[line] == s.expected[line]) ++line;
-        if (planted == s.expected) {
-            ++unnoticed;
-            std::printf("UNNOTICED  %s in %s\n", kEngineFault.name, s.name);
-            continue;
-        }
-        std::printf("caught     %s -> %s: %s\n", kEngineFault.name, s.name,
-                    line < planted.size() ? planted[line].c_str() : "<none>");
-        for (size_t i = 0; i < planted.size() || i < s.expected.size(); ++i) {
-            const std::string& want = i < s.expected.size() ? s.expected[i] : "<none>";
-            const std::string& got = i < planted.size() ? planted[i] : "<none>";
-            if (want != got) std::printf("  desktop: %s\n  device:  %s\n", want.c_str(), got.c_str());
-        }
+        unnoticed += !SampleFaultCaught(kEngineFault.name, s, [] { celoader::PlantFault(&kEngineFault); });
     }
     // A second program must read its own process id where the device keeps
     // it: with one id for all, the second's engine takes its own splash for
     // another process's and leaves it up.
     for (const EngineScenario& s : kEngineScenarios) {
         if (s.pair != Pair::kListenerGone) continue;
-        Transcript shared = InChild([&] {
-            celoader::SetKernelPageShared(true);
-            Transcript all;
-            return RunSample(s, &all);
-        });
-        size_t line = 0;
-        while (line < shared.size() && line < s.expected.size() && shared[line] == s.expected[line]) ++line;
-        if (shared == s.expected) {
-            ++unnoticed;
-            std::printf("UNNOTICED  one process id for all programs in %s\n", s.name);
-        } else {
-            std::printf("caught     one process id for all programs -> %s: %s\n", s.name,
-                        line < shared.size() ? shared[line].c_str() : "<none>");
-        }
+        unnoticed += !SampleFaultCaught("one process id for all programs", s, [] { celoader::SetKernelPageShared(true); });
     }
     return unnoticed == 0 ? 0 : 1;
 }
