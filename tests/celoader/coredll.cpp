@@ -19,7 +19,6 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/ucontext.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <csetjmp>
@@ -162,13 +161,15 @@ void KernelPageRead(int signal, siginfo_t* info, void* context) {
     uint32_t instruction = *reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(machine->arm_pc));
     bool load = (instruction & 0x0C500000u) == 0x04100000u;   // LDR, word
     bool registerOffset = (instruction & 0x02000000u) != 0;
+    char where[64];
+    std::snprintf(where, sizeof where, "0x%08X with the instruction 0x%08X", at, instruction);
     if (!load || (registerOffset && (instruction & 0x00000FF0u) != 0) || (instruction & 0x01000000u) == 0) {
-        Stop("device code reads the kernel's data page at " + std::to_string(at) + " with an instruction the loader does not emulate");
+        Stop(std::string("device code reads the kernel's data page at ") + where + ", which the loader does not emulate");
     }
     uint32_t value = 0;
     if (at == kCurrentThreadSlot) value = sim::CallingThread();
     else if (at == kCurrentProcessSlot) value = g_onePageForAll ? static_cast<uint32_t>(getpid()) : sim::CurrentProcessId();
-    else Stop("device code reads the kernel's data page at offset " + std::to_string(at - kKernelPage) + ", which the loader does not give");
+    else Stop(std::string("device code reads the kernel's data page at ") + where + ": a value the loader does not give");
     int rd = (instruction >> 12) & 0xF, rn = (instruction >> 16) & 0xF;
     if ((instruction & 0x00200000u) != 0) r[rn] = at;   // write-back
     r[rd] = value;
@@ -180,7 +181,7 @@ bool TrapKernelPage(std::string* error) {
     if (trapped) return true;
     struct sigaction action {};
     action.sa_sigaction = KernelPageRead;
-    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     if (sigaction(SIGSEGV, &action, &g_otherFaults) != 0) {
         *error = "the kernel data page at 0xFFFFC800 cannot be trapped";

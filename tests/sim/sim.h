@@ -8,8 +8,9 @@
 //            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow
-//            and PostThreadMessage stand in for the user and the engine
-//   inspect: CallLog, CallLogOf, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
+//            and PostThreadMessage stand in for the user and the engine;
+//            StartProcess and EnterProcess run a second program beside the first
+//   inspect: CurrentProcessId, CallLog, CallLogOf, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
 //            GetRegistryString, RegistryKeyExists, OpenKeyCount, PostedMessages,
 //            ForegroundWindow, CreatedWindows, GetWindowInfo, GetClassInfo,
 //            StartedThreads, WaitForThreadEnd, GetSectionInfo, OpenDCCount, ScreenPixel,
