@@ -168,7 +168,7 @@ void KernelPageRead(int signal, siginfo_t* info, void* context) {
     }
     uint32_t value = 0;
     if (at == kCurrentThreadSlot) value = sim::CallingThread();
-    else if (at == kCurrentProcessSlot) value = g_onePageForAll ? static_cast<uint32_t>(getpid()) : sim::CurrentProcessId();
+    else if (at == kCurrentProcessSlot) value = g_onePageForAll ? sim::FirstProcessId() : sim::CurrentProcessId();
     else Stop(std::string("device code reads the kernel's data page at ") + where + ": a value the loader does not give");
     int rd = (instruction >> 12) & 0xF, rn = (instruction >> 16) & 0xF;
     if ((instruction & 0x00200000u) != 0) r[rn] = at;   // write-back

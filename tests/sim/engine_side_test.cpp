@@ -207,11 +207,12 @@ TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
             nullptr, 0, [](void* out) -> platform::DWORD { return *static_cast<platform::DWORD*>(out) = sim::CurrentProcessId(); },
             &threadProcess, 0, nullptr);
         platform::WaitForSingleObject(thread, 5000);
-        sim::EnterProcess(static_cast<platform::DWORD>(getpid()));
+        sim::EnterProcess(sim::FirstProcessId());
     });
     other.join();
 
-    EXPECT_EQ(sim::CurrentProcessId(), static_cast<platform::DWORD>(getpid()));
+    EXPECT_EQ(sim::CurrentProcessId(), sim::FirstProcessId());
+    EXPECT_EQ(sim::FirstProcessId(), static_cast<platform::DWORD>(getpid()));
     EXPECT_NE(second, sim::CurrentProcessId());
     EXPECT_EQ(threadProcess, second);
     EXPECT_EQ(refused, nullptr);
@@ -227,7 +228,7 @@ TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
     engine::GetWindowThreadProcessId(secondWindow, &process);
     EXPECT_EQ(process, second);
     engine::GetWindowThreadProcessId(firstWindow, &process);
-    EXPECT_EQ(process, static_cast<platform::DWORD>(getpid()));
+    EXPECT_EQ(process, sim::FirstProcessId());
     EXPECT_EQ(platform::FindWindowW(u"app_Main", nullptr), firstWindow);
 }
 

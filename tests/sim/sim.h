@@ -10,7 +10,8 @@
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow
 //            and PostThreadMessage stand in for the user and the engine;
 //            StartProcess and EnterProcess run a second program beside the first
-//   inspect: CurrentProcessId, CallLog, CallLogOf, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
+//   inspect: CallLog, CallLogOf, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
+//            CurrentProcessId, FirstProcessId,
 //            GetRegistryString, RegistryKeyExists, OpenKeyCount, PostedMessages,
 //            ForegroundWindow, CreatedWindows, GetWindowInfo, GetClassInfo,
 //            StartedThreads, WaitForThreadEnd, GetSectionInfo, OpenDCCount, ScreenPixel,
@@ -65,12 +66,15 @@ void SetLenient(bool lenient);
 // process) and its own window classes; windows, message queues, the
 // registry and the sockets are the world's, shared by all.
 
-// The calling thread's process: getpid() for the first, as the device's
-// GetCurrentProcessId reads it from the kernel's data page.
+// The calling thread's process, as the device's GetCurrentProcessId reads
+// it from the kernel's data page.
 platform::DWORD CurrentProcessId();
+// The first process's id: this program's process id as it started (a
+// forked child keeps its parent's, so its runs compare with the parent's).
+platform::DWORD FirstProcessId();
 // Makes the calling thread the first of a new process, and returns its id.
 platform::DWORD StartProcess();
-// Moves the calling thread into a process (getpid(): the first), as a
+// Moves the calling thread into a process (FirstProcessId: the first), as a
 // thread that ran a second program goes back to where it came from.
 void EnterProcess(platform::DWORD process);
 

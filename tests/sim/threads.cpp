@@ -61,7 +61,10 @@ Threads& State() {
 
 std::atomic<platform::DWORD> g_nextId{0x100};
 thread_local platform::DWORD g_currentId = 0;
-// The calling thread's process; 0: the first, whose id is getpid().
+// The first process's id: this program's own as it started, so that a run
+// in a forked child (a planted fault's) reports the same ids as its parent's.
+const platform::DWORD g_firstProcess = static_cast<platform::DWORD>(getpid());
+// The calling thread's process; 0: the first.
 thread_local platform::DWORD g_currentProcess = 0;
 // Far above any Linux process id, so a started process is never taken for the first.
 std::atomic<platform::DWORD> g_nextProcess{0x40000001};
@@ -158,7 +161,7 @@ void ResetThreads() {
 }  // namespace internal
 
 platform::DWORD CurrentProcessId() {
-    return g_currentProcess != 0 ? g_currentProcess : static_cast<platform::DWORD>(getpid());
+    return g_currentProcess != 0 ? g_currentProcess : g_firstProcess;
 }
 
 platform::DWORD StartProcess() {
@@ -167,7 +170,10 @@ platform::DWORD StartProcess() {
 }
 
 void EnterProcess(platform::DWORD process) {
-    g_currentProcess = process == static_cast<platform::DWORD>(getpid()) ? 0 : process;
+    g_currentProcess = process == g_firstProcess ? 0 : process;
+}
+
+platform::DWORD FirstProcessId() { return g_firstProcess;
 }
 
 std::vector<platform::DWORD> StartedThreads() {
