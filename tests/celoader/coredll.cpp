@@ -40,7 +40,6 @@
 
 using Impl = uint64_t (*)(const uint32_t* words);
 
-extern "C" uint64_t CeDispatch(const uint32_t* words, Impl impl);
 extern "C" void CeCallStub();
 
 // Entered from a trampoline with the implementation in ip; returns its r0:r1.
@@ -53,11 +52,10 @@ asm(R"(
 CeCallStub:
     push {r0-r3}
     mov r0, sp
-    mov r1, ip
     push {r4, lr}
     mov r4, sp
     bic sp, sp, #7
-    bl CeDispatch
+    blx ip
     mov sp, r4
     pop {r4, lr}
     add sp, sp, #16
@@ -568,4 +566,3 @@ void PlantFault(const Fault* fault) { g_fault = fault; }
 
 }  // namespace celoader
 
-extern "C" uint64_t CeDispatch(const uint32_t* words, Impl impl) { return impl(words); }

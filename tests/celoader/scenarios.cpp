@@ -749,15 +749,22 @@ std::optional<uint32_t> ServerPort(std::string* shape) {
     return port;
 }
 
-// The first window of a class with that parent, of any process but `except` (0: none).
-platform::HWND WindowOf(const std::u16string& className, platform::HWND parent, platform::DWORD except = 0) {
+// The first window made, alive or not, that the condition holds for.
+template <typename F>
+platform::HWND FirstWindow(F condition) {
     for (platform::HWND w : sim::CreatedWindows()) {
         auto info = sim::GetWindowInfo(w);
-        if (info && info->className == className && info->parent == parent && info->processId != except) return w;
+        if (info && condition(*info)) return w;
     }
     return nullptr;
 }
 
+// The first window of a class with that parent, of any process but `except` (0: none).
+platform::HWND WindowOf(const std::u16string& className, platform::HWND parent, platform::DWORD except = 0) {
+    return FirstWindow([&](const sim::WindowInfo& info) {
+        return info.className == className && info.parent == parent && info.processId != except;
+    });
+}
 
 // Waits up to seconds for a condition, looking every 10 ms.
 template <typename F>
@@ -792,14 +799,10 @@ void SecondEngine(const EngineScenario& s, platform::HWND firstWindow, Transcrip
     // class is the engine's default, not the first's.
     platform::HWND window = nullptr;
     bool up = Within(20, [&] {
-        window = nullptr;
-        for (platform::HWND w : sim::CreatedWindows()) {
-            auto info = sim::GetWindowInfo(w);
-            if (info->alive && info->parent == nullptr && info->processId != firstProcess &&
-                info->className != u"KEL_SPLASH") {
-                window = w;
-            }
-        }
+        window = FirstWindow([&](const sim::WindowInfo& info) {
+            return info.alive && info.parent == nullptr && info.processId != firstProcess &&
+                   info.className != u"KEL_SPLASH";
+        });
         auto port = ServerPort(nullptr);
         return window != nullptr && port && *port != 0 && *port != stale;
     });

@@ -33,11 +33,11 @@ constexpr size_t kMaxPath = 260;
 
 // An installed library and its load count. One a loader maps (it has a
 // load function) is each process's own: the first process that loads it
-// takes the installed record, each later one a fresh copy of it as installed.
+// takes the installed record, each later one a fresh record of its path and load.
 struct InstalledLibrary {
     Library library;
     int loads = 0;
-    Library installed;                  // as InstallLibrary was given it
+    bool mapped = false;                // its load ran
     platform::DWORD process = 0;        // the process it is loaded in; 0: none yet
 };
 
@@ -173,7 +173,7 @@ InstalledLibrary* LibraryAt(const std::u16string& path) {
     InstalledLibrary* any = nullptr;
     for (auto& entry : State().libraries) {
         if (Upper(entry.library.path) != Upper(path)) continue;
-        if (!entry.installed.load || entry.process == process) return &entry;
+        if (!entry.library.load || entry.process == process) return &entry;
         if (entry.process == 0 && unused == nullptr) unused = &entry;
         any = &entry;
     }
@@ -182,7 +182,10 @@ InstalledLibrary* LibraryAt(const std::u16string& path) {
         return unused;
     }
     if (any == nullptr) return nullptr;
-    State().libraries.push_back(InstalledLibrary{any->installed, 0, any->installed, process});
+    Library fresh;
+    fresh.path = any->library.path;
+    fresh.load = any->library.load;
+    State().libraries.push_back(InstalledLibrary{fresh, 0, false, process});
     return &State().libraries.back();
 }
 
@@ -278,7 +281,7 @@ void SetResource(const std::u16string& type, const std::u16string& name, const s
 
 platform::HMODULE InstallLibrary(const Library& library) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().libraries.push_back(InstalledLibrary{library, 0, library, 0});
+    State().libraries.push_back(InstalledLibrary{library, 0, false, 0});
     return HandleOf(State().libraries.back());
 }
 
@@ -413,9 +416,9 @@ HMODULE LoadLibraryW(const char16_t* fileName) {
         sim::InstalledLibrary* entry = sim::LibraryAt(candidate);
         if (entry == nullptr) continue;
         // A loader maps the library at its first load in a process, which gives its exports.
-        if (entry->loads == 0 && entry->library.load) {
+        if (!entry->mapped && entry->library.load) {
             if (!entry->library.load(&entry->library)) return nullptr;
-            entry->library.load = nullptr;
+            entry->mapped = true;
         }
         ++entry->loads;
         return sim::HandleOf(*entry);

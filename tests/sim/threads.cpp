@@ -173,8 +173,7 @@ void EnterProcess(platform::DWORD process) {
     g_currentProcess = process == g_firstProcess ? 0 : process;
 }
 
-platform::DWORD FirstProcessId() { return g_firstProcess;
-}
+platform::DWORD FirstProcessId() { return g_firstProcess; }
 
 std::vector<platform::DWORD> StartedThreads() {
     std::lock_guard<std::recursive_mutex> lock(Mutex());

@@ -37,10 +37,12 @@ struct Window {
     size_t selectionEnd = 0;
 };
 
+// Classes by process (0: the system's, which every process has) and upper-cased name.
+using ClassMap = std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo>;
+
 struct Windows {
     std::list<Window> windows;   // a list keeps the handles stable
-    // By process (0: the system's, which every process has) and upper-cased name.
-    std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo> classes;
+    ClassMap classes;
     std::map<platform::DWORD, std::deque<platform::MSG>> queues;
     platform::LRESULT defaultResult = 0;
     platform::HWND foreground = nullptr;
@@ -55,12 +57,13 @@ Windows& State() {
 
 platform::HWND Handle(Window& window) { return reinterpret_cast<platform::HWND>(&window); }
 
-using ClassMap = std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo>;
+// The key of the calling process's own class of that name.
+ClassMap::key_type OwnClass(const std::u16string& name) { return {CurrentProcessId(), Upper(name)}; }
 
 // A class as the calling process sees it: its own, else a system class.
 ClassMap::iterator FindClass(const std::u16string& name) {
     auto& classes = State().classes;
-    auto found = classes.find({CurrentProcessId(), Upper(name)});
+    auto found = classes.find(OwnClass(name));
     return found != classes.end() ? found : classes.find({0, Upper(name)});
 }
 
@@ -321,7 +324,7 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
                                                            : sim::internal::ObjectName(windowClass->hbrBackground));
     args.Text(windowClass->lpszMenuName).Text(windowClass->lpszClassName);
     if (Enter("RegisterClassW", args, Text(windowClass->lpszClassName))) return 0;
-    sim::State().classes[{sim::CurrentProcessId(), Upper(windowClass->lpszClassName)}] =
+    sim::State().classes[sim::OwnClass(windowClass->lpszClassName)] =
         sim::ClassInfo{windowClass->style,      windowClass->lpfnWndProc, windowClass->cbClsExtra,
                        windowClass->cbWndExtra, windowClass->hInstance,   windowClass->hIcon,
                        windowClass->hCursor,    windowClass->hbrBackground, windowClass->lpszMenuName != nullptr};
@@ -708,7 +711,7 @@ BOOL UpdateWindow(HWND handle) {
 BOOL UnregisterClassW(const char16_t* className, platform::HINSTANCE instance) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("UnregisterClassW", Args().Text(className).Name(internal::ModuleName(instance)))) return FALSE;
-    auto found = State().classes.find({CurrentProcessId(), Upper(Text(className))});
+    auto found = State().classes.find(OwnClass(Text(className)));
     if (found == State().classes.end() || found->second.instance == nullptr || found->second.instance != instance) {
         return FALSE;
     }
