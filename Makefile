@@ -12,8 +12,9 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the build and the tests need (libgmp10, libmpfr6 and
 # libmpc3 for the device's compiler; cabextract, an independent reader of the
-# installation cabinets kelpack makes). make deps also tries to add
-# wine32:i386 for the 32-bit Wine runs (tools/deps.sh) and unpacks the
+# installation cabinets kelpack makes; zlib for its MSZIP, on Linux and for
+# kelpack.exe; gcab, a second cabinet writer the benchmark measures kelpack
+# against). make deps also tries to add wine32:i386 for the 32-bit Wine runs (tools/deps.sh) and unpacks the
 # device's compiler (tools/ce_toolchain.sh).
 # wine64-preloader reserves Wine's fixed addresses before anything else is
 # mapped; without it the wine64 loader's randomly placed heap now and then
@@ -23,7 +24,7 @@ PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
 	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base \
-	libgmp10 libmpfr6 libmpc3 xz-utils cabextract
+	libgmp10 libmpfr6 libmpc3 xz-utils cabextract zlib1g-dev libz-mingw-w64-dev gcab
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60

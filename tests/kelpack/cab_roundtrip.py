@@ -62,32 +62,32 @@ def read_cab(cab):
 
 def expect_cab(case, got):
     name, engine = case["name"], case.get("engine")
-    folder = "%CE1%\\" + name
+    folder = case.get("folder", "%CE1%\\" + name)
+    copy, installed = case.get("copy", os.path.join(WORK, "Game.exe")), case.get("installed", "Game.exe")
     check(got["app_name"] == name and got["provider"] == case["provider"],
           f"{case['cab']}: names {got['app_name']!r} {got['provider']!r}")
     check(got["processor"] == 2577 and got["min_version"] == [4, 20] and got["max_version"] == [0, 0],
           f"{case['cab']}: processor {got['processor']}, versions {got['min_version']} {got['max_version']}")
-    files = [{"path": folder + "\\Game.exe", "sha256": sha256(os.path.join(WORK, "Game.exe")), "flags": 0}]
+    files = [{"path": folder + "\\" + installed, "sha256": sha256(copy), "flags": 0}]
     if engine:
         files.append({"path": "%CE2%\\Kel.dll", "sha256": sha256(engine), "flags": 0x80000000 | 0x20000000})
     check([{k: f[k] for k in ("path", "sha256", "flags")} for f in got["files"]] == files,
           f"{case['cab']}: files {got['files']}")
     shortcuts = []
     if case["shortcut"]:
-        shortcuts = [{"folder": case["shortcut"], "name": name + ".lnk", "target": folder + "\\Game.exe"}]
+        shortcuts = [{"folder": case["shortcut"], "name": name + ".lnk", "target": folder + "\\" + installed}]
     check(got["shortcuts"] == shortcuts, f"{case['cab']}: shortcuts {got['shortcuts']}")
     if not case.get("register"):
         check(got["registry"] == [], f"{case['cab']}: registry {got['registry']}")
         return
-    # The device puts the install folder in for %InstallDir%: \Program Files\NAME,
-    # or wherever the user installs it.
-    for install_dir in ("\\Program Files\\" + name, "\\Storage Card\\Program Files\\" + name):
-        rows = [(r["key"], r["value"].replace("%InstallDir%", install_dir)) for r in got["registry"]]
-        want = launcher_rows("Game.exe", install_dir + "\\Game.exe")
-        check(rows == want, f"{case['cab']}: rows at {install_dir}: {rows} != the launcher's {want}")
+    # The device puts \Windows in for %CE2%: the rows are then the ones the
+    # runtime's launcher writes itself there.
+    rows = [(r["key"], r["value"].replace("%CE2%", "\\Windows")) for r in got["registry"]]
+    want = launcher_rows(copy, "\\Windows\\" + installed)
+    check(rows == want, f"{case['cab']}: rows {rows} != the launcher's {want}")
     check(all(r["root"] == "HKEY_CLASSES_ROOT" and r["name"] == "" and r["type"] == 0 for r in got["registry"]),
           f"{case['cab']}: registry {got['registry']}")
-    check([r["substitute"] for r in got["registry"]] == ["%InstallDir%" in r["value"] for r in got["registry"]],
+    check([r["substitute"] for r in got["registry"]] == ["%CE2%" in r["value"] for r in got["registry"]],
           f"{case['cab']}: substitution flags {got['registry']}")
 
 
@@ -128,18 +128,21 @@ def main():
     cases = [
         {"cab": "plain.cab", "args": [], "name": "Space Race", "provider": "Game", "shortcut": "%CE11%"},
         {"cab": "full.cab", "args": ["--name", "Race", "--provider", "Example Software", "--shortcut", "games",
-                                     "--engine", dll, "--register-filetype"],
-         "name": "Race", "provider": "Example Software", "shortcut": "%CE14%", "engine": dll, "register": True},
-        {"cab": "bare.cab", "args": ["--shortcut", "none", "--register-filetype"], "name": "Space Race",
-         "provider": "Game", "shortcut": None, "register": True},
+                                     "--engine", dll, "--compress"],
+         "name": "Race", "provider": "Example Software", "shortcut": "%CE14%", "engine": dll},
+        {"cab": "bare.cab", "args": ["--shortcut", "none"], "name": "Space Race", "provider": "Game", "shortcut": None},
+        # The runtime: the device's kel.exe as built, beside the engine, owning .kel.
+        {"cab": "runtime.cab", "args": ["--runtime", "--engine", dll, "--compress"], "copy": kel, "installed": "Kel.exe",
+         "folder": "%CE2%", "name": "Kel Runtime", "provider": "Norvane", "shortcut": None, "engine": dll, "register": True},
     ]
     for case in cases:
-        r = kelpack("cab", "Game.exe", "-o", case["cab"], *case["args"])
+        r = kelpack("cab", case.get("copy", "Game.exe"), "-o", case["cab"], *case["args"])
         check(r.returncode == 0, f"cab {case['args']}: {r.stderr}")
         got = read_cab(os.path.join(WORK, case["cab"])) if r.returncode == 0 else None
         if got:
             expect_cab(case, got)
-            expect_show(case["cab"], got)
+            if "copy" not in case:
+                expect_show(case["cab"], got)
 
     # The refusals, each with its reason and exit code; no output is left.
     with open(dll, "rb") as f:

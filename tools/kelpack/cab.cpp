@@ -1,9 +1,17 @@
 #include "cab.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "fileio.h"
+#include "filetype/registration.h"
 #include "image_limits.h"
+#include "launcher/plan.h"
 #include "launcher_view.h"
 #include "options.h"
 #include "output.h"
@@ -18,7 +26,11 @@ namespace {
 constexpr std::uint16_t kMachineArm = 0x1c0;
 constexpr std::uint16_t kFileDll = 0x2000;
 constexpr std::uint16_t kSubsystemWindowsGui = 2;
-constexpr const char* kEngineEntry = "KelMainW";
+constexpr const char* kEngineEntry = KEL_ENTRY_NAME;  // the routine the launcher calls
+
+// What the runtime's cabinet is listed as on the device, unless given.
+constexpr const char* kRuntimeProvider = "Norvane";
+constexpr const char* kRuntimeName = "Kel Runtime";
 
 bool Refuse(Outcome* r, int code, const std::string& why) {
     r->Fail(code, why);
@@ -50,8 +62,50 @@ std::string TooLargeForDevice(std::uint64_t size) {
            "and stacks; no device could load it";
 }
 
-// The launcher copy: a CE ARM launcher no larger than a device starts.
-bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, Outcome* r) {
+// What a start of the copy with a blank command line of the user's does:
+// true when its merged line is blank, so that it registers the file type
+// for itself.
+bool RegistersWhenStartedBare(const ResourceList& res) {
+    const Resource* cl = FindResource(res, TextType(), CommandLineName());
+    const char* embedded = cl != nullptr ? reinterpret_cast<const char*>(cl->data.data()) : nullptr;
+    launcher::StartPlan plan = launcher::PlanStart(embedded, static_cast<std::uint32_t>(cl != nullptr ? cl->data.size() : 0), u"");
+    bool registers = plan.registration != filetype::kNone;
+    launcher::FreeStartPlan(&plan);
+    return registers;
+}
+
+// The moment a member carries: its file's last change, no later than
+// SOURCE_DATE_EPOCH when that is set, so that the same inputs give the
+// same cabinet however long after they were made.
+bool MemberTime(const std::string& path, std::int64_t* when, Outcome* r) {
+    if (!FileModified(path, when)) *when = 0;
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch == nullptr || *epoch == '\0') return true;
+    char* end = nullptr;
+    errno = 0;
+    long long clamp = std::strtoll(epoch, &end, 10);
+    if (*end != '\0' || errno != 0 || clamp < 0)
+        return Refuse(r, kExitUsage, std::string("SOURCE_DATE_EPOCH \"") + epoch + "\" is no number of seconds since 1970");
+    if (*when > clamp) *when = clamp;
+    return true;
+}
+
+// A member read from its file as the cabinet is written, with what was
+// checked of it: its size and CRC-32, which the cabinet read back must hold.
+bool TakeSource(const std::string& path, std::vector<std::uint8_t>* bytes, MemberSource* source, std::uint32_t* crc,
+                Outcome* r) {
+    source->path = path;
+    source->size = bytes->size();
+    *crc = static_cast<std::uint32_t>(crc32(0L, bytes->data(), static_cast<uInt>(bytes->size())));
+    // What was checked is not kept: the writer reads the file again, a
+    // block at a time, and the read-back compares what it finds.
+    std::vector<std::uint8_t>().swap(*bytes);
+    return MemberTime(path, &source->time, r);
+}
+
+// The launcher copy: a CE ARM launcher no larger than a device starts; for
+// the runtime, the launcher with no application of its own.
+bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, std::uint32_t* crc, Outcome* r) {
     PeImage image;
     std::string why;
     std::uint64_t size = 0;
@@ -66,17 +120,25 @@ bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, Outco
     if (image.sizeOfImage > kDeviceSlotBytes) return Refuse(r, kExitRejected, o.copy + ": " + ImageSizeRefusal(image.sizeOfImage));
     std::string sizeWarning = ImageSizeWarning(image.sizeOfImage);
     if (!sizeWarning.empty()) r->Warn(o.copy + ": " + sizeWarning);
-    if (FindResource(*res, AppType(), AppName()) == nullptr)
-        r->Warn(o.copy + ": it carries no application package (" + ContractName(kel::kApplicationResourceType) +
-                              "); was it packed with --app?");
+    const bool hasApp = FindResource(*res, AppType(), AppName()) != nullptr;
+    const bool registers = RegistersWhenStartedBare(*res);
+    const std::string kel = ContractName(kel::kFileExtension);
+    if (o.runtime && (hasApp || !registers))
+        return Refuse(r, kExitRejected, o.copy + ": the runtime's launcher is the device's kel.exe as built, but this copy carries " +
+                                            (hasApp ? "an application package" : "a command line") +
+                                            ": it would start that application for every " + kel + " file opened");
+    if (!o.runtime && !hasApp)
+        r->Warn(o.copy + ": it carries no application package (" + ContractName(kel::kApplicationResourceType) + "); was it packed with --app?");
+    if (!o.runtime && registers)
+        r->Warn(o.copy + ": it carries no command line, so when started without one it registers the " + kel +
+                " file type for itself, and removing the application leaves the file type pointing at a removed program; "
+                "pack it with --command-line, and let the runtime cabinet (kelpack cab --runtime) own the file type");
     req->copyName = BaseName(o.copy);
-    req->copy = std::move(image.bytes);
-    if (!FileModified(o.copy, &req->copyTime)) req->copyTime = 0;
-    return true;
+    return TakeSource(o.copy, &image.bytes, &req->copy, crc, r);
 }
 
 // The engine: an ARM DLL that exports the routine the launcher calls.
-bool ReadEngine(const CabOptions& o, InstallRequest* req, Outcome* r) {
+bool ReadEngine(const CabOptions& o, InstallRequest* req, std::uint32_t* crc, Outcome* r) {
     const std::string what = "--engine " + o.engine + ": ";
     std::vector<std::uint8_t> bytes;
     std::string why;
@@ -107,89 +169,153 @@ bool ReadEngine(const CabOptions& o, InstallRequest* req, Outcome* r) {
         r->notes.push_back("--engine " + o.engine + " is installed as \\Windows\\" + ContractName(kel::kEngineLibraryName) +
                            ", the name the launcher loads");
     req->hasEngine = true;
-    req->engine = std::move(image.bytes);
-    if (!FileModified(o.engine, &req->engineTime)) req->engineTime = 0;
+    return TakeSource(o.engine, &image.bytes, &req->engine, crc, r);
+}
+
+// A name as given or defaulted, and where it came from.
+struct ChosenName {
+    std::string text;
+    std::string from;  // empty: given with its option
+};
+
+// Refuses a name the device cannot take, saying where it came from and
+// which option sets it.
+bool CheckName(const ChosenName& n, DeviceText kind, const char* what, const char* option, Outcome* r) {
+    std::string why;
+    if (CheckDeviceText(n.text, kind, &why)) return true;
+    if (n.from.empty()) return Refuse(r, kExitRejected, std::string(option) + " \"" + n.text + "\": " + why);
+    return Refuse(r, kExitRejected, std::string(what) + " \"" + n.text + "\" is " + n.from + ", as no " + option +
+                                        " was given: " + why + "; give " + option);
+}
+
+// The name and provider: as given, else the runtime's own, else from the
+// copy's title and file name; each checked against what the device takes.
+bool ChooseNames(const CabOptions& o, const ResourceList& res, InstallRequest* req, Outcome* r) {
+    ChosenName provider{o.provider, ""}, name{o.name, ""};
+    if (!o.hasProvider) {
+        provider = o.runtime ? ChosenName{kRuntimeProvider, "the runtime's provider"}
+                             : ChosenName{Stem(req->copyName), "the copy's file name without .exe"};
+        r->notes.push_back("no --provider: the provider is \"" + provider.text + "\", " + provider.from);
+    }
+    if (!o.hasName && o.runtime) {
+        name = ChosenName{kRuntimeName, "the runtime's name"};
+        r->notes.push_back("no --name: the runtime is named \"" + name.text + "\"");
+    } else if (!o.hasName) {
+        bool packed = false;
+        splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
+        const char* title = packed ? splash::FindSplashValue(config, splash::kSplashTitleKey, nullptr) : nullptr;
+        std::string titleText = title != nullptr ? title : "", why;
+        splash::FreeSplashConfig(config);
+        if (title != nullptr && CheckDeviceText(titleText, DeviceText::kAppName, &why)) {
+            name = ChosenName{titleText, "the copy's splash title"};
+        } else {
+            name = ChosenName{Stem(req->copyName), "the copy's file name without .exe"};
+            if (title != nullptr) name.from += " (its splash title \"" + titleText + "\" cannot be: " + why + ")";
+        }
+        r->notes.push_back("no --name: the application is named \"" + name.text + "\", " + name.from);
+    }
+    if (!CheckName(provider, DeviceText::kProvider, "the provider", "--provider", r) ||
+        !CheckName(name, DeviceText::kAppName, "the application name", "--name", r))
+        return false;
+    req->provider = provider.text;
+    req->appName = name.text;
     return true;
 }
 
-// The name and provider: as given, else from the copy's own title and file name.
-void ChooseNames(const CabOptions& o, const ResourceList& res, InstallRequest* req, Outcome* r) {
-    req->provider = o.hasProvider ? o.provider : Stem(req->copyName);
-    if (!o.hasProvider) r->notes.push_back("no --provider: the provider is \"" + req->provider + "\", the copy's file name without .exe");
-    if (o.hasName) {
-        req->appName = o.name;
-        return;
-    }
-    bool packed = false;
-    splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
-    const char* title = packed ? splash::FindSplashValue(config, splash::kSplashTitleKey, nullptr) : nullptr;
-    std::string why;
-    if (title != nullptr && CheckDeviceName(title, true, &why)) {
-        req->appName = title;
-        r->notes.push_back("no --name: the application is named \"" + req->appName + "\", the copy's splash title");
-    } else {
-        req->appName = Stem(req->copyName);
-        r->notes.push_back("no --name: the application is named \"" + req->appName + "\", the copy's file name without .exe" +
-                           (title != nullptr ? " (its splash title \"" + std::string(title) + "\" cannot be: " + why + ")" : ""));
-    }
-    splash::FreeSplashConfig(config);
-}
+// What the cabinet must hold, read back: its members in order, each of the
+// size and CRC-32 that was checked.
+struct Expected {
+    std::string name;
+    std::uint64_t size;
+    std::uint32_t crc;
+};
 
-// The cabinet read back must hold the very files laid out.
-bool ReadsBackAs(const std::vector<CabFile>& files, const std::vector<std::uint8_t>& back, std::string* why) {
+// Reads the cabinet just written, a block at a time, with the same reader
+// `show` uses, and compares each member with what was checked.
+bool ReadsBackAs(const std::string& path, const std::vector<Expected>& members, std::string* why) {
+    std::uint64_t size = 0;
+    if (!FileSize(path, &size, why)) return false;
+    CabFetch fetch = [&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        std::size_t got = 0;
+        return ReadFileChunks(path, at, n, [&](const std::uint8_t* data, std::size_t k) { return std::copy(data, data + k, out + got), got += k, true; }, why);
+    };
+    // The folder's data runs through the members in order.
+    std::vector<std::uint32_t> crcs(members.size(), 0);
+    std::size_t member = 0;
+    std::uint64_t left = members.empty() ? 0 : members[0].size;
+    CabDataSink data = [&](std::uint16_t, const std::uint8_t* bytes, std::size_t n) {
+        while (n > 0) {
+            while (left == 0 && member + 1 < members.size()) left = members[++member].size;
+            if (left == 0) return (*why = "the folder holds more data than its members"), false;
+            std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(left, n));
+            crcs[member] = static_cast<std::uint32_t>(crc32(crcs[member], bytes, static_cast<uInt>(part)));
+            bytes += part, n -= part, left -= part;
+        }
+        return true;
+    };
     Cabinet cab;
-    CeInstall install;
-    if (!ReadCabinet(back, &cab, why)) return false;
-    if (cab.files.size() != files.size()) return (*why = "it holds " + Counted(cab.files.size(), "file")), false;
-    for (std::size_t i = 0; i < files.size(); ++i)
-        if (cab.files[i].name != files[i].name || CabFileData(cab, cab.files[i]) != files[i].data)
-            return (*why = cab.files[i].name + " differs from what was written"), false;
-    return ReadInstallData(files[0].data, &install, why);
+    if (!ReadCabinet(size, fetch, data, &cab, why)) return false;
+    if (cab.files.size() != members.size()) return (*why = "it holds " + Counted(cab.files.size(), "file")), false;
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (cab.files[i].name != members[i].name || cab.files[i].size != members[i].size || crcs[i] != members[i].crc)
+            return (*why = cab.files[i].name + " differs from what was checked (did a file change while kelpack ran?)"), false;
+    return true;
 }
 
-std::string Summary(const CabOptions& o, const InstallRequest& req, const std::string& bytes) {
-    std::string s = "wrote " + o.output + ": installs \"" + req.provider + " " + req.appName + "\" on Windows CE 4.20 and later (ARM): " +
-                    req.copyName + " in \\Program Files\\" + req.appName;
-    if (req.hasEngine) s += ", " + ContractName(kel::kEngineLibraryName) + " in \\Windows (shared)";
+std::string Summary(const CabOptions& o, const InstallRequest& req, std::uint64_t bytes) {
+    const std::string engine = ContractName(kel::kEngineLibraryName);
+    std::string s = "wrote " + o.output + ": installs \"" + req.provider + " " + req.appName + "\" on Windows CE 4.20 and later (ARM): ";
+    if (req.runtime) s += RuntimeLauncherName() + " and " + engine + " in \\Windows (" + engine + " shared)";
+    else s += req.copyName + " in \\Program Files\\" + req.appName;
+    if (req.hasEngine && !req.runtime) s += ", " + engine + " in \\Windows (shared)";
     if (req.shortcut != ShortcutFolder::kNone)
         s += std::string(", a shortcut in the Start menu's ") + (req.shortcut == ShortcutFolder::kGames ? "Games" : "Programs");
-    if (req.registerFileType) s += ", the " + ContractName(kel::kFileExtension) + " file type";
-    return s + "; " + bytes + " bytes";
+    if (req.runtime) s += ", the " + ContractName(kel::kFileExtension) + " file type for " + RuntimeLauncherName();
+    return s + "; " + std::to_string(bytes) + " bytes" + (o.compress ? ", compressed with MSZIP" : "");
 }
 
-// The cabinet's files laid out, written through `output` and read back.
-bool WriteCab(const Output& output, const std::vector<CabFile>& files, Outcome* r) {
-    std::vector<std::uint8_t> bytes;
+// The cabinet's files laid out, written through `output` a block at a
+// time and read back.
+bool WriteCab(const CabOptions& o, const Output& output, const std::vector<CabFile>& files, const std::vector<Expected>& expected,
+              std::uint64_t* written, Outcome* r) {
     std::string why;
-    if (!WriteCabinet(files, 0, &bytes, &why)) return Refuse(r, kExitRejected, why);
-    auto readsBack = [&](std::vector<std::uint8_t>& back, std::string* reason) { return ReadsBackAs(files, back, reason); };
-    auto content = [&](const ByteSink& sink, std::string*) { return sink(bytes.data(), bytes.size()); };
-    switch (output.Write(content, "", readsBack, &why)) {
-        case WriteOutcome::kWritten: break;
+    auto content = [&](const ByteSink& sink, const BytePatcher& patch, std::string* error) {
+        return WriteCabinet(files, 0, o.compress ? kCabMszip : kCabStored, sink, patch, written, error);
+    };
+    auto readsBack = [&](const std::string& path, std::string* reason) { return ReadsBackAs(path, expected, reason); };
+    switch (output.Write(content, readsBack, &why)) {
+        case WriteOutcome::kWritten: return true;
         case WriteOutcome::kRefused: return Refuse(r, kExitBadImage, output.Path() + ": the cabinet does not read back as written: " + why);
         case WriteOutcome::kFailed: return Refuse(r, kExitWrite, output.Path() + ": " + why);
     }
-    r->output = std::to_string(bytes.size());
-    return true;
+    return false;
 }
 
 // Reads, checks, lays out and writes; false when a step failed.
 bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
     InstallRequest req;
     ResourceList res;
+    std::uint32_t copyCrc = 0, engineCrc = 0;
     output.Admit(o.copy, o.copy, r);
     if (!o.engine.empty()) output.Admit(o.engine, "--engine " + o.engine, r);
-    if (!r->Ok() || !ReadCopy(o, &req, &res, r)) return false;
-    if (!o.engine.empty() && !ReadEngine(o, &req, r)) return false;
-    ChooseNames(o, res, &req, r);
+    if (!r->Ok() || !ReadCopy(o, &req, &res, &copyCrc, r)) return false;
+    if (!o.engine.empty() && !ReadEngine(o, &req, &engineCrc, r)) return false;
+    if (!ChooseNames(o, res, &req, r)) return false;
     req.shortcut = o.shortcut;
-    req.registerFileType = o.registerFileType;
+    req.runtime = o.runtime;
     CeInstall install;
     std::vector<CabFile> files;
     std::string why;
     if (!BuildInstall(req, &install, &files, &why)) return Refuse(r, kExitRejected, o.copy + ": " + why);
-    if (!WriteCab(output, files, r)) return false;
-    r->output = Summary(o, req, r->output) + "\n";
+    std::vector<Expected> expected;
+    for (const CabFile& f : files) {
+        std::uint32_t crc = f.path.empty() ? static_cast<std::uint32_t>(crc32(0L, f.data.data(), static_cast<uInt>(f.data.size())))
+                                           : f.path == o.copy ? copyCrc : engineCrc;
+        expected.push_back({f.name, CabFileSize(f), crc});
+    }
+    std::uint64_t written = 0;
+    if (!WriteCab(o, output, files, expected, &written, r)) return false;
+    r->output = Summary(o, req, written) + "\n";
     return true;
 }
 
@@ -198,13 +324,18 @@ bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
 bool ParseCabArguments(const std::vector<std::string>& args, CabOptions* o, bool* help, std::string* why) {
     const std::vector<OptionSpec> options = {{"--output", "-o", true, false},   {"--name", nullptr, true, false},
                                              {"--provider", nullptr, true, false}, {"--shortcut", nullptr, true, false},
-                                             {"--engine", nullptr, true, false},   {"--register-filetype", nullptr, false, false}};
-    auto take = [o](const std::string& name, const std::string& value, std::string* reason) {
+                                             {"--engine", nullptr, true, false},   {"--register-filetype", nullptr, false, false},
+                                             {"--runtime", nullptr, false, false}, {"--compress", nullptr, false, false}};
+    bool shortcutGiven = false, registerFileType = false;
+    auto take = [&](const std::string& name, const std::string& value, std::string* reason) {
+        shortcutGiven = shortcutGiven || name == "--shortcut";
         if (name == "--output") o->output = value;
+        else if (name == "--runtime") o->runtime = true;
+        else if (name == "--compress") o->compress = true;
         else if (name == "--name") o->hasName = true, o->name = value;
         else if (name == "--provider") o->hasProvider = true, o->provider = value;
         else if (name == "--engine") o->engine = value;
-        else if (name == "--register-filetype") o->registerFileType = true;
+        else if (name == "--register-filetype") registerFileType = true;
         else if (value == "programs" || value == "games" || value == "none")
             o->shortcut = value == "programs" ? ShortcutFolder::kPrograms : value == "games" ? ShortcutFolder::kGames : ShortcutFolder::kNone;
         else *reason = "--shortcut \"" + value + "\": give programs, games or none";
@@ -215,8 +346,15 @@ bool ParseCabArguments(const std::vector<std::string>& args, CabOptions* o, bool
     if (!ReadArguments(args, options, false, take, &a, why)) return false;
     *help = a.help;
     if (a.help) return true;
+    const std::string kel = ContractName(kel::kFileExtension);
     if (a.positional.size() != 1) *why = a.positional.empty() ? "no launcher copy given" : "more than one launcher copy given";
     else if (o->output.empty()) *why = "no output given (-o OUTPUT)";
+    else if (o->runtime && o->engine.empty()) *why = "--runtime needs --engine: the runtime installs the engine the applications share";
+    else if (registerFileType && !o->runtime)
+        *why = "--register-filetype: an application's cabinet does not register the " + kel +
+               " file type, since the device removes it with the application and so takes it from every other; the "
+               "runtime cabinet owns it (kelpack cab --runtime kel.exe --engine " + ContractName(kel::kEngineLibraryName) + ")";
+    if (o->runtime && !shortcutGiven) o->shortcut = ShortcutFolder::kNone;
     if (!why->empty()) return false;
     o->copy = a.positional[0];
     return true;

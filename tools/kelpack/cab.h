@@ -22,7 +22,8 @@ struct CabOptions {
     std::string provider;
     ShortcutFolder shortcut = ShortcutFolder::kPrograms;
     std::string engine;             // empty: no engine in the cabinet
-    bool registerFileType = false;
+    bool runtime = false;           // the runtime: COPY is kel.exe as built, the handler of .kel files
+    bool compress = false;          // MSZIP, else stored
 };
 
 // Reads cab's arguments (after "cab") into `options`; false with the reason

@@ -28,15 +28,7 @@ std::string Hex(std::uint32_t v) {
     return buf;
 }
 
-// A path with its leading folder macro put as the Pocket PC has it; the
-// install folder as the installer takes it by default.
-std::string OnDevice(const std::vector<std::string>& path, const CeInstall& in) {
-    if (path.empty()) return std::string();
-    std::string first = path[0] == "%InstallDir%" ? "\\Program Files\\" + in.appName : CeFolderMeaning(path[0]);
-    if (first.empty()) return std::string();
-    std::vector<std::string> rest(path.begin() + 1, path.end());
-    return rest.empty() ? first : first + "\\" + JoinCePath(rest);
-}
+std::string OnDevice(const std::vector<std::string>& path, const CeInstall& in) { return CeDevicePath(path, in.appName); }
 
 const CeDir* FindDir(const CeInstall& in, std::uint16_t id) {
     for (const CeDir& d : in.dirs)
@@ -75,7 +67,6 @@ void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
             for (const CeFile& x : r->install.files)
                 if (x.id == id) f.flags = x.flags;
         }
-        if (!f.installed) r->warnings.push_back(r->file + ": " + e.name + " is in the cabinet, but no FILES entry installs it");
         f.destination = JoinCePath(path);
         f.onDevice = OnDevice(path, r->install);
         if (f.installed && EndsWith(f.destination, ".exe")) {
@@ -91,6 +82,50 @@ void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
         }
         r->files.push_back(f);
     }
+}
+
+// The member number NNN of a name "XXXXXXXX.NNN"; -1 for another name.
+int MemberNumber(const std::string& name) {
+    std::size_t dot = name.rfind('.');
+    std::string number = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    if (number.size() != 3 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(number);
+}
+
+// What keeps the installer from carrying the cabinet out: a file the data
+// installs that the cabinet lacks, a member nothing installs, an entry
+// naming a folder, file or key the data does not have.
+std::vector<std::string> InstallProblems(const Cabinet& cab, std::size_t dataIndex, const CeInstall& in) {
+    std::vector<std::string> problems;
+    for (const CeFile& f : in.files) {
+        bool present = false;
+        for (std::size_t i = 0; i < cab.files.size(); ++i) present = present || (i != dataIndex && MemberNumber(cab.files[i].name) == f.id);
+        if (!present)
+            problems.push_back("the installation data installs file " + std::to_string(f.id) + " (" + Printable(f.name) +
+                               "), but the cabinet has no member numbered ." + (f.id < 10 ? "00" : f.id < 100 ? "0" : "") + std::to_string(f.id));
+        if (FindDir(in, f.dir) == nullptr)
+            problems.push_back("file " + std::to_string(f.id) + " (" + Printable(f.name) + ") goes to directory " + std::to_string(f.dir) +
+                               ", which the installation data does not have");
+    }
+    for (std::size_t i = 0; i < cab.files.size(); ++i) {
+        if (i == dataIndex) continue;
+        int number = MemberNumber(cab.files[i].name);
+        bool named = false;
+        for (const CeFile& f : in.files) named = named || f.id == number;
+        if (!named) problems.push_back(cab.files[i].name + " is in the cabinet, but no FILES entry of the installation data installs it");
+    }
+    std::vector<std::string> path;
+    for (const CeLink& l : in.links)
+        if (l.toFile ? !FilePath(in, l.target, &path) : FindDir(in, l.target) == nullptr)
+            problems.push_back("shortcut " + Printable(JoinCePath(l.path)) + " points to " + (l.toFile ? "file " : "directory ") +
+                               std::to_string(l.target) + ", which the installation data does not have");
+    for (const CeRegValue& v : in.values) {
+        bool known = false;
+        for (const CeRegKey& k : in.keys) known = known || k.id == v.key;
+        if (!known) problems.push_back("registry value " + std::to_string(v.id) + " belongs to key " + std::to_string(v.key) +
+                                       ", which the installation data does not have");
+    }
+    return problems;
 }
 
 }  // namespace
@@ -126,7 +161,16 @@ bool MakeCabReport(const std::string& path, CabReport* r, std::string* error, in
         *exitCode = kExitBadImage;
         return false;
     }
+    std::vector<std::string> problems = InstallProblems(cab, data, r->install);
+    if (!problems.empty()) {
+        *error = path + ": not an installable cabinet: ";
+        for (std::size_t i = 0; i < problems.size(); ++i) *error += (i ? "; " : "") + problems[i];
+        *exitCode = kExitBadImage;
+        return false;
+    }
     r->blocks = cab.blocks;
+    for (std::uint16_t c : cab.compression)
+        if (c != kCabStored) r->compression = CabCompressionName(c);
     r->dataMember = cab.files[data].name;
     if (data != 0) r->warnings.push_back(path + ": " + r->dataMember + " is not the cabinet's first file, where the installer looks for it");
     PlaceFiles(cab, data, r);
@@ -224,7 +268,8 @@ std::string Indented(const std::string& text) {
 std::string CabText(const CabReport& r) {
     const CeInstall& in = r.install;
     std::string t = r.file + ": installation cabinet for Windows CE, " + std::to_string(r.size) + " bytes, " +
-                    Counted(r.files.size() + 1, "file") + " stored without compression\n\n";
+                    Counted(r.files.size() + 1, "file") +
+                    (r.compression.empty() ? " stored without compression" : " compressed with " + r.compression) + "\n\n";
     t += "Application: \"" + Printable(in.appName) + "\"\nProvider: \"" + Printable(in.provider) + "\" (the device lists \"" +
          Printable(in.provider + " " + in.appName) + "\")\n";
     t += "Windows CE versions: " + VersionsText(in) + "\nProcessor: " + ProcessorText(in.processor) + "\n";
@@ -291,6 +336,7 @@ std::string CabJson(const CabReport& r) {
     for (const std::string& w : r.warnings) warnings.push_back(JsonString(w));
     for (const std::string& u : in.unsupported) unsupported.push_back(JsonString(u));
     return "{\n  \"file\": " + JsonString(r.file) + ",\n  \"kind\": \"cabinet\",\n  \"size\": " + num(static_cast<std::int64_t>(r.size)) +
+           ",\n  \"compression\": " + JsonString(r.compression.empty() ? "none" : r.compression) +
            ",\n  \"installation_data\": " + JsonString(r.dataMember) + ",\n  \"app_name\": " + JsonString(in.appName) +
            ",\n  \"provider\": " + JsonString(in.provider) + ",\n  \"processor\": " + num(in.processor) +
            ",\n  \"min_version\": [" + num(in.minMajor) + ", " + num(in.minMinor) + "],\n  \"max_version\": [" + num(in.maxMajor) +

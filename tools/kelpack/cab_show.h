@@ -38,6 +38,7 @@ struct CabReport {
     std::string file;
     std::uint64_t size = 0;
     std::uint32_t blocks = 0;
+    std::string compression;        // empty: stored; else the method, "MSZIP"
     std::string dataMember;         // the member holding the installation data
     CeInstall install;
     std::vector<ShownCabFile> files;
@@ -50,7 +51,9 @@ bool LooksLikeCabinet(const std::string& path);
 
 // Reads the cabinet at `path`; false with the reason, naming the file, and
 // the exit code (kExitRead: unreadable; kExitBadImage: no cabinet kelpack
-// reads, or no installation data in it).
+// reads, no installation data in it, or data the cabinet does not match:
+// a file it installs missing, a member it does not name, an entry naming a
+// folder, file or key it does not have).
 bool MakeCabReport(const std::string& path, CabReport* report, std::string* error, int* exitCode);
 
 // What a file's flags tell the installer, in words: "shared, never over a newer file".

@@ -41,7 +41,7 @@ protected:
 TEST_F(CabShow, TellsWhatTheInstallerDoesAndShowsTheCopyInside) {
     ASSERT_EQ(Run({"pack", "@Game.exe", "-o", "@Race.exe", "--command-line", "race.Main"}), 0) << err_;
     ASSERT_EQ(Run({"cab", "@Race.exe", "-o", "@Race.cab", "--name", "Space Race", "--provider", "Example", "--engine", "@Kel.dll",
-                   "--register-filetype", "--shortcut", "games"}),
+                   "--shortcut", "games", "--compress"}),
               0)
         << err_;
     ASSERT_EQ(Run({"show", "@Race.cab"}), 0) << err_;
@@ -51,8 +51,9 @@ TEST_F(CabShow, TellsWhatTheInstallerDoesAndShowsTheCopyInside) {
              std::string("  00000Kel.002  "),
              std::string("-> %CE2%\\Kel.dll (\\Windows\\Kel.dll), shared (reference-counted), never over a newer file\n"),
              std::string("-> %CE1%\\Space Race\\Race.exe (\\Program Files\\Space Race\\Race.exe)\n"),
-             std::string("  HKEY_CLASSES_ROOT\\KelFile10\\DLL (default) = \"%InstallDir%\\Race.DLL\" (%InstallDir% and %CEn% replaced on install)\n"),
-             std::string("  %CE14%\\Space Race.lnk (\\Windows\\Start Menu\\Games\\Space Race.lnk) -> %CE1%\\Space Race\\Race.exe\n"),
+             std::string(" compressed with MSZIP\n"),
+             std::string("Registry values (0):\n"),
+             std::string("  %CE14%\\Space Race.lnk (\\Windows\\Start Menu\\Programs\\Games\\Space Race.lnk) -> %CE1%\\Space Race\\Race.exe\n"),
              std::string("The program %CE1%\\Space Race\\Race.exe (0000Race.001):\n  %CE1%\\Space Race\\Race.exe: PE32 ARM,"),
              std::string("  Command line: \"race.Main\"\n"),
          })
@@ -63,12 +64,61 @@ TEST_F(CabShow, TellsWhatTheInstallerDoesAndShowsTheCopyInside) {
              std::string("\"kind\": \"cabinet\""), std::string("\"app_name\": \"Space Race\""), std::string("\"processor\": 2577"),
              std::string("\"min_version\": [4, 20]"),
              std::string("\"destination\": \"%CE2%\\\\Kel.dll\", \"on_device\": \"\\\\Windows\\\\Kel.dll\", \"flags\": 2684354560"),
-             std::string("{\"key\": \"HKEY_CLASSES_ROOT\\\\.kel\", \"name\": \"\", \"type\": \"string\", \"keep_existing\": false, "
-                         "\"substitute\": false, \"value\": \"\\\"KelFile10\\\"\"}"),
+             std::string("\"compression\": \"MSZIP\""),
              std::string("{\"folder\": \"%CE14%\", \"name\": \"Space Race.lnk\", \"target\": \"%CE1%\\\\Space Race\\\\Race.exe\"}"),
              std::string("\"command_line\": \"race.Main\""),
          })
         EXPECT_NE(out_.find(part), std::string::npos) << "lacks: " << part << "\n" << out_;
+}
+
+// The runtime's cabinet says what it registers, and for which installed program.
+TEST_F(CabShow, TheRuntimesRegistrationNamesTheLauncherItInstalls) {
+    ASSERT_EQ(Run({"cab", "--runtime", "@Game.exe", "--engine", "@Kel.dll", "-o", "@rt.cab"}), 0) << err_;
+    ASSERT_EQ(Run({"show", "@rt.cab"}), 0) << err_;
+    for (const std::string& line : {
+             std::string("-> %CE2%\\Kel.exe (\\Windows\\Kel.exe)\n"),
+             std::string("  HKEY_CLASSES_ROOT\\KelFile10\\Shell\\Open\\Command (default) = \"\"%CE2%\\Kel.exe\" \"%1\"\" "
+                         "(%InstallDir% and %CEn% replaced on install)\n"),
+             std::string("  HKEY_CLASSES_ROOT\\.kel (default) = \"KelFile10\"\n"),
+             std::string("Shortcuts (0):\n"),
+         })
+        EXPECT_NE(out_.find(line), std::string::npos) << "lacks: " << line << "\n" << out_;
+}
+
+// Cabinets whose installation data and members do not match are no
+// installation at all: the installer would fail part way.
+TEST_F(CabShow, ACabinetWhoseDataAndMembersDisagreeIsNotInstallable) {
+    ASSERT_EQ(Run({"cab", "@Game.exe", "-o", "@Game.cab", "--engine", "@Kel.dll"}), 0) << err_;
+    Cabinet cab;
+    std::string error;
+    ASSERT_TRUE(ReadCabinet(Get("Game.cab"), &cab, &error)) << error;
+    std::vector<CabFile> members;
+    for (const CabEntry& e : cab.files) {
+        CabFile f;
+        f.name = e.name;
+        f.data = CabFileData(cab, e);
+        members.push_back(f);
+    }
+    CabFile extra;
+    extra.name = "0000Xtra.005";
+    struct Case {
+        const char* what;
+        std::vector<CabFile> files;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"a member missing", {members[0], members[1]}, "the installation data installs file 1 (Game.exe), but the cabinet has no member numbered .001"},
+        {"a member too many", {members[0], members[1], members[2], extra}, "0000Xtra.005 is in the cabinet, but no FILES entry of the installation data installs it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(WriteCabinet(c.files, 0, &bytes, &error)) << error;
+        Put("bad.cab", bytes);
+        EXPECT_EQ(Run({"show", "@bad.cab"}), 3);
+        EXPECT_NE(err_.find(Path("bad.cab") + ": not an installable cabinet: " + c.reason), std::string::npos) << err_;
+        EXPECT_TRUE(out_.empty());
+    }
 }
 
 TEST_F(CabShow, CabinetsItCannotReadAreRefusedWithTheReason) {
@@ -85,11 +135,11 @@ TEST_F(CabShow, CabinetsItCannotReadAreRefusedWithTheReason) {
         std::vector<std::uint8_t> bytes;
         std::string reason;
     };
-    std::vector<Case> cases = {{"compressed", good, "folder 1 is compressed (MSZIP)"},
+    std::vector<Case> cases = {{"compressed with LZX", good, "folder 1 is compressed with LZX"},
                                {"cut short", std::vector<std::uint8_t>(good.begin(), good.begin() + 100), "the cabinet says it is " + std::to_string(good.size()) + " bytes, but the file has only 100"},
                                {"no installation data", noData, "no installation data: no file of the cabinet ends in .000"},
                                {"damaged installation data", good, "0000Game.000: the installation data does not start with MSCE"}};
-    testsupport::PutU16(cases[0].bytes, 42, 1);
+    testsupport::PutU16(cases[0].bytes, 42, 3);
     // The .000 is the first file, and its data the first bytes of the folder.
     const std::size_t data = good[36] | good[37] << 8;
     cases[3].bytes[data + 8] = 'X';

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "cabinet.h"
@@ -53,6 +54,8 @@ protected:
         Put("Desk.dll", Dll(0x8664, {"KelMainW"}));
         Put("Game.bin", DeviceLauncher());
         Put("notes.txt", {'h', 'i'});
+        Put("Jeu\xe2\x82\xac.exe", DeviceLauncher());
+        ASSERT_EQ(Run({"pack", "@Game.exe", "-o", "@Race.exe", "--command-line", "race.Main"}), 0) << err_;
     }
     // Runs kelpack; "@" starting an argument stands for the scratch folder.
     int Run(std::vector<std::string> args) {
@@ -121,8 +124,7 @@ TEST_F(CabCommand, TheNameComesFromTheTitleUnlessTheDeviceCannotShowIt) {
 }
 
 TEST_F(CabCommand, TheEngineIsInstalledSharedUnderTheNameTheLauncherLoads) {
-    ASSERT_EQ(Run({"cab", "@Game.exe", "-o", "@e.cab", "--engine", "@MyEngine.dll", "--shortcut=none", "--register-filetype",
-                   "--name", "Race"}),
+    ASSERT_EQ(Run({"cab", "@Game.exe", "-o", "@e.cab", "--engine", "@MyEngine.dll", "--shortcut=none", "--name", "Race"}),
               0)
         << err_;
     EXPECT_NE(err_.find("note: --engine " + Path("MyEngine.dll") + " is installed as \\Windows\\Kel.dll, the name the launcher loads"),
@@ -137,7 +139,7 @@ TEST_F(CabCommand, TheEngineIsInstalledSharedUnderTheNameTheLauncherLoads) {
     EXPECT_EQ(cab.files[1].name, "00000Kel.002");
     EXPECT_EQ(CabFileData(cab, cab.files[1]), Get("MyEngine.dll"));
     EXPECT_TRUE(in.links.empty());
-    EXPECT_EQ(in.values.size(), 5u);
+    EXPECT_TRUE(in.values.empty());
 }
 
 TEST_F(CabCommand, WhatADeviceCannotInstallIsRefusedWithTheReasonAndNothingIsWritten) {
@@ -154,12 +156,22 @@ TEST_F(CabCommand, WhatADeviceCannotInstallIsRefusedWithTheReasonAndNothingIsWri
         {{"@Game.exe", "--engine", "@Desk.dll"}, 4, "Desk.dll: it is built for x64, not for the ARM processor"},
         {{"@Game.exe", "--engine", "@notes.txt"}, 4, "notes.txt: not a PE image"},
         {{"@Game.bin"}, 4, "the copy's file name \"Game.bin\" does not end in .exe"},
-        {{"@Game.exe", "--name", "Caf\xc3\xa9"}, 4, "the application name \"Caf\xc3\xa9\": it holds characters beyond printable ASCII"},
+        {{"@Game.exe", "--name", "Caf\xc3\xa9"}, 4, "--name \"Caf\xc3\xa9\": it holds characters beyond printable ASCII"},
         {{"@missing.exe"}, 2, "missing.exe: cannot read"},
         {{"@notes.txt"}, 3, "notes.txt: not a PE image"},
         {{"@Game.exe", "--engine", "@missing.dll"}, 2, "missing.dll: cannot read"},
         {{"@Game.exe", "--shortcut", "desktop"}, 1, "--shortcut \"desktop\": give programs, games or none"},
         {{"@Game.exe", "--name", "a", "--name", "b"}, 1, "--name is given twice"},
+        {{"@Game.exe", "--provider", "A:B"}, 4, "--provider \"A:B\": it holds \":\", which the device's installer does not take"},
+        {{"@Game.exe", "--provider", std::string(31, 'p')}, 4, "it has 31 characters, more than the 30 a device's installer takes for a provider"},
+        {{"@Game.exe", "--name", "Cops & Robbers"}, 4, "--name \"Cops & Robbers\": it holds \"&\""},
+        {{"@Jeu\xe2\x82\xac.exe"}, 4, "the provider \"Jeu\xe2\x82\xac\" is the copy's file name without .exe, as no --provider was given: "
+                                      "it holds characters beyond printable ASCII, and the device reads the installation data's 8-bit "
+                                      "text in its own code page; give an ASCII name; give --provider"},
+        {{"@Jeu\xe2\x82\xac.exe", "--provider", "P"}, 4, "the application name \"Jeu\xe2\x82\xac\" is the copy's file name without .exe, as no --name was given"},
+        {{"@Game.exe", "--register-filetype"}, 1, "--register-filetype: an application's cabinet does not register the .kel file type"},
+        {{"@Game.exe", "--runtime"}, 1, "--runtime needs --engine"},
+        {{"@Race.exe", "--runtime", "--engine", "@Kel.dll"}, 4, "the runtime's launcher is the device's kel.exe as built, but this copy carries a command line"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"cab", "-o", "@out.cab"};
@@ -198,6 +210,53 @@ TEST_F(CabCommand, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
     EXPECT_EQ(Get("Game.exe"), copy);
     EXPECT_EQ(Get("Kel.dll"), engine);
     EXPECT_FALSE(std::filesystem::exists(Path("Game")));
+}
+
+// The runtime: the plain launcher as the handler of .kel files beside the
+// shared engine, and no shortcut unless asked for.
+TEST_F(CabCommand, TheRuntimeInstallsThePlainLauncherAsTheFileTypesHandler) {
+    ASSERT_EQ(Run({"cab", "--runtime", "@Game.exe", "--engine", "@Kel.dll", "-o", "@rt.cab"}), 0) << err_;
+    EXPECT_NE(out_.find("installs \"Norvane Kel Runtime\" on Windows CE 4.20 and later (ARM): Kel.exe and Kel.dll in \\Windows "
+                        "(Kel.dll shared), the .kel file type for Kel.exe; "),
+              std::string::npos)
+        << out_;
+    Cabinet cab;
+    CeInstall in = Installed("rt.cab", &cab);
+    EXPECT_EQ(InstalledPaths(in), std::vector<std::string>({"\\Windows\\Kel.exe", "\\Windows\\Kel.dll", "\"\\Windows\\Kel.exe\" \"%1\"",
+                                                             "\\Windows\\Kel.exe,-50", "\\Windows\\Kel.DLL"}));
+    EXPECT_TRUE(in.links.empty());
+    EXPECT_EQ(in.values.size(), 5u);
+    EXPECT_EQ(CabFileData(cab, cab.files[2]), Get("Game.exe"));
+    // The launcher copy of an application warns of what a start without a command line does.
+    ASSERT_EQ(Run({"cab", "@Game.exe", "-o", "@g.cab"}), 0) << err_;
+    EXPECT_NE(err_.find("it carries no command line, so when started without one it registers the .kel file type for itself"),
+              std::string::npos)
+        << err_;
+    ASSERT_EQ(Run({"cab", "@Race.exe", "-o", "@g.cab"}), 0) << err_;
+    EXPECT_EQ(err_.find("registers the .kel file type"), std::string::npos) << err_;
+}
+
+// Stored or compressed, the cabinet holds the very files, each dated by its
+// file but no later than SOURCE_DATE_EPOCH, so that two runs give the same bytes.
+TEST_F(CabCommand, TheSameInputsGiveTheSameCabinetStoredOrCompressed) {
+    std::filesystem::last_write_time(Path("Game.exe"), std::filesystem::file_time_type::clock::now());
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    for (const char* compress : {"--shortcut=programs", "--compress"}) {
+        SCOPED_TRACE(compress);
+        ASSERT_EQ(Run({"cab", "@Game.exe", "--engine", "@Kel.dll", "-o", "@a.cab", compress}), 0) << err_;
+        ASSERT_EQ(Run({"cab", "@Game.exe", "--engine", "@Kel.dll", "-o", "@b.cab", compress}), 0) << err_;
+        EXPECT_EQ(Get("a.cab"), Get("b.cab"));
+        Cabinet cab;
+        Installed("a.cab", &cab);
+        ASSERT_EQ(cab.files.size(), 3u);
+        EXPECT_EQ(DosDateTimeText(cab.files[2].date, cab.files[2].time), "2023-11-14 22:13:20");
+        EXPECT_EQ(CabFileData(cab, cab.files[2]), Get("Game.exe"));
+        EXPECT_EQ(cab.compression.at(0), std::string(compress) == "--compress" ? kCabMszip : kCabStored);
+    }
+    ::setenv("SOURCE_DATE_EPOCH", "soon", 1);
+    EXPECT_EQ(Run({"cab", "@Game.exe", "-o", "@c.cab"}), 1);
+    EXPECT_NE(err_.find("SOURCE_DATE_EPOCH \"soon\" is no number of seconds since 1970"), std::string::npos) << err_;
+    ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// Fuzzes the cabinet reader and the installation data reader on any bytes:
-// the input is read as a cabinet and, as `show` does, its ".000" member as
-// installation data; the input itself is also read as installation data.
-// What reads is written again and must read back the same. Any mismatch
+// Fuzzes the cabinet reader (stored and MSZIP folders, the inflating
+// included) and the installation data reader on any bytes: the input is
+// read as a cabinet and, as `show` does, its ".000" member as installation
+// data; the input itself is also read as installation data. What reads is
+// written again, stored and compressed, and must read back the same. Any mismatch
 // aborts, so that libFuzzer keeps the input.
 #include <cstdint>
 #include <cstdlib>
@@ -80,15 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (e.name.size() > 4 && e.name.compare(e.name.size() - 4, 4, ".000") == 0) InstallData(f.data);
         files.push_back(f);
     }
-    std::vector<std::uint8_t> again;
-    if (!WriteCabinet(files, cab.setId, &again, &error)) {
-        Check(!error.empty());
-        return 0;
+    // Written again, stored and compressed, it reads back the same.
+    for (CabCompression compression : {kCabStored, kCabMszip}) {
+        std::vector<std::uint8_t> again;
+        if (!WriteCabinet(files, cab.setId, &again, &error, compression)) {
+            Check(!error.empty());
+            return 0;
+        }
+        Cabinet back;
+        Check(ReadCabinet(again, &back, &error));
+        Check(back.files.size() == files.size());
+        for (std::size_t i = 0; i < files.size(); ++i)
+            Check(back.files[i].name == files[i].name && CabFileData(back, back.files[i]) == files[i].data);
     }
-    Cabinet back;
-    Check(ReadCabinet(again, &back, &error));
-    Check(back.files.size() == files.size());
-    for (std::size_t i = 0; i < files.size(); ++i)
-        Check(back.files[i].name == files[i].name && CabFileData(back, back.files[i]) == files[i].data);
     return 0;
 }

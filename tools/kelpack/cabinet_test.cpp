@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include "le_bytes.h"
 
@@ -64,28 +65,94 @@ TEST(CabChecksum, WholeWordsAreXoredAndATailGoesInReversed) {
 }
 
 TEST(Cabinet, WhatIsWrittenReadsBackInOrderWithItsBlocks) {
-    std::vector<CabFile> files = SampleFiles();
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    ASSERT_TRUE(WriteCabinet(files, 0x4B45, &bytes, &error)) << error;
-    Cabinet cab;
-    ASSERT_TRUE(ReadCabinet(bytes, &cab, &error)) << error;
-    EXPECT_EQ(cab.setId, 0x4B45);
-    ASSERT_EQ(cab.folders.size(), 1u);
-    std::size_t total = 0;
-    for (const CabFile& f : files) total += f.data.size();
-    EXPECT_EQ(cab.blocks, (total + kCabBlockBytes - 1) / kCabBlockBytes);
-    ASSERT_EQ(cab.files.size(), files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        SCOPED_TRACE(files[i].name);
-        EXPECT_EQ(cab.files[i].name, files[i].name);
-        EXPECT_EQ(CabFileData(cab, cab.files[i]), files[i].data);
-        EXPECT_EQ(cab.files[i].date, files[i].date);
-        EXPECT_EQ(cab.files[i].time, files[i].time);
-        EXPECT_EQ(cab.files[i].attributes, files[i].attributes);
+    for (CabCompression compression : {kCabStored, kCabMszip}) {
+        SCOPED_TRACE(CabCompressionName(compression));
+        std::vector<CabFile> files = SampleFiles();
+        std::vector<std::uint8_t> bytes;
+        std::string error;
+        ASSERT_TRUE(WriteCabinet(files, 0x4B45, &bytes, &error, compression)) << error;
+        Cabinet cab;
+        ASSERT_TRUE(ReadCabinet(bytes, &cab, &error)) << error;
+        EXPECT_EQ(cab.setId, 0x4B45);
+        ASSERT_EQ(cab.folders.size(), 1u);
+        std::size_t total = 0;
+        for (const CabFile& f : files) total += f.data.size();
+        EXPECT_EQ(cab.blocks, (total + kCabBlockBytes - 1) / kCabBlockBytes);
+        ASSERT_EQ(cab.files.size(), files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i].name);
+            EXPECT_EQ(cab.files[i].name, files[i].name);
+            EXPECT_EQ(CabFileData(cab, cab.files[i]), files[i].data);
+            EXPECT_EQ(cab.files[i].date, files[i].date);
+            EXPECT_EQ(cab.files[i].time, files[i].time);
+            EXPECT_EQ(cab.files[i].attributes, files[i].attributes);
+        }
+        // The stated size is the file's.
+        EXPECT_EQ(bytes[8] | bytes[9] << 8 | bytes[10] << 16 | static_cast<std::uint32_t>(bytes[11]) << 24, bytes.size());
+        EXPECT_EQ(cab.compression, std::vector<std::uint16_t>({compression}));
     }
-    // The stated size is the file's.
-    EXPECT_EQ(bytes[8] | bytes[9] << 8 | bytes[10] << 16 | static_cast<std::uint32_t>(bytes[11]) << 24, bytes.size());
+}
+
+// A deflate stream of `plain` behind "CK", as one MSZIP block carries it.
+std::vector<std::uint8_t> MszipBlock(const std::vector<std::uint8_t>& plain) {
+    std::vector<std::uint8_t> out(plain.size() + 256);
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = const_cast<Bytef*>(plain.data());
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = out.data() + 2;
+    z.avail_out = static_cast<uInt>(out.size() - 2);
+    deflate(&z, Z_FINISH);
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    out[0] = 'C';
+    out[1] = 'K';
+    return out;
+}
+
+// MSZIP blocks that lie about what they hold: the reader inflates no more
+// than a block may hold and refuses a size the block misstates.
+TEST(Cabinet, TheReaderRefusesMszipBlocksThatMisstateTheirData) {
+    CabFile f;
+    f.name = "0000Data.001";
+    f.data = Pattern(1000, 1);
+    std::vector<std::uint8_t> good;
+    std::string error;
+    ASSERT_TRUE(WriteCabinet({f}, 0, &good, &error, kCabMszip)) << error;
+    const std::size_t block = good[36] | good[37] << 8 | good[38] << 16;
+    // The same cabinet with its one block's data replaced, the checksum left out.
+    auto withBlock = [&](const std::vector<std::uint8_t>& data, std::uint16_t plain) {
+        std::vector<std::uint8_t> b(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(block));
+        testsupport::PutU32(b, 8, static_cast<std::uint32_t>(block + 8 + data.size()));
+        b.insert(b.end(), {0, 0, 0, 0, static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(data.size() >> 8),
+                           static_cast<std::uint8_t>(plain), static_cast<std::uint8_t>(plain >> 8)});
+        b.insert(b.end(), data.begin(), data.end());
+        return b;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        const char* reason;
+    };
+    std::vector<std::uint8_t> noMark = MszipBlock(f.data);
+    noMark[0] = 'X';
+    std::vector<std::uint8_t> cut = MszipBlock(f.data);
+    cut.resize(cut.size() / 2);
+    const Case cases[] = {
+        {"more than it says", withBlock(MszipBlock(f.data), 999), "it inflates to 1000 bytes, but says it holds 999"},
+        {"less than it says", withBlock(MszipBlock(f.data), 1001), "it inflates to 1000 bytes, but says it holds 1001"},
+        {"past a block's limit", withBlock(MszipBlock(Pattern(40000, 2)), 32768), "it inflates past 32768 bytes"},
+        {"no CK", withBlock(noMark, 1000), "its MSZIP data does not start with \"CK\""},
+        {"a stream cut short", withBlock(cut, 1000), "its deflate stream does not end within the block"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Cabinet cab;
+        EXPECT_FALSE(ReadCabinet(c.bytes, &cab, &error));
+        EXPECT_NE(error.find(std::string("folder 1, data block 1: ") + c.reason), std::string::npos) << error;
+    }
+    Cabinet cab;
+    EXPECT_TRUE(ReadCabinet(withBlock(MszipBlock(f.data), 1000), &cab, &error)) << error;
 }
 
 TEST(Cabinet, TheWriterRefusesWhatTheFormatCannotHold) {
@@ -117,7 +184,8 @@ TEST(Cabinet, TheReaderRefusesDamageWithTheReason) {
         {"cut short", [](auto& b) { b.resize(b.size() - 1); }, "but the file has only"},
         {"version 2", [](auto& b) { b[25] = 2; }, "not 1.x"},
         {"one of a set", [](auto& b) { testsupport::PutU16(b, 30, 2); }, "one of a set"},
-        {"compressed", [](auto& b) { testsupport::PutU16(b, 42, 1); }, "compressed (MSZIP)"},
+        {"compressed with LZX", [](auto& b) { testsupport::PutU16(b, 42, 3); }, "compressed with LZX"},
+        {"stored data called MSZIP", [](auto& b) { testsupport::PutU16(b, 42, 1); }, "does not start with \"CK\""},
         {"a data byte changed", [&](auto& b) { b[firstBlock + 8 + 5] ^= 1; }, "checksum does not match"},
         {"a block larger than stored", [&](auto& b) { testsupport::PutU16(b, firstBlock + 6, 1); }, "stores 32768 bytes for 1"},
         {"a file past its folder", [](auto& b) { testsupport::PutU32(b, 44, 0x10000000); }, "run past its folder"},
@@ -182,39 +250,42 @@ TEST(Cabinet, CabextractTestsListsAndExtractsWhatIsWritten) {
     fs::path dir = fs::temp_directory_path() / ("kelpack_cabinet_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "out");
-    std::vector<CabFile> files = SampleFiles();
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    ASSERT_TRUE(WriteCabinet(files, 7, &bytes, &error)) << error;
-    const std::string cab = (dir / "t.cab").string();
-    std::ofstream(cab, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    for (CabCompression compression : {kCabStored, kCabMszip}) {
+        SCOPED_TRACE(CabCompressionName(compression));
+        std::vector<CabFile> files = SampleFiles();
+        std::vector<std::uint8_t> bytes;
+        std::string error;
+        ASSERT_TRUE(WriteCabinet(files, 7, &bytes, &error, compression)) << error;
+        const std::string cab = (dir / "t.cab").string();
+        std::ofstream(cab, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 
-    std::string tested = Shell("cabextract -t '" + cab + "'", &status);
-    EXPECT_EQ(status, 0) << tested;
-    EXPECT_NE(tested.find("All done, no errors."), std::string::npos) << tested;
-    std::string listed = Shell("cabextract -l '" + cab + "'", &status);
-    EXPECT_EQ(status, 0) << listed;
-    for (const CabFile& f : files) {
-        // "   70001 | 05.01.2025 06:00:08 | 0000File.104"
-        std::istringstream lines(listed);
-        std::string line;
-        bool found = false;
-        while (std::getline(lines, line))
-            if (line.size() > f.name.size() && line.compare(line.size() - f.name.size(), f.name.size(), f.name) == 0) {
-                found = true;
-                EXPECT_EQ(std::stoul(line), f.data.size()) << line;
-                std::string iso = DosDateTimeText(f.date, f.time);  // "2025-01-05 06:00:08"
-                std::string when = iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4) + iso.substr(10);
-                EXPECT_NE(line.find(when), std::string::npos) << line << " lacks " << when;
-            }
-        EXPECT_TRUE(found) << f.name << " not listed:\n" << listed;
-    }
-    std::string extracted = Shell("cabextract -q -d '" + (dir / "out").string() + "' '" + cab + "'", &status);
-    EXPECT_EQ(status, 0) << extracted;
-    for (const CabFile& f : files) {
-        std::ifstream in(dir / "out" / f.name, std::ios::binary);
-        std::vector<std::uint8_t> got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(got, f.data) << f.name;
+        std::string tested = Shell("cabextract -t '" + cab + "'", &status);
+        EXPECT_EQ(status, 0) << tested;
+        EXPECT_NE(tested.find("All done, no errors."), std::string::npos) << tested;
+        std::string listed = Shell("cabextract -l '" + cab + "'", &status);
+        EXPECT_EQ(status, 0) << listed;
+        for (const CabFile& f : files) {
+            // "   70001 | 05.01.2025 06:00:08 | 0000File.104"
+            std::istringstream lines(listed);
+            std::string line;
+            bool found = false;
+            while (std::getline(lines, line))
+                if (line.size() > f.name.size() && line.compare(line.size() - f.name.size(), f.name.size(), f.name) == 0) {
+                    found = true;
+                    EXPECT_EQ(std::stoul(line), f.data.size()) << line;
+                    std::string iso = DosDateTimeText(f.date, f.time);  // "2025-01-05 06:00:08"
+                    std::string when = iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4) + iso.substr(10);
+                    EXPECT_NE(line.find(when), std::string::npos) << line << " lacks " << when;
+                }
+            EXPECT_TRUE(found) << f.name << " not listed:\n" << listed;
+        }
+        std::string extracted = Shell("cabextract -q -d '" + (dir / "out").string() + "' '" + cab + "'", &status);
+        EXPECT_EQ(status, 0) << extracted;
+        for (const CabFile& f : files) {
+            std::ifstream in(dir / "out" / f.name, std::ios::binary);
+            std::vector<std::uint8_t> got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            EXPECT_EQ(got, f.data) << f.name;
+        }
     }
     fs::remove_all(dir);
 }

@@ -311,6 +311,20 @@ WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::ui
 
 WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& content, const std::string& like,
                               const WrittenFileCheck& check, std::string* error) {
+    PatchingContentWriter plain = [&](const ByteSink& sink, const BytePatcher&, std::string* why) { return content(sink, why); };
+    WrittenPathCheck whole;
+    if (check) {
+        whole = [&](const std::string& written, std::string* why) {
+            std::vector<std::uint8_t> back;
+            if (!ReadFile(written, &back, why)) return (*why = "cannot read back " + written + ": " + *why), false;
+            return check(back, why);
+        };
+    }
+    return WriteFileChecked(path, plain, like, whole, error);
+}
+
+WriteOutcome WriteFileChecked(const std::string& path, const PatchingContentWriter& content, const std::string& like,
+                              const WrittenPathCheck& check, std::string* error) {
     const std::string tmp = TemporaryPath(path);
     TemporaryFile temporary(tmp);
     std::FILE* f = temporary.Open();
@@ -324,8 +338,14 @@ WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& cont
         sinkErrno = errno != 0 ? errno : EIO;
         return false;
     };
+    BytePatcher patch = [&](std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+        if (std::fflush(f) == 0 && Seek(f, offset) && std::fwrite(data, 1, size, f) == size && std::fseek(f, 0, SEEK_END) == 0)
+            return true;
+        sinkErrno = errno != 0 ? errno : EIO;
+        return false;
+    };
     std::string why;
-    bool produced = content(sink, &why);
+    bool produced = content(sink, patch, &why);
     bool flushed = produced && std::fflush(f) == 0;
     int flushErrno = errno;
     bool closed = temporary.Close();
@@ -336,16 +356,9 @@ WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& cont
     }
     // Judged before the permissions are copied: a read-only copy could not be
     // removed on Windows.
-    if (check) {
-        std::vector<std::uint8_t> back;
-        if (!ReadFile(tmp, &back, &why)) {
-            *error = "cannot read back " + tmp + ": " + why;
-            return WriteOutcome::kFailed;
-        }
-        if (!check(back, &why)) {
-            *error = why;
-            return WriteOutcome::kRefused;
-        }
+    if (check && !check(tmp, &why)) {
+        *error = why;
+        return WriteOutcome::kRefused;
     }
     if (!like.empty()) {
         std::error_code ec;

@@ -51,6 +51,11 @@ using WrittenFileCheck = std::function<bool(std::vector<std::uint8_t>& readBack,
 // Where a writer puts its bytes, a piece at a time; false when the write failed.
 using ByteSink = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
+// Rewrites `size` bytes a writer has already put into its file, at
+// `offset` (a header whose sizes are known only at the end); false when
+// that failed.
+using BytePatcher = std::function<bool(std::uint64_t offset, const std::uint8_t* data, std::size_t size)>;
+
 // Produces a file's contents into `sink`; false with the reason when it
 // cannot (a source file that cannot be read, say). A failing sink is
 // reported by the caller, which knows the file.
@@ -74,6 +79,18 @@ WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::ui
 // The same with the contents produced piece by piece.
 WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& content, const std::string& like,
                               const WrittenFileCheck& check, std::string* error);
+
+// Judges a file just written by reading it itself, a piece at a time, so
+// that a large one is never held; false, with the reason, refuses it.
+using WrittenPathCheck = std::function<bool(const std::string& path, std::string* why)>;
+
+// Produces a file's contents into `sink`, and may rewrite bytes already
+// written through `patch`; false as for ContentWriter.
+using PatchingContentWriter = std::function<bool(const ByteSink& sink, const BytePatcher& patch, std::string* error)>;
+
+// The same with a writer that patches and a check that reads the file itself.
+WriteOutcome WriteFileChecked(const std::string& path, const PatchingContentWriter& content, const std::string& like,
+                              const WrittenPathCheck& check, std::string* error);
 
 // The last path component (after '/' or '\\').
 std::string BaseName(const std::string& path);

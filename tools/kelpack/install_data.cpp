@@ -342,12 +342,21 @@ std::string CeFolderMeaning(const std::string& macro) {
     static const std::pair<const char*, const char*> kFolders[] = {
         {"%CE1%", "\\Program Files"},  {"%CE2%", "\\Windows"},
         {"%CE4%", "\\Windows\\StartUp"}, {"%CE5%", "\\My Documents"},
-        {"%CE11%", "\\Windows\\Start Menu\\Programs"}, {"%CE14%", "\\Windows\\Start Menu\\Games"},
+        {"%CE8%", "\\Program Files\\Games"}, {"%CE11%", "\\Windows\\Start Menu\\Programs"},
+        {"%CE14%", "\\Windows\\Start Menu\\Programs\\Games"},
         {"%CE15%", "\\Windows\\Fonts"}, {"%CE17%", "\\Windows\\Start Menu"},
     };
     for (const auto& f : kFolders)
         if (macro == f.first) return f.second;
     return std::string();
+}
+
+std::string CeDevicePath(const std::vector<std::string>& path, const std::string& appName) {
+    if (path.empty()) return std::string();
+    std::string first = path[0] == "%InstallDir%" ? "\\Program Files\\" + appName : CeFolderMeaning(path[0]);
+    if (first.empty()) return std::string();
+    std::vector<std::string> rest(path.begin() + 1, path.end());
+    return rest.empty() ? first : first + "\\" + JoinCePath(rest);
 }
 
 }  // namespace kelpack

@@ -120,4 +120,9 @@ std::string CeRootName(std::uint16_t root);
 // empty for one the device alone knows.
 std::string CeFolderMeaning(const std::string& macro);
 
+// A path's place on a Pocket PC: its first piece, a folder macro, put as
+// the device has it, %InstallDir% as the installer's default for the
+// application (\Program Files\APPNAME); empty when the device alone knows it.
+std::string CeDevicePath(const std::vector<std::string>& path, const std::string& appName);
+
 }  // namespace kelpack

@@ -33,33 +33,70 @@ constexpr std::uint16_t kCeStartGames = 14;
 // has room for 253 characters with the terminator.
 constexpr std::size_t kMaxLauncherPath = 252;
 
+// The longest path on the device (MAX_PATH less its NUL), shortcuts and
+// paths in registry values included.
+constexpr std::size_t kMaxDevicePath = 259;
+
+// The longest provider and application name the vendor's tools take; the
+// device lists and registers the package for removal as "PROVIDER NAME".
+constexpr std::size_t kMaxProviderChars = 30;
+constexpr std::size_t kMaxAppNameChars = 40;
+
+// A file the cabinet carries: its bytes held, or the file at `path` of
+// `size` bytes, read a block at a time while the cabinet is written.
+struct MemberSource {
+    std::vector<std::uint8_t> data;
+    std::string path;
+    std::uint64_t size = 0;
+    std::int64_t time = 0;          // its last change, seconds since 1970: the date the member carries
+};
+
 // Everything the cabinet is made from.
 struct InstallRequest {
     std::string appName;            // the folder's name and the name the device lists
     std::string provider;
     std::string copyName;           // the launcher copy's file name, "Game.exe"
-    std::vector<std::uint8_t> copy;
-    std::int64_t copyTime = 0;      // its last change, seconds since 1970
+    MemberSource copy;
     bool hasEngine = false;
-    std::vector<std::uint8_t> engine;
-    std::int64_t engineTime = 0;
+    MemberSource engine;
     ShortcutFolder shortcut = ShortcutFolder::kPrograms;
-    bool registerFileType = false;
+    // The runtime: the launcher without an application, installed beside
+    // the shared engine in \Windows as the handler of .kel files, which it
+    // registers. Its removal takes the registration with the handler.
+    bool runtime = false;
 };
 
-// Checks text that becomes a name on the device: the application name (a
-// folder and a shortcut's name), the provider or the copy's file name.
-// Printable ASCII, since the installer reads its 8-bit text in whatever
-// code page the device has; no character a file name may not hold (for all
-// but the provider); no leading or trailing space or dot. False with the reason.
-bool CheckDeviceName(const std::string& text, bool isFileName, std::string* error);
+// What a text on the device is: each kind has its own rules.
+enum class DeviceText { kProvider, kAppName, kFileName };
+
+// Checks text that becomes a name on the device: the provider, the
+// application name (also a folder's and a shortcut's name) or the copy's
+// file name. Printable ASCII, since the installer reads its 8-bit text in
+// whatever code page the device has; none of \ / : * ? " < > | & in the
+// provider and the name (the vendor's tools refuse them), nor a character
+// a file name may not hold, nor %, in the name and the file name; at most
+// kMaxProviderChars and kMaxAppNameChars; no leading or trailing space (or
+// dot, for a name that is a file's). False with the reason.
+bool CheckDeviceText(const std::string& text, DeviceText kind, std::string* error);
 
 // The .kel registration the launcher writes when it starts with a blank
-// command line, for a copy installed in the program's folder as
-// `copyName`: its own rows (filetype::RegistrationRows) for the path
-// "%InstallDir%\copyName", which the installer makes the real path. As
-// (key under HKEY_CLASSES_ROOT, default value) pairs in the launcher's order.
-std::vector<std::pair<std::string, std::string>> InstalledRegistrationRows(const std::string& copyName);
+// command line, for a launcher installed in `folder` (a macro such as
+// "%InstallDir%" or "%CE2%") as `fileName`: its own rows
+// (filetype::RegistrationRows) for that path, which the installer makes the
+// real one. As (key under HKEY_CLASSES_ROOT, default value) pairs in the
+// launcher's order.
+std::vector<std::pair<std::string, std::string>> InstalledRegistrationRows(const std::string& folder,
+                                                                           const std::string& fileName);
+
+// The name the runtime's launcher is installed as beside the engine
+// ("Kel.exe" beside "Kel.dll"): the engine path it registers is then the
+// engine itself.
+std::string RuntimeLauncherName();
+
+// Every path the installation makes on the device, the install folder
+// taken as the installer's default: the program, the engine, the shortcut
+// and each path a registry value holds.
+std::vector<std::string> InstalledPaths(const CeInstall& install);
 
 // The installation data and the cabinet's files, in the cabinet's order:
 // the data first (".000"), then the others by descending number. False with

@@ -31,4 +31,8 @@ WriteOutcome Output::Write(const ContentWriter& content, const std::string& like
     return WriteFileChecked(path_, content, like, check, error);
 }
 
+WriteOutcome Output::Write(const PatchingContentWriter& content, const WrittenPathCheck& check, std::string* error) const {
+    return WriteFileChecked(path_, content, "", check, error);
+}
+
 }  // namespace kelpack

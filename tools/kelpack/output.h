@@ -34,6 +34,10 @@ public:
     WriteOutcome Write(const ContentWriter& content, const std::string& like, const WrittenFileCheck& check,
                        std::string* error) const;
 
+    // The same for contents whose header is rewritten at the end, judged
+    // by a check that reads the file itself, a piece at a time.
+    WriteOutcome Write(const PatchingContentWriter& content, const WrittenPathCheck& check, std::string* error) const;
+
 private:
     std::string path_;
     FileIdentity output_;
