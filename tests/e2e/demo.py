@@ -159,22 +159,32 @@ def device_installer(demo_dir, kelpack, package, bitmaps, icon):
             "--title", "Hello", "--icon", icon]
     for size, path in bitmaps:
         pack += ["--splash", f"{size}x{size}:{path}"]
-    make = [kelpack, "cab", exe, "-o", cab, "--provider", "Kel Samples", "--engine", os.path.join(device, "Kel.dll"),
-            "--register-filetype"]
-    for step in (pack, make):
+    engine = os.path.join(device, "Kel.dll")
+    stored, runtime = os.path.join(folder, "Hello-stored.cab"), os.path.join(folder, "KelRuntime.cab")
+    make = [kelpack, "cab", exe, "-o", cab, "--provider", "Kel Samples", "--engine", engine, "--compress"]
+    # The same cabinet stored, as most are, to show what compression saves on the sync cable.
+    plain = [kelpack, "cab", exe, "-o", stored, "--provider", "Kel Samples", "--engine", engine]
+    # The runtime: the plain launcher beside the engine, the handler of .kel files.
+    shared = [kelpack, "cab", "--runtime", os.path.join(device, "kel.exe"), "--engine", engine, "-o", runtime, "--compress"]
+    said = {}
+    for output, step in ((exe, pack), (cab, make), (stored, plain), (runtime, shared)):
         done = subprocess.run(step, capture_output=True, text=True)
         if done.returncode != 0:
             say(f"   kelpack {step[1]} failed: {done.stderr.strip()}")
             return False
+        said[output] = done.stdout.strip()
     say(f"   {exe}: the device's launcher carrying the same package, splash and icon")
-    say("   " + done.stdout.strip())
+    say("   " + said[cab])
+    say(f"   {cab}: {os.path.getsize(cab)} bytes compressed with MSZIP; {os.path.getsize(stored)} bytes stored ({stored})")
+    say("   " + said[runtime])
     say("   what the device's installer makes of it (kelpack show Hello.cab):")
     shown_cab = subprocess.run([kelpack, "show", cab], capture_output=True, text=True)
     # Up to the program inside, which show then lists as it lists any launcher copy.
     for line in shown_cab.stdout.split("\n\nThe program ")[0].splitlines():
         say("     " + line if line else "")
-    say("   Tap Hello.cab on the device (or copy it over with the desktop sync tool) to install it;")
-    say("   Remove Programs takes it away again.")
+    say("   Tap KelRuntime.cab, then Hello.cab, on the device (or copy them over with the desktop sync")
+    say("   tool) to install them; Remove Programs takes each away again. The runtime owns the .kel file")
+    say("   type, so that removing one application leaves it to the others.")
     return shown_cab.returncode == 0
 
 

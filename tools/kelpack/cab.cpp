@@ -185,7 +185,7 @@ bool CheckName(const ChosenName& n, DeviceText kind, const char* what, const cha
     if (CheckDeviceText(n.text, kind, &why)) return true;
     if (n.from.empty()) return Refuse(r, kExitRejected, std::string(option) + " \"" + n.text + "\": " + why);
     return Refuse(r, kExitRejected, std::string(what) + " \"" + n.text + "\" is " + n.from + ", as no " + option +
-                                        " was given: " + why + "; give " + option);
+                                        " was given: " + why + "; " + option + " sets it");
 }
 
 // The name and provider: as given, else the runtime's own, else from the

@@ -167,7 +167,7 @@ TEST_F(CabCommand, WhatADeviceCannotInstallIsRefusedWithTheReasonAndNothingIsWri
         {{"@Game.exe", "--name", "Cops & Robbers"}, 4, "--name \"Cops & Robbers\": it holds \"&\""},
         {{"@Jeu\xe2\x82\xac.exe"}, 4, "the provider \"Jeu\xe2\x82\xac\" is the copy's file name without .exe, as no --provider was given: "
                                       "it holds characters beyond printable ASCII, and the device reads the installation data's 8-bit "
-                                      "text in its own code page; give an ASCII name; give --provider"},
+                                      "text in its own code page; give an ASCII name; --provider sets it"},
         {{"@Jeu\xe2\x82\xac.exe", "--provider", "P"}, 4, "the application name \"Jeu\xe2\x82\xac\" is the copy's file name without .exe, as no --name was given"},
         {{"@Game.exe", "--register-filetype"}, 1, "--register-filetype: an application's cabinet does not register the .kel file type"},
         {{"@Game.exe", "--runtime"}, 1, "--runtime needs --engine"},
