@@ -235,10 +235,8 @@ struct Expected {
 bool ReadsBackAs(const std::string& path, const std::vector<Expected>& members, std::string* why) {
     std::uint64_t size = 0;
     if (!FileSize(path, &size, why)) return false;
-    CabFetch fetch = [&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-        std::size_t got = 0;
-        return ReadFileChunks(path, at, n, [&](const std::uint8_t* data, std::size_t k) { return std::copy(data, data + k, out + got), got += k, true; }, why);
-    };
+    ReadOnlyFile file(path);
+    CabFetch fetch = [&](std::uint64_t at, std::size_t n, std::uint8_t* out) { return file.Read(at, n, out, why); };
     // The folder's data runs through the members in order.
     std::vector<std::uint32_t> crcs(members.size(), 0);
     std::size_t member = 0;

@@ -291,6 +291,23 @@ bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t
     return true;
 }
 
+ReadOnlyFile::ReadOnlyFile(const std::string& path) : path_(path), file_(OpenFile(path, false)), openErrno_(errno) {}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool ReadOnlyFile::Read(std::uint64_t offset, std::size_t size, std::uint8_t* out, std::string* error) {
+    if (file_ == nullptr) {
+        *error = path_ + ": cannot read: " + std::strerror(openErrno_);
+        return false;
+    }
+    if (Seek(file_, offset) && std::fread(out, 1, size, file_) == size) return true;
+    *error = path_ + (std::ferror(file_) ? ": cannot read: " + std::string(std::strerror(errno)) : ": it ends before " + std::to_string(offset + size) + " bytes");
+    std::clearerr(file_);
+    return false;
+}
+
 bool WriteFileAtomic(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                      std::string* error) {
     return WriteFileChecked(path, bytes, like, nullptr, error) == WriteOutcome::kWritten;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,6 +38,25 @@ bool FileSize(const std::string& path, std::uint64_t* size, std::string* error);
 // bytes than that, or `chunk` returns false (then `error` is left to it).
 bool ReadFileChunks(const std::string& path, std::uint64_t offset, std::uint64_t size,
                     const std::function<bool(const std::uint8_t* data, std::size_t size)>& chunk, std::string* error);
+
+// A file opened once for reads at any offset, for a reader that asks for
+// many small pieces (a cabinet's blocks) and must not reopen it for each.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const std::string& path);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // `size` bytes at `offset` into `out`; false with the reason when the
+    // file cannot be opened or holds fewer bytes there.
+    bool Read(std::uint64_t offset, std::size_t size, std::uint8_t* out, std::string* error);
+
+private:
+    std::string path_;
+    std::FILE* file_;
+    int openErrno_;
+};
 
 // Writes `bytes` to a temporary file beside `path`, then renames it into
 // place, so that an interrupted run leaves either the old file or the new
