@@ -38,6 +38,15 @@ protected:
         EXPECT_TRUE(in.good()) << "could not read " << Path(name);
         return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+    // The names in a folder of the scratch folder ("" for itself) that hold `part`.
+    std::vector<std::string> NamesWith(const std::string& part, const std::string& folder = "") const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_ / folder)) {
+            std::string name = e.path().filename().string();
+            if (name.find(part) != std::string::npos) names.push_back(name);
+        }
+        return names;
+    }
 
     std::filesystem::path dir_;
 };

@@ -85,7 +85,7 @@ TEST_F(Kelpack, PackWritesEveryResourceTheLauncherReads) {
     EXPECT_NE(err_.find("s240.bmp: 240x320, packed as it is: 24-bit already gives the smallest file"), std::string::npos) << err_;
     EXPECT_NE(out_.find("wrote"), std::string::npos);
     EXPECT_EQ(Get("kel.exe"), input);
-    EXPECT_FALSE(Exists("out.exe.kelpack-tmp"));
+    EXPECT_EQ(NamesWith(".kelpack-tmp"), std::vector<std::string>{});
     ResourceList list = ResourcesOf("out.exe");
     EXPECT_EQ(FindResource(list, AppType(), AppName())->data, Get("game.kel"));
     EXPECT_EQ(TextOf(list, "CommandLine"), "game.Main -v");

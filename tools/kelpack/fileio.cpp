@@ -1,12 +1,17 @@
+#if defined(_WIN32)
+#define _CRT_RAND_S  // rand_s, before anything includes stdlib.h
+#endif
 #include "fileio.h"
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -14,6 +19,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -50,11 +56,13 @@ int ErrnoOf(DWORD code) {
     }
 }
 // Opened sharing deletion, so that the Ctrl-C handler, which runs on a
-// thread of its own, can remove a temporary file this thread is writing.
+// thread of its own, can remove a temporary file this thread is writing. A
+// file is written only when it is new: kelpack writes its temporary files
+// alone, and a name already taken is never one of them.
 std::FILE* OpenFile(const std::string& path, bool write) {
     HANDLE h = ::CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                             write ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         errno = ErrnoOf(::GetLastError());
         return nullptr;
@@ -69,18 +77,55 @@ std::FILE* OpenFile(const std::string& path, bool write) {
     if (f == nullptr) ::_close(fd);
     return f;
 }
-int RemoveFile(const std::string& path) { return ::_wremove(Wide(path).c_str()); }
+// Never a folder (DeleteFileW removes none). A file kelpack removes is one
+// it wrote or moved aside, which may carry its input's read-only mark.
+int RemoveFile(const std::string& path) {
+    std::wstring wide = Wide(path);
+    if (::DeleteFileW(wide.c_str())) return 0;
+    DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        ::SetFileAttributesW(wide.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) &&
+        ::DeleteFileW(wide.c_str()))
+        return 0;
+    errno = ErrnoOf(::GetLastError());
+    return -1;
+}
 bool Seek(std::FILE* f, std::uint64_t offset) { return ::_fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0; }
 int RenameFile(const std::string& from, const std::string& to) {
     return ::_wrename(Wide(from).c_str(), Wide(to).c_str());
 }
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(Wide(path)); }
+int ProcessId() { return static_cast<int>(::GetCurrentProcessId()); }
+// From the system's random source; 0 when it gives none.
+std::uint32_t RandomBits() {
+    unsigned int bits = 0;
+    return ::rand_s(&bits) == 0 ? bits : 0;
+}
 #else
-std::FILE* OpenFile(const std::string& path, bool write) { return std::fopen(path.c_str(), write ? "wb" : "rb"); }
-int RemoveFile(const std::string& path) { return std::remove(path.c_str()); }
+// A file is written only when it is new, as on Windows.
+std::FILE* OpenFile(const std::string& path, bool write) {
+    if (!write) return std::fopen(path.c_str(), "rb");
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (f == nullptr) ::close(fd);
+    return f;
+}
+// unlink, not remove: remove takes an empty folder too.
+int RemoveFile(const std::string& path) { return ::unlink(path.c_str()); }
 bool Seek(std::FILE* f, std::uint64_t offset) { return ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0; }
 int RenameFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(path); }
+int ProcessId() { return static_cast<int>(::getpid()); }
+std::uint32_t RandomBits() {
+    std::uint32_t bits = 0;
+    if (std::FILE* f = std::fopen("/dev/urandom", "rb")) {
+        if (std::fread(&bits, sizeof bits, 1, f) != 1) bits = 0;
+        std::fclose(f);
+    }
+    return bits;
+}
 #endif
 
 // Files to remove on an interrupt. The handler may run at any moment of the
@@ -104,10 +149,15 @@ void RemovePending() {
 }
 
 #if defined(_WIN32)
+// Set while written files are moved into place (see HeldInterrupts).
+std::atomic<bool> g_moving{false};
+
 // Returning FALSE hands the event on to the default handler, which ends the
 // process as Ctrl-C always does.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) RemovePending();
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    while (g_moving.load()) ::Sleep(1);
+    RemovePending();
     return FALSE;
 }
 void InstallInterruptHandlers() {
@@ -148,6 +198,32 @@ void InstallInterruptHandlers() {
     }
 }
 #endif
+
+// Holds interrupts back while written files are moved into place, so that
+// one finds the run either before the moves (its temporary files, which the
+// handler removes, and every old file where it was) or after them, never
+// with an old file moved aside. On Windows the handler, on a thread of its
+// own, waits instead.
+class HeldInterrupts {
+public:
+#if defined(_WIN32)
+    HeldInterrupts() { g_moving.store(true); }
+    ~HeldInterrupts() { g_moving.store(false); }
+#else
+    HeldInterrupts() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+        sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~HeldInterrupts() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+
+private:
+    sigset_t before_;
+#endif
+    HeldInterrupts(const HeldInterrupts&) = delete;
+    HeldInterrupts& operator=(const HeldInterrupts&) = delete;
+};
 
 // The temporary file of one write: removed, and forgotten by the interrupt
 // handler, however the write ends, an exception (out of memory) included.
@@ -318,33 +394,56 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string TemporaryPath(const std::string& path) { return path + ".kelpack-tmp"; }
+std::string TemporaryPath(const std::string& path) {
+    // The clock and a count of the calls keep the name fresh even without a
+    // random source: apart from a killed earlier run that had the same id,
+    // and from another write of this run.
+    static std::atomic<std::uint32_t> calls{0};
+    std::uint64_t clock = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint32_t random = RandomBits() ^ static_cast<std::uint32_t>(clock ^ (clock >> 32)) ^ (calls.fetch_add(1) * 0x9E3779B9u);
+    char tail[48];
+    std::snprintf(tail, sizeof tail, ".kelpack-tmp-%d-%08x", ProcessId(), static_cast<unsigned>(random));
+    return path + tail;
+}
+
+ContentWriter ContentOf(const std::vector<std::uint8_t>& bytes) {
+    return [&bytes](const ByteSink& sink, std::string*) { return bytes.empty() || sink(bytes.data(), bytes.size()); };
+}
 
 WriteOutcome WriteFileChecked(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& like,
                               const WrittenFileCheck& check, std::string* error) {
-    ContentWriter content = [&](const ByteSink& sink, std::string*) { return bytes.empty() || sink(bytes.data(), bytes.size()); };
-    return WriteFileChecked(path, content, like, check, error);
+    return WriteFileChecked(path, ContentOf(bytes), like, check, error);
 }
 
 WriteOutcome WriteFileChecked(const std::string& path, const ContentWriter& content, const std::string& like,
                               const WrittenFileCheck& check, std::string* error) {
-    PatchingContentWriter plain = [&](const ByteSink& sink, const BytePatcher&, std::string* why) { return content(sink, why); };
-    WrittenPathCheck whole;
-    if (check) {
-        whole = [&](const std::string& written, std::string* why) {
-            std::vector<std::uint8_t> back;
-            if (!ReadFile(written, &back, why)) return (*why = "cannot read back " + written + ": " + *why), false;
-            return check(back, why);
-        };
-    }
-    return WriteFileChecked(path, plain, like, whole, error);
+    return WriteFilesChecked({FileWrite{path, TemporaryPath(path), WithoutPatches(content), like, ReadingBack(check)}}, error);
 }
 
 WriteOutcome WriteFileChecked(const std::string& path, const PatchingContentWriter& content, const std::string& like,
                               const WrittenPathCheck& check, std::string* error) {
-    const std::string tmp = TemporaryPath(path);
-    TemporaryFile temporary(tmp);
-    std::FILE* f = temporary.Open();
+    return WriteFilesChecked({FileWrite{path, TemporaryPath(path), content, like, check}}, error);
+}
+
+PatchingContentWriter WithoutPatches(ContentWriter content) {
+    return [content](const ByteSink& sink, const BytePatcher&, std::string* why) { return content(sink, why); };
+}
+
+WrittenPathCheck ReadingBack(WrittenFileCheck check) {
+    if (!check) return nullptr;
+    return [check](const std::string& written, std::string* why) {
+        std::vector<std::uint8_t> back;
+        if (!ReadFile(written, &back, why)) return (*why = "cannot read back " + written + ": " + *why), false;
+        return check(back, why);
+    };
+}
+
+namespace {
+
+// Writes one file of a set to its temporary file and has it judged.
+WriteOutcome WriteTemporary(const FileWrite& file, TemporaryFile* temporary, std::string* error) {
+    const std::string& tmp = file.temporary;
+    std::FILE* f = temporary->Open();
     if (!f) {
         *error = "cannot create " + tmp + ": " + std::strerror(errno);
         return WriteOutcome::kFailed;
@@ -362,10 +461,10 @@ WriteOutcome WriteFileChecked(const std::string& path, const PatchingContentWrit
         return false;
     };
     std::string why;
-    bool produced = content(sink, patch, &why);
+    bool produced = file.content(sink, patch, &why);
     bool flushed = produced && std::fflush(f) == 0;
     int flushErrno = errno;
-    bool closed = temporary.Close();
+    bool closed = temporary->Close();
     if (!produced || !flushed || !closed) {
         if (!produced && !why.empty()) *error = why;  // a source the content came from failed
         else *error = "cannot write " + tmp + ": " + std::strerror(sinkErrno != 0 ? sinkErrno : flushErrno != 0 ? flushErrno : EIO);
@@ -373,29 +472,89 @@ WriteOutcome WriteFileChecked(const std::string& path, const PatchingContentWrit
     }
     // Judged before the permissions are copied: a read-only copy could not be
     // removed on Windows.
-    if (check && !check(tmp, &why)) {
+    if (file.check && !file.check(tmp, &why)) {
         *error = why;
         return WriteOutcome::kRefused;
     }
-    if (!like.empty()) {
+    if (!file.like.empty()) {
         std::error_code ec;
-        auto perms = std::filesystem::status(FsPath(like), ec).permissions();
+        auto perms = std::filesystem::status(FsPath(file.like), ec).permissions();
         if (!ec) std::filesystem::permissions(FsPath(tmp), perms, ec);  // best effort: the bytes are what matter
     }
-    if (RenameFile(tmp, path) != 0) {
-        // Windows will not rename onto an existing file. The new file is
-        // complete by now, so the old one can go first.
-        RemoveFile(path);
-        if (RenameFile(tmp, path) != 0) {
-            *error = "cannot rename " + tmp + " to " + path + ": " + std::strerror(errno);
-            return WriteOutcome::kFailed;
-        }
-    }
-    temporary.Keep();
     return WriteOutcome::kWritten;
 }
 
-bool RemoveWrittenFile(const std::string& path) { return RemoveFile(path) == 0; }
+// What is at a path itself (a symbolic link is not followed: it is what a
+// rename replaces).
+bool EntryExists(const std::string& path, bool* folder) {
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::symlink_status(FsPath(path), ec);
+    *folder = std::filesystem::is_directory(status);
+    return !ec && std::filesystem::exists(status);
+}
+
+// Moves a written file to `path`. Where the system replaces a file in one
+// step (POSIX) and `keepOld` is false, that is all; otherwise the file at
+// `path` is first moved to `aside` (which is then set, empty when there was
+// none), so that it can be put back. Never over a folder.
+bool MoveIntoPlace(const FileWrite& file, bool keepOld, std::string* aside, std::string* error) {
+    aside->clear();
+    if (!keepOld && RenameFile(file.temporary, file.path) == 0) return true;
+    bool folder = false;
+    if (EntryExists(file.path, &folder)) {
+        if (folder) {
+            *error = file.path + " is a folder; kelpack never puts a file in a folder's place";
+            return false;
+        }
+        std::string setAside = TemporaryPath(file.path);
+        if (RenameFile(file.path, setAside) != 0) {
+            *error = "cannot move " + file.path + " aside to replace it: " + std::strerror(errno);
+            return false;
+        }
+        *aside = setAside;
+    }
+    if (RenameFile(file.temporary, file.path) == 0) return true;
+    *error = "cannot rename " + file.temporary + " to " + file.path + ": " + std::strerror(errno);
+    if (!aside->empty() && RenameFile(*aside, file.path) == 0) aside->clear();
+    return false;
+}
+
+// Takes back a file moved into place: the old one returns, or with none
+// the new one goes.
+void TakeBack(const FileWrite& file, const std::string& aside) {
+    if (aside.empty()) {
+        RemoveFile(file.path);
+        return;
+    }
+    if (RenameFile(aside, file.path) == 0) return;
+    // Windows renames onto no existing file.
+    RemoveFile(file.path);
+    RenameFile(aside, file.path);
+}
+
+}  // namespace
+
+WriteOutcome WriteFilesChecked(const std::vector<FileWrite>& files, std::string* error) {
+    std::vector<std::unique_ptr<TemporaryFile>> temporaries;
+    for (const FileWrite& file : files) {
+        temporaries.push_back(std::make_unique<TemporaryFile>(file.temporary));
+        WriteOutcome outcome = WriteTemporary(file, temporaries.back().get(), error);
+        if (outcome != WriteOutcome::kWritten) return outcome;
+    }
+    HeldInterrupts held;
+    std::vector<std::string> asides(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        // The last move needs no way back: nothing after it can fail.
+        if (MoveIntoPlace(files[i], i + 1 < files.size(), &asides[i], error)) continue;
+        while (i-- > 0) TakeBack(files[i], asides[i]);
+        return WriteOutcome::kFailed;
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        temporaries[i]->Keep();
+        if (!asides[i].empty()) RemoveFile(asides[i]);
+    }
+    return WriteOutcome::kWritten;
+}
 
 FileIdentity IdentifyFile(const std::string& path) {
     FileIdentity id;
@@ -477,6 +636,11 @@ bool FileModified(const std::string& path, std::int64_t* unixSeconds) {
 bool IsRegularFile(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_regular_file(FsPath(path), ec);
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(FsPath(path), ec);
 }
 
 }  // namespace kelpack

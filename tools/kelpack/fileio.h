@@ -81,6 +81,9 @@ using BytePatcher = std::function<bool(std::uint64_t offset, const std::uint8_t*
 // reported by the caller, which knows the file.
 using ContentWriter = std::function<bool(const ByteSink& sink, std::string* error)>;
 
+// Contents that are `bytes`, which must outlive the write.
+ContentWriter ContentOf(const std::vector<std::uint8_t>& bytes);
+
 // What WriteFileChecked did.
 enum class WriteOutcome {
     kWritten,  // `path` holds the new bytes
@@ -112,14 +115,38 @@ using PatchingContentWriter = std::function<bool(const ByteSink& sink, const Byt
 WriteOutcome WriteFileChecked(const std::string& path, const PatchingContentWriter& content, const std::string& like,
                               const WrittenPathCheck& check, std::string* error);
 
+// A writer that never patches, and a check that reads the whole file back
+// and judges its bytes (none stays none), for a FileWrite.
+PatchingContentWriter WithoutPatches(ContentWriter content);
+WrittenPathCheck ReadingBack(WrittenFileCheck check);
+
+// One file of a set written together.
+struct FileWrite {
+    std::string path;
+    std::string temporary;  // where it is written first: a TemporaryPath(path)
+    PatchingContentWriter content;
+    std::string like;        // the file whose permissions it takes, when not empty
+    WrittenPathCheck check;  // judges what was written, when set
+};
+
+// Writes every file to its temporary name and has each read back and
+// judged; only when all are written are they moved into place. A file that
+// was at a path is moved aside first and put back when a later move fails,
+// so that every path ends with its old file or the set ends written whole.
+// A folder is never removed nor replaced. The temporary files go on any
+// failure, and when the run is interrupted or runs out of memory while they
+// exist; an interrupt that comes while the files are moved waits for the
+// moves to end.
+WriteOutcome WriteFilesChecked(const std::vector<FileWrite>& files, std::string* error);
+
 // The last path component (after '/' or '\\').
 std::string BaseName(const std::string& path);
 
-// The name of the temporary file a write to `path` goes through.
+// A fresh name for a temporary file beside `path` (in its folder, so that
+// the rename into place is atomic): "PATH.kelpack-tmp-PID-RANDOM", with the
+// process's id and a random part, so that two runs writing the same output,
+// or two writes of one run, never share one.
 std::string TemporaryPath(const std::string& path);
-
-// Removes a file this run wrote, when a later step fails; false when it could not.
-bool RemoveWrittenFile(const std::string& path);
 
 // Which file a path names, whatever the spelling: the same file reached
 // through a hard link, a symbolic link or another path has the same identity.
@@ -144,6 +171,9 @@ bool FileModified(const std::string& path, std::int64_t* unixSeconds);
 
 // True when the path names an existing file (not a folder).
 bool IsRegularFile(const std::string& path);
+
+// True when the path names a folder, or a symbolic link to one.
+bool IsFolder(const std::string& path);
 
 // Files the run has written and must not leave behind if it is interrupted
 // (SIGINT, SIGTERM, Ctrl-C): the signal's handler removes them and then ends

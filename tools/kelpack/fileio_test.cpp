@@ -1,21 +1,24 @@
-// The checked write on a real scratch folder: what the check is shown, and
-// what is left on disk when it accepts or refuses.
+// The checked writes on a real scratch folder: what the check is shown, and
+// what is left on disk when it accepts or refuses, for one file and a set.
 #include "fileio.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
+
+#include "output.h"
+
+#include "scratch_dir.h"
 
 namespace kelpack {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
-    fs::path dir = fs::temp_directory_path() / ("kelpack_fileio_" + std::to_string(std::rand()));
-    fs::create_directories(dir);
-    const std::string out = (dir / "out.exe").string();
+class CheckedWrite : public testsupport::ScratchDirTest {};
+
+TEST_F(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
+    const std::string out = Path("out.exe");
     const std::vector<std::uint8_t> oldBytes = {'o', 'l', 'd'};
     const std::vector<std::uint8_t> newBytes = {'M', 'Z', 0, 1, 2, 0xFF};
     struct Case {
@@ -41,7 +44,7 @@ TEST(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
         if (!c.accept) {
             EXPECT_EQ(error, "not as written");
         }
-        EXPECT_FALSE(fs::exists(out + ".kelpack-tmp"));
+        EXPECT_EQ(NamesWith(".kelpack-tmp"), std::vector<std::string>{});
         std::vector<std::uint8_t> now;
         bool present = ReadFile(out, &now, &error);
         EXPECT_EQ(present, c.accept || c.existed);
@@ -49,8 +52,49 @@ TEST(CheckedWrite, TheCheckSeesTheFileAndARefusalLeavesTheOldState) {
             EXPECT_EQ(now, c.accept ? newBytes : oldBytes);
         }
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+}
+
+// A set is written whole or not at all, whichever of its steps fails, and a
+// folder in a file's place is left as it was.
+TEST_F(CheckedWrite, ASetFailingAtItsSecondFileLeavesTheFirstAsItWas) {
+    const std::vector<std::uint8_t> oldA = {'o', 'l', 'd'}, newA = {'n', 'e', 'w'}, newB = {'B'};
+    struct Case {
+        const char* what;
+        bool refuse;  // the second file's check refuses what it reads back
+        bool folder;  // an empty folder is where the second file goes, so its move fails
+        WriteOutcome outcome;
+    };
+    const Case cases[] = {
+        {"written", false, false, WriteOutcome::kWritten},
+        {"the second refused", true, false, WriteOutcome::kRefused},
+        {"the second onto a folder", false, true, WriteOutcome::kFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(Path("b"));
+        Put("a", oldA);
+        if (c.folder) fs::create_directory(Path("b"));
+        auto check = [&](std::vector<std::uint8_t>&, std::string* why) {
+            *why = "refused";
+            return !c.refuse;
+        };
+        std::vector<FileWrite> files = {{Path("a"), TemporaryPath(Path("a")), WithoutPatches(ContentOf(newA)), "", nullptr},
+                                        {Path("b"), TemporaryPath(Path("b")), WithoutPatches(ContentOf(newB)), "", ReadingBack(check)}};
+        std::string error;
+        EXPECT_EQ(WriteFilesChecked(files, &error), c.outcome) << error;
+        EXPECT_EQ(Get("a"), c.outcome == WriteOutcome::kWritten ? newA : oldA);
+        EXPECT_EQ(fs::is_directory(Path("b")), c.folder);
+        EXPECT_EQ(fs::exists(Path("b")), c.folder || c.outcome == WriteOutcome::kWritten);
+        EXPECT_EQ(NamesWith(".kelpack-tmp"), std::vector<std::string>{});
+    }
+}
+
+TEST_F(CheckedWrite, EveryOutputHasATemporaryFileOfItsOwnBesideIt) {
+    const Output one(Path("out.exe")), two(Path("out.exe"));
+    EXPECT_NE(one.Temporary(), two.Temporary());
+    for (const Output* o : {&one, &two}) {
+        EXPECT_EQ(o->Temporary().rfind(Path("out.exe.kelpack-tmp-"), 0), 0u) << o->Temporary();
+    }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace kelpack {
 // Exit codes of the tool (also documented in README.md and the manual).
 enum ExitCode {
     kExitOk = 0,
-    kExitUsage = 1,      // bad options or arguments (also: the output is one of the inputs)
+    kExitUsage = 1,      // bad options or arguments (also: the output is one of the inputs, or a folder)
     kExitRead = 2,       // a file could not be read
     kExitBadImage = 3,   // the launcher is not a usable PE image, has no room, or its packed copy does not read back
     kExitRejected = 4,   // something to pack was rejected (bitmap, icon, command line, configuration)

@@ -1,5 +1,6 @@
 // What `kelpack pack` promises a packager about their files: no input is
-// overwritten, whatever path names it; a package too large for the device is
+// overwritten, whatever path names it, and no command's output takes a
+// folder's place; a package too large for the device is
 // refused before it is read; an interrupted or starved run leaves nothing;
 // a repack drops what no entry names and does not repeat old warnings; an
 // input that is no launcher is named as such.
@@ -87,10 +88,7 @@ TEST_F(PackSafety, NoInputIsOverwrittenWhateverPathNamesIt) {
         {"the configuration", "", {"-o", "@cfg.txt", "--config", "@cfg.txt"}, "cfg.txt", "--config"},
         {"a picture beside the configuration", "", {"-o", "@s240.bmp", "--config", "@cfg.txt"}, "s240.bmp",
          "the picture beside --config"},
-        {"the output's temporary file", "", {"-o", "@game", "--app", "@game.kelpack-tmp"}, "game.kelpack-tmp",
-         "the temporary file kelpack writes -o"},
     };
-    Put("game.kelpack-tmp", {1, 2, 3});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.args;
@@ -109,6 +107,31 @@ TEST_F(PackSafety, NoInputIsOverwrittenWhateverPathNamesIt) {
         EXPECT_NE(err_.find("choose another output"), std::string::npos) << err_;
         EXPECT_EQ(Get(input), before);
     }
+}
+
+TEST_F(PackSafety, NoCommandPutsAFileInAFoldersPlace) {
+    fs::create_directories(dir_ / "empty");
+    fs::create_directories(dir_ / "full" / "keep");
+    fs::create_directories(dir_ / "pics" / "preview-240x320.png");
+    struct Case {
+        std::vector<std::string> args;
+        const char* folder;  // where the output would go; it must stay a folder
+    };
+    const std::vector<Case> cases = {
+        {{"pack", "@kel.exe", "-o", "@empty", "--command-line", "x"}, "empty"},
+        {{"pack", "@kel.exe", "-o", "@full", "--command-line", "x"}, "full"},
+        {{"cab", "@kel.exe", "-o", "@empty"}, "empty"},
+        {{"preview", "@kel.exe", "--screen", "240x320", "-o", "@pics"}, "pics/preview-240x320.png"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.folder);
+        EXPECT_EQ(Run(c.args), 1) << err_;
+        EXPECT_NE(err_.find(Path(c.folder) + " is a folder; kelpack writes a file and never puts it in a folder's place"),
+                  std::string::npos) << err_;
+        EXPECT_TRUE(fs::is_directory(dir_ / c.folder));
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "empty"));
+    EXPECT_EQ(NamesWith(".kelpack-tmp", "pics"), std::vector<std::string>{});
 }
 
 TEST_F(PackSafety, ACopyTooLargeForTheDeviceIsRefusedBeforeThePackageIsRead) {
@@ -141,7 +164,7 @@ TEST_F(PackSafety, ACopyTooLargeForTheDeviceIsRefusedBeforeThePackageIsRead) {
             EXPECT_NE(err_.find(says), std::string::npos) << says << "\n" << err_;
         }
         EXPECT_EQ(fs::exists(dir_ / "out.exe"), c.code == 0);
-        EXPECT_FALSE(fs::exists(dir_ / "out.exe.kelpack-tmp"));
+        EXPECT_EQ(NamesWith(".kelpack-tmp"), std::vector<std::string>{});
     }
     // The copy carries the package, copied from its file; show warns as pack did.
     const ResourceList packed = ResourcesOf("out.exe");
@@ -305,7 +328,6 @@ int RunChild(const std::vector<std::string>& args, const std::string& errFile, W
 
 TEST_F(PackSafety, AnInterruptedWriteRemovesItsTemporaryFileAndEndsAsTheSignalDoes) {
     Sparse("app.kel", std::uint64_t{128} << 20);
-    const std::string tmp = Path("out.exe.kelpack-tmp");
     for (int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         bool seen = false;
@@ -313,7 +335,7 @@ TEST_F(PackSafety, AnInterruptedWriteRemovesItsTemporaryFileAndEndsAsTheSignalDo
                               Path("err.txt"), [&](pid_t child) {
                                   // Killed as soon as the temporary file is there: the output is being written.
                                   for (int i = 0; i < 60000 && !seen; ++i) {
-                                      seen = fs::exists(tmp);
+                                      seen = !NamesWith("out.exe.kelpack-tmp-").empty();
                                       if (!seen) ::usleep(1000);
                                   }
                                   ::kill(child, signal);
@@ -321,7 +343,7 @@ TEST_F(PackSafety, AnInterruptedWriteRemovesItsTemporaryFileAndEndsAsTheSignalDo
         ASSERT_TRUE(seen) << "the child never wrote";
         ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself, with status " << status;
         EXPECT_EQ(WTERMSIG(status), signal);
-        EXPECT_FALSE(fs::exists(tmp));
+        EXPECT_EQ(NamesWith(".kelpack-tmp"), std::vector<std::string>{});
         EXPECT_FALSE(fs::exists(Path("out.exe")));
     }
 }
@@ -360,7 +382,7 @@ TEST_F(PackSafety, RunningOutOfMemoryEndsWithExitCode5AndNoFile) {
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << said;
     EXPECT_EQ(WEXITSTATUS(status), 5) << said;
     EXPECT_NE(said.find("kelpack: error: out of memory; nothing was written"), std::string::npos) << said;
-    EXPECT_FALSE(fs::exists(Path("out.exe.kelpack-tmp")));
+    EXPECT_EQ(NamesWith(".kelpack-tmp"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(Path("out.exe")));
 #endif
 }

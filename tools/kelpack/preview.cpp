@@ -9,6 +9,7 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "outcome.h"
+#include "output.h"
 #include "show.h"
 #include "wording.h"
 
@@ -165,35 +166,37 @@ bool PlanPreviews(const PreviewOptions& o, const ResourceList& res, const splash
     return true;
 }
 
-// Writes every planned file, or none: when one cannot be written, those
-// already written, and the folders the run made, are removed again; so are
-// the files written when the run is interrupted.
-bool WritePreviews(const std::string& dir, const std::vector<PlannedPreview>& planned, Outcome* r) {
+// Writes every planned file, or none, each through an Output: all of them
+// under temporary names first, read back, then moved into place, so that a
+// failure at any point leaves every older file of those names as it was.
+// The folders the run made go again on failure.
+bool WritePreviews(const PreviewOptions& o, const std::vector<PlannedPreview>& planned, Outcome* r) {
+    std::vector<Output> outputs;
+    for (const PlannedPreview& file : planned) {
+        outputs.emplace_back(file.path, file.path);
+        outputs.back().Admit(o.file, o.file, r);
+    }
+    if (!r->Ok()) return false;
     // The folder is made (with its parents) only once every picture is drawn.
     std::vector<std::string> madeFolders;
     std::string why;
-    if (!dir.empty() && !MakeFolders(dir, &madeFolders, &why)) {
+    if (!o.dir.empty() && !MakeFolders(o.dir, &madeFolders, &why)) {
         r->Fail(kExitWrite, why);
         return false;
     }
-    auto forget = [&](std::size_t count, bool remove) {
-        for (std::size_t j = 0; j < count; ++j) {
-            if (remove) RemoveWrittenFile(planned[j].path);
-            KeepOnInterrupt(planned[j].path);
-        }
-    };
+    std::vector<FileWrite> files;
     for (std::size_t i = 0; i < planned.size(); ++i) {
-        if (WriteFileAtomic(planned[i].path, planned[i].png, "", &why)) {
-            RemoveOnInterrupt(planned[i].path);
-            continue;
-        }
-        r->Fail(kExitWrite, why);
-        forget(i, true);
-        RemoveMadeFolders(madeFolders);
-        return false;
+        const PlannedPreview& file = planned[i];
+        files.push_back(outputs[i].Planned(ContentOf(file.png), "", [&file](std::vector<std::uint8_t>& back, std::string* reason) {
+            if (back == file.png) return true;
+            *reason = file.path + ": the picture does not read back as written";
+            return false;
+        }));
     }
-    forget(planned.size(), false);
-    return true;
+    if (WriteFilesChecked(files, &why) == WriteOutcome::kWritten) return true;
+    r->Fail(kExitWrite, why);
+    RemoveMadeFolders(madeFolders);
+    return false;
 }
 
 }  // namespace
@@ -213,7 +216,7 @@ Outcome RunPreview(const PreviewOptions& o) {
     splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
     bool drawn = PlanPreviews(o, res, config, &planned, &r);
     splash::FreeSplashConfig(config);
-    if (!drawn || !WritePreviews(o.dir, planned, &r)) {
+    if (!drawn || !WritePreviews(o, planned, &r)) {
         r.nothingWritten = r.exitCode == kExitWrite;
         return r;
     }

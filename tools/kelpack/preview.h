@@ -68,9 +68,9 @@ struct PreviewOptions {
     std::string dir;                  // empty: the current directory
 };
 
-// Draws every screen, then writes the files; on a failed write the files
-// already written are removed again. The outcome's output names each file
-// written and what it shows.
+// Draws every screen, then writes the files, all of them or none: a failed
+// write leaves every older file of those names as it was. The outcome's
+// output names each file written and what it shows.
 Outcome RunPreview(const PreviewOptions& options);
 
 }  // namespace kelpack

@@ -5,8 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <stb_image.h>
 
@@ -201,13 +209,35 @@ TEST_F(PreviewCommand, TheFolderIsMadeWithItsParents) {
     EXPECT_TRUE(fs::is_regular_file(dir_ / "new" / "deeper" / "preview-240x320.png"));
 }
 
-TEST_F(PreviewCommand, AFailedWriteTakesBackTheFilesAlreadyWritten) {
-    // A folder in the way of the second file, which neither the rename nor the removal gets past.
-    fs::create_directories(dir_ / "out" / "preview-480x640.png" / "keep");
-    EXPECT_EQ(Run({"preview", Path("game.exe"), "--screen", "240x320", "--screen", "480x640", "-o", Path("out")}), 5);
-    EXPECT_NE(err_.find("nothing was written"), std::string::npos) << err_;
-    EXPECT_EQ(Written(), std::vector<std::string>{"preview-480x640.png"});
+#if !defined(_WIN32)
+TEST_F(PreviewCommand, AFailedWriteLeavesEveryOlderPictureAsItWas) {
+    // In a child that may write no file past 1 KiB: the small first picture
+    // is written, the second is not.
+    Put("out/preview-10x10.png", Bytes("an older picture"));
+    std::fflush(nullptr);
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl = {1024, 1024};
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0 || std::freopen(Path("err.txt").c_str(), "w", stderr) == nullptr) ::_exit(99);
+        std::string out, err;
+        int code = RunCli({"preview", Path("game.exe"), "--screen", "10x10", "--screen", "480x640", "-o", Path("out")}, &out, &err);
+        std::fputs(err.c_str(), stderr);
+        std::fflush(stderr);
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::vector<std::uint8_t> said = Get("err.txt");
+    std::string err(said.begin(), said.end());
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 5) << err;
+    EXPECT_NE(err.find("preview-480x640.png.kelpack-tmp-"), std::string::npos) << err;
+    EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;
+    EXPECT_EQ(Get("out/preview-10x10.png"), Bytes("an older picture"));
+    EXPECT_EQ(Written(), std::vector<std::string>{"preview-10x10.png"});
 }
+#endif
 
 TEST_F(PreviewCommand, HelpNamesTheCommand) {
     ASSERT_EQ(Run({"--help"}), 0);
