@@ -5,9 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kelpack {
+
+// Records why a read (or a layout) failed and says so: `return Fail(error, "...")`.
+inline bool Fail(std::string* error, const std::string& why) {
+    *error = why;
+    return false;
+}
 
 // True when [offset, offset + count) lies inside a buffer of `size` bytes.
 inline bool InBounds(std::size_t size, std::uint64_t offset, std::uint64_t count) {

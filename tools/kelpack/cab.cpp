@@ -23,9 +23,6 @@ namespace kelpack {
 
 namespace {
 
-constexpr std::uint16_t kMachineArm = 0x1c0;
-constexpr std::uint16_t kFileDll = 0x2000;
-constexpr std::uint16_t kSubsystemWindowsGui = 2;
 constexpr const char* kEngineEntry = KEL_ENTRY_NAME;  // the routine the launcher calls
 
 // What the runtime's cabinet is listed as on the device, unless given.

@@ -26,11 +26,6 @@ constexpr std::uint16_t kFlagReservePresent = 0x0004;
 // compress: deflate's stored blocks add 5 bytes in 16 KiB, and "CK" comes first.
 constexpr std::size_t kMaxMszipBlockBytes = 2 + kCabBlockBytes + 64;
 
-bool Fail(std::string* error, const std::string& why) {
-    *error = why;
-    return false;
-}
-
 // The checksum a CFDATA block carries over its data and its two sizes.
 std::uint32_t BlockChecksum(const std::uint8_t* data, std::size_t stored, std::size_t plain) {
     const std::uint8_t sizes[4] = {static_cast<std::uint8_t>(stored), static_cast<std::uint8_t>(stored >> 8),

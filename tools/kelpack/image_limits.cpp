@@ -11,12 +11,6 @@ namespace kelpack {
 
 namespace {
 
-constexpr std::uint16_t kFileDll = 0x2000;           // IMAGE_FILE_DLL
-constexpr std::uint16_t kSubsystemWindowsGui = 2;
-constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
-constexpr std::uint16_t kMachineX86 = 0x14c;
-constexpr std::uint16_t kMachineX64 = 0x8664;
-constexpr std::uint16_t kMachineArm = 0x1c0;
 
 std::string SubsystemName(std::uint16_t subsystem) {
     switch (subsystem) {

@@ -15,11 +15,6 @@ constexpr std::uint32_t kSignature = 0x4543534D;  // "MSCE"
 enum Section { kStrings, kDirs, kFiles, kKeys, kValues, kLinks, kSectionCount };
 const char* const kSectionNames[kSectionCount] = {"STRINGS", "DIRS", "FILES", "REGHIVES", "REGKEYS", "LINKS"};
 
-bool Fail(std::string* error, const std::string& why) {
-    *error = why;
-    return false;
-}
-
 // Numbers the pieces of paths, key names and link names as the STRINGS
 // section holds them, the first-used first.
 struct StringTable {

@@ -1,5 +1,7 @@
 #include "installer.h"
 
+#include "byteio.h"
+
 #include "contract/kel.h"
 #include "filetype/registration.h"
 #include "text/utf8_strings.h"
@@ -7,11 +9,6 @@
 namespace kelpack {
 
 namespace {
-
-bool Fail(std::string* error, const std::string& why) {
-    *error = why;
-    return false;
-}
 
 // "%CE1%" for 1.
 std::string Macro(std::uint16_t n) { return "%CE" + std::to_string(n) + "%"; }

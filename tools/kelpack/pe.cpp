@@ -16,10 +16,6 @@ std::string Hex(std::uint64_t v) {
     return buf;
 }
 
-bool Fail(std::string* error, const std::string& why) {
-    *error = why;
-    return false;
-}
 
 bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -124,9 +120,9 @@ bool WalkDir(TreeWalk* w, std::uint32_t rel, int depth, const ResId& type, const
 
 std::string MachineName(std::uint16_t machine) {
     switch (machine) {
-        case 0x14c: return "x86";
-        case 0x8664: return "x64";
-        case 0x1c0: return "ARM";
+        case kMachineX86: return "x86";
+        case kMachineX64: return "x64";
+        case kMachineArm: return "ARM";
         case 0x1c2: return "ARM Thumb";
         case 0x1c4: return "ARMv7 Thumb-2";
         case 0xaa64: return "ARM64";

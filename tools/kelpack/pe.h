@@ -27,6 +27,16 @@ struct PeDataDir {
     std::uint32_t size = 0;     // bytes
 };
 
+// COFF machine types the tool names in its checks (IMAGE_FILE_MACHINE_*).
+constexpr std::uint16_t kMachineX86 = 0x14c;
+constexpr std::uint16_t kMachineX64 = 0x8664;
+constexpr std::uint16_t kMachineArm = 0x1c0;  // the devices' processor
+
+// COFF characteristics and subsystems the checks read.
+constexpr std::uint16_t kFileDll = 0x2000;          // IMAGE_FILE_DLL
+constexpr std::uint16_t kSubsystemWindowsGui = 2;   // a desktop Windows program
+constexpr std::uint16_t kSubsystemWindowsCeGui = 9; // a Windows CE program
+
 // Data directory indexes that the tool reads or writes.
 constexpr int kDirExport = 0;
 constexpr int kDirResource = 2;
