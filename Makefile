@@ -14,8 +14,8 @@ JOBS ?= $(shell nproc)
 # libmpc3 for the device's compiler; cabextract, an independent reader of the
 # installation cabinets kelpack makes; zlib for its MSZIP, on Linux and for
 # kelpack.exe; gcab, a second cabinet writer the benchmark measures kelpack
-# against). make deps also tries to add wine32:i386 for the 32-bit Wine runs (tools/deps.sh) and unpacks the
-# device's compiler (tools/ce_toolchain.sh).
+# against). make deps also tries to add wine32:i386 for the 32-bit Wine runs
+# (tools/deps.sh) and unpacks the device's compiler (tools/ce_toolchain.sh).
 # wine64-preloader reserves Wine's fixed addresses before anything else is
 # mapped; without it the wine64 loader's randomly placed heap now and then
 # covers the shared user data page, and Wine ends such a start at once with
@@ -89,11 +89,13 @@ e2e-x86: deps
 test: deps
 	@FUZZ_SECONDS=$(TEST_FUZZ_SECONDS) $(STAGES) $(BUILDS) unit asan armel device device-run fuzz e2e-x86 e2e
 
-# Figures: the host build's benchmarks, kelpack's memory, then start-up and size under Wine.
+# Figures: the host build's benchmarks, kelpack's memory, kelpack cab beside
+# gcab, then start-up and size under Wine.
 bench: deps
-	@$(STAGES) build-host build-windows build-windows-x86
+	@$(STAGES) build-host build-windows build-windows-x86 build-wince-arm
 	bash tests/bench/host.sh
 	bash tests/bench/kelpack_memory.sh
+	bash tests/bench/kelpack_cab.sh
 	bash tests/bench/startup.sh
 
 demo: deps
