@@ -16,7 +16,8 @@
 #    holds exactly the release's files, that `sha256sum -c SHA256SUMS` passes,
 #    that the Linux kelpack packs a sample application with a splash image
 #    into copies of the x64 and the device's kel.exe and explains them, makes
-#    the device's installation cabinet of it, which cabextract tests, and that the sample engine
+#    the device's installation cabinet of it, which cabextract tests, that the
+#    runtime's cabinet (made in the staging) tests whole and registers .kel, and that the sample engine
 #    builds from its unpacked source and header as an engine author builds it,
 #    for x64 and for the device.
 #
@@ -60,6 +61,14 @@ for tree in "build/host --strip" build/windows build/windows-x86 build/wince-arm
     env -u DESTDIR cmake --install $tree --prefix "$stage/$name" > "$stage/install.log" 2>&1 ||
         { cat "$stage/install.log" >&2; die "cmake --install $tree failed"; }
 done
+# The runtime's cabinet: the device's kel.exe as built beside the shared
+# engine, the handler of .kel files that the applications' cabinets leave the
+# file type to. Made with the release's own kelpack, dated no later than the
+# release, so that the same build trees give the same cabinet.
+device=$stage/$name/share/kel/wince-arm
+SOURCE_DATE_EPOCH=$epoch "$stage/$name/bin/kelpack" cab --runtime "$device/kel.exe" --engine "$device/Kel.dll" \
+    -o "$device/KelRuntime.cab" --compress > "$stage/runtime.log" 2>&1 ||
+    { cat "$stage/runtime.log" >&2; die "kelpack cab --runtime failed"; }
 (cd "$stage/$name" && find . -type f ! -path ./SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
     xargs -d '\n' sha256sum > SHA256SUMS) || die "could not write SHA256SUMS"
 
@@ -104,17 +113,25 @@ done
 # cabextract and shown by kelpack.
 if [ -f "$sample/Sample-wince-arm.exe" ]; then
     if (cd "$sample" && "$kelpack" cab Sample-wince-arm.exe -o Sample.cab --name Sample --provider "Kel Samples" \
-            --engine "$root/share/kel/wince-arm/Kel.dll" --register-filetype); then
+            --engine "$root/share/kel/wince-arm/Kel.dll" --compress); then
         cabextract -t "$sample/Sample.cab" | tail -1 | grep -qF 'All done, no errors.' || fail "cabextract -t Sample.cab"
         "$kelpack" show "$sample/Sample.cab" > "$sample/show-cab.txt" 2>&1 || fail "kelpack show Sample.cab"
         for want in 'Application: "Sample"' '-> %CE1%\Sample\Sample-wince-arm.exe' '-> %CE2%\Kel.dll (\Windows\Kel.dll), shared' \
-                'HKEY_CLASSES_ROOT\.kel (default) = "KelFile10"'; do
+                'compressed with MSZIP' 'Registry values (0):'; do
             grep -qF -- "$want" "$sample/show-cab.txt" || fail "kelpack show Sample.cab does not say: $want"
         done
     else
         fail "kelpack cab of the device's sample copy"
     fi
 fi
+# The runtime's cabinet the archive carries: whole, and the owner of .kel.
+runtime=$root/share/kel/wince-arm/KelRuntime.cab
+cabextract -t "$runtime" | tail -1 | grep -qF 'All done, no errors.' || fail "cabextract -t KelRuntime.cab"
+"$kelpack" show "$runtime" > "$check/show-runtime.txt" 2>&1 || fail "kelpack show KelRuntime.cab"
+for want in '-> %CE2%\Kel.exe (\Windows\Kel.exe)' 'HKEY_CLASSES_ROOT\KelFile10\Shell\Open\Command (default) = ""%CE2%\Kel.exe" "%1""' \
+        'HKEY_CLASSES_ROOT\.kel (default) = "KelFile10"'; do
+    grep -qF -- "$want" "$check/show-runtime.txt" || fail "kelpack show KelRuntime.cab does not say: $want"
+done
 
 # An engine author's build: the sample engine from the archive, against the
 # archive's header, exporting the entry routine undecorated.
