@@ -8,17 +8,23 @@
 #    (tests/stages.sh's build stages; make dist runs make deps first). The
 #    device's files are part of every release: without the device's
 #    compiler there is no archive.
-# 2. Installs the four trees into one staging folder, kel-VERSION/, and
-#    writes kel-VERSION/SHA256SUMS over every other file in it.
+# 2. Installs the four trees into one staging folder, kel-VERSION/, writes
+#    the release's own README.md there from tools/release/README.md.in (its
+#    version and sizes taken from the staged files), and writes
+#    kel-VERSION/SHA256SUMS over every other file in it.
 # 3. Packs it: names sorted, owner root, every time that of the last commit
 #    (or SOURCE_DATE_EPOCH), so that the same build trees give the same bytes.
 # 4. Unpacks the archive into a new temporary folder and checks there that it
 #    holds exactly the release's files, that `sha256sum -c SHA256SUMS` passes,
-#    that the Linux kelpack packs a sample application with a splash image
-#    into copies of the x64 and the device's kel.exe and explains them, makes
-#    the device's installation cabinet of it, which cabextract tests, and that the sample engine
-#    builds from its unpacked source and header as an engine author builds it,
-#    for x64 and for the device.
+#    that the Linux kelpack is static (no program interpreter, nothing for
+#    ldd to list), that the README names every file and that its shell
+#    commands run as written, one after the other, in an empty folder that
+#    holds only the archive; that the Linux kelpack packs a sample
+#    application with a splash image into copies of the x64 and the device's
+#    kel.exe and explains them, makes the device's installation cabinet of
+#    it, which cabextract tests, and that the sample engine builds from its
+#    unpacked source and header as an engine author builds it, for x64 and
+#    for the device.
 #
 # The archive is put in place only when every check passed (an earlier one is
 # removed first); the staging and check folders are removed either way.
@@ -38,6 +44,24 @@ splash=splash.png
 
 # An archive from an earlier run must not pass for this one's.
 rm -f build/dist/kel-*.tar.gz
+
+# The release's README with its figures filled in from the staged release in
+# ROOT: @VERSION@, and @SIZE PATH@ as PATH's size in bytes. A figure for a
+# file the release lacks, or a placeholder left over, is an error.
+release_readme() {  # ROOT
+    local template=tools/release/README.md.in text path size
+    text=$(sed "s/@VERSION@/$version/g" "$template") || return 1
+    while read -r path; do
+        size=$(stat -c %s "$1/$path" 2>/dev/null) ||
+            { echo "dist: $template gives the size of $path, which the release does not have" >&2; return 1; }
+        text=${text//"@SIZE $path@"/$size}
+    done < <(grep -o '@SIZE [^@]*@' "$template" | sed 's/^@SIZE //; s/@$//' | LC_ALL=C sort -u)
+    if grep -nE '@[A-Z]+( [^@]*)?@' <<<"$text" >&2; then
+        echo "dist: $template: placeholders left unfilled (above)" >&2
+        return 1
+    fi
+    printf '%s\n' "$text"
+}
 
 bash tools/ce_toolchain.sh >/dev/null || die "the device's kel.exe and Kel.dll cannot be built; no archive made"
 STAGES_NAME="make dist" bash tests/stages.sh build-host build-windows build-windows-x86 build-wince-arm ||
@@ -60,6 +84,7 @@ for tree in "build/host --strip" build/windows build/windows-x86 build/wince-arm
     env -u DESTDIR cmake --install $tree --prefix "$stage/$name" > "$stage/install.log" 2>&1 ||
         { cat "$stage/install.log" >&2; die "cmake --install $tree failed"; }
 done
+release_readme "$stage/$name" > "$stage/$name/README.md" || die "could not write README.md"
 (cd "$stage/$name" && find . -type f ! -path ./SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
     xargs -d '\n' sha256sum > SHA256SUMS) || die "could not write SHA256SUMS"
 
@@ -79,6 +104,33 @@ files=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 
 kelpack=$root/bin/kelpack
 [ "$("$kelpack" --version)" = "kelpack $version" ] || fail "bin/kelpack --version does not say kelpack $version"
+
+# One static program: no interpreter to ask for, no library the system must have.
+ldd_says=$(ldd "$kelpack" 2>&1)
+echo "ldd bin/kelpack: $ldd_says"
+if grep -qE '=>|ld-linux|linux-vdso' <<<"$ldd_says" || readelf -lW "$kelpack" | grep -q 'program interpreter'; then
+    fail "bin/kelpack is linked dynamically: $ldd_says"
+fi
+
+# The README is the release's: it names each of its files, and its commands
+# (the fenced sh blocks, in order, in one shell) work as a new user runs
+# them: in an empty folder that holds the downloaded archive, with nothing
+# set beforehand. A command that fails ends the run and fails the check.
+readme=$root/README.md
+while read -r file; do
+    grep -qF "\`$file\`" "$readme" || fail "README.md does not name $file"
+done <<<"$release_files"
+awk '/^```sh$/ {run = 1; next} /^```/ {run = 0} run' "$readme" > "$check/readme.sh"
+if [ -s "$check/readme.sh" ]; then
+    user=$check/user
+    mkdir "$user" && cp "$archive.tmp" "$user/$name.tar.gz"
+    echo "== README.md's commands, in an empty folder holding $name.tar.gz"
+    (cd "$user" && env -i HOME="$user" PATH="$PATH" LANG=C.UTF-8 bash -e -o pipefail -v "$check/readme.sh") 2>&1 |
+        sed 's/^/  | /'
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "a command of README.md failed (the last one above)"
+else
+    fail "README.md has no shell commands (\`\`\`sh blocks) to follow"
+fi
 
 # A sample application, packed as the README shows it, and explained.
 sample=$check/sample
