@@ -25,9 +25,13 @@
 #    it, which cabextract tests, and that the sample engine builds from its
 #    unpacked source and header as an engine author builds it, for x64 and
 #    for the device.
+# 5. Makes the Debian package kelpack_VERSION_amd64.deb with dpkg-deb from the
+#    unpacked, checked files, checks what it holds, and runs lintian on it,
+#    which must report no error.
 #
-# The archive is put in place only when every check passed (an earlier one is
-# removed first); the staging and check folders are removed either way.
+# The archive and the package are put in place only when every check passed
+# (earlier ones are removed first); the staging and check folders are
+# removed either way.
 # VERSION is project()'s, read from the host build.
 # Exit: 0 done, 1 a build, the staging or a check failed.
 set -u
@@ -42,8 +46,8 @@ die() { echo "dist: $*" >&2; exit 1; }
 # The sample application's splash, as a packager would give it: a PNG.
 splash=splash.png
 
-# An archive from an earlier run must not pass for this one's.
-rm -f build/dist/kel-*.tar.gz
+# An archive or package from an earlier run must not pass for this one's.
+rm -f build/dist/kel-*.tar.gz build/dist/kelpack_*.deb
 
 # The release's README with its figures filled in from the staged release in
 # ROOT: @VERSION@, and @SIZE PATH@ as PATH's size in bytes. A figure for a
@@ -71,6 +75,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/host/CMakeCache.txt
 [ -n "$version" ] || die "build/host/CMakeCache.txt names no project version"
 name=kel-$version
 archive=build/dist/$name.tar.gz
+deb=build/dist/kelpack_${version}_amd64.deb
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 
 stage=$(mktemp -d)
@@ -188,7 +193,62 @@ else
     fail "the sample engine does not build for the device from the archive's source and header"
 fi
 
-[ $fails -eq 0 ] || die "$fails check(s) failed; no archive made"
+# The Debian package, from the files just checked: the Linux kelpack and
+# its manual where man finds it, the launchers and engines, the header, and
+# the documentation with the release README under the package's own name.
+# Everything a Debian package needs beside them is generated here or kept in
+# tools/release/ (control.in, copyright, lintian-overrides).
+pkg=$check/deb
+deb_made=$check/${deb##*/}
+make_deb() {
+    local doc=$pkg/usr/share/doc/kelpack arch
+    install -d -m 0755 "$pkg/DEBIAN" "$pkg/usr/bin" "$pkg/usr/share/man/man1" "$pkg/usr/include/kel" \
+        "$doc/examples/engine" "$pkg/usr/share/kel/sample" "$pkg/usr/share/lintian/overrides" || return 1
+    install -m 0755 "$root/bin/kelpack" "$pkg/usr/bin/" &&
+    gzip -9n < "$root/share/man/man1/kelpack.1" > "$pkg/usr/share/man/man1/kelpack.1.gz" &&
+    install -m 0644 "$root/include/kel/kel.h" "$pkg/usr/include/kel/" &&
+    install -m 0644 "$root"/share/kel/sample/* "$pkg/usr/share/kel/sample/" || return 1
+    # kelpack.exe stays out: on this system the Linux kelpack does its work.
+    for arch in wince-arm x64 x86; do
+        install -d -m 0755 "$pkg/usr/share/kel/$arch" &&
+        install -m 0644 "$root/share/kel/$arch/kel.exe" "$root/share/kel/$arch/Kel.dll" "$pkg/usr/share/kel/$arch/" || return 1
+    done
+    install -m 0644 "$root/README.md" tools/release/copyright "$doc/" &&
+    install -m 0644 "$root"/share/doc/kel/examples/engine/* "$doc/examples/engine/" &&
+    gzip -9n < "$root/share/doc/kel/kelpack.md" > "$doc/kelpack.md.gz" &&
+    install -m 0644 tools/release/lintian-overrides "$pkg/usr/share/lintian/overrides/kelpack" || return 1
+    # A native package's changelog: this release, dated with the archive's time.
+    printf 'kelpack (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n' \
+        "$version" "$version" "$(sed -n 's/^Maintainer: //p' tools/release/control.in)" \
+        "$(LC_ALL=C date -u -R -d "@$epoch")" | gzip -9n > "$doc/changelog.gz" || return 1
+    sed -e "s/@VERSION@/$version/" -e "s/@INSTALLED_SIZE@/$(du -sk --exclude=DEBIAN "$pkg" | cut -f1)/" \
+        tools/release/control.in > "$pkg/DEBIAN/control" &&
+    (cd "$pkg" && find usr -type f | LC_ALL=C sort | xargs -d '\n' md5sum > DEBIAN/md5sums) || return 1
+    chmod 0644 "$pkg/DEBIAN/control" "$pkg/DEBIAN/md5sums"
+    find "$pkg" -exec touch -h -d "@$epoch" {} + &&
+    SOURCE_DATE_EPOCH=$epoch dpkg-deb --root-owner-group -Zxz --build "$pkg" "$deb_made" >/dev/null
+}
+echo "== making and checking $deb"
+if make_deb; then
+    # What it installs, against what the release holds.
+    want=$(printf '%s\n' usr/bin/kelpack usr/include/kel/kel.h usr/share/man/man1/kelpack.1.gz \
+            usr/share/doc/kelpack/{README.md,copyright,changelog.gz,kelpack.md.gz} \
+            usr/share/lintian/overrides/kelpack \
+            $(cd "$root/share/doc/kel" && printf 'usr/share/doc/kelpack/%s\n' examples/engine/*) \
+            $(cd "$root/share" && printf 'usr/share/%s\n' kel/sample/* kel/*/kel.exe kel/*/Kel.dll) | LC_ALL=C sort)
+    got=$(dpkg-deb --fsys-tarfile "$deb_made" | tar -t | grep -v '/$' | sed 's|^\./||' | LC_ALL=C sort)
+    [ "$got" = "$want" ] || fail "$deb holds other files than the release's:$(diff <(echo "$want") <(echo "$got") | grep '^[<>]')"
+    dpkg-deb --info "$deb_made" | sed -n 's/^ //; /^Package:/,$p'
+    # lintian exits non-zero on an error; warnings are shown, not fatal.
+    echo "lintian $(basename "$deb"):"
+    lintian --fail-on error --display-info "$deb_made" 2>&1 | sed 's/^/  /'
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports an error on $deb"
+else
+    fail "dpkg-deb could not make $deb"
+fi
+
+[ $fails -eq 0 ] || die "$fails check(s) failed; no archive or package made"
 mv "$archive.tmp" "$archive" || die "could not write $archive"
+mv "$deb_made" "$deb" || die "could not write $deb"
 echo "$archive: $(stat -c %s "$archive") bytes, $(echo "$files" | wc -l) files:"
 tar -tzvf "$archive" | awk '$1 !~ /^d/ {printf "  %10s  %s\n", $3, $6}'
