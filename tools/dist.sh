@@ -241,7 +241,7 @@ if make_deb; then
     dpkg-deb --info "$deb_made" | sed -n 's/^ //; /^Package:/,$p'
     # lintian exits non-zero on an error; warnings are shown, not fatal.
     echo "lintian $(basename "$deb"):"
-    lintian --fail-on error --display-info "$deb_made" 2>&1 | sed 's/^/  /'
+    lintian --fail-on error --display-info --show-overrides "$deb_made" 2>&1 | sed 's/^/  /'
     [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports an error on $deb"
 else
     fail "dpkg-deb could not make $deb"
