@@ -27,7 +27,9 @@
 #    for the device.
 # 5. Makes the Debian package kelpack_VERSION_amd64.deb with dpkg-deb from the
 #    unpacked, checked files, checks what it holds, and runs lintian on it,
-#    which must report no error.
+#    which must report no error. With DIST_FRESH_ROOT=1 (root, debootstrap,
+#    the network; a few minutes more) it is also installed with apt into a
+#    new minimal Debian 12 root, used as the README says and removed again.
 #
 # The archive and the package are put in place only when every check passed
 # (earlier ones are removed first); the staging and check folders are
@@ -254,6 +256,60 @@ if make_deb; then
     fi
 else
     fail "dpkg-deb could not make $deb"
+fi
+
+# With DIST_FRESH_ROOT=1 (as root, with debootstrap and the network): the
+# package as a user of a new Debian 12 machine meets it. apt installs it
+# into a new minimal root (from the archive this machine installs from),
+# man finds its manual, kelpack runs, the README's commands after the
+# unpacking work with KEL=/usr, as the README says, and apt removes it
+# again without leaving a file behind. Nothing is mounted into the root, so
+# removing the check folder removes it whole.
+fresh_root_check() {
+    local fresh=$check/fresh mirror=http://deb.debian.org/debian src
+    [ "$(id -u)" = 0 ] && command -v debootstrap >/dev/null ||
+        { echo "DIST_FRESH_ROOT needs root and debootstrap (apt-get install debootstrap)"; return 1; }
+    src=$(ls /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1)
+    [ -n "$src" ] && mirror=$(awk '/^URIs:/ {print $2; exit}' "$src")
+    echo "== $deb in a new minimal Debian 12 root ($mirror)"
+    debootstrap --variant=minbase bookworm "$fresh" "$mirror" > "$check/debootstrap.log" 2>&1 ||
+        { tail -5 "$check/debootstrap.log"; return 1; }
+    if [ -n "$src" ]; then
+        rm -f "$fresh/etc/apt/sources.list"
+        cp /etc/apt/sources.list.d/*.sources "$fresh/etc/apt/sources.list.d/"
+    fi
+    cp /etc/resolv.conf "$fresh/etc/resolv.conf" 2>/dev/null
+    cp "$deb_made" "$fresh/root/"
+    awk '/^```sh$/ {n++; run = n > 1; next} /^```/ {run = 0} run' "$readme" > "$fresh/root/readme.sh"
+    dpkg-deb --fsys-tarfile "$deb_made" | tar -t | grep -v '/$' | sed 's|^\.||' > "$fresh/root/files"
+    chroot "$fresh" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
+        bash -e -o pipefail -c '
+        cd /root
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends man-db > /dev/null 2>&1
+        echo "\$ apt install ./'"${deb##*/}"'"
+        apt-get install -y ./'"${deb##*/}"' 2>&1 | grep -v -e "^debconf:" -e "pts mounted"
+        echo "\$ man kelpack"
+        MANPAGER=cat MANWIDTH=80 man kelpack > man.txt
+        head -8 man.txt
+        echo "\$ kelpack --version"
+        kelpack --version
+        echo "\$ KEL=/usr: the README'"'"'s commands after the unpacking"
+        mkdir try
+        (cd try && KEL=/usr bash -e -o pipefail /root/readme.sh > ../readme.out 2>&1) ||
+            { tail -5 readme.out; echo "a command of the README failed with KEL=/usr"; exit 1; }
+        grep -i "^wrote" readme.out
+        echo "\$ apt remove kelpack"
+        apt-get remove -y kelpack 2>&1 | grep -v -e "^debconf:" -e "pts mounted"
+        if dpkg -s kelpack > /dev/null 2>&1; then echo "kelpack is still installed"; exit 1; fi
+        left=$(while read -r f; do [ ! -e "$f" ] || echo "$f"; done < files)
+        [ -z "$left" ] || { echo "left behind: $left"; exit 1; }
+        echo "removed: none of its $(wc -l < files) files is left"
+    ' 2>&1 | sed 's/^/  | /'
+    return "${PIPESTATUS[0]}"
+}
+if [ "${DIST_FRESH_ROOT:-0}" = 1 ] && [ -f "$deb_made" ]; then
+    fresh_root_check || fail "$deb does not install, work and remove cleanly in a new Debian 12 root"
 fi
 
 [ $fails -eq 0 ] || die "$fails check(s) failed; no archive or package made"
