@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make dist: the release as one archive for packagers and engine authors,
-# build/dist/kel-VERSION.tar.gz, checked the way they would use it.
+# build/dist/kel-VERSION.tar.gz, and as the Debian package
+# build/dist/kelpack_VERSION_amd64.deb, checked the way they would use them.
 #
 #   tools/dist.sh
 #
