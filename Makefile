@@ -3,7 +3,8 @@
 #               and make its installer for the device
 #   make test   install what is missing, build, and run every unit and end-to-end test
 #   make dist   install what is missing, build, and make the release archive
-#               build/dist/kel-VERSION.tar.gz, checked unpacked (tools/dist.sh)
+#               build/dist/kel-VERSION.tar.gz, checked unpacked, and the Debian
+#               package build/dist/kelpack_VERSION_amd64.deb (tools/dist.sh)
 # The CMake presets (host, windows, windows-x86, ...) are the interface underneath;
 # tests/stages.sh defines each build and test stage once.
 
@@ -20,11 +21,12 @@ JOBS ?= $(shell nproc)
 # mapped; without it the wine64 loader's randomly placed heap now and then
 # covers the shared user data page, and Wine ends such a start at once with
 # exit code 1 ("failed to map the shared user data").
+# lintian checks the Debian package make dist makes.
 PACKAGES := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
 	g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
 	wine wine64 wine64-preloader xvfb xauth x11-utils imagemagick python3 clang libclang-rt-14-dev icoutils \
 	python3-pefile googletest g++-arm-linux-gnueabi qemu-user libstb-dev groff-base \
-	libgmp10 libmpfr6 libmpc3 xz-utils cabextract zlib1g-dev libz-mingw-w64-dev gcab
+	libgmp10 libmpfr6 libmpc3 xz-utils cabextract zlib1g-dev libz-mingw-w64-dev gcab lintian
 
 # Seconds each fuzz target runs: `make fuzz FUZZ_SECONDS=600`; make test runs each briefly.
 FUZZ_SECONDS ?= 60
@@ -103,7 +105,8 @@ demo: deps
 	bash tests/e2e/demo.sh
 
 # The release: host, windows, windows-x86 and wince-arm built, installed together and
-# packed into one archive, which is checked unpacked before it is kept.
+# packed into one archive, which is checked unpacked before it is kept, and
+# the Debian package made from it.
 dist: deps
 	@JOBS=$(JOBS) bash tools/dist.sh
 

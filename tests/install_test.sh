@@ -19,9 +19,10 @@ fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 env -u DESTDIR cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1 ||
     { cat "$work/install.log"; echo "FAIL: cmake --install $build"; exit 1; }
 
-# The release's files that come from the host tree: all but the checksums
-# and the Windows builds' folders.
-expected=$(grep -v -e '^SHA256SUMS$' -e '^share/kel/' "$(dirname "$0")/../tools/release_files.txt")
+# The release's files that come from the host tree: all but the README and
+# the checksums, which tools/dist.sh writes, and the Windows builds' folders.
+expected=$(grep -v -E -e '^(README.md|SHA256SUMS)$' -e '^share/kel/(x64|x86|wince-arm)/' \
+    "$(dirname "$0")/../tools/release_files.txt")
 installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed" = "$expected" ] ||
     fail "installed files differ from the release's:$(diff <(echo "$expected") <(echo "$installed") | grep '^[<>]')"
