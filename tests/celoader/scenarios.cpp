@@ -49,6 +49,7 @@
 #include "kelpack/pe.h"
 #include "launcher/launcher.h"
 #include "platform/resources.h"
+#include "process_state.h"
 #include "sim.h"
 #include "text_helpers.h"
 
