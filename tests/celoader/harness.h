@@ -59,10 +59,10 @@ Transcript InChild(const std::function<Transcript()>& run);
 // Plants each fault of the table in turn (faults.cpp) in the device runs of
 // the scenarios that call its function (runDevice(i): scenario i's device
 // run, in the process it is called in), until one differs from its host
-// run; prints the table. 0 when every fault was caught (lenient: always).
+// run; prints the table. 0 when every fault was caught, each first by the
+// line the table names for it.
 int PlantFaults(const std::vector<std::string>& names, const std::vector<Transcript>& host,
-                const std::vector<Transcript>& device, const std::function<Transcript(size_t)>& runDevice,
-                bool lenient);
+                const std::vector<Transcript>& device, const std::function<Transcript(size_t)>& runDevice);
 
 // Waits up to seconds for a condition, looking every 10 ms.
 template <typename F>
@@ -80,7 +80,7 @@ int SecondStart(const std::string& program, const char16_t* line);
 
 // The programs: every scenario on both builds (with faults, the planted
 // faults too); the sample engine's scenarios; `celoader run`.
-int RunScenarios(const Folders& folders, bool show, bool faults, bool lenient);
+int RunScenarios(const Folders& folders, bool show, bool faults);
 int RunSampleEngine(const Folders& folders, bool show);
 int RunOne(int argc, char** argv);
 

@@ -373,7 +373,7 @@ bool Compare(const Transcript& host, const Transcript& device, bool all) {
 
 }  // namespace
 
-int RunScenarios(const Folders& folders, bool show, bool faults, bool lenient) {
+int RunScenarios(const Folders& folders, bool show, bool faults) {
     std::string error;
     if (!MakeGarbled(folders.copies, &error)) {
         std::fprintf(stderr, "celoader: %s/%s: %s\n", folders.copies.c_str(), kGarbled, error.c_str());
@@ -403,7 +403,7 @@ int RunScenarios(const Folders& folders, bool show, bool faults, bool lenient) {
         Transcript t;
         if (!Run(folders, kScenarios[i], true, &t)) _exit(2);
         return t;
-    }, lenient);
+    });
 }
 
 }  // namespace celoader
