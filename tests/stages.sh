@@ -24,8 +24,13 @@
 # Every stage named runs whatever became of those before it, so that one red
 # stage hides no other's results; only a test stage whose build failed in
 # this same call is counted as failed without running. The output ends with
-# the last stage's own (CTest's summary), then one line naming the stages
-# that failed, if any; the exit status is then 1.
+# the last stage's own (CTest's summary), then a table of each stage's
+# seconds (so that a stage that grows is seen in every run), then one line
+# naming the stages that failed, if any; the exit status is then 1.
+#
+# A build folder whose cache a failed configure left (no compiler yet, say)
+# is configured afresh: CMake would otherwise keep the empty flags it cached
+# for the build type and build without optimisation, saying nothing.
 set -u
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
@@ -33,7 +38,13 @@ name=${STAGES_NAME:-stages.sh}
 failed=()
 
 build() {  # PRESET [TARGET]
-    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs" ${2:+--target "$2"}
+    local fresh=
+    # CMakeLists.txt writes the marker at the end of a configure that got through.
+    if [ -e "build/$1/CMakeCache.txt" ] && [ ! -e "build/$1/kel-configured" ]; then
+        echo "build/$1: its cache was left by a configure that did not finish; configuring afresh"
+        fresh=--fresh
+    fi
+    cmake --preset "$1" $fresh >/dev/null && cmake --build --preset "$1" -j "$jobs" ${2:+--target "$2"}
 }
 
 # The 32-bit Wine runs, all in the windows-x86 tests, or one skip saying why not.
@@ -95,6 +106,7 @@ run() {
     esac
 }
 
+timing=()
 for stage in "$@"; do
     broken=
     for needed in $(build_of "$stage"); do
@@ -103,12 +115,19 @@ for stage in "$@"; do
     if [ -n "$broken" ]; then
         echo "== $stage: not run, $broken failed"
         failed+=("$stage")
+        timing+=("$(printf '%-18s %6s  not run' "$stage" -)")
         continue
     fi
     echo "== $stage"
-    run "$stage" || failed+=("$stage")
+    began=$SECONDS
+    verdict=
+    run "$stage" || { failed+=("$stage"); verdict="  failed"; }
+    timing+=("$(printf '%-18s %6d%s' "$stage" $((SECONDS - began)) "$verdict")")
 done
 
+echo "== seconds per stage"
+printf '%s\n' "${timing[@]}"
+printf '%-18s %6d\n' total "$SECONDS"
 if [ ${#failed[@]} -gt 0 ]; then
     echo "$name: failed stages: ${failed[*]}"
     exit 1

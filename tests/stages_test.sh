@@ -2,7 +2,8 @@
 # tests/stages.sh (what make test runs) against stand-in cmake, ctest and
 # python3 on PATH, which record their calls and fail where a case says: every
 # stage runs whatever failed before it, a test stage whose build failed does
-# not, the failed stages are named on the last line after CTest's summary,
+# not, the failed stages are named on the last line after CTest's summary
+# and the table of each stage's seconds,
 # the 32-bit Wine runs are either all there or one skip, and the device
 # build happens only where a device compiler is found, while its check runs
 # either way (and skips itself without one).
@@ -18,9 +19,11 @@ fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 mkdir -p "$work/bin"
 # cmake fails for the preset in $FAIL_BUILD; ctest fails for the one in
 # $FAIL_TEST and ends, like CTest, with its summary.
+# A configure afresh (a build folder of this tree that a failed configure
+# left) is recorded as any other.
 cat > "$work/bin/cmake" <<'SH'
 #!/bin/bash
-echo "cmake $*" >> "$CALLS"
+echo "cmake $*" | sed 's/ --fresh$//' >> "$CALLS"
 for a in "$@"; do [ "$a" = "$FAIL_BUILD" ] && exit 1; done
 exit 0
 SH
@@ -46,8 +49,9 @@ export KEL_CE_BIN=$work/ce
 ALL="build-host build-asan build-windows build-windows-x86 build-armel build-wince-arm unit asan device device-run e2e e2e-x86"
 
 # check NAME FAIL_BUILD FAIL_TEST WINE32 -- WANT_EXIT WANT_LAST ABOVE WANT_CALLS... -- NOT_CALLS...
-#   WANT_LAST: the output's last line ("summary": CTest's, i.e. nothing failed);
+#   WANT_LAST: the output's last line but the table of seconds ("summary": CTest's, i.e. nothing failed);
 #   ABOVE: "summary" when CTest's summary must be right above it (the last stage ran CTest);
+#   the table must have a row for each stage, and a total.
 #   calls are matched as whole lines of the record.
 check() {
     local name=$1 fail_build=$2 fail_test=$3 wine32=$4 want_exit=$6 want_last=$7 above=$8
@@ -63,13 +67,20 @@ check() {
         PATH=$work/bin:$PATH bash "$here/stages.sh" $ALL > "$out" 2>&1
     local code=$?
     [ $code = "$want_exit" ] || fail "$name: exit $code, expected $want_exit"
-    local last
-    last=$(tail -1 "$out")
+    local last table body
+    table=$(sed -n '/^== seconds per stage$/,/^total /p' "$out")
+    body=$(sed '/^== seconds per stage$/,/^total /d' "$out")
+    for s in $ALL total; do
+        grep -Eq "^$s +([0-9]+|-)( |\$)" <<<"$table" || fail "$name: no row for $s in the table of seconds"
+    done
+    [ "$(tail -1 <<<"$table" | cut -d' ' -f1)" = total ] && [ "$(sed -n '/^total /,$p' "$out" | wc -l)" -le 2 ] ||
+        fail "$name: the table of seconds is not at the end"
+    last=$(tail -1 <<<"$body")
     if [ "$want_last" = summary ]; then
         [[ $last == "Total Test time"* ]] || fail "$name: last line '$last', expected CTest's summary"
     else
         [ "$last" = "$want_last" ] || fail "$name: last line '$last', expected '$want_last'"
-        [ "$above" != summary ] || [[ $(tail -2 "$out" | head -1) == "Total Test time"* ]] ||
+        [ "$above" != summary ] || [[ $(tail -2 <<<"$body" | head -1) == "Total Test time"* ]] ||
             fail "$name: CTest's summary is not right above the last line"
     fi
     for c in "${wanted[@]}"; do grep -qxF -- "$c" "$calls" || fail "$name: no call '$c'"; done

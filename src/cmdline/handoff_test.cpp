@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cmdline/relay.h"
+#include "process_state.h"
 #include "relay_or_activate.h"
 #include "sim.h"
 

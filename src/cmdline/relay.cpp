@@ -5,6 +5,7 @@
 
 namespace cmdline {
 
+// The process-wide socket layer state; only the main thread touches it.
 int32_t g_socketLayerState = kSocketLayerNotStarted;
 
 ScanOutcome Relay(const char* message, int32_t length) {

@@ -18,8 +18,6 @@ const uint16_t kRelayLingerSeconds = 5;
 const int32_t kSocketLayerNotStarted = 0;
 const int32_t kSocketLayerStarted = 1;
 const int32_t kSocketLayerFailed = -1;   // the start is never tried again
-// The process-wide socket layer state; only the main thread touches it.
-extern int32_t g_socketLayerState;
 
 // Sends a scan's relay message (null: no argument followed the option) to
 // the running engine; kStop when both the command and its newline were sent,

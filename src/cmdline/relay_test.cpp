@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "process_state.h"
 #include "relay_or_activate.h"
 #include "sim.h"
 

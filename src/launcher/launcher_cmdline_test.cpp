@@ -11,6 +11,7 @@
 #include "cmdline/relay.h"
 #include "launcher/engine.h"
 #include "launcher/launcher.h"
+#include "process_state.h"
 #include "sim.h"
 
 namespace {

@@ -20,6 +20,7 @@
 
 namespace splash {
 
+// The process's one splash record.
 SplashState theSplash;
 
 const char* LoadTextResource(const char16_t* name, platform::HMODULE module, uint32_t* length,

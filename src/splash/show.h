@@ -31,9 +31,6 @@ struct SplashState {
     const char16_t* title;         // the window title
 };
 
-// The process's one splash record.
-extern SplashState theSplash;
-
 // Shows the best-fitting splash and waits at most kFirstPaintWaitMs for its first paint; 0 when there is no splash.
 platform::DWORD ShowSplash(platform::HMODULE module, platform::HINSTANCE instance);
 // The splash thread: makes the window and runs its message loop until WM_QUIT; returns 0.

@@ -13,6 +13,7 @@
 
 #include "bmp_builder.h"
 #include "platform/resources.h"
+#include "process_state.h"
 #include "sim.h"
 
 namespace {

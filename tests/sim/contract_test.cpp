@@ -1,6 +1,5 @@
 // The simulation holds callers to the device's contract: values the device
 // does not take fail, and what it does with the ones it takes is modelled.
-// Each case also runs lenient, where the old simulation waved it through.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,13 +24,13 @@ protected:
     void TearDown() override { sim::Reset(); }
 };
 
-// One call with a value the device does not take: refused when strict, taken when lenient.
+// One call with a value the device does not take, which it refuses.
 struct Refusal {
     const char* what;
     std::function<bool()> succeeds;   // makes the call on a fresh world
 };
 
-TEST_F(SimContract, ValuesTheDeviceDoesNotTakeFailAndLenientTakesThem) {
+TEST_F(SimContract, ValuesTheDeviceDoesNotTakeFail) {
     static int routineRuns;
     auto routine = [](void*) -> platform::DWORD { return ++routineRuns, 0; };
     static const platform::WNDPROC plain = [](platform::HWND w, platform::UINT m, platform::WPARAM p,
@@ -145,9 +144,6 @@ TEST_F(SimContract, ValuesTheDeviceDoesNotTakeFailAndLenientTakesThem) {
     for (const Refusal& refusal : refusals) {
         sim::Reset();
         EXPECT_FALSE(refusal.succeeds()) << refusal.what;
-        sim::Reset();
-        sim::SetLenient(true);
-        EXPECT_TRUE(refusal.succeeds()) << "lenient: " << refusal.what;
     }
     sim::Reset();
 
@@ -181,23 +177,6 @@ TEST_F(SimContract, EveryArgumentIsLogged) {
         "RegSetValueExW(key:HKLM\\Software\\K, \"Port\", 0, 4, ptr, 4)", "RegCloseKey(key:HKLM\\Software\\K)",
         "CreateEventW(null, 1, 0, \"Ready\")", "FindResourceW(module:launcher, #50, #3)"};
     EXPECT_EQ(sim::CallLog(), expected);
-
-    // Lenient, the log is the old one: a few calls show one argument.
-    sim::Reset();
-    sim::SetLenient(true);
-    platform::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\K", 0, nullptr, 1, 0x20006, nullptr, &key, nullptr);
-    platform::CreateEventW(nullptr, platform::TRUE, platform::FALSE, u"Ready");
-    EXPECT_EQ(sim::CallLog(), (std::vector<std::string>{"RegCreateKeyExW(Software\\K)", "CreateEventW"}));
-
-    // The environment's KEL_SIM_LENIENT=1 is what Reset goes back to.
-    ::setenv("KEL_SIM_LENIENT", "1", 1);
-    sim::Reset();
-    platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
-    ::unsetenv("KEL_SIM_LENIENT");
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"CreateEventW"});
-    sim::Reset();
-    platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, nullptr);
-    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{"CreateEventW(null, 0, 0, null)"});
 }
 
 std::atomic<int> g_runs{0};
@@ -216,14 +195,10 @@ TEST_F(SimContract, SuspendedThreadNeverRuns) {
     sim::Reset();
     EXPECT_EQ(g_runs, 0);
 
-    // A thread that runs signals its handle when it ends; lenient, suspended ones run too.
-    sim::SetLenient(true);
-    ASSERT_NE(platform::CreateThread(nullptr, 0, Count, nullptr, 0x4, &id), nullptr);
-    EXPECT_EQ(sim::WaitForThreadEnd(id, kPatienceMs), platform::DWORD{5});
-    sim::Reset();
+    // A thread that runs signals its handle when it ends.
     thread = platform::CreateThread(nullptr, 0, Count, nullptr, 0, &id);
     EXPECT_EQ(platform::WaitForSingleObject(thread, kPatienceMs), platform::WAIT_OBJECT_0);
-    EXPECT_EQ(g_runs, 2);
+    EXPECT_EQ(g_runs, 1);
 }
 
 TEST_F(SimContract, EventsKeepTheirKindAndState) {
@@ -257,13 +232,6 @@ TEST_F(SimContract, EventsKeepTheirKindAndState) {
     // A name already taken is the same event.
     platform::HANDLE named = platform::CreateEventW(nullptr, platform::FALSE, platform::FALSE, u"Ready");
     EXPECT_EQ(platform::CreateEventW(nullptr, platform::TRUE, platform::TRUE, u"Ready"), named);
-
-    // Lenient: every event is a clear auto-reset one, and only setting works.
-    sim::Reset();
-    sim::SetLenient(true);
-    manual = platform::CreateEventW(nullptr, platform::TRUE, platform::TRUE, nullptr);
-    EXPECT_EQ(platform::WaitForSingleObject(manual, 0), platform::WAIT_TIMEOUT);
-    EXPECT_FALSE(platform::EventModify(manual, 2));
 }
 
 platform::HBITMAP Section24(uint32_t colour, int w, int h) {
@@ -311,15 +279,6 @@ TEST_F(SimContract, RasterOperationsDrawWhatTheyDraw) {
         bool readsSource = c.expected != 0x000000 && c.expected != 0xFFFFFF && std::string(c.name) != "DSTINVERT";
         EXPECT_EQ(platform::BitBlt(screen, 3, 0, 1, 1, nullptr, 0, 0, c.rop) != 0, !readsSource) << c.name;
     }
-    // Lenient, every operation was a copy.
-    sim::Reset();
-    sim::SetLenient(true);
-    sim::SetScreenSize(4, 1);
-    platform::HDC screen = platform::CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
-    platform::HDC memory = platform::CreateCompatibleDC(screen);
-    platform::SelectObject(memory, Section24(0x123456, 2, 1));
-    platform::BitBlt(screen, 0, 0, 2, 1, memory, 0, 0, 0x00000042);
-    EXPECT_EQ(sim::ScreenPixel(0, 0), 0x123456u);
 }
 
 TEST_F(SimContract, PaletteIndexesAndTopDownRows) {

@@ -213,7 +213,7 @@ using sim::internal::Text;
 
 int GetSystemMetrics(int index) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetSystemMetrics", sim::Args().Number(index), testsupport::U16(std::to_string(index)))) return 0;
+    if (Enter("GetSystemMetrics", sim::Args().Number(index))) return 0;
     if (index == SM_CXSCREEN) return sim::State().screenWidth;
     if (index == SM_CYSCREEN) return sim::State().screenHeight;
     return 0;
@@ -224,8 +224,8 @@ HDC CreateDCW(const char16_t* driver, const char16_t* device, const char16_t* ou
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Text(driver).Text(device).Text(output).Pointer(initData);
-    if (Enter("CreateDCW", args, Text(driver))) return nullptr;
-    if (sim::internal::Strict() && sim::internal::Upper(Text(driver)) != u"DISPLAY") return nullptr;
+    if (Enter("CreateDCW", args)) return nullptr;
+    if (sim::internal::Upper(Text(driver)) != u"DISPLAY") return nullptr;
     sim::Dc dc{0, 0, sim::State().screenWidth, sim::State().screenHeight, nullptr};
     dc.kind = "display";
     return sim::AddDc(dc);
@@ -252,14 +252,12 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
     args.Pointer(bits).Name(sim::internal::KernelName(section)).Number(offset);
     if (Enter("CreateDIBSection", args)) return nullptr;
     constexpr UINT kPalColours = 1;
-    if (sim::internal::Strict()) {
-        bool depth = header.biBitCount == 1 || header.biBitCount == 4 || header.biBitCount == 8 ||
-                     header.biBitCount == 24;
-        if (section != nullptr || bits == nullptr || (usage != DIB_RGB_COLORS && usage != kPalColours) ||
-            header.biPlanes != 1 || header.biCompression != BI_RGB || !depth || header.biWidth <= 0 ||
-            header.biHeight == 0 || (usage == kPalColours && dc == nullptr)) {
-            return nullptr;
-        }
+    bool depth = header.biBitCount == 1 || header.biBitCount == 4 || header.biBitCount == 8 ||
+                 header.biBitCount == 24;
+    if (section != nullptr || bits == nullptr || (usage != DIB_RGB_COLORS && usage != kPalColours) ||
+        header.biPlanes != 1 || header.biCompression != BI_RGB || !depth || header.biWidth <= 0 ||
+        header.biHeight == 0 || (usage == kPalColours && dc == nullptr)) {
+        return nullptr;
     }
     sim::SectionInfo made;
     made.width = header.biWidth;
@@ -268,7 +266,7 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
     made.stride = (static_cast<uint32_t>(made.bitCount) * static_cast<uint32_t>(made.width) + 31) / 32 * 4;
     if (made.bitCount <= 8) {
         size_t colours = size_t{1} << made.bitCount;
-        if (usage == kPalColours && sim::internal::Strict()) {
+        if (usage == kPalColours) {
             const auto* indexes = reinterpret_cast<const uint16_t*>(info->bmiColors);
             for (size_t i = 0; i < colours; ++i) {
                 uint32_t rgb = sim::kDefaultPalette[indexes[i] < 20 ? indexes[i] : 0];
@@ -289,7 +287,7 @@ HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits
 HDC CreateCompatibleDC(HDC dc) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     if (Enter("CreateCompatibleDC", sim::Args().Name(sim::internal::DcName(dc)))) return nullptr;
-    if (sim::internal::Strict() && dc != nullptr && sim::FindDc(dc) == nullptr) return nullptr;
+    if (dc != nullptr && sim::FindDc(dc) == nullptr) return nullptr;
     return sim::AddDc(sim::Dc{});
 }
 
@@ -301,7 +299,7 @@ HGDIOBJ SelectObject(HDC handle, HGDIOBJ object) {
     if (Enter("SelectObject", args)) return nullptr;
     sim::Dc* dc = sim::FindDc(handle);
     if (dc == nullptr) return nullptr;
-    if (object == sim::kWhiteBrush && sim::internal::Strict()) {
+    if (object == sim::kWhiteBrush) {
         dc->brush = 0x00FFFFFF;
         return sim::kWhiteBrush;   // the brush every context starts with
     }
@@ -323,13 +321,10 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
     args.Name(sim::internal::DcName(dest)).Number(x).Number(y).Number(width).Number(height);
     args.Name(sim::internal::DcName(source)).Number(sourceX).Number(sourceY).Flags(rop);
     if (Enter("BitBlt", args)) return FALSE;
-    bool strict = sim::internal::Strict();
-    if (!strict) rop = SRCCOPY;
     bool usesSource = sim::RopUsesSource(rop);
     sim::Dc* to = sim::FindDc(dest);
     sim::Dc* from = usesSource ? sim::FindDc(source) : nullptr;
     if (to == nullptr || (usesSource && from == nullptr)) return FALSE;
-    if (!strict && from->bitmap == nullptr) return FALSE;
     if (to->bitmap != nullptr) return FALSE;
     sim::Gdi& gdi = sim::State();
     const sim::SectionInfo* bitmap = from != nullptr ? from->bitmap : nullptr;
@@ -371,7 +366,7 @@ BOOL DeleteDC(HDC handle) {
 
 HGDIOBJ GetStockObject(int object) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetStockObject", sim::Args().Number(object), testsupport::U16(std::to_string(object)))) return nullptr;
+    if (Enter("GetStockObject", sim::Args().Number(object))) return nullptr;
     return object == WHITE_BRUSH ? sim::kWhiteBrush : nullptr;
 }
 

@@ -302,7 +302,7 @@ using sim::internal::Upper;
 
 HMODULE GetModuleHandleW(const char16_t* moduleName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetModuleHandleW", sim::Args().Text(moduleName), Text(moduleName))) return nullptr;
+    if (Enter("GetModuleHandleW", sim::Args().Text(moduleName))) return nullptr;
     // The launcher asks only for its own module.
     return moduleName == nullptr ? sim::LauncherModule() : nullptr;
 }
@@ -315,7 +315,7 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* path, DWORD size) {
         return 0;
     }
     std::u16string name = sim::State().launcherPath;
-    if (module != nullptr && module != sim::LauncherOrImage() && sim::internal::Strict()) {
+    if (module != nullptr && module != sim::LauncherOrImage()) {
         sim::InstalledLibrary* entry = sim::FindLibrary(module);
         if (entry == nullptr || entry->loads == 0) return 0;   // ERROR_INVALID_HANDLE
         name = entry->library.path;
@@ -335,7 +335,7 @@ HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) 
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::ModuleName(module)).Text(name).Text(type);
-    if (Enter("FindResourceW", args, Text(type) + u"/" + Text(name))) return nullptr;
+    if (Enter("FindResourceW", args)) return nullptr;
     if (sim::Image* image = sim::FindImage(module)) {
         const kelpack::Resource* leaf = kelpack::FindResource(image->leaves, sim::IdOf(type), sim::IdOf(name));
         return reinterpret_cast<HRSRC>(const_cast<kelpack::Resource*>(leaf));
@@ -391,19 +391,10 @@ DWORD SizeofResource(HMODULE module, HRSRC resource) {
 // ERROR_FILENAME_EXCED_RANGE.
 HMODULE LoadLibraryW(const char16_t* fileName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("LoadLibraryW", sim::Args().Text(fileName), Text(fileName))) return nullptr;
+    if (Enter("LoadLibraryW", sim::Args().Text(fileName))) return nullptr;
     std::u16string name = Text(fileName);
     std::vector<std::u16string> candidates;
-    if (!sim::internal::Strict()) {
-        // Lenient: a bare name finds a library in any folder.
-        for (auto& entry : sim::State().libraries) {
-            const std::u16string& path = entry.library.path;
-            std::u16string file = path.substr(path.rfind(u'\\') == std::u16string::npos ? 0 : path.rfind(u'\\') + 1);
-            if (Upper(path) == Upper(name) || (name.find(u'\\') == std::u16string::npos && Upper(file) == Upper(name))) {
-                candidates.push_back(path);
-            }
-        }
-    } else if (name.size() >= sim::kMaxPath || name.empty()) {
+    if (name.size() >= sim::kMaxPath || name.empty()) {
         return nullptr;
     } else if (name.find(u'\\') != std::u16string::npos) {
         candidates.push_back(name);
@@ -431,9 +422,9 @@ FARPROC GetProcAddressW(HMODULE module, const char16_t* procName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::ModuleName(module)).Text(procName);
-    if (Enter("GetProcAddressW", args, Text(procName))) return nullptr;
+    if (Enter("GetProcAddressW", args)) return nullptr;
     auto* entry = sim::FindLibrary(module);
-    if (entry == nullptr || (sim::internal::Strict() && entry->loads == 0)) return nullptr;
+    if (entry == nullptr || entry->loads == 0) return nullptr;
     auto found = entry->library.exports.find(testsupport::U8(Text(procName)));
     return found == entry->library.exports.end() ? nullptr : found->second;
 }

@@ -167,9 +167,9 @@ LONG RegOpenKeyExW(HKEY key, const char16_t* subKey, DWORD options, DWORD access
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::KeyName(key)).Text(subKey).Flags(options).Flags(access).Pointer(result);
-    if (Enter("RegOpenKeyExW", args, Text(subKey))) return sim::kAccessDenied;
+    if (Enter("RegOpenKeyExW", args)) return sim::kAccessDenied;
     // Its options word is the page's "reserved; set to 0".
-    if (sim::internal::Strict() && options != 0) return sim::kInvalidParameter;
+    if (options != 0) return sim::kInvalidParameter;
     return sim::Open(key, subKey, false, result);
 }
 
@@ -180,8 +180,8 @@ LONG RegCreateKeyExW(HKEY key, const char16_t* subKey, DWORD reserved, char16_t*
     sim::Args args;
     args.Name(sim::internal::KeyName(key)).Text(subKey).Number(reserved).Text(keyClass).Flags(options).Flags(access);
     args.Pointer(security).Pointer(result).Pointer(disposition);
-    if (Enter("RegCreateKeyExW", args, Text(subKey))) return sim::kAccessDenied;
-    if (sim::internal::Strict() && reserved != 0) return sim::kInvalidParameter;
+    if (Enter("RegCreateKeyExW", args)) return sim::kAccessDenied;
+    if (reserved != 0) return sim::kInvalidParameter;
     return sim::Open(key, subKey, true, result);
 }
 
@@ -191,8 +191,8 @@ LONG RegQueryValueExW(HKEY key, const char16_t* valueName, DWORD* reserved, DWOR
     args.Name(sim::internal::KeyName(key)).Text(valueName).Pointer(reserved).Pointer(type).Pointer(data);
     if (size != nullptr) args.Number(*size);
     else args.Pointer(nullptr);
-    if (Enter("RegQueryValueExW", args, Text(valueName))) return sim::kAccessDenied;
-    if (sim::internal::Strict() && (reserved != nullptr || (data != nullptr && size == nullptr))) {
+    if (Enter("RegQueryValueExW", args)) return sim::kAccessDenied;
+    if ((reserved != nullptr || (data != nullptr && size == nullptr))) {
         return sim::kInvalidParameter;
     }
     sim::Key* node = sim::Resolve(key);
@@ -218,10 +218,10 @@ LONG RegSetValueExW(HKEY key, const char16_t* valueName, DWORD reserved, DWORD t
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::KeyName(key)).Text(valueName).Number(reserved).Number(type).Pointer(data).Number(size);
-    if (Enter("RegSetValueExW", args, Text(valueName))) return sim::kAccessDenied;
-    if (sim::internal::Strict() && reserved != 0) return sim::kInvalidParameter;
+    if (Enter("RegSetValueExW", args)) return sim::kAccessDenied;
+    if (reserved != 0) return sim::kInvalidParameter;
     // No bytes to take the size from: Wine's ERROR_NOACCESS.
-    if (sim::internal::Strict() && data == nullptr && size != 0) return sim::kNoAccess;
+    if (data == nullptr && size != 0) return sim::kNoAccess;
     sim::Key* node = sim::Resolve(key);
     if (node == nullptr) return sim::kInvalidHandle;
     node->values[Upper(Text(valueName))] = sim::RegistryValue{type, std::string(reinterpret_cast<const char*>(data), size)};

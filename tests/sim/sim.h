@@ -3,7 +3,7 @@
 // they rely on, and models nothing they do not call. A test seeds it, runs
 // the launcher's code against it, and inspects what that code did:
 //
-//   seed:    Reset, SetLenient, SetLauncherPath, SetResource, MapImageFile, AddMappedImage,
+//   seed:    Reset, SetLauncherPath, SetResource, MapImageFile, AddMappedImage,
 //            SetLauncherModule, InstallLibrary, SetRegistryValue,
 //            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
@@ -27,10 +27,7 @@
 // with the values it takes is modelled (registry reserved words, suspended
 // threads, manual-reset and signalled events, raster operations, bitmap
 // sections, path lengths, where a bare library name is looked for, window
-// styles). Each rule cites the reference page it follows. SetLenient, or
-// KEL_SIM_LENIENT=1 in the environment, switches back to the lenient
-// simulation it was before: the log shows one argument of a few calls, and
-// those rules are off, so a test can show which faults only the strict one sees.
+// styles). Each rule cites the reference page it follows.
 #pragma once
 
 #include <cstdint>
@@ -47,12 +44,8 @@ namespace sim {
 // Forgets everything: resources, registry, libraries, windows, GDI objects,
 // events, sockets, logs, failures. Threads that CreateThread started are
 // first posted WM_QUIT and joined, so they must end on it (a message loop
-// does); one created suspended is ended without running. Strict again,
-// unless KEL_SIM_LENIENT=1 is in the environment.
+// does); one created suspended is ended without running.
 void Reset();
-// Lenient (true): the device's contract is not enforced and the call log
-// spells only the one argument it used to, until the next Reset.
-void SetLenient(bool lenient);
 
 // ---------------------------------------------------------------- processes
 //
@@ -157,8 +150,7 @@ void Fail(const std::string& operation, int nth = 1, int count = 1);
 // Every platform call so far, in order, with its arguments:
 // Operation("text", 12, 0x10000000, null, ptr, window:KEL_SPLASH, ...), where
 // a handle is named by what it stands for ("bad" for what is none), a
-// pointer to a buffer or record is ptr, and none is null. Lenient:
-// "Operation" or "Operation(one argument)".
+// pointer to a buffer or record is ptr, and none is null.
 std::vector<std::string> CallLog();
 // The calls one thread made, in order: a thread CreateThread started, or for
 // 0 every other thread (the test's own) but `except`, so that threads running

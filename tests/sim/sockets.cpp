@@ -218,12 +218,12 @@ using sim::internal::Mutex;
 // older than 1.1 fails with WSAVERNOTSUPPORTED.
 int WSAStartup(WORD version, WSADATA* data) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("WSAStartup", sim::Args().Flags(version).Pointer(data), testsupport::U16(std::to_string(version)))) {
+    if (Enter("WSAStartup", sim::Args().Flags(version).Pointer(data))) {
         return sim::kWsaSysNotReady;
     }
     int major = version & 0xFF;
     int minor = version >> 8;
-    if (sim::internal::Strict() && (major == 0 || (major == 1 && minor == 0))) return sim::kWsaVerNotSupported;
+    if (major == 0 || (major == 1 && minor == 0)) return sim::kWsaVerNotSupported;
     ++sim::State().starts;
     return 0;
 }
@@ -243,9 +243,8 @@ SOCKET socket(int family, int type, int protocol) {
         // Not started, or shut down again: winsock's WSANOTINITIALISED.
         if (sim::State().starts == sim::State().cleanups) return INVALID_SOCKET;
     }
-    bool strict = sim::internal::Strict();
-    if (strict && family != winsock::kInet) return INVALID_SOCKET;
-    int fd = strict ? ::socket(AF_INET, type, protocol) : ::socket(AF_INET, SOCK_STREAM, protocol);
+    if (family != winsock::kInet) return INVALID_SOCKET;
+    int fd = ::socket(AF_INET, type, protocol);
     if (fd < 0) return INVALID_SOCKET;
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::State().open.insert(static_cast<SOCKET>(fd));
@@ -261,12 +260,11 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
         args.Pointer(value).Number(length);
     }
     if (Enter("setsockopt", args)) return SOCKET_ERROR;
-    bool strict = sim::internal::Strict();
-    if (strict && (level != winsock::kSolSocket || option != winsock::kLinger)) {
+    if (level != winsock::kSolSocket || option != winsock::kLinger) {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
         return sim::State().open.count(s) != 0 ? 0 : SOCKET_ERROR;
     }
-    if (strict && (value == nullptr || length < static_cast<int>(sizeof(LINGER)))) return SOCKET_ERROR;
+    if (value == nullptr || length < static_cast<int>(sizeof(LINGER))) return SOCKET_ERROR;
     LINGER windows;
     std::memcpy(&windows, value, sizeof windows);
     {
@@ -290,8 +288,8 @@ int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
         args.Name(sim::SocketName(s)).Number(address->sin_family).Name(where).Number(length);
     }
-    if (Enter("connect", args, testsupport::U16(where))) return SOCKET_ERROR;
-    if (sim::internal::Strict() && (length < static_cast<int>(sizeof(SOCKADDR_IN)) || address->sin_family != winsock::kInet)) {
+    if (Enter("connect", args)) return SOCKET_ERROR;
+    if (length < static_cast<int>(sizeof(SOCKADDR_IN)) || address->sin_family != winsock::kInet) {
         return SOCKET_ERROR;
     }
     sockaddr_in posix{};
@@ -308,10 +306,9 @@ int send(SOCKET s, const char* data, int length, int flags) {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
         args.Name(sim::SocketName(s)).Pointer(data).Number(length).Flags(static_cast<uint32_t>(flags));
     }
-    if (Enter("send", args, testsupport::U16(std::to_string(length)))) return SOCKET_ERROR;
+    if (Enter("send", args)) return SOCKET_ERROR;
     constexpr int kWinsockFlags = 0x1 | 0x4;
-    bool strict = sim::internal::Strict();
-    if (strict && ((flags & ~kWinsockFlags) != 0 || length < 0)) return SOCKET_ERROR;
+    if ((flags & ~kWinsockFlags) != 0 || length < 0) return SOCKET_ERROR;
     int limit;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -319,7 +316,7 @@ int send(SOCKET s, const char* data, int length, int flags) {
     }
     size_t count = limit >= 0 && limit < length ? static_cast<size_t>(limit) : static_cast<size_t>(length);
     // A peer that went away must give an error, not end the process with SIGPIPE.
-    int posixFlags = MSG_NOSIGNAL | (strict ? (flags & kWinsockFlags) : 0);
+    int posixFlags = MSG_NOSIGNAL | (flags & kWinsockFlags);
     ssize_t sent = ::send(static_cast<int>(s), data, count, posixFlags);
     return sent < 0 ? SOCKET_ERROR : static_cast<int>(sent);
 }
@@ -341,7 +338,7 @@ int closesocket(SOCKET s) {
 
 uint32_t inet_addr(const char* text) {
     constexpr uint32_t kNone = 0xFFFFFFFFu;   // INADDR_NONE
-    if (Enter("inet_addr", sim::Args().Narrow(text), testsupport::U16(text))) return kNone;
+    if (Enter("inet_addr", sim::Args().Narrow(text))) return kNone;
     in_addr a{};
     return ::inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : kNone;
 }

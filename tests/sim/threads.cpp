@@ -223,17 +223,16 @@ HANDLE CreateThread(void* security, size_t stackSize, THREADPROC routine, void* 
     args.Pointer(security).Number(static_cast<int64_t>(stackSize)).Pointer(reinterpret_cast<void*>(routine));
     args.Pointer(parameter).Flags(flags).Pointer(threadId);
     if (Enter("CreateThread", args)) return nullptr;
-    bool strict = sim::internal::Strict();
-    if (strict && (security != nullptr || (flags & ~(sim::kCreateSuspended | sim::kStackSizeIsAReservation)) != 0)) {
+    if (security != nullptr || (flags & ~(sim::kCreateSuspended | sim::kStackSizeIsAReservation)) != 0) {
         return nullptr;
     }
     // Only a reservation counts; it must fit the process's slot (ERROR_NOT_ENOUGH_MEMORY).
-    if (strict && (flags & sim::kStackSizeIsAReservation) != 0 && stackSize >= sim::kProcessSlot) return nullptr;
+    if ((flags & sim::kStackSizeIsAReservation) != 0 && stackSize >= sim::kProcessSlot) return nullptr;
     DWORD id = sim::g_nextId++;
     sim::State().started.emplace_back();
     sim::SimThread& thread = sim::State().started.back();
     thread.id = id;
-    thread.suspended = strict && (flags & sim::kCreateSuspended) != 0;
+    thread.suspended = (flags & sim::kCreateSuspended) != 0;
     // The new thread blocks on the world lock until this call has returned.
     if (!thread.suspended) {
         // A thread belongs to the process of the thread that started it.
@@ -254,20 +253,17 @@ HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, const c
     sim::Args args;
     args.Pointer(security).Number(manualReset).Number(initialState).Text(name);
     if (Enter("CreateEventW", args)) return nullptr;
-    bool strict = sim::internal::Strict();
-    if (strict && security != nullptr) return nullptr;
-    if (strict && name != nullptr) {
+    if (security != nullptr) return nullptr;
+    if (name != nullptr) {
         for (auto& event : sim::State().events) {
             if (!event.name.empty() && event.name == name) return reinterpret_cast<HANDLE>(&event);
         }
     }
     sim::State().events.emplace_back();
     sim::Event& event = sim::State().events.back();
-    if (strict) {
-        event.manualReset = manualReset != FALSE;
-        event.signalled = initialState != FALSE;
-        event.name = sim::internal::Text(name);
-    }
+    event.manualReset = manualReset != FALSE;
+    event.signalled = initialState != FALSE;
+    event.name = sim::internal::Text(name);
     return reinterpret_cast<HANDLE>(&event);
 }
 
@@ -275,8 +271,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     sim::Lock lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::KernelName(handle)).Number(milliseconds);
-    if (Enter("WaitForSingleObject", args, testsupport::U16(std::to_string(milliseconds)))) return WAIT_FAILED;
-    sim::SimThread* thread = sim::internal::Strict() ? sim::FindThreadHandle(handle) : nullptr;
+    if (Enter("WaitForSingleObject", args)) return WAIT_FAILED;
+    sim::SimThread* thread = sim::FindThreadHandle(handle);
     if (thread != nullptr) {
         auto ended = [thread] { return thread->finished; };
         return sim::internal::Changed().wait_until(lock, sim::WaitDeadline(milliseconds), ended) ? WAIT_OBJECT_0
@@ -306,16 +302,16 @@ BOOL EventModify(HANDLE handle, DWORD function) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::KernelName(handle)).Number(function);
-    if (Enter("EventModify", args, testsupport::U16(std::to_string(function)))) return FALSE;
+    if (Enter("EventModify", args)) return FALSE;
     sim::Event* event = sim::FindEvent(handle);
     if (event == nullptr) return FALSE;
     constexpr DWORD kPulse = 1;
     constexpr DWORD kReset = 2;
     if (function == EVENT_SET) {
         event->signalled = true;
-    } else if (function == kReset && sim::internal::Strict()) {
+    } else if (function == kReset) {
         event->signalled = false;
-    } else if (function == kPulse && sim::internal::Strict()) {
+    } else if (function == kPulse) {
         // Releases what waits now (one wait of an auto-reset event) and leaves the event clear.
         event->signalled = false;
         ++event->pulses;

@@ -261,20 +261,20 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::WindowName(owner)).Text(text).Text(caption).Flags(type);
-    if (Enter("MessageBoxW", args, Text(text))) return 0;
+    if (Enter("MessageBoxW", args)) return 0;
     sim::State().boxes.push_back({Text(text), Text(caption), type, owner});
     return 1;   // IDOK
 }
 
 void OutputDebugStringW(const char16_t* text) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("OutputDebugStringW", sim::Args().Text(text), Text(text));
+    Enter("OutputDebugStringW", sim::Args().Text(text));
     sim::State().traces.push_back(Text(text));
 }
 
 HWND FindWindowW(const char16_t* className, const char16_t* windowName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("FindWindowW", sim::Args().Text(className).Text(windowName), Text(className))) return nullptr;
+    if (Enter("FindWindowW", sim::Args().Text(className).Text(windowName))) return nullptr;
     for (auto& window : sim::State().windows) {
         // Class names match without regard to case; window names exactly.
         if (!window.info.alive || Upper(window.info.className) != Upper(Text(className))) continue;
@@ -296,7 +296,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::WindowName(window)).Number(message).Number(static_cast<int64_t>(wParam)).Number(lParam);
-    if (Enter("PostMessageW", args, sim::Number(message))) return FALSE;
+    if (Enter("PostMessageW", args)) return FALSE;
     sim::Window* target = sim::Find(window);
     if (target == nullptr) return FALSE;
     if (target->foreign) {
@@ -323,7 +323,7 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
         .Name(colour >= 1 && colour <= sim::kSystemColours ? "colour:" + std::to_string(colour - 1)
                                                            : sim::internal::ObjectName(windowClass->hbrBackground));
     args.Text(windowClass->lpszMenuName).Text(windowClass->lpszClassName);
-    if (Enter("RegisterClassW", args, Text(windowClass->lpszClassName))) return 0;
+    if (Enter("RegisterClassW", args)) return 0;
     sim::State().classes[sim::OwnClass(windowClass->lpszClassName)] =
         sim::ClassInfo{windowClass->style,      windowClass->lpfnWndProc, windowClass->cbClsExtra,
                        windowClass->cbWndExtra, windowClass->hInstance,   windowClass->hIcon,
@@ -342,20 +342,18 @@ HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* w
     args.Flags(exStyle).Text(className).Text(windowName).Flags(style).Number(x).Number(y).Number(width);
     args.Number(height).Name(sim::internal::WindowName(parent)).Name(menu != nullptr ? "bad" : "null");
     args.Name(sim::internal::ModuleName(instance)).Pointer(param);
-    if (Enter("CreateWindowExW", args, Text(className))) return nullptr;
+    if (Enter("CreateWindowExW", args)) return nullptr;
     auto found = sim::FindClass(Text(className));
     if (found == sim::State().classes.end()) return nullptr;
-    if (sim::internal::Strict()) {
-        if ((style & sim::kStylesLacking) != 0 || (exStyle & sim::kExStylesLacking) != 0) return nullptr;
-        if (parent != nullptr && sim::Find(parent) == nullptr) return nullptr;
-        if ((style & sim::kChild) != 0 ? parent == nullptr : menu != nullptr) return nullptr;
-        if (instance != nullptr && found->second.instance != nullptr && instance != found->second.instance) {
-            return nullptr;
-        }
-        // Negative sizes are none, as Wine takes them.
-        if (width < 0) width = 0;
-        if (height < 0) height = 0;
+    if ((style & sim::kStylesLacking) != 0 || (exStyle & sim::kExStylesLacking) != 0) return nullptr;
+    if (parent != nullptr && sim::Find(parent) == nullptr) return nullptr;
+    if ((style & sim::kChild) != 0 ? parent == nullptr : menu != nullptr) return nullptr;
+    if (instance != nullptr && found->second.instance != nullptr && instance != found->second.instance) {
+        return nullptr;
     }
+    // Negative sizes are none, as Wine takes them.
+    if (width < 0) width = 0;
+    if (height < 0) height = 0;
     sim::Window window;
     window.info = sim::WindowInfo{Text(className), Text(windowName), style,  exStyle,  x,        y,
                                   width,           height,           parent, menu,     instance,
@@ -377,7 +375,7 @@ BOOL DestroyWindow(HWND handle) {
     if (Enter("DestroyWindow", sim::Args().Name(sim::internal::WindowName(handle)))) return FALSE;
     sim::Window* window = sim::FindOwn(handle);
     if (window == nullptr) return FALSE;
-    if (sim::internal::Strict() && window->info.threadId != sim::internal::CurrentThreadId()) return FALSE;
+    if (window->info.threadId != sim::internal::CurrentThreadId()) return FALSE;
     std::vector<HWND> family{handle};
     for (size_t i = 0; i < family.size(); ++i) {
         for (auto& other : sim::State().windows) {
@@ -407,7 +405,7 @@ LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     sim::Args args;
     args.Name(sim::internal::WindowName(handle)).Number(message).Number(static_cast<int64_t>(wParam)).Number(lParam);
-    Enter("DefWindowProcW", args, sim::Number(message));
+    Enter("DefWindowProcW", args);
     if (message == WM_CLOSE) DestroyWindow(handle);
     // A paint nobody draws still validates the window, or WM_PAINT would come forever.
     if (message == WM_PAINT) {
@@ -425,10 +423,7 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     args.Pointer(message).Name(sim::internal::WindowName(window)).Number(filterMin).Number(filterMax);
     if (Enter("GetMessageW", args)) return -1;
     DWORD thread = sim::internal::CurrentThreadId();
-    if (!sim::internal::Strict()) {
-        window = nullptr;
-        filterMin = filterMax = 0;
-    } else if (window != nullptr) {
+    if (window != nullptr) {
         sim::Window* own = sim::FindOwn(window);
         if (own == nullptr || own->info.threadId != thread) return -1;
     }
@@ -438,8 +433,7 @@ BOOL GetMessageW(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
 
 BOOL TranslateMessage(const MSG* message) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("TranslateMessage", sim::Args().Name(sim::internal::WindowName(message->hwnd)).Number(message->message),
-          sim::Number(message->message));
+    Enter("TranslateMessage", sim::Args().Name(sim::internal::WindowName(message->hwnd)).Number(message->message));
     // There is no keyboard in the simulation, so no key message to translate.
     return FALSE;
 }
@@ -449,7 +443,7 @@ LRESULT DispatchMessageW(const MSG* message) {
     sim::Args args;
     args.Name(sim::internal::WindowName(message->hwnd)).Number(message->message);
     args.Number(static_cast<int64_t>(message->wParam)).Number(message->lParam);
-    if (Enter("DispatchMessageW", args, sim::Number(message->message))) return 0;
+    if (Enter("DispatchMessageW", args)) return 0;
     sim::Window* window = sim::FindOwn(message->hwnd);
     // Thread messages (no window) have nobody to go to.
     if (window == nullptr) return 0;
@@ -683,7 +677,7 @@ BOOL ShowWindow(HWND handle, int command) {
     if (window == nullptr) return FALSE;
     BOOL was = (window->info.style & platform::WS_VISIBLE) != 0 ? TRUE : FALSE;
     bool takes = command == 0 || command == 1 || command == 4 || command == 5 || command == 8;
-    if (internal::Strict() && !takes) return was;
+    if (!takes) return was;
     if (command == 0) {
         window->info.style &= ~platform::WS_VISIBLE;
         window->needsPaint = false;

@@ -36,14 +36,6 @@ std::vector<FailRule>& Rules() {
     return rules;
 }
 
-// What KEL_SIM_LENIENT=1 in the environment asks for.
-bool LenientByEnvironment() {
-    const char* value = std::getenv("KEL_SIM_LENIENT");
-    return value != nullptr && std::strcmp(value, "1") == 0;
-}
-
-std::atomic<bool> g_lenient{LenientByEnvironment()};
-
 }  // namespace
 
 namespace internal {
@@ -94,13 +86,9 @@ Args& Args::Pointer(const void* pointer) { return Add(pointer != nullptr ? "ptr"
 
 Args& Args::Name(const std::string& name) { return Add(name); }
 
-bool Strict() { return !g_lenient; }
-
-bool Enter(const char* operation, const Args& args, const std::u16string& lenientArgument) {
+bool Enter(const char* operation, const Args& args) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    std::string entry = operation;
-    if (Strict()) entry += "(" + args.Spelt() + ")";
-    else if (!lenientArgument.empty()) entry += "(" + testsupport::U8(lenientArgument) + ")";
+    std::string entry = std::string(operation) + "(" + args.Spelt() + ")";
     Log().push_back({entry, CurrentThreadId()});
     for (auto& rule : Rules()) {
         if (rule.operation != operation || rule.count == 0) continue;
@@ -120,7 +108,6 @@ void Reset() {
     // Threads first, and without the lock, since they need it to see their WM_QUIT.
     internal::EndThreads();
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());
-    g_lenient = LenientByEnvironment();
     Log().clear();
     Rules().clear();
     internal::ResetModules();
@@ -130,8 +117,6 @@ void Reset() {
     internal::ResetThreads();
     internal::ResetSockets();
 }
-
-void SetLenient(bool lenient) { g_lenient = lenient; }
 
 void Fail(const std::string& operation, int nth, int count) {
     std::lock_guard<std::recursive_mutex> lock(internal::Mutex());

@@ -36,13 +36,8 @@ private:
     std::string spelt_;
 };
 
-// Records a call in the log; true when a Fail rule says this call must fail.
-// The log shows args, or, while the simulation is lenient, only
-// lenientArgument, as it did before it held callers to the device's contract.
-bool Enter(const char* operation, const Args& args, const std::u16string& lenientArgument = u"");
-
-// Whether the device's contract is enforced (see sim::SetLenient).
-bool Strict();
+// Records a call in the log with its arguments; true when a Fail rule says this call must fail.
+bool Enter(const char* operation, const Args& args);
 
 // Every handle a call may be given, named for the log by the part of the
 // world that owns it: "null" for none, "bad" for one it does not know.

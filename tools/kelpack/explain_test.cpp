@@ -16,6 +16,7 @@
 #include "show.h"
 
 #include "bmp_builder.h"
+#include "image_in_memory.h"
 #include "pe_builder.h"
 #include "scratch_dir.h"
 

@@ -586,8 +586,6 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
     return a.exists && b.exists && a.device == b.device && a.file == b.file;
 }
 
-bool SameFile(const std::string& a, const std::string& b) { return SameIdentity(IdentifyFile(a), IdentifyFile(b)); }
-
 bool MakeFolders(const std::string& path, std::vector<std::string>* created, std::string* error) {
     created->clear();
     std::filesystem::path target = FsPath(path);

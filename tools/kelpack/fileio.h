@@ -162,9 +162,6 @@ FileIdentity IdentifyFile(const std::string& path);
 // True when both identities name the same existing file.
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 
-// True when both paths name the same existing file.
-bool SameFile(const std::string& a, const std::string& b);
-
 // When the file was last changed, in seconds since 1970 (UTC); false when
 // that cannot be had.
 bool FileModified(const std::string& path, std::int64_t* unixSeconds);

@@ -15,6 +15,7 @@
 #include "preview.h"
 
 #include "bmp_builder.h"
+#include "image_in_memory.h"
 #include "pe_builder.h"
 #include "scratch_dir.h"
 

@@ -27,6 +27,7 @@
 #include "pe_write.h"
 
 #include "bmp_builder.h"
+#include "image_in_memory.h"
 #include "pe_builder.h"
 #include "scratch_dir.h"
 

@@ -15,6 +15,8 @@
 #include "kelpack/pe_write.h"
 #include "kelpack/resources.h"
 
+#include "image_in_memory.h"
+
 namespace {
 
 using namespace kelpack;

@@ -5,6 +5,7 @@
 #include "byteio.h"
 #include "pe_write.h"
 
+#include "image_in_memory.h"
 #include "pe_builder.h"
 
 namespace kelpack {

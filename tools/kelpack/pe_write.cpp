@@ -509,19 +509,6 @@ bool FinishChecksum(PlannedImage* plan, std::string* error) {
     return true;
 }
 
-bool WriteResources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
-                    RsrcPlacement* placement, std::vector<std::string>* warnings, std::string* error) {
-    PlannedImage plan;
-    if (!PlanResources(image, list, &plan, placement, warnings, error) || !FinishChecksum(&plan, error)) return false;
-    out->clear();
-    out->reserve(static_cast<std::size_t>(plan.fileSize));
-    ByteSink append = [&](const std::uint8_t* data, std::size_t size) {
-        out->insert(out->end(), data, data + size);
-        return true;
-    };
-    return EmitImage(plan, append, error);
-}
-
 bool CheckWrittenImage(std::vector<std::uint8_t> bytes, const ResourceList& written, std::string* error) {
     PeImage image;
     ResourceList read;  // where each leaf lies in `bytes`, none of them copied

@@ -59,10 +59,6 @@ bool FinishChecksum(PlannedImage* plan, std::string* error);
 // piece at a time. False when a file fails (with the reason) or the sink does.
 bool EmitImage(const PlannedImage& plan, const ByteSink& sink, std::string* error);
 
-// PlanResources, FinishChecksum and EmitImage into one buffer.
-bool WriteResources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
-                    RsrcPlacement* placement, std::vector<std::string>* warnings, std::string* error);
-
 // Reads `bytes` back as an image just written with `written` as its
 // resources: it must parse, carry the same leaves (names compared as the
 // loader compares them, since the writer keeps one spelling for names that

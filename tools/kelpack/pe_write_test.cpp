@@ -6,6 +6,7 @@
 
 #include "byteio.h"
 
+#include "image_in_memory.h"
 #include "pe_builder.h"
 
 namespace kelpack {
