@@ -1,7 +1,5 @@
 #include "cab.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -93,7 +91,7 @@ bool TakeSource(const std::string& path, std::vector<std::uint8_t>* bytes, Membe
                 Outcome* r) {
     source->path = path;
     source->size = bytes->size();
-    *crc = static_cast<std::uint32_t>(crc32(0L, bytes->data(), static_cast<uInt>(bytes->size())));
+    *crc = Crc32(0, bytes->data(), bytes->size());
     // What was checked is not kept: the writer reads the file again, a
     // block at a time, and the read-back compares what it finds.
     std::vector<std::uint8_t>().swap(*bytes);
@@ -243,7 +241,7 @@ bool ReadsBackAs(const std::string& path, const std::vector<Expected>& members, 
             while (left == 0 && member + 1 < members.size()) left = members[++member].size;
             if (left == 0) return (*why = "the folder holds more data than its members"), false;
             std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(left, n));
-            crcs[member] = static_cast<std::uint32_t>(crc32(crcs[member], bytes, static_cast<uInt>(part)));
+            crcs[member] = Crc32(crcs[member], bytes, part);
             bytes += part, n -= part, left -= part;
         }
         return true;
@@ -304,8 +302,7 @@ bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
     if (!BuildInstall(req, &install, &files, &why)) return Refuse(r, kExitRejected, o.copy + ": " + why);
     std::vector<Expected> expected;
     for (const CabFile& f : files) {
-        std::uint32_t crc = f.path.empty() ? static_cast<std::uint32_t>(crc32(0L, f.data.data(), static_cast<uInt>(f.data.size())))
-                                           : f.path == o.copy ? copyCrc : engineCrc;
+        std::uint32_t crc = f.path.empty() ? Crc32(0, f.data.data(), f.data.size()) : f.path == o.copy ? copyCrc : engineCrc;
         expected.push_back({f.name, CabFileSize(f), crc});
     }
     std::uint64_t written = 0;

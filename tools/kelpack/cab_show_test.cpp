@@ -40,10 +40,10 @@ protected:
 
 TEST_F(CabShow, TellsWhatTheInstallerDoesAndShowsTheCopyInside) {
     ASSERT_EQ(Run({"pack", "@Game.exe", "-o", "@Race.exe", "--command-line", "race.Main"}), 0) << err_;
-    ASSERT_EQ(Run({"cab", "@Race.exe", "-o", "@Race.cab", "--name", "Space Race", "--provider", "Example", "--engine", "@Kel.dll",
-                   "--shortcut", "games", "--compress"}),
-              0)
-        << err_;
+    std::vector<std::string> cab = {"cab", "@Race.exe", "-o", "@Race.cab", "--name", "Space Race", "--provider", "Example",
+                                    "--engine", "@Kel.dll", "--shortcut", "games"};
+    if (kCabHasMszip) cab.push_back("--compress");
+    ASSERT_EQ(Run(cab), 0) << err_;
     ASSERT_EQ(Run({"show", "@Race.cab"}), 0) << err_;
     for (const std::string& line : {
              std::string("Application: \"Space Race\"\nProvider: \"Example\" (the device lists \"Example Space Race\")\n"),
@@ -51,7 +51,7 @@ TEST_F(CabShow, TellsWhatTheInstallerDoesAndShowsTheCopyInside) {
              std::string("  00000Kel.002  "),
              std::string("-> %CE2%\\Kel.dll (\\Windows\\Kel.dll), shared (reference-counted), never over a newer file\n"),
              std::string("-> %CE1%\\Space Race\\Race.exe (\\Program Files\\Space Race\\Race.exe)\n"),
-             std::string(" compressed with MSZIP\n"),
+             std::string(kCabHasMszip ? " compressed with MSZIP\n" : " stored without compression\n"),
              std::string("Registry values (0):\n"),
              std::string("  %CE14%\\Space Race.lnk (\\Windows\\Start Menu\\Programs\\Games\\Space Race.lnk) -> %CE1%\\Space Race\\Race.exe\n"),
              std::string("The program %CE1%\\Space Race\\Race.exe (0000Race.001):\n  %CE1%\\Space Race\\Race.exe: PE32 ARM,"),
@@ -64,7 +64,7 @@ TEST_F(CabShow, TellsWhatTheInstallerDoesAndShowsTheCopyInside) {
              std::string("\"kind\": \"cabinet\""), std::string("\"app_name\": \"Space Race\""), std::string("\"processor\": 2577"),
              std::string("\"min_version\": [4, 20]"),
              std::string("\"destination\": \"%CE2%\\\\Kel.dll\", \"on_device\": \"\\\\Windows\\\\Kel.dll\", \"flags\": 2684354560"),
-             std::string("\"compression\": \"MSZIP\""),
+             std::string(kCabHasMszip ? "\"compression\": \"MSZIP\"" : "\"compression\": \"none\""),
              std::string("{\"folder\": \"%CE14%\", \"name\": \"Space Race.lnk\", \"target\": \"%CE1%\\\\Space Race\\\\Race.exe\"}"),
              std::string("\"command_line\": \"race.Main\""),
          })

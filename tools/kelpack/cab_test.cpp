@@ -240,6 +240,7 @@ TEST_F(CabCommand, TheSameInputsGiveTheSameCabinetStoredOrCompressed) {
     std::filesystem::last_write_time(Path("Game.exe"), std::filesystem::file_time_type::clock::now());
     ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     for (const char* compress : {"--shortcut=programs", "--compress"}) {
+        if (!kCabHasMszip && std::string(compress) == "--compress") continue;
         SCOPED_TRACE(compress);
         ASSERT_EQ(Run({"cab", "@Game.exe", "--engine", "@Kel.dll", "-o", "@a.cab", compress}), 0) << err_;
         ASSERT_EQ(Run({"cab", "@Game.exe", "--engine", "@Kel.dll", "-o", "@b.cab", compress}), 0) << err_;

@@ -5,7 +5,9 @@
 
 #include "byteio.h"
 
+#if defined(KEL_MSZIP)
 #include <zlib.h>
+#endif
 
 namespace kelpack {
 
@@ -32,6 +34,8 @@ std::uint32_t BlockChecksum(const std::uint8_t* data, std::size_t stored, std::s
                                    static_cast<std::uint8_t>(plain), static_cast<std::uint8_t>(plain >> 8)};
     return CabChecksum(sizes, 4, CabChecksum(data, stored, 0));
 }
+
+#if defined(KEL_MSZIP)
 
 // One raw deflate stream per block, so that every block stands alone.
 class MszipBlocks {
@@ -109,6 +113,26 @@ private:
     bool ok_ = false;
     std::vector<std::uint8_t> history_;
 };
+
+#else
+
+// Built without zlib: MSZIP is refused with the reason, both ways.
+constexpr const char* kNoZlib = "this kelpack is built without zlib, so it neither writes nor reads MSZIP";
+
+class MszipBlocks {
+public:
+    bool Compress(const std::vector<std::uint8_t>&, std::vector<std::uint8_t>*) { return false; }
+};
+
+class MszipReader {
+public:
+    void NewFolder() {}
+    bool Inflate(const std::uint8_t*, std::size_t, std::size_t, std::vector<std::uint8_t>*, std::string* why) {
+        return Fail(why, kNoZlib);
+    }
+};
+
+#endif
 
 // Reads the parts of a cabinet it asks for, through the caller's fetch.
 struct Source {
@@ -255,6 +279,25 @@ bool ReadFileEntries(const Source& src, const Layout& l, Cabinet* cab, std::stri
 
 }  // namespace
 
+std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+#if defined(KEL_MSZIP)
+    // zlib's is several bytes a step; fed in pieces its length type holds.
+    while (size > 0) {
+        uInt part = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+        crc = static_cast<std::uint32_t>(crc32(crc, data, part));
+        data += part, size -= part;
+    }
+    return crc;
+#else
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+#endif
+}
+
 std::uint64_t CabFileSize(const CabFile& f) { return f.path.empty() ? f.data.size() : f.size; }
 
 std::string CabCompressionName(std::uint16_t type) {
@@ -346,7 +389,8 @@ bool WriteCabinet(const std::vector<CabFile>& files, std::uint16_t setId, CabCom
     auto flush = [&]() {
         const std::vector<std::uint8_t>* out = &block;
         if (compression == kCabMszip) {
-            if (!mszip.Compress(block, &packed)) return Fail(error, "zlib could not compress a block");
+            if (!mszip.Compress(block, &packed))
+                return Fail(error, kCabHasMszip ? "zlib could not compress a block" : "this kelpack is built without zlib: no --compress");
             out = &packed;
         }
         head.clear();

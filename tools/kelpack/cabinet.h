@@ -24,6 +24,17 @@
 
 namespace kelpack {
 
+// Whether this kelpack writes and reads MSZIP (it is built with zlib).
+#if defined(KEL_MSZIP)
+constexpr bool kCabHasMszip = true;
+#else
+constexpr bool kCabHasMszip = false;
+#endif
+
+// The CRC-32 (as zip and PNG use it) of `size` bytes, continuing from `crc`
+// (0 to start).
+std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
+
 // The most bytes a data block carries (uncompressed), the format's limit.
 constexpr std::uint32_t kCabBlockBytes = 32768;
 

@@ -13,7 +13,9 @@
 #include <sstream>
 
 #include <unistd.h>
+#if defined(KEL_MSZIP)
 #include <zlib.h>
+#endif
 
 #include "le_bytes.h"
 
@@ -66,6 +68,7 @@ TEST(CabChecksum, WholeWordsAreXoredAndATailGoesInReversed) {
 
 TEST(Cabinet, WhatIsWrittenReadsBackInOrderWithItsBlocks) {
     for (CabCompression compression : {kCabStored, kCabMszip}) {
+        if (compression == kCabMszip && !kCabHasMszip) continue;
         SCOPED_TRACE(CabCompressionName(compression));
         std::vector<CabFile> files = SampleFiles();
         std::vector<std::uint8_t> bytes;
@@ -93,6 +96,7 @@ TEST(Cabinet, WhatIsWrittenReadsBackInOrderWithItsBlocks) {
     }
 }
 
+#if defined(KEL_MSZIP)
 // A deflate stream of `plain` behind "CK", as one MSZIP block carries it.
 std::vector<std::uint8_t> MszipBlock(const std::vector<std::uint8_t>& plain) {
     std::vector<std::uint8_t> out(plain.size() + 256);
@@ -154,6 +158,7 @@ TEST(Cabinet, TheReaderRefusesMszipBlocksThatMisstateTheirData) {
     Cabinet cab;
     EXPECT_TRUE(ReadCabinet(withBlock(MszipBlock(f.data), 1000), &cab, &error)) << error;
 }
+#endif
 
 TEST(Cabinet, TheWriterRefusesWhatTheFormatCannotHold) {
     std::string error;
@@ -185,7 +190,8 @@ TEST(Cabinet, TheReaderRefusesDamageWithTheReason) {
         {"version 2", [](auto& b) { b[25] = 2; }, "not 1.x"},
         {"one of a set", [](auto& b) { testsupport::PutU16(b, 30, 2); }, "one of a set"},
         {"compressed with LZX", [](auto& b) { testsupport::PutU16(b, 42, 3); }, "compressed with LZX"},
-        {"stored data called MSZIP", [](auto& b) { testsupport::PutU16(b, 42, 1); }, "does not start with \"CK\""},
+        {"stored data called MSZIP", [](auto& b) { testsupport::PutU16(b, 42, 1); },
+         kCabHasMszip ? "does not start with \"CK\"" : "built without zlib"},
         {"a data byte changed", [&](auto& b) { b[firstBlock + 8 + 5] ^= 1; }, "checksum does not match"},
         {"a block larger than stored", [&](auto& b) { testsupport::PutU16(b, firstBlock + 6, 1); }, "stores 32768 bytes for 1"},
         {"a file past its folder", [](auto& b) { testsupport::PutU32(b, 44, 0x10000000); }, "run past its folder"},
@@ -251,6 +257,7 @@ TEST(Cabinet, CabextractTestsListsAndExtractsWhatIsWritten) {
     fs::remove_all(dir);
     fs::create_directories(dir / "out");
     for (CabCompression compression : {kCabStored, kCabMszip}) {
+        if (compression == kCabMszip && !kCabHasMszip) continue;
         SCOPED_TRACE(CabCompressionName(compression));
         std::vector<CabFile> files = SampleFiles();
         std::vector<std::uint8_t> bytes;
