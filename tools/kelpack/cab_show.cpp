@@ -48,6 +48,14 @@ bool FilePath(const CeInstall& in, std::uint16_t id, std::vector<std::string>* p
     return false;
 }
 
+// The member number NNN of a name "XXXXXXXX.NNN"; -1 for another name.
+int MemberNumber(const std::string& name) {
+    std::size_t dot = name.rfind('.');
+    std::string number = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    if (number.size() != 3 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(number);
+}
+
 // The cabinet's files matched with the FILES entries that place them, and
 // the programs among them read as launcher copies.
 void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
@@ -58,11 +66,9 @@ void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
         f.member = e.name;
         f.size = e.size;
         f.modified = DosDateTimeText(e.date, e.time);
-        std::size_t dot = e.name.rfind('.');
-        std::string number = dot == std::string::npos ? std::string() : e.name.substr(dot + 1);
         std::vector<std::string> path;
-        if (number.size() == 3 && number.find_first_not_of("0123456789") == std::string::npos) {
-            std::uint16_t id = static_cast<std::uint16_t>(std::stoi(number));
+        if (MemberNumber(e.name) >= 0) {
+            std::uint16_t id = static_cast<std::uint16_t>(MemberNumber(e.name));
             f.installed = FilePath(r->install, id, &path);
             for (const CeFile& x : r->install.files)
                 if (x.id == id) f.flags = x.flags;
@@ -82,14 +88,6 @@ void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
         }
         r->files.push_back(f);
     }
-}
-
-// The member number NNN of a name "XXXXXXXX.NNN"; -1 for another name.
-int MemberNumber(const std::string& name) {
-    std::size_t dot = name.rfind('.');
-    std::string number = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    if (number.size() != 3 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
-    return std::stoi(number);
 }
 
 // What keeps the installer from carrying the cabinet out: a file the data
