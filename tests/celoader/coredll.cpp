@@ -73,9 +73,22 @@ namespace {
     std::_Exit(3);
 }
 
-// ---------------------------------------------------------------- the calling convention
+// The loader's state, in one record: what it mapped and runs, and the
+// switches the tests set through coredll.h.
+struct Loader {
+    std::mutex lock;                                     // over images, engineEntries and running
+    std::vector<Image> images;                           // every image mapped, until UnmapAll
+    std::map<platform::DWORD, uint32_t> engineEntries;   // each process's engine entry, by process
+    int running = 0;                                     // programs running now
+    std::function<void()> beforeEngine;                  // BeforeEngine
+    bool alignWide = false;                              // SetWideArgumentsAligned
+    bool onePageForAll = false;                          // SetKernelPageShared
+    const Fault* fault = nullptr;                        // PlantFault
+    struct sigaction otherFaults;                        // SIGSEGV's handling before the kernel page's trap
+};
+Loader g_loader;
 
-bool g_alignWide = false;
+// ---------------------------------------------------------------- the calling convention
 
 // The arguments of one call from device code, read in order.
 class Args {
@@ -83,7 +96,7 @@ public:
     explicit Args(const uint32_t* words) : words_(words) {}
     uint32_t Word() { return words_[next_++]; }
     uint64_t Wide() {
-        if (g_alignWide && next_ % 2 != 0) ++next_;
+        if (g_loader.alignWide && next_ % 2 != 0) ++next_;
         uint64_t low = Word();
         return low | static_cast<uint64_t>(Word()) << 32;
     }
@@ -106,9 +119,6 @@ uint64_t Result(T value) {
     else return static_cast<uint32_t>(value);
 }
 
-// The fault planted in the thunks, if any (PlantFault).
-const Fault* g_fault = nullptr;
-
 // Calls function with its arguments read from the words in order (a braced
 // list is evaluated left to right). A planted fault for this function
 // corrupts a copy of the words first.
@@ -116,7 +126,7 @@ template <typename R, typename... P>
 uint64_t Forward(const char* name, R (*function)(P...), const uint32_t* words) {
     // Every argument's words, and one more where a 64-bit one may be aligned.
     uint32_t planted[((sizeof(P) == 8 ? 2 : 1) + ... + 1)];
-    const Fault* fault = g_fault;
+    const Fault* fault = g_loader.fault;
     if (fault != nullptr && std::strcmp(fault->function, name) == 0) {
         std::memcpy(planted, words, sizeof planted);
         fault->plant(planted);
@@ -142,9 +152,6 @@ constexpr uint32_t kCurrentThreadSlot = 0xFFFFC808;
 constexpr uint32_t kCurrentProcessSlot = 0xFFFFC80C;
 constexpr uint32_t kCurrentProcessHandle = 0x42;   // GetCurrentProcess(), inline on the device
 
-struct sigaction g_otherFaults;
-bool g_onePageForAll = false;   // SetKernelPageShared
-
 // Emulates a word load from the page: LDR Rd, [Rn, #+/-imm] or [Rn, +/-Rm],
 // with or without write-back; the device's compiler writes no other read of it.
 void KernelPageRead(int signal, siginfo_t* info, void* context) {
@@ -152,7 +159,7 @@ void KernelPageRead(int signal, siginfo_t* info, void* context) {
     uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->si_addr));
     if (at < kKernelPage || at >= kKernelPage + 0x1000) {
         // Not ours: what would have happened without this handler.
-        sigaction(signal, &g_otherFaults, nullptr);
+        sigaction(signal, &g_loader.otherFaults, nullptr);
         return;
     }
     unsigned long* r = &machine->arm_r0;   // r0 to r15, in order
@@ -166,7 +173,7 @@ void KernelPageRead(int signal, siginfo_t* info, void* context) {
     }
     uint32_t value = 0;
     if (at == kCurrentThreadSlot) value = sim::CallingThread();
-    else if (at == kCurrentProcessSlot) value = g_onePageForAll ? sim::FirstProcessId() : sim::CurrentProcessId();
+    else if (at == kCurrentProcessSlot) value = g_loader.onePageForAll ? sim::FirstProcessId() : sim::CurrentProcessId();
     else Stop(std::string("device code reads the kernel's data page at ") + where + ": a value the loader does not give");
     int rd = (instruction >> 12) & 0xF, rn = (instruction >> 16) & 0xF;
     if ((instruction & 0x00200000u) != 0) r[rn] = at;   // write-back
@@ -181,7 +188,7 @@ bool TrapKernelPage(std::string* error) {
     action.sa_sigaction = KernelPageRead;
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
-    if (sigaction(SIGSEGV, &action, &g_otherFaults) != 0) {
+    if (sigaction(SIGSEGV, &action, &g_loader.otherFaults) != 0) {
         *error = "the kernel data page at 0xFFFFC800 cannot be trapped";
         return false;
     }
@@ -197,25 +204,21 @@ std::u16string Upper(const char16_t* text) {
     return upper;
 }
 
-std::mutex g_lock;
-std::vector<Image> g_images;
 char g_winsock;   // its address is the ws2.dll module handle
 platform::HMODULE const kWinsock = reinterpret_cast<platform::HMODULE>(&g_winsock);
 
 // The engine's entry, when something must happen just before it runs: its
 // export then names EngineEntry, which calls the entry of the calling
 // process's own mapping of the engine.
-std::function<void()> g_beforeEngine;
-std::map<platform::DWORD, uint32_t> g_engineEntries;   // by process
 const char kEngineEntry[] = "(engine entry)";
 
 int32_t EngineEntry(uint32_t instance, uint32_t previous, uint32_t line, uint32_t show, uint32_t launcher,
                     uint32_t engine) {
-    g_beforeEngine();
+    g_loader.beforeEngine();
     uint32_t address;
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        address = g_engineEntries[sim::CurrentProcessId()];
+        std::lock_guard<std::mutex> lock(g_loader.lock);
+        address = g_loader.engineEntries[sim::CurrentProcessId()];
     }
     auto entry = reinterpret_cast<int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)>(
         static_cast<uintptr_t>(address));
@@ -229,7 +232,6 @@ struct Program {
     volatile int exitCode = 0;
 };
 thread_local Program* t_program = nullptr;   // the program whose main thread this is
-int g_running = 0;                           // programs running now
 thread_local uint32_t t_lastError = 0;
 
 // Winsock is loaded below the platform layer on the device, as the
@@ -247,8 +249,8 @@ bool MapLibrary(const std::string& file, sim::Library* library) {
     std::string error;
     if (!MapImage(file, ResolveImport, &image, &error)) Stop(error);
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        g_images.push_back(image);
+        std::lock_guard<std::mutex> lock(g_loader.lock);
+        g_loader.images.push_back(image);
     }
     if (image.entry != 0) {
         auto main = reinterpret_cast<int (*)(uint32_t, uint32_t, uint32_t)>(image.entry);
@@ -259,10 +261,10 @@ bool MapLibrary(const std::string& file, sim::Library* library) {
     sim::AddMappedImage(library->handle, file);
     for (auto& e : image.exports) {
         uint32_t address = e.second;
-        if (e.first == "KelMainW" && g_beforeEngine) {
+        if (e.first == "KelMainW" && g_loader.beforeEngine) {
             {
-                std::lock_guard<std::mutex> lock(g_lock);
-                g_engineEntries[sim::CurrentProcessId()] = address;
+                std::lock_guard<std::mutex> lock(g_loader.lock);
+                g_loader.engineEntries[sim::CurrentProcessId()] = address;
             }
             address = ResolveImport("", kEngineEntry);
         }
@@ -523,9 +525,9 @@ int RunProgram(const std::string& path, const char16_t* commandLine, int show, s
     // runs is a process of its own, on this thread until it ends.
     platform::DWORD caller = sim::CurrentProcessId();
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        g_images.push_back(image);
-        if (g_running++ > 0) sim::StartProcess();
+        std::lock_guard<std::mutex> lock(g_loader.lock);
+        g_loader.images.push_back(image);
+        if (g_loader.running++ > 0) sim::StartProcess();
     }
     // As on the device, the program's module handle is its base, and its
     // resources are what the mapped image holds.
@@ -544,25 +546,25 @@ int RunProgram(const std::string& path, const char16_t* commandLine, int show, s
     t_program = outer;
     sim::EnterProcess(caller);
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        --g_running;
+        std::lock_guard<std::mutex> lock(g_loader.lock);
+        --g_loader.running;
     }
     return program.exitCode;
 }
 
 void UnmapAll() {
-    std::lock_guard<std::mutex> lock(g_lock);
-    for (const Image& image : g_images) UnmapImage(image);
-    g_images.clear();
+    std::lock_guard<std::mutex> lock(g_loader.lock);
+    for (const Image& image : g_loader.images) UnmapImage(image);
+    g_loader.images.clear();
 }
 
-void SetWideArgumentsAligned(bool aligned) { g_alignWide = aligned; }
+void SetWideArgumentsAligned(bool aligned) { g_loader.alignWide = aligned; }
 
-void SetKernelPageShared(bool shared) { g_onePageForAll = shared; }
+void SetKernelPageShared(bool shared) { g_loader.onePageForAll = shared; }
 
-void BeforeEngine(std::function<void()> action) { g_beforeEngine = std::move(action); }
+void BeforeEngine(std::function<void()> action) { g_loader.beforeEngine = std::move(action); }
 
-void PlantFault(const Fault* fault) { g_fault = fault; }
+void PlantFault(const Fault* fault) { g_loader.fault = fault; }
 
 }  // namespace celoader
 
