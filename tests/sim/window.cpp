@@ -87,8 +87,6 @@ Window* FindOwn(platform::HWND handle) {
     return window != nullptr && !window->foreign ? window : nullptr;
 }
 
-std::u16string Number(uint64_t value) { return testsupport::U16(std::to_string(value)); }
-
 // Whether GetMessageW's filters let a message through: a window filter
 // takes that window's messages only (not the thread's own), a range takes
 // the messages in it (0, 0: all), and WM_QUIT comes whatever the range.
