@@ -28,8 +28,6 @@ std::string Hex(std::uint32_t v) {
     return buf;
 }
 
-std::string OnDevice(const std::vector<std::string>& path, const CeInstall& in) { return CeDevicePath(path, in.appName); }
-
 const CeDir* FindDir(const CeInstall& in, std::uint16_t id) {
     for (const CeDir& d : in.dirs)
         if (d.id == id) return &d;
@@ -74,7 +72,7 @@ void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
                 if (x.id == id) f.flags = x.flags;
         }
         f.destination = JoinCePath(path);
-        f.onDevice = OnDevice(path, r->install);
+        f.onDevice = CeDevicePath(path, r->install.appName);
         if (f.installed && EndsWith(f.destination, ".exe")) {
             ShownCabProgram p;
             p.destination = f.destination;
@@ -293,7 +291,7 @@ std::string CabText(const CabReport& r) {
     for (const CeLink& l : in.links) {
         std::vector<std::string> where = {LinkFolder(l.base)};
         where.insert(where.end(), l.path.begin(), l.path.end());
-        std::string device = OnDevice(where, in);
+        std::string device = CeDevicePath(where, in.appName);
         t += "  " + Printable(JoinCePath(where)) + (device.empty() ? "" : " (" + Printable(device) + ")") + " -> " +
              Printable(LinkTarget(in, l)) + "\n";
     }

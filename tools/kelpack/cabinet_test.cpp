@@ -30,6 +30,12 @@ std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
     return v;
 }
 
+// The methods this kelpack writes: MSZIP only where it is built with zlib.
+std::vector<CabCompression> Compressions() {
+    if (kCabHasMszip) return {kCabStored, kCabMszip};
+    return {kCabStored};
+}
+
 // Files whose sizes meet the block boundary every way: empty, inside one
 // block, exactly one block, and across several.
 std::vector<CabFile> SampleFiles() {
@@ -67,8 +73,7 @@ TEST(CabChecksum, WholeWordsAreXoredAndATailGoesInReversed) {
 }
 
 TEST(Cabinet, WhatIsWrittenReadsBackInOrderWithItsBlocks) {
-    for (CabCompression compression : {kCabStored, kCabMszip}) {
-        if (compression == kCabMszip && !kCabHasMszip) continue;
+    for (CabCompression compression : Compressions()) {
         SCOPED_TRACE(CabCompressionName(compression));
         std::vector<CabFile> files = SampleFiles();
         std::vector<std::uint8_t> bytes;
@@ -256,8 +261,7 @@ TEST(Cabinet, CabextractTestsListsAndExtractsWhatIsWritten) {
     fs::path dir = fs::temp_directory_path() / ("kelpack_cabinet_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "out");
-    for (CabCompression compression : {kCabStored, kCabMszip}) {
-        if (compression == kCabMszip && !kCabHasMszip) continue;
+    for (CabCompression compression : Compressions()) {
         SCOPED_TRACE(CabCompressionName(compression));
         std::vector<CabFile> files = SampleFiles();
         std::vector<std::uint8_t> bytes;
