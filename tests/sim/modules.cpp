@@ -243,11 +243,11 @@ platform::HMODULE MapImageFile(const std::string& path, std::string* error) {
         return nullptr;
     }
     auto* base = static_cast<uint8_t*>(memory);
-    std::memcpy(base, pe.bytes.data(), std::min<size_t>(pe.sizeOfHeaders, pe.sizeOfImage));
+    std::memcpy(base, pe.bytes.whole().data(), std::min<size_t>(pe.sizeOfHeaders, pe.sizeOfImage));
     for (const kelpack::PeSection& s : pe.sections) {
         uint32_t copy = CopiedSize(s);
         if (s.virtualAddress <= pe.sizeOfImage && copy <= pe.sizeOfImage - s.virtualAddress)
-            std::memcpy(base + s.virtualAddress, pe.bytes.data() + s.rawOffset, copy);
+            std::memcpy(base + s.virtualAddress, pe.bytes.whole().data() + s.rawOffset, copy);
     }
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     State().images.emplace_back();

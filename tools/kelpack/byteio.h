@@ -17,7 +17,7 @@ inline bool Fail(std::string* error, const std::string& why) {
 }
 
 // True when [offset, offset + count) lies inside a buffer of `size` bytes.
-inline bool InBounds(std::size_t size, std::uint64_t offset, std::uint64_t count) {
+inline bool InBounds(std::uint64_t size, std::uint64_t offset, std::uint64_t count) {
     return offset <= size && count <= size - offset;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 
 #include "contract/kel.h"
 #include "copy_contents.h"
@@ -85,22 +86,27 @@ bool MemberTime(const std::string& path, std::int64_t* when, Outcome* r) {
     return true;
 }
 
-// A member read from its file as the cabinet is written, with what was
-// checked of it: its size and CRC-32, which the cabinet read back must hold.
-bool TakeSource(const std::string& path, std::vector<std::uint8_t>* bytes, MemberSource* source, std::uint32_t* crc,
-                Outcome* r) {
+// A member's file as it was when checked: one that changes before the
+// cabinet is in place (a build still writing it, say) is not put into it.
+struct Checked {
+    std::string path;
+    FileStamp stamp;
+};
+
+// A member read from its file as the cabinet is written.
+bool TakeSource(const std::string& path, std::uint64_t size, MemberSource* source, std::vector<Checked>* checked, Outcome* r) {
     source->path = path;
-    source->size = bytes->size();
-    *crc = Crc32(0, bytes->data(), bytes->size());
-    // What was checked is not kept: the writer reads the file again, a
-    // block at a time, and the read-back compares what it finds.
-    std::vector<std::uint8_t>().swap(*bytes);
+    source->size = size;
+    FileStamp stamp;
+    if (!StampOf(path, &stamp) || stamp.size != size)
+        return Refuse(r, kExitRead, path + ": it changed while kelpack read it");
+    checked->push_back({path, stamp});
     return MemberTime(path, &source->time, r);
 }
 
 // The launcher copy: a CE ARM launcher no larger than a device starts; for
 // the runtime, the launcher with no application of its own.
-bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, std::uint32_t* crc, Outcome* r) {
+bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, std::vector<Checked>* checked, Outcome* r) {
     PeImage image;
     std::string why;
     std::uint64_t size = 0;
@@ -129,42 +135,45 @@ bool ReadCopy(const CabOptions& o, InstallRequest* req, ResourceList* res, std::
                 " file type for itself, and removing the application leaves the file type pointing at a removed program; "
                 "pack it with --command-line, and let the runtime cabinet (kelpack cab --runtime) own the file type");
     req->copyName = BaseName(o.copy);
-    return TakeSource(o.copy, &image.bytes, &req->copy, crc, r);
+    return TakeSource(o.copy, size, &req->copy, checked, r);
 }
 
 // The engine: an ARM DLL that exports the routine the launcher calls.
-bool ReadEngine(const CabOptions& o, InstallRequest* req, std::uint32_t* crc, Outcome* r) {
+bool ReadEngine(const CabOptions& o, InstallRequest* req, std::vector<Checked>* checked, Outcome* r) {
     const std::string what = "--engine " + o.engine + ": ";
-    std::vector<std::uint8_t> bytes;
     std::string why;
     std::uint64_t size = 0;
-    switch (ReadWithin(o.engine, kDeviceSlotBytes, &size, &bytes, &why)) {
+    switch (ReadWithin(o.engine, kDeviceSlotBytes, &size, nullptr, &why)) {
         case ReadStatus::kRead: break;
         case ReadStatus::kUnreadable: return Refuse(r, kExitRead, what + "cannot read: " + why);
         case ReadStatus::kTooLarge: return Refuse(r, kExitRejected, what + TooLargeForDevice(size));
     }
     PeImage image;
     std::vector<std::string> exports;
-    if (!ParsePe(std::move(bytes), &image, &why)) return Refuse(r, kExitRejected, what + why);
+    const bool parsed = ParsePe(PeBytes(o.engine, size), &image, &why);
+    if (!image.bytes.failure().empty()) return Refuse(r, kExitRead, what + "cannot read: " + image.bytes.failure());
+    if (!parsed) return Refuse(r, kExitRejected, what + why);
     if (image.machine != kMachineArm)
         return Refuse(r, kExitRejected, what + "it is built for " + MachineName(image.machine) +
                                             ", not for the ARM processor of a Windows CE device");
     if (!(image.characteristics & kFileDll)) return Refuse(r, kExitRejected, what + "it is a program, not a DLL");
-    if (!ReadExportNames(image, &exports, &why)) return Refuse(r, kExitRejected, what + why);
+    const bool listed = ReadExportNames(image, &exports, &why);
+    if (!image.bytes.failure().empty()) return Refuse(r, kExitRead, what + "cannot read: " + image.bytes.failure());
+    if (!listed) return Refuse(r, kExitRejected, what + why);
     bool entry = false;
-    std::string listed;
+    std::string names;
     for (const std::string& e : exports) {
         entry = entry || e == kEngineEntry;
-        listed += (listed.empty() ? "" : ", ") + e;
+        names += (names.empty() ? "" : ", ") + e;
     }
     if (!entry)
         return Refuse(r, kExitRejected, what + "it does not export " + kEngineEntry + ", the routine the launcher calls (it exports " +
-                                            (listed.empty() ? std::string("nothing") : listed) + "): it is no Kel engine");
+                                            (names.empty() ? std::string("nothing") : names) + "): it is no Kel engine");
     if (BaseName(o.engine) != ContractName(kel::kEngineLibraryName))
         r->notes.push_back("--engine " + o.engine + " is installed as \\Windows\\" + ContractName(kel::kEngineLibraryName) +
                            ", the name the launcher loads");
     req->hasEngine = true;
-    return TakeSource(o.engine, &image.bytes, &req->engine, crc, r);
+    return TakeSource(o.engine, size, &req->engine, checked, r);
 }
 
 // A name as given or defaulted, and where it came from.
@@ -217,32 +226,35 @@ bool ChooseNames(const CabOptions& o, const ResourceList& res, InstallRequest* r
     return true;
 }
 
-// What the cabinet must hold, read back: its members in order, each of the
-// size and CRC-32 that was checked.
-struct Expected {
-    std::string name;
-    std::uint64_t size;
-    std::uint32_t crc;
-};
-
 // Reads the cabinet just written, a block at a time, with the same reader
-// `show` uses, and compares each member with what was checked.
-bool ReadsBackAs(const std::string& path, const std::vector<Expected>& members, std::string* why) {
+// `show` uses, and compares each member with its source: the bytes held, or
+// its file, which must also still be as it was when checked.
+bool ReadsBackAs(const std::string& path, const std::vector<CabFile>& members, const std::vector<Checked>& checked,
+                 std::string* why) {
     std::uint64_t size = 0;
     if (!FileSize(path, &size, why)) return false;
     ReadOnlyFile file(path);
     CabFetch fetch = [&](std::uint64_t at, std::size_t n, std::uint8_t* out) { return file.Read(at, n, out, why); };
     // The folder's data runs through the members in order.
-    std::vector<std::uint32_t> crcs(members.size(), 0);
     std::size_t member = 0;
-    std::uint64_t left = members.empty() ? 0 : members[0].size;
+    std::uint64_t at = 0;  // within the member
+    std::unique_ptr<ReadOnlyFile> source;
+    std::vector<std::uint8_t> expected;
     CabDataSink data = [&](std::uint16_t, const std::uint8_t* bytes, std::size_t n) {
         while (n > 0) {
-            while (left == 0 && member + 1 < members.size()) left = members[++member].size;
-            if (left == 0) return (*why = "the folder holds more data than its members"), false;
-            std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(left, n));
-            crcs[member] = Crc32(crcs[member], bytes, part);
-            bytes += part, n -= part, left -= part;
+            while (member < members.size() && at == CabFileSize(members[member])) ++member, at = 0, source.reset();
+            if (member == members.size()) return (*why = "the folder holds more data than its members"), false;
+            const CabFile& f = members[member];
+            std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(CabFileSize(f) - at, n));
+            const std::uint8_t* want = f.data.data() + at;
+            if (!f.path.empty()) {
+                if (!source) source.reset(new ReadOnlyFile(f.path));
+                expected.resize(part);
+                if (!source->Read(at, part, expected.data(), why)) return false;
+                want = expected.data();
+            }
+            if (!std::equal(bytes, bytes + part, want)) return (*why = f.name + " reads back otherwise than its source"), false;
+            bytes += part, n -= part, at += part;
         }
         return true;
     };
@@ -250,8 +262,12 @@ bool ReadsBackAs(const std::string& path, const std::vector<Expected>& members, 
     if (!ReadCabinet(size, fetch, data, &cab, why)) return false;
     if (cab.files.size() != members.size()) return (*why = "it holds " + Counted(cab.files.size(), "file")), false;
     for (std::size_t i = 0; i < members.size(); ++i)
-        if (cab.files[i].name != members[i].name || cab.files[i].size != members[i].size || crcs[i] != members[i].crc)
-            return (*why = cab.files[i].name + " differs from what was checked (did a file change while kelpack ran?)"), false;
+        if (cab.files[i].name != members[i].name || cab.files[i].size != CabFileSize(members[i]))
+            return (*why = cab.files[i].name + " is listed otherwise than it was written"), false;
+    for (const Checked& c : checked) {
+        FileStamp now;
+        if (!StampOf(c.path, &now) || !(now == c.stamp)) return (*why = c.path + " changed while kelpack ran"), false;
+    }
     return true;
 }
 
@@ -269,13 +285,13 @@ std::string Summary(const CabOptions& o, const InstallRequest& req, std::uint64_
 
 // The cabinet's files laid out, written through `output` a block at a
 // time and read back.
-bool WriteCab(const CabOptions& o, const Output& output, const std::vector<CabFile>& files, const std::vector<Expected>& expected,
+bool WriteCab(const CabOptions& o, const Output& output, const std::vector<CabFile>& files, const std::vector<Checked>& checked,
               std::uint64_t* written, Outcome* r) {
     std::string why;
     auto content = [&](const ByteSink& sink, const BytePatcher& patch, std::string* error) {
         return WriteCabinet(files, 0, o.compress ? kCabMszip : kCabStored, sink, patch, written, error);
     };
-    auto readsBack = [&](const std::string& path, std::string* reason) { return ReadsBackAs(path, expected, reason); };
+    auto readsBack = [&](const std::string& path, std::string* reason) { return ReadsBackAs(path, files, checked, reason); };
     switch (output.Write(content, readsBack, &why)) {
         case WriteOutcome::kWritten: return true;
         case WriteOutcome::kRefused: return Refuse(r, kExitBadImage, output.Path() + ": the cabinet does not read back as written: " + why);
@@ -288,11 +304,11 @@ bool WriteCab(const CabOptions& o, const Output& output, const std::vector<CabFi
 bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
     InstallRequest req;
     ResourceList res;
-    std::uint32_t copyCrc = 0, engineCrc = 0;
+    std::vector<Checked> checked;
     output.Admit(o.copy, o.copy, r);
     if (!o.engine.empty()) output.Admit(o.engine, "--engine " + o.engine, r);
-    if (!r->Ok() || !ReadCopy(o, &req, &res, &copyCrc, r)) return false;
-    if (!o.engine.empty() && !ReadEngine(o, &req, &engineCrc, r)) return false;
+    if (!r->Ok() || !ReadCopy(o, &req, &res, &checked, r)) return false;
+    if (!o.engine.empty() && !ReadEngine(o, &req, &checked, r)) return false;
     if (!ChooseNames(o, res, &req, r)) return false;
     req.shortcut = o.shortcut;
     req.runtime = o.runtime;
@@ -300,13 +316,8 @@ bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
     std::vector<CabFile> files;
     std::string why;
     if (!BuildInstall(req, &install, &files, &why)) return Refuse(r, kExitRejected, o.copy + ": " + why);
-    std::vector<Expected> expected;
-    for (const CabFile& f : files) {
-        std::uint32_t crc = f.path.empty() ? Crc32(0, f.data.data(), f.data.size()) : f.path == o.copy ? copyCrc : engineCrc;
-        expected.push_back({f.name, CabFileSize(f), crc});
-    }
     std::uint64_t written = 0;
-    if (!WriteCab(o, output, files, expected, &written, r)) return false;
+    if (!WriteCab(o, output, files, checked, &written, r)) return false;
     r->output = Summary(o, req, written) + "\n";
     return true;
 }

@@ -56,6 +56,7 @@ private:
     std::string path_;
     std::FILE* file_;
     int openErrno_;
+    std::uint64_t at_ = 0;  // where the next read starts (all ones: unknown)
 };
 
 // Writes `bytes` to a temporary file beside `path`, then renames it into
@@ -165,6 +166,15 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 // When the file was last changed, in seconds since 1970 (UTC); false when
 // that cannot be had.
 bool FileModified(const std::string& path, std::int64_t* unixSeconds);
+
+// A file's size and last change, as finely as the system keeps them: two
+// stamps of a file differ when it was written between them.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t changed = 0;  // in the file system's own steps
+    bool operator==(const FileStamp& o) const { return size == o.size && changed == o.changed; }
+};
+bool StampOf(const std::string& path, FileStamp* stamp);
 
 // True when the path names an existing file (not a folder).
 bool IsRegularFile(const std::string& path);

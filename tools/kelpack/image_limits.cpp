@@ -47,13 +47,20 @@ bool CodeNames(const PeImage& image, const std::u16string& text) {
             skipTo = skipFrom + image.sections[i].rawSize;
         }
     }
-    const auto& b = image.bytes;
+    const PeBytes& b = image.bytes;
     std::boyer_moore_horspool_searcher<std::vector<std::uint8_t>::const_iterator> searcher(pattern.begin(), pattern.end());
+    // A piece at a time, each reaching into the next by all but a byte of
+    // the text, so that the copy's application package is never held.
+    constexpr std::uint64_t kPiece = 1 << 20;
     auto found = [&](std::uint64_t from, std::uint64_t to) {
         to = std::min<std::uint64_t>(to, b.size());
-        if (from >= to) return false;
-        auto first = b.begin() + static_cast<std::ptrdiff_t>(from), last = b.begin() + static_cast<std::ptrdiff_t>(to);
-        return std::search(first, last, searcher) != last;
+        std::vector<std::uint8_t> piece;
+        for (std::uint64_t at = from; at < to && to - at >= pattern.size(); at += kPiece) {
+            piece.clear();
+            if (!b.Append(at, std::min<std::uint64_t>(to - at, kPiece + pattern.size() - 1), &piece)) return false;
+            if (std::search(piece.cbegin(), piece.cend(), searcher) != piece.cend()) return true;
+        }
+        return false;
     };
     return found(0, skipFrom) || found(skipTo, b.size());
 }

@@ -13,17 +13,22 @@ namespace kelpack {
 
 LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage* image, ResourceList* res,
                           std::uint64_t* size, std::string* why) {
-    std::vector<std::uint8_t> bytes;
-    switch (ReadWithin(path, limit, size, &bytes, why)) {
+    switch (ReadWithin(path, limit, size, nullptr, why)) {
         case ReadStatus::kRead: break;
         case ReadStatus::kUnreadable: return LauncherRead::kUnreadable;
         case ReadStatus::kTooLarge: return LauncherRead::kTooLarge;
     }
-    if (!ParsePe(std::move(bytes), image, why) || !ReadResourceEntries(*image, res, why)) return LauncherRead::kNotUsable;
-    // The application package stays in the launcher's file and is copied
-    // from there; everything else kelpack reads or rewrites is held.
+    // Read as it is looked at: the application package stays in the file
+    // and is copied from there; every other leaf is held.
     const ResId app = AppType();
-    LoadLeafData(*image, res, &app);
+    const bool usable = ParsePe(PeBytes(path, *size), image, why) && ReadResourceEntries(*image, res, why) &&
+                        LoadLeafData(*image, res, &app, why);
+    std::string failure = image->bytes.failure();
+    if (!failure.empty()) {
+        *why = failure;
+        return LauncherRead::kUnreadable;
+    }
+    if (!usable) return LauncherRead::kNotUsable;
     for (Resource& r : *res)
         if (r.source.external) r.source.path = path;
     return LauncherRead::kRead;

@@ -25,9 +25,10 @@ enum class LauncherRead {
 };
 
 // Reads a launcher copy of at most `limit` bytes and its resources. The
-// application package's bytes stay in the file (the leaf says where); every
-// other leaf is held. `size` gets the file's size, `why` the reason,
-// without the file's name.
+// image is read from the file where it is looked at; the application
+// package's bytes stay in the file (the leaf says where); every other leaf
+// is held. `size` gets the file's size, `why` the reason, without the
+// file's name.
 LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage* image, ResourceList* res,
                           std::uint64_t* size, std::string* why);
 

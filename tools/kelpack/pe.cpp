@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "byteio.h"
+#include "fileio.h"
 
 namespace kelpack {
 
@@ -117,6 +119,76 @@ bool WalkDir(TreeWalk* w, std::uint32_t rel, int depth, const ResId& type, const
 }
 
 }  // namespace
+
+// The file a PeBytes reads, and the pages of it read so far.
+struct PeBytes::File {
+    explicit File(const std::string& path) : path(path), file(path) {}
+
+    // `size` bytes at `offset` into `out`; false, keeping the reason without
+    // the file's name, when they cannot be read. No read is tried after one
+    // that failed.
+    bool Read(std::uint64_t offset, std::size_t size, std::uint8_t* out) {
+        if (!failure.empty()) return false;
+        if (file.Read(offset, size, out, &failure)) return true;
+        for (const std::string& said : {path + ": ", std::string("cannot read: ")})
+            if (failure.compare(0, said.size(), said) == 0) failure.erase(0, said.size());
+        if (failure.empty()) failure = "cannot read it";
+        return false;
+    }
+
+    // 64 KiB pages: the headers and a resource directory are a page or two.
+    // At most 64 are held (4 MiB); a damaged directory that points all over
+    // the file is read again rather than held.
+    static constexpr std::uint64_t kPage = 64 * 1024;
+    static constexpr std::size_t kPagesHeld = 64;
+
+    const std::vector<std::uint8_t>* Page(std::uint64_t number, std::uint64_t fileSize) {
+        if (last != nullptr && lastNumber == number) return last;
+        auto found = pages.find(number);
+        if (found == pages.end()) {
+            if (pages.size() >= kPagesHeld) pages.clear();
+            std::vector<std::uint8_t> page(static_cast<std::size_t>(std::min(kPage, fileSize - number * kPage)));
+            if (!Read(number * kPage, page.size(), page.data())) return nullptr;
+            found = pages.emplace(number, std::move(page)).first;
+        }
+        lastNumber = number;
+        return last = &found->second;
+    }
+
+    std::string path;
+    ReadOnlyFile file;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> pages;
+    const std::vector<std::uint8_t>* last = nullptr;
+    std::uint64_t lastNumber = 0;
+    std::string failure;  // why the first read that failed did
+};
+
+PeBytes::PeBytes(std::vector<std::uint8_t> whole) : whole_(std::move(whole)), size_(whole_.size()) {}
+
+PeBytes::PeBytes(const std::string& path, std::uint64_t size) : file_(std::make_shared<File>(path)), size_(size) {}
+
+std::uint8_t PeBytes::operator[](std::uint64_t at) const {
+    if (at >= size_) return 0;
+    if (!file_) return whole_[static_cast<std::size_t>(at)];
+    const std::vector<std::uint8_t>* page = file_->Page(at / File::kPage, size_);
+    return page != nullptr ? (*page)[static_cast<std::size_t>(at % File::kPage)] : 0;
+}
+
+bool PeBytes::Append(std::uint64_t offset, std::uint64_t count, std::vector<std::uint8_t>* out) const {
+    if (!InBounds(size_, offset, count)) return false;
+    if (!file_) {
+        auto from = whole_.begin() + static_cast<std::ptrdiff_t>(offset);
+        out->insert(out->end(), from, from + static_cast<std::ptrdiff_t>(count));
+        return true;
+    }
+    std::size_t at = out->size();
+    out->resize(at + static_cast<std::size_t>(count));
+    if (file_->Read(offset, static_cast<std::size_t>(count), out->data() + at)) return true;
+    out->resize(at);
+    return false;
+}
+
+std::string PeBytes::failure() const { return file_ ? file_->failure : std::string(); }
 
 std::string MachineName(std::uint16_t machine) {
     switch (machine) {
@@ -259,7 +331,7 @@ bool CheckSectionOverlaps(PeImage* image, std::string* error) {
 
 }  // namespace
 
-bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error) {
+bool ParsePe(PeBytes bytes, PeImage* image, std::string* error) {
     *image = PeImage();
     image->bytes = std::move(bytes);
     std::uint32_t nsections = 0;
@@ -287,18 +359,19 @@ bool RvaToOffset(const PeImage& image, std::uint32_t rva, std::uint32_t size, st
 }
 
 bool ReadResources(const PeImage& image, ResourceList* list, std::string* error) {
-    if (!ReadResourceEntries(image, list, error)) return false;
-    LoadLeafData(image, list, nullptr);
-    return true;
+    return ReadResourceEntries(image, list, error) && LoadLeafData(image, list, nullptr, error);
 }
 
-void LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep) {
+bool LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep, std::string* error) {
     for (Resource& r : *list) {
         if (!r.source.external || !r.source.path.empty() || (keep != nullptr && ResIdMatches(r.type, *keep))) continue;
-        auto from = image.bytes.begin() + static_cast<std::ptrdiff_t>(r.source.offset);
-        r.data.assign(from, from + static_cast<std::ptrdiff_t>(r.source.size));
+        std::vector<std::uint8_t> data;
+        if (!image.bytes.Append(r.source.offset, r.source.size, &data))
+            return Fail(error, "resource " + ResIdText(r.type, true) + "/" + ResIdText(r.name, false) + ": " + image.bytes.failure());
+        r.data = std::move(data);
         r.source = LeafSource();
     }
+    return true;
 }
 
 bool ReadResourceEntries(const PeImage& image, ResourceList* list, std::string* error) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,47 @@ constexpr int kDirExport = 0;
 constexpr int kDirResource = 2;
 constexpr int kDirSecurity = 4;
 
+// A PE file's bytes as its readers look at them: held whole (bytes handed
+// in), or read from the file a page at a time as they are looked at. A
+// launcher copy's application package can be nearly all of the file and is
+// copied from the file where it is needed, so a copy read that way never
+// holds it.
+class PeBytes {
+public:
+    PeBytes() = default;
+    explicit PeBytes(std::vector<std::uint8_t> whole);
+    // The file at `path`, which has `size` bytes, read as it is looked at.
+    PeBytes(const std::string& path, std::uint64_t size);
+
+    std::uint64_t size() const { return size_; }
+    // The byte at `at`: 0 past the end, and where the file could not be read
+    // (failure() then says why).
+    std::uint8_t operator[](std::uint64_t at) const;
+    // Appends `count` bytes at `offset` to `out`; false past the end or when
+    // the file cannot be read.
+    bool Append(std::uint64_t offset, std::uint64_t count, std::vector<std::uint8_t>* out) const;
+    // Why a read of the file failed; empty when none did.
+    std::string failure() const;
+    // The bytes when they are held whole; empty when read from a file.
+    const std::vector<std::uint8_t>& whole() const { return whole_; }
+
+private:
+    struct File;
+    std::vector<std::uint8_t> whole_;
+    std::shared_ptr<File> file_;
+    std::uint64_t size_ = 0;
+};
+
+inline std::uint16_t GetU16(const PeBytes& b, std::uint64_t off) {
+    return static_cast<std::uint16_t>(b[off] | (b[off + 1] << 8));
+}
+inline std::uint32_t GetU32(const PeBytes& b, std::uint64_t off) {
+    return static_cast<std::uint32_t>(GetU16(b, off)) | (static_cast<std::uint32_t>(GetU16(b, off + 2)) << 16);
+}
+
 // A parsed image together with its bytes; offsets are file offsets.
 struct PeImage {
-    std::vector<std::uint8_t> bytes;      // the whole file
+    PeBytes bytes;                        // the file's bytes, held or read as looked at
     std::uint32_t peOffset = 0;           // offset of "PE\0\0"
     std::uint16_t machine = 0;            // COFF machine type
     std::uint16_t characteristics = 0;    // COFF IMAGE_FILE_* flags
@@ -67,7 +106,10 @@ struct PeImage {
 
 // Parses headers and the section table. On failure returns false and says
 // why in `error` (e.g. "not a PE image: no MZ signature").
-bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error);
+bool ParsePe(PeBytes bytes, PeImage* image, std::string* error);
+inline bool ParsePe(std::vector<std::uint8_t> bytes, PeImage* image, std::string* error) {
+    return ParsePe(PeBytes(std::move(bytes)), image, error);
+}
 
 // Reads the resource directory into `list` (empty when the image has none).
 // Returns false, with the reason, for a damaged directory.
@@ -78,8 +120,9 @@ bool ReadResources(const PeImage& image, ResourceList* list, std::string* error)
 bool ReadResourceEntries(const PeImage& image, ResourceList* list, std::string* error);
 
 // Copies the bytes of the leaves ReadResourceEntries left in the image into
-// their `data`, except those of `keep` type, which stay external.
-void LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep);
+// their `data`, except those of `keep` type, which stay external. False,
+// with the reason, when the image's file cannot be read.
+bool LoadLeafData(const PeImage& image, ResourceList* list, const ResId* keep, std::string* error);
 
 // The names the image exports, in its name table's order (empty when it
 // exports none). False, with the reason, for a damaged export directory.

@@ -2,10 +2,14 @@
 // the resources are edited (one added, one replaced by more bytes, or one
 // removed, chosen by the input's length), written back, and the output must
 // parse again and carry exactly the resources that were written. Any
-// mismatch aborts, so that libFuzzer keeps the input.
+// mismatch aborts, so that libFuzzer keeps the input. The same bytes read
+// from a file as they are looked at must read as they do held whole.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "contract/kel.h"
@@ -25,20 +29,37 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
+// The file each input is also read from, removed when the run ends.
+struct InputFile {
+    std::string path = (std::filesystem::temp_directory_path() / ("pe_fuzz_" + std::to_string(getpid()))).string();
+    ~InputFile() { std::remove(path.c_str()); }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
-    PeImage image;
-    std::string error;
-    if (!ParsePe(bytes, &image, &error)) {
+    static const InputFile input;
+    const std::string& path = input.path;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    Check(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0);
+    PeImage image, fromFile;
+    std::string error, fileError;
+    const bool parsed = ParsePe(bytes, &image, &error);
+    Check(ParsePe(PeBytes(path, size), &fromFile, &fileError) == parsed && fileError == error);
+    if (!parsed) {
         Check(!error.empty());
         return 0;
     }
     // What show and pack say of an image that is no launcher: any bytes.
     for (const std::string& w : LauncherWarnings(image)) Check(!w.empty());
-    ResourceList list;
-    if (!ReadResources(image, &list, &error)) {
+    Check(LauncherWarnings(fromFile) == LauncherWarnings(image));
+    ResourceList list, fileList;
+    const bool read = ReadResources(image, &list, &error);
+    Check(ReadResources(fromFile, &fileList, &fileError) == read && fileError == error && fileList.size() == list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) Check(fileList[i].data == list[i].data);
+    Check(fromFile.bytes.failure().empty());
+    if (!read) {
         Check(!error.empty() && list.empty());
         return 0;
     }

@@ -7,6 +7,7 @@
 
 #include "image_in_memory.h"
 #include "pe_builder.h"
+#include "scratch_dir.h"
 
 namespace kelpack {
 namespace {
@@ -67,10 +68,10 @@ TEST(PeReader, ImageWithoutResourcesHasAnEmptyList) {
     EXPECT_TRUE(list.empty());
 }
 
-TEST(PeReader, RejectsWhatIsNoPeImageWithTheReason) {
-    std::vector<std::uint8_t> good = MakeImage(PlainLayout());
-    struct Case { const char* why; std::function<void(std::vector<std::uint8_t>*)> damage; const char* expect; };
-    std::vector<Case> cases = {
+// Damaged images, each with what the reader must say of it.
+struct Damage { const char* why; std::function<void(std::vector<std::uint8_t>*)> damage; const char* expect; };
+std::vector<Damage> Damages() {
+    return {
         {"empty", [](auto* b) { b->clear(); }, "shorter than a DOS header"},
         {"no MZ", [](auto* b) { (*b)[0] = 'Z'; }, "no MZ signature"},
         {"PE offset past end", [](auto* b) { PutU32(b, 0x3c, 0x7FFFFFF0); }, "past the end"},
@@ -98,12 +99,57 @@ TEST(PeReader, RejectsWhatIsNoPeImageWithTheReason) {
         {"section inside the headers in memory", [](auto* b) { PutU32(b, testsupport::TableOffset(true) + 12, 0x200); }, "inside the headers"},
         {"headers larger than the file", [](auto* b) { PutU32(b, testsupport::kOptOffset + 60, 0x100000); }, "headers claim"},
     };
-    for (const Case& c : cases) {
+}
+
+TEST(PeReader, RejectsWhatIsNoPeImageWithTheReason) {
+    std::vector<std::uint8_t> good = MakeImage(PlainLayout());
+    for (const Damage& c : Damages()) {
         std::vector<std::uint8_t> b = good;
         c.damage(&b);
         std::string error = ParseError(b);
         EXPECT_NE(error.find(c.expect), std::string::npos) << c.why << ": " << error;
     }
+}
+
+class PeFromFile : public testsupport::ScratchDirTest {};
+
+// Read from its file as it is looked at, an image reads as its bytes held
+// whole do: the same refusals, the same resources.
+TEST_F(PeFromFile, ReadAsLookedAtItReadsAsWhenHeldWhole) {
+    std::vector<std::uint8_t> good = ImageWithResources(SampleResources());
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files = {{"good", good}};
+    for (const Damage& c : Damages()) {
+        files.push_back({c.why, good});
+        c.damage(&files.back().second);
+    }
+    for (const auto& f : files) {
+        Put("image", f.second);
+        PeImage held, read;
+        ResourceList heldList, readList;
+        std::string heldWhy, readWhy;
+        bool heldOk = ParsePe(f.second, &held, &heldWhy) && ReadResources(held, &heldList, &heldWhy);
+        bool readOk = ParsePe(PeBytes(Path("image"), f.second.size()), &read, &readWhy) && ReadResources(read, &readList, &readWhy);
+        EXPECT_EQ(readOk, heldOk) << f.first;
+        EXPECT_EQ(readWhy, heldWhy) << f.first;
+        EXPECT_EQ(read.bytes.failure(), "") << f.first;
+        ASSERT_EQ(readList.size(), heldList.size()) << f.first;
+        for (std::size_t i = 0; i < readList.size(); ++i) EXPECT_EQ(readList[i].data, heldList[i].data) << f.first << " " << i;
+    }
+    EXPECT_EQ(files.size(), Damages().size() + 1);
+}
+
+// A file cut short after kelpack took its size says so, rather than
+// passing for a damaged image.
+TEST_F(PeFromFile, AFileThatShrinksWhileReadIsUnreadableNotDamaged) {
+    std::vector<std::uint8_t> good = ImageWithResources(SampleResources());
+    Put("image", good);
+    PeBytes bytes(Path("image"), good.size());
+    std::filesystem::resize_file(Path("image"), 0x200);
+    PeImage image;
+    ResourceList list;
+    std::string why;
+    EXPECT_FALSE(ParsePe(bytes, &image, &why) && ReadResources(image, &list, &why));
+    EXPECT_NE(image.bytes.failure().find("ends before"), std::string::npos) << image.bytes.failure();
 }
 
 TEST(PeReader, EveryTruncationIsAnErrorNeverACrash) {

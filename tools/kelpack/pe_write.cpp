@@ -158,7 +158,7 @@ void AppendDataEntriesAndNames(std::vector<std::uint8_t>* b, const std::vector<T
 // The leaves' bytes after the tree in `b`: held bytes go into the current
 // piece, a file's stretch is a piece of its own. `written` gets the
 // section's size.
-bool AppendLeafData(const std::vector<TypeGroup>& types, const std::vector<std::uint8_t>* imageBytes, std::vector<std::uint8_t> b,
+bool AppendLeafData(const std::vector<TypeGroup>& types, const PeBytes* imageBytes, std::vector<std::uint8_t> b,
                     std::vector<ImagePiece>* pieces, std::uint64_t* written, std::string* error) {
     *written = 0;
     auto flush = [&]() {
@@ -179,8 +179,10 @@ bool AppendLeafData(const std::vector<TypeGroup>& types, const std::vector<std::
                         *error = "a resource's bytes lie outside the image";
                         return false;
                     }
-                    auto from = imageBytes->begin() + static_cast<std::ptrdiff_t>(leaf->source.offset);
-                    b.insert(b.end(), from, from + static_cast<std::ptrdiff_t>(leaf->source.size));
+                    if (!imageBytes->Append(leaf->source.offset, leaf->source.size, &b)) {
+                        *error = imageBytes->failure();
+                        return false;
+                    }
                 } else {
                     flush();
                     pieces->push_back(ImagePiece());
@@ -194,7 +196,7 @@ bool AppendLeafData(const std::vector<TypeGroup>& types, const std::vector<std::
     return true;
 }
 
-bool BuildResourcePieces(ResourceList list, std::uint32_t rva, const std::vector<std::uint8_t>* imageBytes,
+bool BuildResourcePieces(ResourceList list, std::uint32_t rva, const PeBytes* imageBytes,
                          std::vector<ImagePiece>* pieces, std::uint64_t* size, std::string* error) {
     SortResources(&list);
     std::vector<TypeGroup> types = GroupResources(list);
@@ -251,12 +253,13 @@ struct Rewrite {
     std::int64_t initDelta = 0;        // change of SizeOfInitializedData
     std::uint32_t newRva = 0;
 
+    // The input's bytes from `from` to `to`; a read that fails shows in
+    // image.bytes.failure(), which PlanResources looks at.
     std::vector<std::uint8_t> Copy(std::uint64_t from, std::uint64_t to) const {
         to = std::min(to, inEnd);
-        const std::vector<std::uint8_t>& in = image.bytes;
-        return from < to ? std::vector<std::uint8_t>(in.begin() + static_cast<std::ptrdiff_t>(from),
-                                                     in.begin() + static_cast<std::ptrdiff_t>(to))
-                         : std::vector<std::uint8_t>();
+        std::vector<std::uint8_t> out;
+        if (from < to) image.bytes.Append(from, to - from, &out);
+        return out;
     }
 };
 
@@ -468,6 +471,7 @@ bool PlanResources(const PeImage& image, const ResourceList& list, PlannedImage*
     StartRewrite(&r, warnings);
     std::uint64_t imageEnd = 0;
     if (!PlaceResources(&r, list, placement, error) || !RewriteHeaders(&r, list, &imageEnd, error)) return false;
+    if (!image.bytes.failure().empty()) return Fail(error, image.bytes.failure());
     AssemblePlan(&r, imageEnd, plan);
     return true;
 }
@@ -527,7 +531,7 @@ bool CheckWrittenImage(std::vector<std::uint8_t> bytes, const ResourceList& writ
         bool same = w.type.isName == r.type.isName && ResIdMatches(w.type, r.type) && w.name.isName == r.name.isName &&
                     ResIdMatches(w.name, r.name) && w.lang == r.lang && w.codepage == r.codepage &&
                     LeafSize(w) == r.source.size;
-        const std::uint8_t* back = image.bytes.data() + r.source.offset;
+        const std::uint8_t* back = image.bytes.whole().data() + r.source.offset;
         if (same && !w.source.external) {
             same = std::equal(w.data.begin(), w.data.end(), back);
         } else if (same && !w.source.path.empty()) {
@@ -557,7 +561,7 @@ bool CheckWrittenImage(std::vector<std::uint8_t> bytes, const ResourceList& writ
             return false;
         }
     }
-    if (image.checksum != PeChecksum(image.bytes, ChecksumOffset(image))) {
+    if (image.checksum != PeChecksum(image.bytes.whole(), ChecksumOffset(image))) {
         *error = "the checksum in the headers is not the one the loader computes";
         return false;
     }
