@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "ce_image.h"
+#include "engine_side.h"
 #include "platform/platform.h"
 #include "sim.h"
 #include "text_helpers.h"
@@ -173,7 +174,7 @@ void KernelPageRead(int signal, siginfo_t* info, void* context) {
     }
     uint32_t value = 0;
     if (at == kCurrentThreadSlot) value = sim::CallingThread();
-    else if (at == kCurrentProcessSlot) value = g_loader.onePageForAll ? sim::FirstProcessId() : sim::CurrentProcessId();
+    else if (at == kCurrentProcessSlot) value = g_loader.onePageForAll ? FirstProcessId() : CurrentProcessId();
     else Stop(std::string("device code reads the kernel's data page at ") + where + ": a value the loader does not give");
     int rd = (instruction >> 12) & 0xF, rn = (instruction >> 16) & 0xF;
     if ((instruction & 0x00200000u) != 0) r[rn] = at;   // write-back
@@ -218,7 +219,7 @@ int32_t EngineEntry(uint32_t instance, uint32_t previous, uint32_t line, uint32_
     uint32_t address;
     {
         std::lock_guard<std::mutex> lock(g_loader.lock);
-        address = g_loader.engineEntries[sim::CurrentProcessId()];
+        address = g_loader.engineEntries[CurrentProcessId()];
     }
     auto entry = reinterpret_cast<int32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)>(
         static_cast<uintptr_t>(address));
@@ -264,7 +265,7 @@ bool MapLibrary(const std::string& file, sim::Library* library) {
         if (e.first == "KelMainW" && g_loader.beforeEngine) {
             {
                 std::lock_guard<std::mutex> lock(g_loader.lock);
-                g_loader.engineEntries[sim::CurrentProcessId()] = address;
+                g_loader.engineEntries[CurrentProcessId()] = address;
             }
             address = ResolveImport("", kEngineEntry);
         }
@@ -416,8 +417,8 @@ struct Export {
 
 #define PLATFORM(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(#name, &platform::name, w); }}
 #define WINSOCK(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(#name, &platform::name, w); }}
-#define ENGINE(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(#name, &sim::engine::name, w); }}
-#define ENGINE_SOCKET(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(#name, &sim::engine::name, w); }}
+#define ENGINE(name) {"COREDLL.dll", #name, [](const uint32_t* w) { return Forward(#name, &engine::name, w); }}
+#define ENGINE_SOCKET(name) {"ws2.dll", #name, [](const uint32_t* w) { return Forward(#name, &engine::name, w); }}
 #define OWN(dll, name, function) {dll, name, [](const uint32_t* w) { return Forward(name, &function, w); }}
 
 const Export kExports[] = {
@@ -458,7 +459,7 @@ const Export kExports[] = {
     WINSOCK(WSAStartup), WINSOCK(WSACleanup), WINSOCK(socket), WINSOCK(setsockopt), WINSOCK(connect),
     WINSOCK(send), WINSOCK(closesocket), WINSOCK(inet_addr), WINSOCK(htons), OWN("ws2.dll", "htonl", Htonl),
     OWN("ws2.dll", "ntohs", Ntohs),
-    // What engines call beyond the launcher: the simulation's too.
+    // What engines call beyond the launcher, on the simulation's world (engine_side.h).
     ENGINE(EnumWindows), ENGINE(GetClassNameW), ENGINE(GetWindowThreadProcessId), ENGINE(PostThreadMessageW),
     ENGINE(PostQuitMessage), ENGINE(GetDlgItem), ENGINE(SendMessageW), ENGINE(MoveWindow), ENGINE(GetWindowLongW),
     ENGINE(ShowWindow), ENGINE(UpdateWindow), ENGINE(UnregisterClassW), ENGINE(LoadIconW), ENGINE(LoadCursorW),
@@ -523,11 +524,11 @@ int RunProgram(const std::string& path, const char16_t* commandLine, int show, s
     }
     // The first program is the world's first process; one started while it
     // runs is a process of its own, on this thread until it ends.
-    platform::DWORD caller = sim::CurrentProcessId();
+    platform::DWORD caller = CurrentProcessId();
     {
         std::lock_guard<std::mutex> lock(g_loader.lock);
         g_loader.images.push_back(image);
-        if (g_loader.running++ > 0) sim::StartProcess();
+        if (g_loader.running++ > 0) StartProcess();
     }
     // As on the device, the program's module handle is its base, and its
     // resources are what the mapped image holds.
@@ -544,7 +545,7 @@ int RunProgram(const std::string& path, const char16_t* commandLine, int show, s
                                  static_cast<uint32_t>(show));
     }
     t_program = outer;
-    sim::EnterProcess(caller);
+    EnterProcess(caller);
     {
         std::lock_guard<std::mutex> lock(g_loader.lock);
         --g_loader.running;

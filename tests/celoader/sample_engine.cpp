@@ -130,8 +130,9 @@ platform::HWND FirstWindow(F condition) {
     return nullptr;
 }
 
-// The first window of a class with that parent, of any process but `except` (0: none).
-platform::HWND WindowOf(const std::u16string& className, platform::HWND parent, platform::DWORD except = 0) {
+// The first window of a class with that parent, of any process but `except`.
+platform::HWND WindowOf(const std::u16string& className, platform::HWND parent,
+                        std::optional<platform::DWORD> except = std::nullopt) {
     return FirstWindow([&](const sim::WindowInfo& info) {
         return info.className == className && info.parent == parent && info.processId != except;
     });

@@ -13,6 +13,7 @@
 
 #include "coredll.h"
 #include "ce_image.h"
+#include "engine_side.h"
 #include "harness.h"
 #include "launcher/launcher.h"
 #include "platform/resources.h"
@@ -50,7 +51,7 @@ int32_t HostEngine(void* instance, void* previous, const char16_t* line, int sho
     std::snprintf(checkText, sizeof checkText, "%llx", static_cast<unsigned long long>(check));
     Record("command_line_check=" + std::to_string(text.size()) + ":" + checkText);
     Record("show=" + std::to_string(show) + " previous=" + std::to_string(reinterpret_cast<uintptr_t>(previous)) +
-           " instance_is_launcher=" + std::to_string(instance == launcher) + " process=" + std::to_string(sim::CurrentProcessId()));
+           " instance_is_launcher=" + std::to_string(instance == launcher) + " process=" + std::to_string(CurrentProcessId()));
     return static_cast<int32_t>(text.size());
 }
 

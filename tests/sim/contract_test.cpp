@@ -350,4 +350,22 @@ TEST_F(SimContract, MessageFiltersAreKept) {
     EXPECT_EQ(platform::GetMessageW(&message, reinterpret_cast<platform::HWND>(&message), 0, 0), -1);
 }
 
+// The device's WNDCLASS takes a system colour (its index, flagged, plus one) for a background.
+TEST_F(SimContract, AClassBackgroundMayBeASystemColour) {
+    platform::WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = [](platform::HWND w, platform::UINT m, platform::WPARAM p, platform::LPARAM l) {
+        return platform::DefWindowProcW(w, m, p, l);
+    };
+    windowClass.lpszClassName = u"Coloured";
+    windowClass.hbrBackground = reinterpret_cast<platform::HBRUSH>(static_cast<uintptr_t>(0x40000000 | 5) + 1);
+    ASSERT_NE(platform::RegisterClassW(&windowClass), 0);
+    windowClass.lpszClassName = u"Odd";
+    windowClass.hbrBackground = reinterpret_cast<platform::HBRUSH>(static_cast<uintptr_t>(0x1234));
+    platform::RegisterClassW(&windowClass);
+    std::vector<std::string> log = sim::CallLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_NE(log[0].find(", colour:5, null, \"Coloured\")"), std::string::npos) << log[0];
+    EXPECT_NE(log[1].find(", bad, null, \"Odd\")"), std::string::npos) << log[1];
+}
+
 }  // namespace

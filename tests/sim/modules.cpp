@@ -9,6 +9,7 @@
 #include <iterator>
 #include <list>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "kelpack/pe.h"
@@ -37,8 +38,8 @@ constexpr size_t kMaxPath = 260;
 struct InstalledLibrary {
     Library library;
     int loads = 0;
-    bool mapped = false;                // its load ran
-    platform::DWORD process = 0;        // the process it is loaded in; 0: none yet
+    bool mapped = false;                      // its load ran
+    std::optional<platform::DWORD> process;   // the process it is loaded in, once it is
 };
 
 // A mapped image and its resource tree, read once with the packager's own
@@ -162,19 +163,19 @@ kelpack::ResId IdOf(const char16_t* text) {
 }
 
 platform::HMODULE LauncherOrImage() {
-    auto found = State().launchers.find(CurrentProcessId());
+    auto found = State().launchers.find(internal::CurrentProcess());
     return found != State().launchers.end() ? found->second : kLauncher;
 }
 
 // The library at a path as the calling process has it, or null.
 InstalledLibrary* LibraryAt(const std::u16string& path) {
-    platform::DWORD process = CurrentProcessId();
+    platform::DWORD process = internal::CurrentProcess();
     InstalledLibrary* unused = nullptr;
     InstalledLibrary* any = nullptr;
     for (auto& entry : State().libraries) {
         if (Upper(entry.library.path) != Upper(path)) continue;
         if (!entry.library.load || entry.process == process) return &entry;
-        if (entry.process == 0 && unused == nullptr) unused = &entry;
+        if (!entry.process && unused == nullptr) unused = &entry;
         any = &entry;
     }
     if (unused != nullptr) {
@@ -214,6 +215,17 @@ std::string ModuleName(platform::HMODULE module) {
     return FindImage(module) != nullptr ? "module:image" : "bad";
 }
 
+platform::HRSRC LookUpResource(platform::HMODULE module, const char16_t* name, const char16_t* type) {
+    if (Image* image = FindImage(module)) {
+        const kelpack::Resource* leaf = kelpack::FindResource(image->leaves, IdOf(type), IdOf(name));
+        return reinterpret_cast<platform::HRSRC>(const_cast<kelpack::Resource*>(leaf));
+    }
+    if (module != kLauncher) return nullptr;
+    // An integer id is "#N" here, as a resource script spells one.
+    auto found = State().resources.find({Upper(Text(type)), Upper(Text(name))});
+    return found != State().resources.end() ? reinterpret_cast<platform::HRSRC>(&found->second) : nullptr;
+}
+
 }  // namespace internal
 
 platform::HMODULE LauncherModule() {
@@ -223,7 +235,7 @@ platform::HMODULE LauncherModule() {
 
 void SetLauncherModule(platform::HMODULE module) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().launchers[CurrentProcessId()] = module;
+    State().launchers[internal::CurrentProcess()] = module;
 }
 
 platform::HMODULE MapImageFile(const std::string& path, std::string* error) {
@@ -281,7 +293,7 @@ void SetResource(const std::u16string& type, const std::u16string& name, const s
 
 platform::HMODULE InstallLibrary(const Library& library) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().libraries.push_back(InstalledLibrary{library, 0, false, 0});
+    State().libraries.push_back(InstalledLibrary{library, 0, false, std::nullopt});
     return HandleOf(State().libraries.back());
 }
 
@@ -298,7 +310,6 @@ namespace platform {
 using sim::internal::Enter;
 using sim::internal::Mutex;
 using sim::internal::Text;
-using sim::internal::Upper;
 
 HMODULE GetModuleHandleW(const char16_t* moduleName) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -336,15 +347,7 @@ HRSRC FindResourceW(HMODULE module, const char16_t* name, const char16_t* type) 
     sim::Args args;
     args.Name(sim::internal::ModuleName(module)).Text(name).Text(type);
     if (Enter("FindResourceW", args)) return nullptr;
-    if (sim::Image* image = sim::FindImage(module)) {
-        const kelpack::Resource* leaf = kelpack::FindResource(image->leaves, sim::IdOf(type), sim::IdOf(name));
-        return reinterpret_cast<HRSRC>(const_cast<kelpack::Resource*>(leaf));
-    }
-    if (module != sim::kLauncher) return nullptr;
-    // An integer id is "#N" here, as a resource script spells one.
-    auto found = sim::State().resources.find({Upper(Text(type)), Upper(Text(name))});
-    if (found == sim::State().resources.end()) return nullptr;
-    return reinterpret_cast<HRSRC>(&found->second);
+    return sim::internal::LookUpResource(module, name, type);
 }
 
 const void* LoadResource(HMODULE module, HRSRC resource) {
@@ -439,26 +442,3 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 }  // namespace platform
-
-namespace sim::engine {
-
-// An icon of a module's resources, by its group (RT_GROUP_ICON, 14); the
-// handle stands for the icon while the module is loaded. Without a module
-// the device's own icons are asked for: IDI_APPLICATION alone is there.
-HICON LoadIconW(platform::HINSTANCE module, const char16_t* name) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (internal::Enter("LoadIconW", Args().Name(internal::ModuleName(module)).Text(name))) return nullptr;
-    if (module == nullptr) {
-        static char application;
-        return reinterpret_cast<uintptr_t>(name) == 32512 ? &application : nullptr;
-    }
-    const char16_t* groupIcon = reinterpret_cast<const char16_t*>(static_cast<uintptr_t>(14));
-    if (Image* image = FindImage(module)) {
-        return const_cast<kelpack::Resource*>(kelpack::FindResource(image->leaves, IdOf(groupIcon), IdOf(name)));
-    }
-    if (module != kLauncher) return nullptr;
-    auto found = State().resources.find({Upper(Text(groupIcon)), Upper(Text(name))});
-    return found == State().resources.end() ? nullptr : &found->second;
-}
-
-}  // namespace sim::engine

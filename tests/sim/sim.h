@@ -8,15 +8,16 @@
 //            SetRegistryString, AddForeignWindow, SetScreenSize, SetSectionFill,
 //            SetDefWindowProcResult, SetWaitSpeedup, Listen, UnusedPort, LimitSend, Fail
 //   act:     call the launcher's functions, which reach platform::; InvalidateWindow
-//            and PostThreadMessage stand in for the user and the engine;
-//            StartProcess and EnterProcess run a second program beside the first
+//            and PostThreadMessage stand in for the user and the engine
 //   inspect: CallLog, CallLogOf, CallCount, MessageBoxes, Traces, LoadCount, GetRegistryValue,
-//            CurrentProcessId, FirstProcessId,
 //            GetRegistryString, RegistryKeyExists, OpenKeyCount, PostedMessages,
 //            ForegroundWindow, CreatedWindows, GetWindowInfo, GetClassInfo,
 //            StartedThreads, WaitForThreadEnd, GetSectionInfo, OpenDCCount, ScreenPixel,
 //            Received, SocketLayerStarts, SocketLayerCleanups, OpenSocketCount, LingerSettings
-//   engine:  sim::engine, what an engine calls beyond the launcher (the end of this file)
+//
+// What only an engine calls (enumerating windows, listening sockets, a
+// second process beside the first) is the engine loader's, on this same
+// world (tests/celoader/engine_side.h).
 //
 // Everything is process-wide and guarded by one lock, because the splash
 // thread calls into the simulation while the main thread does.
@@ -46,30 +47,6 @@ namespace sim {
 // first posted WM_QUIT and joined, so they must end on it (a message loop
 // does); one created suspended is ended without running.
 void Reset();
-
-// ---------------------------------------------------------------- processes
-//
-// The world has one process, the first, until a loader runs a second
-// program beside the first: StartProcess makes the calling thread the first
-// thread of a new process. A thread CreateThread starts belongs to the
-// process of the thread that started it; any other thread to the first,
-// unless it entered another. Each process has its own launcher module
-// (SetLauncherModule), its own loads of a library (a library with a load
-// function is loaded afresh in each process, as a loader maps it once per
-// process) and its own window classes; windows, message queues, the
-// registry and the sockets are the world's, shared by all.
-
-// The calling thread's process, as the device's GetCurrentProcessId reads
-// it from the kernel's data page.
-platform::DWORD CurrentProcessId();
-// The first process's id: this program's process id as it started (a
-// forked child keeps its parent's, so its runs compare with the parent's).
-platform::DWORD FirstProcessId();
-// Makes the calling thread the first of a new process, and returns its id.
-platform::DWORD StartProcess();
-// Moves the calling thread into a process (FirstProcessId: the first), as a
-// thread that ran a second program goes back to where it came from.
-void EnterProcess(platform::DWORD process);
 
 // ---------------------------------------------------------------- modules and resources
 
@@ -214,7 +191,7 @@ struct WindowInfo {
     platform::DWORD threadId;     // the creating thread, whose queue gets its messages
     bool alive;                   // false once destroyed (DestroyWindow, or WM_CLOSE's default handling)
     int paints;                   // BeginPaint calls
-    platform::DWORD processId;    // the creating thread's process
+    platform::DWORD processId;    // the creating thread's process: 0, the first, unless a loader ran another
 };
 // Windows made by CreateWindowExW since Reset, alive or not, in order of creation.
 std::vector<platform::HWND> CreatedWindows();
@@ -294,48 +271,3 @@ int OpenSocketCount();
 std::vector<platform::LINGER> LingerSettings();
 
 }  // namespace sim
-
-// ---------------------------------------------------------------- what an engine calls
-//
-// The launcher's platform layer is all the launcher calls; an engine, such as
-// the sample engine run on the device loader, calls more of the device. These
-// are those calls, by the device's names and with its meaning, on the same
-// world (windows, queues, registry, loopback sockets), logged and held to the
-// device's contract like the platform layer's.
-namespace sim::engine {
-
-typedef platform::BOOL (*WNDENUMPROC)(platform::HWND window, platform::LPARAM parameter);
-typedef void* HICON;
-typedef void* HCURSOR;
-
-// Top-level windows, the newest first (foreign ones included), until the callback gives FALSE.
-platform::BOOL EnumWindows(WNDENUMPROC callback, platform::LPARAM parameter);
-// The class name, cut to size - 1 units and terminated; the units copied, 0 for no window.
-int GetClassNameW(platform::HWND window, char16_t* name, int size);
-// The thread that made the window, and that thread's process (another for a foreign window).
-platform::DWORD GetWindowThreadProcessId(platform::HWND window, platform::DWORD* process);
-platform::BOOL PostThreadMessageW(platform::DWORD thread, platform::UINT message, platform::WPARAM wParam,
-                                  platform::LPARAM lParam);
-void PostQuitMessage(int exitCode);
-// The child of the window whose id (CreateWindowExW's menu) is id.
-platform::HWND GetDlgItem(platform::HWND window, int id);
-platform::LRESULT SendMessageW(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
-                               platform::LPARAM lParam);
-platform::BOOL MoveWindow(platform::HWND window, int x, int y, int width, int height, platform::BOOL repaint);
-int32_t GetWindowLongW(platform::HWND window, int index);
-platform::BOOL ShowWindow(platform::HWND window, int command);
-platform::BOOL UpdateWindow(platform::HWND window);
-platform::BOOL UnregisterClassW(const char16_t* className, platform::HINSTANCE instance);
-HICON LoadIconW(platform::HINSTANCE module, const char16_t* name);
-HCURSOR LoadCursorW(platform::HINSTANCE module, const char16_t* name);
-int MultiByteToWideChar(platform::UINT codePage, platform::DWORD flags, const char* bytes, int count,
-                        char16_t* units, int room);
-
-// The listener's side of the loopback sockets.
-int bind(platform::SOCKET s, const platform::SOCKADDR_IN* address, int length);
-int listen(platform::SOCKET s, int backlog);
-platform::SOCKET accept(platform::SOCKET s, platform::SOCKADDR_IN* address, int* length);
-int getsockname(platform::SOCKET s, platform::SOCKADDR_IN* address, int* length);
-int recv(platform::SOCKET s, char* data, int length, int flags);
-
-}  // namespace sim::engine

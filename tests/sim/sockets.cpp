@@ -22,7 +22,6 @@ constexpr int kInet = platform::AF_INET;
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -47,7 +46,6 @@ struct Sockets {
     int starts = 0;                        // successful WSAStartup calls
     int cleanups = 0;                      // WSACleanup calls
     std::set<platform::SOCKET> open;       // descriptors handed out and not closed
-    std::set<platform::SOCKET> listening;  // of those, the ones listen was called on
     std::vector<int> reserved;             // bound, never listening: the unused ports
     std::vector<platform::LINGER> lingers;
     int sendLimit = -1;
@@ -134,13 +132,8 @@ int BindLoopback(platform::WORD* port) {
 
 }  // namespace
 
-// The name a socket has in the call log: real descriptors differ from run to run.
-std::string SocketName(platform::SOCKET s) {
-    if (s == platform::INVALID_SOCKET) return "invalid";
-    return State().open.count(s) != 0 ? "socket" : "bad";
-}
-
 namespace internal {
+
 void ResetSockets() {
     StopListener();
     std::lock_guard<std::recursive_mutex> lock(Mutex());
@@ -148,6 +141,22 @@ void ResetSockets() {
     for (int fd : State().reserved) ::close(fd);
     State() = Sockets();
 }
+
+bool SocketOpen(platform::SOCKET s) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    return State().open.count(s) != 0;
+}
+
+std::string SocketName(platform::SOCKET s) {
+    if (s == platform::INVALID_SOCKET) return "invalid";
+    return SocketOpen(s) ? "socket" : "bad";
+}
+
+void AdoptSocket(platform::SOCKET s) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    State().open.insert(s);
+}
+
 }  // namespace internal
 
 platform::WORD Listen() {
@@ -210,6 +219,7 @@ namespace platform {
 
 using sim::internal::Enter;
 using sim::internal::Mutex;
+using sim::internal::SocketName;
 
 // The device's winsock pages:
 // WSAStartup https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms898731(v=msdn.10)
@@ -256,7 +266,7 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
     sim::Args args;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
-        args.Name(sim::SocketName(s)).Flags(static_cast<uint32_t>(level)).Flags(static_cast<uint32_t>(option));
+        args.Name(SocketName(s)).Flags(static_cast<uint32_t>(level)).Flags(static_cast<uint32_t>(option));
         args.Pointer(value).Number(length);
     }
     if (Enter("setsockopt", args)) return SOCKET_ERROR;
@@ -286,7 +296,7 @@ int connect(SOCKET s, const SOCKADDR_IN* address, int length) {
     sim::Args args;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
-        args.Name(sim::SocketName(s)).Number(address->sin_family).Name(where).Number(length);
+        args.Name(SocketName(s)).Number(address->sin_family).Name(where).Number(length);
     }
     if (Enter("connect", args)) return SOCKET_ERROR;
     if (length < static_cast<int>(sizeof(SOCKADDR_IN)) || address->sin_family != winsock::kInet) {
@@ -304,7 +314,7 @@ int send(SOCKET s, const char* data, int length, int flags) {
     sim::Args args;
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
-        args.Name(sim::SocketName(s)).Pointer(data).Number(length).Flags(static_cast<uint32_t>(flags));
+        args.Name(SocketName(s)).Pointer(data).Number(length).Flags(static_cast<uint32_t>(flags));
     }
     if (Enter("send", args)) return SOCKET_ERROR;
     constexpr int kWinsockFlags = 0x1 | 0x4;
@@ -324,13 +334,16 @@ int send(SOCKET s, const char* data, int length, int flags) {
 int closesocket(SOCKET s) {
     {
         std::lock_guard<std::recursive_mutex> lock(Mutex());
-        if (Enter("closesocket", sim::Args().Name(sim::SocketName(s)))) return SOCKET_ERROR;
+        if (Enter("closesocket", sim::Args().Name(SocketName(s)))) return SOCKET_ERROR;
         auto found = sim::State().open.find(s);
         if (found == sim::State().open.end()) return SOCKET_ERROR;   // WSAENOTSOCK
         sim::State().open.erase(found);
         // Winsock's close ends an accept another thread is blocked in; a
         // POSIX close does not, a shutdown of the listening socket does.
-        if (sim::State().listening.erase(s) != 0) ::shutdown(static_cast<int>(s), SHUT_RDWR);
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        ::getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ACCEPTCONN, &listening, &size);
+        if (listening != 0) ::shutdown(static_cast<int>(s), SHUT_RDWR);
     }
     // Outside the lock: with a linger setting the close may wait for the peer.
     return ::close(static_cast<int>(s)) == 0 ? 0 : SOCKET_ERROR;
@@ -352,129 +365,3 @@ uint16_t htons(uint16_t value) {
 }
 
 }  // namespace platform
-
-namespace sim::engine {
-
-using internal::Enter;
-using platform::SOCKET;
-using platform::SOCKET_ERROR;
-using platform::SOCKADDR_IN;
-
-namespace {
-
-std::string Where(const SOCKADDR_IN& address) {
-    char dotted[INET_ADDRSTRLEN] = "?";
-    in_addr a{};
-    a.s_addr = address.sin_addr;
-    ::inet_ntop(AF_INET, &a, dotted, sizeof dotted);
-    return std::string(dotted) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-bool Open(SOCKET s) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    return State().open.count(s) != 0;
-}
-
-std::string Name(SOCKET s) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    return SocketName(s);
-}
-
-}  // namespace
-
-// The device's winsock pages for the listener's side:
-// bind, listen, accept, getsockname, recv https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ee493304(v=winembedded.60)
-
-// Loopback only: 127.0.0.1, or any address, which here is loopback; another
-// address is none of this machine's (WSAEADDRNOTAVAIL). A short address or
-// another family fails (WSAEFAULT, WSAEAFNOSUPPORT).
-int bind(SOCKET s, const SOCKADDR_IN* address, int length) {
-    if (Enter("bind", Args().Name(Name(s)).Name(address != nullptr ? Where(*address) : "null").Number(length))) {
-        return SOCKET_ERROR;
-    }
-    if (!Open(s) || address == nullptr || length < static_cast<int>(sizeof(SOCKADDR_IN)) ||
-        address->sin_family != winsock::kInet) {
-        return SOCKET_ERROR;
-    }
-    if (address->sin_addr != htonl(INADDR_LOOPBACK) && address->sin_addr != htonl(INADDR_ANY)) return SOCKET_ERROR;
-    sockaddr_in posix{};
-    posix.sin_family = AF_INET;
-    posix.sin_port = address->sin_port;
-    posix.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&posix), sizeof posix) == 0 ? 0 : SOCKET_ERROR;
-}
-
-// A socket that is not bound fails (WSAEINVAL), as winsock has it.
-int listen(SOCKET s, int backlog) {
-    if (Enter("listen", Args().Name(Name(s)).Number(backlog))) return SOCKET_ERROR;
-    if (!Open(s)) return SOCKET_ERROR;
-    sockaddr_in bound{};
-    socklen_t size = sizeof bound;
-    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&bound), &size) != 0 || bound.sin_port == 0) {
-        return SOCKET_ERROR;
-    }
-    // SOMAXCONN is 5 on the device; a larger backlog is taken as the most it allows.
-    if (::listen(static_cast<int>(s), std::min(std::max(backlog, 1), 5)) != 0) return SOCKET_ERROR;
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().listening.insert(s);
-    return 0;
-}
-
-// Blocks, without the world's lock, until a connection comes or the socket
-// is closed (INVALID_SOCKET). The peer's address, when asked for, needs room
-// for an IPv4 one (WSAEFAULT).
-SOCKET accept(SOCKET s, SOCKADDR_IN* address, int* length) {
-    if (Enter("accept", Args().Name(Name(s)).Pointer(address).Pointer(length))) return platform::INVALID_SOCKET;
-    if (!Open(s)) return platform::INVALID_SOCKET;
-    if (address != nullptr && (length == nullptr || *length < static_cast<int>(sizeof(SOCKADDR_IN)))) {
-        return platform::INVALID_SOCKET;
-    }
-    sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    int fd = ::accept(static_cast<int>(s), reinterpret_cast<sockaddr*>(&peer), &size);
-    if (fd < 0) return platform::INVALID_SOCKET;
-    if (address != nullptr) {
-        SOCKADDR_IN windows{};
-        windows.sin_family = winsock::kInet;
-        windows.sin_port = peer.sin_port;
-        windows.sin_addr = peer.sin_addr.s_addr;
-        *address = windows;
-        *length = sizeof windows;
-    }
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    State().open.insert(static_cast<SOCKET>(fd));
-    return static_cast<SOCKET>(fd);
-}
-
-int getsockname(SOCKET s, SOCKADDR_IN* address, int* length) {
-    if (Enter("getsockname", Args().Name(Name(s)).Pointer(address).Pointer(length))) return SOCKET_ERROR;
-    if (!Open(s) || address == nullptr || length == nullptr || *length < static_cast<int>(sizeof(SOCKADDR_IN))) {
-        return SOCKET_ERROR;
-    }
-    sockaddr_in bound{};
-    socklen_t size = sizeof bound;
-    // A socket not bound yet has no name (WSAEINVAL).
-    if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&bound), &size) != 0 || bound.sin_port == 0) {
-        return SOCKET_ERROR;
-    }
-    SOCKADDR_IN windows{};
-    windows.sin_family = winsock::kInet;
-    windows.sin_port = bound.sin_port;
-    windows.sin_addr = bound.sin_addr.s_addr;
-    *address = windows;
-    *length = sizeof windows;
-    return 0;
-}
-
-// Blocks without the world's lock; 0 once the peer closed. MSG_OOB (1) and
-// MSG_PEEK (2) are winsock's flags for recv; another fails (WSAEOPNOTSUPP).
-int recv(SOCKET s, char* data, int length, int flags) {
-    if (Enter("recv", Args().Name(Name(s)).Pointer(data).Number(length).Flags(static_cast<uint32_t>(flags)))) {
-        return SOCKET_ERROR;
-    }
-    if (!Open(s) || length < 0 || (flags & ~0x3) != 0 || (data == nullptr && length > 0)) return SOCKET_ERROR;
-    ssize_t got = ::recv(static_cast<int>(s), data, static_cast<size_t>(length), flags & 0x3);
-    return got < 0 ? SOCKET_ERROR : static_cast<int>(got);
-}
-
-}  // namespace sim::engine

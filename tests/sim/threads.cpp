@@ -8,8 +8,6 @@
 //
 // Timed waits may be shortened for tests with SetWaitSpeedup; what a wait
 // answers does not change, only how long it takes to run out.
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -61,13 +59,7 @@ Threads& State() {
 
 std::atomic<platform::DWORD> g_nextId{0x100};
 thread_local platform::DWORD g_currentId = 0;
-// The first process's id: this program's own as it started, so that a run
-// in a forked child (a planted fault's) reports the same ids as its parent's.
-const platform::DWORD g_firstProcess = static_cast<platform::DWORD>(getpid());
-// The calling thread's process; 0: the first.
 thread_local platform::DWORD g_currentProcess = 0;
-// Far above any Linux process id, so a started process is never taken for the first.
-std::atomic<platform::DWORD> g_nextProcess{0x40000001};
 
 Event* FindEvent(platform::HANDLE handle) {
     for (auto& event : State().events) {
@@ -153,27 +145,16 @@ void EndThreads() {
     for (auto& thread : joining) thread.join();
 }
 
+platform::DWORD CurrentProcess() { return g_currentProcess; }
+
+void EnterProcess(platform::DWORD process) { g_currentProcess = process; }
+
 void ResetThreads() {
     // EndThreads has joined every started thread; only finished records remain.
     State() = Threads();
 }
 
 }  // namespace internal
-
-platform::DWORD CurrentProcessId() {
-    return g_currentProcess != 0 ? g_currentProcess : g_firstProcess;
-}
-
-platform::DWORD StartProcess() {
-    g_currentProcess = g_nextProcess++;
-    return g_currentProcess;
-}
-
-void EnterProcess(platform::DWORD process) {
-    g_currentProcess = process == g_firstProcess ? 0 : process;
-}
-
-platform::DWORD FirstProcessId() { return g_firstProcess; }
 
 std::vector<platform::DWORD> StartedThreads() {
     std::lock_guard<std::recursive_mutex> lock(Mutex());

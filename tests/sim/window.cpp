@@ -22,25 +22,18 @@
 namespace sim {
 namespace {
 
+using internal::ClassMap;
+using internal::Find;
+using internal::FindOwn;
+using internal::Handle;
 using internal::Mutex;
+using internal::OwnClass;
 using internal::Text;
 using internal::Upper;
+using internal::Window;
 using Lock = std::unique_lock<std::recursive_mutex>;
 
-struct Window {
-    WindowInfo info;
-    bool foreign = false;                // another process's window: it only records what it is posted
-    platform::WNDPROC procedure = nullptr;
-    bool needsPaint = false;
-    std::vector<PostedMessage> posted;   // foreign windows only
-    size_t selectionStart = 0;           // an edit control's selection (EM_SETSEL)
-    size_t selectionEnd = 0;
-};
-
-// Classes by process (0: the system's, which every process has) and upper-cased name.
-using ClassMap = std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo>;
-
-struct Windows {
+struct Desktop {
     std::list<Window> windows;   // a list keeps the handles stable
     ClassMap classes;
     std::map<platform::DWORD, std::deque<platform::MSG>> queues;
@@ -50,21 +43,16 @@ struct Windows {
     std::vector<std::u16string> traces;
 };
 
-Windows& State() {
-    static Windows windows;
-    return windows;
+Desktop& State() {
+    static Desktop desktop;
+    return desktop;
 }
-
-platform::HWND Handle(Window& window) { return reinterpret_cast<platform::HWND>(&window); }
-
-// The key of the calling process's own class of that name.
-ClassMap::key_type OwnClass(const std::u16string& name) { return {CurrentProcessId(), Upper(name)}; }
 
 // A class as the calling process sees it: its own, else a system class.
 ClassMap::iterator FindClass(const std::u16string& name) {
     auto& classes = State().classes;
     auto found = classes.find(OwnClass(name));
-    return found != classes.end() ? found : classes.find({0, Upper(name)});
+    return found != classes.end() ? found : classes.find({internal::kSystemClasses, Upper(name)});
 }
 
 // Any window, alive or not.
@@ -73,18 +61,6 @@ Window* FindAny(platform::HWND handle) {
         if (Handle(window) == handle) return &window;
     }
     return nullptr;
-}
-
-// A window that exists now.
-Window* Find(platform::HWND handle) {
-    Window* window = FindAny(handle);
-    return window != nullptr && window->info.alive ? window : nullptr;
-}
-
-// A window of this process that exists now.
-Window* FindOwn(platform::HWND handle) {
-    Window* window = Find(handle);
-    return window != nullptr && !window->foreign ? window : nullptr;
 }
 
 // Whether GetMessageW's filters let a message through: a window filter
@@ -139,15 +115,22 @@ constexpr platform::UINT kDestroyMessage = 0x0002;   // WM_DESTROY
 
 namespace internal {
 
-platform::LRESULT EditProcedure(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
-                                platform::LPARAM lParam);
+void ResetWindows() { State() = Desktop(); }
 
-// The device's own control classes a window may be made of without
-// registering them; of those, only the edit control is here. A class with no
-// instance is a system class: any instance makes windows of it.
-void ResetWindows() {
-    State() = Windows();
-    State().classes[{0, u"EDIT"}] = ClassInfo{0, EditProcedure, 0, 0, nullptr, nullptr, nullptr, nullptr, false};
+std::list<Window>& Windows() { return State().windows; }
+
+ClassMap& Classes() { return State().classes; }
+
+ClassMap::key_type OwnClass(const std::u16string& name) { return {CurrentProcess(), Upper(name)}; }
+
+Window* Find(platform::HWND handle) {
+    Window* window = FindAny(handle);
+    return window != nullptr && window->info.alive ? window : nullptr;
+}
+
+Window* FindOwn(platform::HWND handle) {
+    Window* window = Find(handle);
+    return window != nullptr && !window->foreign ? window : nullptr;
 }
 
 std::string WindowName(platform::HWND handle) {
@@ -356,7 +339,7 @@ HWND CreateWindowExW(DWORD exStyle, const char16_t* className, const char16_t* w
     window.info = sim::WindowInfo{Text(className), Text(windowName), style,  exStyle,  x,        y,
                                   width,           height,           parent, menu,     instance,
                                   sim::internal::CurrentThreadId(),  true,   0,
-                                  sim::CurrentProcessId()};
+                                  sim::internal::CurrentProcess()};
     window.procedure = found->second.procedure;
     // A window shown at creation is painted once its thread's queue is empty.
     window.needsPaint = (style & WS_VISIBLE) != 0;
@@ -473,261 +456,3 @@ BOOL EndPaint(HWND handle, const PAINTSTRUCT* paint) {
 }
 
 }  // namespace platform
-
-// ---------------------------------------------------------------- what an engine calls
-//
-// The device's pages for what follows:
-// EnumWindows https://learn.microsoft.com/en-us/previous-versions/windows/embedded/aa453032(v=msdn.10)
-// GetClassName, GetWindowThreadProcessId, GetDlgItem, GetWindowLong, ShowWindow, UpdateWindow, MoveWindow,
-// SendMessage, PostThreadMessage, PostQuitMessage, UnregisterClass, LoadIcon, LoadCursor: the window
-// manager's reference for Windows CE (ms908193 and its siblings).
-
-namespace sim {
-
-namespace internal {
-
-// The edit control: its text is the window's text; EM_SETSEL selects units,
-// EM_REPLACESEL puts text in place of the selection and leaves the caret after it.
-platform::LRESULT EditProcedure(platform::HWND handle, platform::UINT message, platform::WPARAM wParam,
-                                platform::LPARAM lParam) {
-    constexpr platform::UINT kSetSelection = 0x00B1, kReplaceSelection = 0x00C2;
-    if (message != kSetSelection && message != kReplaceSelection) {
-        return platform::DefWindowProcW(handle, message, wParam, lParam);
-    }
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Window* window = FindOwn(handle);
-    if (window == nullptr) return 0;
-    std::u16string& text = window->info.title;
-    if (message == kSetSelection) {
-        // -1 as the start takes the selection away; anything past the end is the end.
-        auto start = static_cast<int32_t>(wParam), end = static_cast<int32_t>(lParam);
-        size_t from = start < 0 ? text.size() : std::min(static_cast<size_t>(start), text.size());
-        size_t to = end < 0 ? text.size() : std::min(static_cast<size_t>(end), text.size());
-        window->selectionStart = std::min(from, to);
-        window->selectionEnd = start < 0 ? window->selectionStart : std::max(from, to);
-        return 0;
-    }
-    std::u16string replacement = Text(reinterpret_cast<const char16_t*>(lParam));
-    text.replace(window->selectionStart, window->selectionEnd - window->selectionStart, replacement);
-    window->selectionStart = window->selectionEnd = window->selectionStart + replacement.size();
-    return 0;
-}
-
-}  // namespace internal
-
-namespace engine {
-
-using platform::BOOL;
-using platform::DWORD;
-using platform::FALSE;
-using platform::HWND;
-using platform::TRUE;
-using platform::UINT;
-using internal::Enter;
-using internal::WindowName;
-
-namespace {
-
-// A foreign window stands for another process: its thread and process are none of this one's.
-constexpr DWORD kForeignProcess = 0x7FFF0000u;
-constexpr DWORD kForeignThread = 0x7FFE0000u;
-
-// Calls a window's procedure on the calling thread, without the lock.
-platform::LRESULT Deliver(Lock& lock, Window* window, HWND handle, UINT message, platform::WPARAM wParam,
-                          platform::LPARAM lParam) {
-    platform::WNDPROC procedure = window->procedure;
-    lock.unlock();
-    platform::LRESULT result = procedure(handle, message, wParam, lParam);
-    lock.lock();
-    return result;
-}
-
-constexpr platform::UINT kSize = 0x0005;   // WM_SIZE
-
-}  // namespace
-
-BOOL EnumWindows(WNDENUMPROC callback, platform::LPARAM parameter) {
-    Lock lock(Mutex());
-    if (Enter("EnumWindows", Args().Pointer(reinterpret_cast<const void*>(callback)).Number(parameter))) return FALSE;
-    if (callback == nullptr) return FALSE;
-    std::vector<HWND> windows;
-    for (auto& window : State().windows) {
-        if (window.info.alive && window.info.parent == nullptr) windows.insert(windows.begin(), Handle(window));
-    }
-    for (HWND handle : windows) {
-        if (Find(handle) == nullptr) continue;   // gone while an earlier callback ran
-        lock.unlock();
-        BOOL more = callback(handle, parameter);
-        lock.lock();
-        if (!more) return FALSE;
-    }
-    return TRUE;
-}
-
-int GetClassNameW(HWND handle, char16_t* name, int size) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetClassNameW", Args().Name(WindowName(handle)).Pointer(name).Number(size))) return 0;
-    Window* window = Find(handle);
-    if (window == nullptr || name == nullptr || size <= 0) return 0;
-    size_t units = std::min(window->info.className.size(), static_cast<size_t>(size - 1));
-    std::copy_n(window->info.className.begin(), units, name);
-    name[units] = 0;
-    return static_cast<int>(units);
-}
-
-DWORD GetWindowThreadProcessId(HWND handle, DWORD* process) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetWindowThreadProcessId", Args().Name(WindowName(handle)).Pointer(process))) return 0;
-    Window* window = Find(handle);
-    if (window == nullptr) return 0;
-    if (process != nullptr) *process = window->foreign ? kForeignProcess : window->info.processId;
-    return window->foreign ? kForeignThread : window->info.threadId;
-}
-
-BOOL PostThreadMessageW(DWORD thread, UINT message, platform::WPARAM wParam, platform::LPARAM lParam) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Args args;
-    args.Name(thread == kForeignThread ? "foreign thread" : "thread").Number(message);
-    args.Number(static_cast<int64_t>(wParam)).Number(lParam);
-    if (Enter("PostThreadMessageW", args)) return FALSE;
-    // Another process's thread is out of reach here; a thread that ended has no queue.
-    if (thread == kForeignThread || thread == 0) return FALSE;
-    return internal::QueueMessage(thread, platform::MSG{nullptr, message, wParam, lParam, 0, 0, 0}) ? TRUE : FALSE;
-}
-
-void PostQuitMessage(int exitCode) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    Enter("PostQuitMessage", Args().Number(exitCode));
-    internal::QueueMessage(internal::CurrentThreadId(),
-                           platform::MSG{nullptr, platform::WM_QUIT, static_cast<platform::WPARAM>(exitCode), 0, 0, 0, 0});
-}
-
-HWND GetDlgItem(HWND parent, int id) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetDlgItem", Args().Name(WindowName(parent)).Number(id))) return nullptr;
-    if (FindOwn(parent) == nullptr) return nullptr;
-    for (auto& window : State().windows) {
-        if (window.info.alive && window.info.parent == parent &&
-            reinterpret_cast<uintptr_t>(window.info.menu) == static_cast<uintptr_t>(id)) {
-            return Handle(window);
-        }
-    }
-    return nullptr;
-}
-
-// Sent to a window of the calling thread, the procedure runs now. No caller
-// sends to another thread's window, which would wait for that thread: it
-// fails here rather than run the procedure on the wrong thread.
-platform::LRESULT SendMessageW(HWND handle, UINT message, platform::WPARAM wParam, platform::LPARAM lParam) {
-    Lock lock(Mutex());
-    Args args;
-    args.Name(WindowName(handle)).Number(message).Number(static_cast<int64_t>(wParam)).Number(lParam);
-    if (Enter("SendMessageW", args)) return 0;
-    Window* window = FindOwn(handle);
-    if (window == nullptr || window->info.threadId != internal::CurrentThreadId()) return 0;
-    return Deliver(lock, window, handle, message, wParam, lParam);
-}
-
-// A new size is sent to the window as WM_SIZE (the client area: the whole window here).
-BOOL MoveWindow(HWND handle, int x, int y, int width, int height, BOOL repaint) {
-    Lock lock(Mutex());
-    Args args;
-    args.Name(WindowName(handle)).Number(x).Number(y).Number(width).Number(height).Number(repaint);
-    if (Enter("MoveWindow", args)) return FALSE;
-    Window* window = FindOwn(handle);
-    if (window == nullptr) return FALSE;
-    width = std::max(width, 0);
-    height = std::max(height, 0);
-    bool resized = width != window->info.width || height != window->info.height;
-    window->info.x = x, window->info.y = y, window->info.width = width, window->info.height = height;
-    if (repaint && (window->info.style & platform::WS_VISIBLE) != 0) window->needsPaint = true;
-    internal::Changed().notify_all();
-    if (resized && window->info.threadId == internal::CurrentThreadId()) {
-        Deliver(lock, window, handle, kSize, 0, static_cast<platform::LPARAM>((height & 0xFFFF) << 16 | (width & 0xFFFF)));
-    }
-    return TRUE;
-}
-
-// The indexes the device has: GWL_WNDPROC, GWL_ID, GWL_STYLE, GWL_EXSTYLE,
-// GWL_USERDATA, and the class's extra words (zero, since nothing here sets them).
-int32_t GetWindowLongW(HWND handle, int index) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("GetWindowLongW", Args().Name(WindowName(handle)).Number(index))) return 0;
-    Window* window = Find(handle);
-    if (window == nullptr) return 0;
-    switch (index) {
-    case -4: return static_cast<int32_t>(reinterpret_cast<uintptr_t>(window->procedure));
-    case -12: return static_cast<int32_t>(reinterpret_cast<uintptr_t>(window->info.menu));
-    case -16: return static_cast<int32_t>(window->info.style);
-    case -20: return static_cast<int32_t>(window->info.exStyle);
-    case -21: return 0;
-    default: break;
-    }
-    return 0;
-}
-
-// The commands the device takes: SW_HIDE, SW_SHOWNORMAL, SW_SHOWNOACTIVATE,
-// SW_SHOW, SW_SHOWNA; it never minimises or maximises. Whether it was visible before.
-BOOL ShowWindow(HWND handle, int command) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("ShowWindow", Args().Name(WindowName(handle)).Number(command))) return FALSE;
-    Window* window = FindOwn(handle);
-    if (window == nullptr) return FALSE;
-    BOOL was = (window->info.style & platform::WS_VISIBLE) != 0 ? TRUE : FALSE;
-    bool takes = command == 0 || command == 1 || command == 4 || command == 5 || command == 8;
-    if (!takes) return was;
-    if (command == 0) {
-        window->info.style &= ~platform::WS_VISIBLE;
-        window->needsPaint = false;
-    } else if (!was) {
-        window->info.style |= platform::WS_VISIBLE;
-        window->needsPaint = true;
-        internal::Changed().notify_all();
-    }
-    return was;
-}
-
-// A window waiting for its paint gets WM_PAINT now, sent past the queue.
-BOOL UpdateWindow(HWND handle) {
-    Lock lock(Mutex());
-    if (Enter("UpdateWindow", Args().Name(WindowName(handle)))) return FALSE;
-    Window* window = FindOwn(handle);
-    if (window == nullptr) return FALSE;
-    if (window->needsPaint && window->info.threadId == internal::CurrentThreadId()) {
-        Deliver(lock, window, handle, platform::WM_PAINT, 0, 0);
-    }
-    return TRUE;
-}
-
-// Only the instance that registered a class takes it away, and only once no window of it is left.
-BOOL UnregisterClassW(const char16_t* className, platform::HINSTANCE instance) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("UnregisterClassW", Args().Text(className).Name(internal::ModuleName(instance)))) return FALSE;
-    auto found = State().classes.find(OwnClass(Text(className)));
-    if (found == State().classes.end() || found->second.instance == nullptr || found->second.instance != instance) {
-        return FALSE;
-    }
-    for (auto& window : State().windows) {
-        if (window.info.alive && !window.foreign && window.info.processId == found->first.first &&
-            Upper(window.info.className) == found->first.second) {
-            return FALSE;
-        }
-    }
-    State().classes.erase(found);
-    return TRUE;
-}
-
-// The device's cursor is the wait cursor or none: an arrow asked for gets a
-// handle, which stands for the device's own cursor.
-HCURSOR LoadCursorW(platform::HINSTANCE module, const char16_t* name) {
-    std::lock_guard<std::recursive_mutex> lock(Mutex());
-    if (Enter("LoadCursorW", Args().Name(internal::ModuleName(module)).Text(name))) return nullptr;
-    constexpr uintptr_t kArrow = 32512, kWait = 32514;
-    auto id = reinterpret_cast<uintptr_t>(name);
-    if (module != nullptr || (id != kArrow && id != kWait)) return nullptr;
-    static char cursors[2];
-    return &cursors[id == kWait];
-}
-
-}  // namespace engine
-}  // namespace sim

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 
@@ -34,6 +33,11 @@ std::vector<Call>& Log() {
 std::vector<FailRule>& Rules() {
     static std::vector<FailRule> rules;
     return rules;
+}
+
+std::vector<void (*)()>& ResetsAdded() {
+    static std::vector<void (*)()> resets;
+    return resets;
 }
 
 }  // namespace
@@ -86,6 +90,11 @@ Args& Args::Pointer(const void* pointer) { return Add(pointer != nullptr ? "ptr"
 
 Args& Args::Name(const std::string& name) { return Add(name); }
 
+void OnReset(void (*reset)()) {
+    std::lock_guard<std::recursive_mutex> lock(Mutex());
+    ResetsAdded().push_back(reset);
+}
+
 bool Enter(const char* operation, const Args& args) {
     std::lock_guard<std::recursive_mutex> lock(Mutex());
     std::string entry = std::string(operation) + "(" + args.Spelt() + ")";
@@ -116,6 +125,7 @@ void Reset() {
     internal::ResetGdi();
     internal::ResetThreads();
     internal::ResetSockets();
+    for (auto reset : ResetsAdded()) reset();
 }
 
 void Fail(const std::string& operation, int nth, int count) {
@@ -155,62 +165,3 @@ int CallCount(const std::string& operation) {
 }
 
 }  // namespace sim
-
-namespace sim::engine {
-
-// Code pages the device converts: CP_ACP, which is Windows-1252 on the
-// western devices the simulation stands for, and CP_UTF8, which takes no
-// flags. A malformed UTF-8 sequence becomes U+FFFD. A count of -1 converts
-// through the terminating NUL; without room (0) the units needed are given,
-// and too little room fails (ERROR_INSUFFICIENT_BUFFER).
-int MultiByteToWideChar(platform::UINT codePage, platform::DWORD flags, const char* bytes, int count,
-                        char16_t* units, int room) {
-    Args args;
-    args.Number(codePage).Flags(flags).Narrow(count == -1 ? bytes : nullptr).Number(count).Pointer(units).Number(room);
-    if (internal::Enter("MultiByteToWideChar", args)) return 0;
-    constexpr platform::UINT kAnsi = 0, kUtf8 = 65001;
-    if ((codePage != kAnsi && codePage != kUtf8) || bytes == nullptr || count == 0 || count < -1 || room < 0 ||
-        (room > 0 && units == nullptr) || (codePage == kUtf8 && flags != 0)) {
-        return 0;
-    }
-    size_t length = count == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(count);
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
-    static const char16_t k1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-    std::u16string out;
-    for (size_t i = 0; i < length;) {
-        unsigned char c = in[i];
-        if (codePage == kAnsi) {
-            out += c >= 0x80 && c < 0xA0 ? k1252[c - 0x80] : static_cast<char16_t>(c);
-            ++i;
-            continue;
-        }
-        int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        uint32_t point = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
-        size_t j = i + 1;
-        for (int k = 0; k < more && j < length && (in[j] & 0xC0) == 0x80; ++k, ++j) point = point << 6 | (in[j] & 0x3F);
-        static const uint32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
-        bool whole = more >= 0 && j - i == static_cast<size_t>(more) + 1;
-        if (!whole || point < kLeast[more] || point > 0x10FFFF || (point >= 0xD800 && point < 0xE000)) {
-            out += u'\uFFFD';
-            i = more < 0 ? i + 1 : j;
-            continue;
-        }
-        i = j;
-        if (point < 0x10000) {
-            out += static_cast<char16_t>(point);
-        } else {
-            point -= 0x10000;
-            out += static_cast<char16_t>(0xD800 | point >> 10);
-            out += static_cast<char16_t>(0xDC00 | (point & 0x3FF));
-        }
-    }
-    if (room == 0) return static_cast<int>(out.size());
-    if (out.size() > static_cast<size_t>(room)) return 0;
-    std::copy(out.begin(), out.end(), units);
-    return static_cast<int>(out.size());
-}
-
-}  // namespace sim::engine

@@ -1,10 +1,15 @@
 // Part of the simulation (see sim.h): what its pieces share with each
-// other. Tests use sim.h, never this.
+// other, and with the device calls that a loader of engines models on the
+// same world (tests/celoader). Tests use sim.h, never this.
 #pragma once
 
 #include <condition_variable>
+#include <list>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <cstdint>
 
@@ -53,7 +58,9 @@ std::u16string Upper(const std::u16string& s);
 // A text argument; null becomes "", an integer id below 0x10000 "#N".
 std::u16string Text(const char16_t* text);
 
-// Each piece of the world forgets its state; Reset calls them all.
+// Each piece of the world forgets its state; Reset calls them all, then
+// what a loader added with OnReset (state of its own on the world's).
+void OnReset(void (*reset)());
 void ResetModules();
 void ResetRegistry();
 void ResetWindows();
@@ -86,6 +93,53 @@ bool IsModule(platform::HMODULE module);
 void ReleaseWindowDC(platform::HDC dc);
 // Fills a rectangle of the screen, clipped to it.
 void FillScreen(int x, int y, int width, int height, uint32_t colour);
+// A resource of the launcher's module or of a mapped image, as FindResourceW finds it, unlogged.
+platform::HRSRC LookUpResource(platform::HMODULE module, const char16_t* name, const char16_t* type);
+
+// ---------------------------------------------------------------- processes
+//
+// The calling thread's process: 0, the first, unless a loader that runs a
+// second program beside the first put the thread in another. A thread that
+// CreateThread starts is in the process of the thread that started it.
+// Each process has its own launcher module (SetLauncherModule), its own
+// loads of a library with a load function (a loader maps it once per
+// process) and its own window classes; windows, queues, the registry and the
+// sockets are the world's, shared by all.
+platform::DWORD CurrentProcess();
+void EnterProcess(platform::DWORD process);
+
+// ---------------------------------------------------------------- the world's windows
+
+// A window as the world keeps it.
+struct Window {
+    WindowInfo info;
+    bool foreign = false;                // another process's window: it only records what it is posted
+    platform::WNDPROC procedure = nullptr;
+    bool needsPaint = false;
+    std::vector<PostedMessage> posted;   // foreign windows only
+};
+// Classes by process and upper-cased name; kSystemClasses for the system's, which every process has.
+using ClassMap = std::map<std::pair<platform::DWORD, std::u16string>, ClassInfo>;
+constexpr platform::DWORD kSystemClasses = 0xFFFFFFFFu;
+
+// Every window since Reset, alive or not, in order of creation (a list keeps the handles stable).
+std::list<Window>& Windows();
+ClassMap& Classes();
+inline platform::HWND Handle(Window& window) { return reinterpret_cast<platform::HWND>(&window); }
+// A window that exists now; FindOwn: one CreateWindowExW made, not a foreign stand-in.
+Window* Find(platform::HWND handle);
+Window* FindOwn(platform::HWND handle);
+// The key of the calling process's own class of that name.
+ClassMap::key_type OwnClass(const std::u16string& name);
+
+// ---------------------------------------------------------------- the world's sockets
+
+// A socket handed out and not yet closed.
+bool SocketOpen(platform::SOCKET s);
+// The name a socket has in the call log: real descriptors differ from run to run.
+std::string SocketName(platform::SOCKET s);
+// Hands out a socket made by other means than socket() (an accepted one): closed at Reset.
+void AdoptSocket(platform::SOCKET s);
 
 }  // namespace sim::internal
 

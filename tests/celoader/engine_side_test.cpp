@@ -1,4 +1,4 @@
-// What an engine calls beyond the launcher (sim::engine): the device's
+// What an engine calls beyond the launcher (engine_side.h): the device's
 // meaning of each, as the device sample engine relies on it.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,13 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "engine_side.h"
 #include "sim.h"
 
 namespace {
 
-namespace engine = sim::engine;
+namespace engine = celoader::engine;
 
-class SimEngineSide : public ::testing::Test {
+class EngineSide : public ::testing::Test {
 protected:
     void SetUp() override { sim::Reset(); }
     void TearDown() override { sim::Reset(); }
@@ -39,7 +40,7 @@ platform::HWND MakeWindow(const char16_t* className, platform::DWORD style = 0, 
                                      sim::LauncherModule(), nullptr);
 }
 
-TEST_F(SimEngineSide, WindowsAreEnumeratedNamedAndOwnedAsTheDeviceDoes) {
+TEST_F(EngineSide, WindowsAreEnumeratedNamedAndOwnedAsTheDeviceDoes) {
     platform::HWND first = MakeWindow(u"First");
     platform::HWND foreign = sim::AddForeignWindow(u"Other");
     platform::HWND second = MakeWindow(u"SecondClassWithALongName");
@@ -78,7 +79,7 @@ TEST_F(SimEngineSide, WindowsAreEnumeratedNamedAndOwnedAsTheDeviceDoes) {
     EXPECT_EQ(engine::GetWindowLongW(child, -12), 100);
 }
 
-TEST_F(SimEngineSide, DestroyingSendsWmDestroyToTheWindowAndItsChildrenAndEndsTheLoopOnPostQuit) {
+TEST_F(EngineSide, DestroyingSendsWmDestroyToTheWindowAndItsChildrenAndEndsTheLoopOnPostQuit) {
     platform::HWND parent = MakeWindow(u"P");
     platform::HWND child = MakeWindow(u"P", 0x40000000u, parent, 7);
     g_seen.clear();
@@ -93,7 +94,7 @@ TEST_F(SimEngineSide, DestroyingSendsWmDestroyToTheWindowAndItsChildrenAndEndsTh
     EXPECT_EQ(message.wParam, 5u);
 }
 
-TEST_F(SimEngineSide, ShowAndUpdatePaintOnceAndTheEditControlKeepsItsText) {
+TEST_F(EngineSide, ShowAndUpdatePaintOnceAndTheEditControlKeepsItsText) {
     platform::HWND window = MakeWindow(u"W");
     EXPECT_EQ(engine::ShowWindow(window, 6 /* SW_MINIMIZE: not on the device */), platform::FALSE);
     EXPECT_EQ(engine::GetWindowLongW(window, -16) & 0x10000000, 0);
@@ -121,7 +122,7 @@ TEST_F(SimEngineSide, ShowAndUpdatePaintOnceAndTheEditControlKeepsItsText) {
     EXPECT_EQ(engine::UnregisterClassW(u"EDIT", sim::LauncherModule()), platform::FALSE);
 }
 
-TEST_F(SimEngineSide, MultiByteToWideCharConvertsUtf8AndTheWesternCodePage) {
+TEST_F(EngineSide, MultiByteToWideCharConvertsUtf8AndTheWesternCodePage) {
     char16_t units[16];
     // "é€😀" in UTF-8, then a malformed byte.
     const char utf8[] = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFF";
@@ -135,7 +136,7 @@ TEST_F(SimEngineSide, MultiByteToWideCharConvertsUtf8AndTheWesternCodePage) {
     EXPECT_EQ(engine::MultiByteToWideChar(1200, 0, "a", 1, units, 16), 0);     // no such code page here
 }
 
-TEST_F(SimEngineSide, AListenerAcceptsReceivesAndIsEndedByItsClose) {
+TEST_F(EngineSide, AListenerAcceptsReceivesAndIsEndedByItsClose) {
     platform::WSADATA data;
     ASSERT_EQ(platform::WSAStartup(0x202, &data), 0);
     platform::SOCKET listener = platform::socket(platform::AF_INET, 1, 6);
@@ -178,7 +179,7 @@ TEST_F(SimEngineSide, AListenerAcceptsReceivesAndIsEndedByItsClose) {
 
 // A second program beside the first: windows, queues and the registry are
 // shared, classes, the launcher module and each mapped library are its own.
-TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
+TEST_F(EngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
     static int maps = 0;
     maps = 0;
     sim::Library library;
@@ -197,23 +198,23 @@ TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
     platform::HMODULE secondLibrary = nullptr;
     platform::HWND secondWindow = nullptr, refused = nullptr;
     std::thread other([&] {
-        second = sim::StartProcess();
+        second = celoader::StartProcess();
         // The first's class is not this process's; registered here, it is.
         refused = platform::CreateWindowExW(0, u"app_Main", u"t", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
         secondWindow = MakeWindow(u"app_Main");
         secondLibrary = platform::LoadLibraryW(u"Kel.dll");
         // A thread it starts is its too.
         platform::HANDLE thread = platform::CreateThread(
-            nullptr, 0, [](void* out) -> platform::DWORD { return *static_cast<platform::DWORD*>(out) = sim::CurrentProcessId(); },
+            nullptr, 0, [](void* out) -> platform::DWORD { return *static_cast<platform::DWORD*>(out) = celoader::CurrentProcessId(); },
             &threadProcess, 0, nullptr);
         platform::WaitForSingleObject(thread, 5000);
-        sim::EnterProcess(sim::FirstProcessId());
+        celoader::EnterProcess(celoader::FirstProcessId());
     });
     other.join();
 
-    EXPECT_EQ(sim::CurrentProcessId(), sim::FirstProcessId());
-    EXPECT_EQ(sim::FirstProcessId(), static_cast<platform::DWORD>(getpid()));
-    EXPECT_NE(second, sim::CurrentProcessId());
+    EXPECT_EQ(celoader::CurrentProcessId(), celoader::FirstProcessId());
+    EXPECT_EQ(celoader::FirstProcessId(), static_cast<platform::DWORD>(getpid()));
+    EXPECT_NE(second, celoader::CurrentProcessId());
     EXPECT_EQ(threadProcess, second);
     EXPECT_EQ(refused, nullptr);
     ASSERT_NE(secondWindow, nullptr);
@@ -228,24 +229,8 @@ TEST_F(SimEngineSide, ASecondProcessHasItsOwnClassesModuleAndLibraryLoads) {
     engine::GetWindowThreadProcessId(secondWindow, &process);
     EXPECT_EQ(process, second);
     engine::GetWindowThreadProcessId(firstWindow, &process);
-    EXPECT_EQ(process, sim::FirstProcessId());
+    EXPECT_EQ(process, celoader::FirstProcessId());
     EXPECT_EQ(platform::FindWindowW(u"app_Main", nullptr), firstWindow);
-}
-
-// The device's WNDCLASS takes a system colour (its index, flagged, plus one) for a background.
-TEST_F(SimEngineSide, AClassBackgroundMayBeASystemColour) {
-    platform::WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = Recording;
-    windowClass.lpszClassName = u"Coloured";
-    windowClass.hbrBackground = reinterpret_cast<platform::HBRUSH>(static_cast<uintptr_t>(0x40000000 | 5) + 1);
-    ASSERT_NE(platform::RegisterClassW(&windowClass), 0);
-    windowClass.lpszClassName = u"Odd";
-    windowClass.hbrBackground = reinterpret_cast<platform::HBRUSH>(static_cast<uintptr_t>(0x1234));
-    platform::RegisterClassW(&windowClass);
-    std::vector<std::string> log = sim::CallLog();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_NE(log[0].find(", colour:5, null, \"Coloured\")"), std::string::npos) << log[0];
-    EXPECT_NE(log[1].find(", bad, null, \"Odd\")"), std::string::npos) << log[1];
 }
 
 }  // namespace
