@@ -9,13 +9,15 @@
 #include <iterator>
 #include <vector>
 
+#include "kelpack/pe.h"
+
 namespace celoader {
 namespace {
 
-constexpr uint16_t kMachineArm = 0x01C0;
-constexpr uint16_t kMachineThumb = 0x01C2;
+using kelpack::kFileDll;
+using kelpack::kMachineArm;
+using kelpack::kMachineArmThumb;
 constexpr uint16_t kOptionalMagic32 = 0x010B;
-constexpr uint16_t kLibraryFlag = 0x2000;
 constexpr int kRelocationAbsolute = 0;
 constexpr int kRelocationHighLow = 3;
 constexpr int kExportDirectory = 0;
@@ -42,7 +44,7 @@ bool MapImage(const std::string& path, const Resolver& resolve, Image* image, st
         return Fail(error, path, "not a PE file");
     const uint8_t* header = &file[pe + 4];
     uint16_t machine = Read16(header);
-    if (machine != kMachineArm && machine != kMachineThumb) return Fail(error, path, "not an ARM image");
+    if (machine != kMachineArm && machine != kMachineArmThumb) return Fail(error, path, "not an ARM image");
     uint16_t sections = Read16(header + 2);
     uint16_t optionalSize = Read16(header + 16);
     const uint8_t* optional = header + 20;
@@ -72,7 +74,7 @@ bool MapImage(const std::string& path, const Resolver& resolve, Image* image, st
     image->path = path;
     image->base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base));
     image->size = size;
-    image->library = (Read16(header + 18) & kLibraryFlag) != 0;
+    image->library = (Read16(header + 18) & kFileDll) != 0;
     image->entry = entry != 0 ? image->base + entry : 0;
     auto unmapAndFail = [&](const std::string& why) {
         munmap(base, size);

@@ -195,7 +195,7 @@ std::string MachineName(std::uint16_t machine) {
         case kMachineX86: return "x86";
         case kMachineX64: return "x64";
         case kMachineArm: return "ARM";
-        case 0x1c2: return "ARM Thumb";
+        case kMachineArmThumb: return "ARM Thumb";
         case 0x1c4: return "ARMv7 Thumb-2";
         case 0xaa64: return "ARM64";
         case 0x1a2: return "SH3";

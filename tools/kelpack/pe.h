@@ -32,6 +32,7 @@ struct PeDataDir {
 constexpr std::uint16_t kMachineX86 = 0x14c;
 constexpr std::uint16_t kMachineX64 = 0x8664;
 constexpr std::uint16_t kMachineArm = 0x1c0;  // the devices' processor
+constexpr std::uint16_t kMachineArmThumb = 0x1c2;
 
 // COFF characteristics and subsystems the checks read.
 constexpr std::uint16_t kFileDll = 0x2000;          // IMAGE_FILE_DLL
