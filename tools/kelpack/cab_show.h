@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "install_data.h"
-#include "show.h"
+#include "copy_report.h"
 
 namespace kelpack {
 

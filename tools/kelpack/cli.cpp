@@ -18,7 +18,7 @@
 #include "pack.h"
 #include "preview.h"
 #include "resources.h"
-#include "show.h"
+#include "copy_report.h"
 #include "splash/config.h"
 #include "text/utf8_strings.h"
 #include "version.h"

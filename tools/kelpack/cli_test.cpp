@@ -17,7 +17,7 @@
 #include "fileio.h"
 #include "image.h"
 #include "pe.h"
-#include "show.h"
+#include "shown_text.h"
 #include "text/utf8_strings.h"
 
 #include "bmp_builder.h"

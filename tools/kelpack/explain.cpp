@@ -12,7 +12,7 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "pe.h"
-#include "show.h"
+#include "copy_report.h"
 #include "wording.h"
 #include "text/text.h"
 #include "text/utf8_strings.h"

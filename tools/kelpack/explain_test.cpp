@@ -13,7 +13,6 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "pe_write.h"
-#include "show.h"
 
 #include "bmp_builder.h"
 #include "image_in_memory.h"

@@ -10,7 +10,7 @@
 #include "fileio.h"
 #include "outcome.h"
 #include "output.h"
-#include "show.h"
+#include "copy_report.h"
 #include "wording.h"
 
 namespace kelpack {

@@ -1,4 +1,4 @@
-#include "show.h"
+#include "copy_report.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,6 @@
-// `kelpack show`: what a launcher copy carries, for people and for scripts.
+// What `kelpack show` says of a launcher copy, for people and for scripts,
+// and of the splash a screen gets: shared by show, show of a cabinet (a
+// copy inside it), explain and preview, none of which sits under another.
 #pragma once
 
 #include <cstdint>
