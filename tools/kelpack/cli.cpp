@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "cab.h"
-#include "cab_show.h"
 #include "contract/kel.h"
 #include "copy_contents.h"
 #include "explain.h"
@@ -18,7 +17,7 @@
 #include "pack.h"
 #include "preview.h"
 #include "resources.h"
-#include "copy_report.h"
+#include "show.h"
 #include "splash/config.h"
 #include "text/utf8_strings.h"
 #include "version.h"
@@ -286,24 +285,9 @@ int CmdCab(const std::vector<std::string>& args, std::string* out, std::string* 
     return Told(RunCab(o), out, err);
 }
 
-// `show` of an installation cabinet.
-int ShowCabinet(const std::string& path, bool json, std::string* out, std::string* err) {
-    CabReport report;
-    Outcome outcome;
-    std::string why;
-    int code = kExitOk;
-    if (!MakeCabReport(path, &report, &why, &code)) {
-        outcome.Fail(code, why);
-        return Told(outcome, out, err);
-    }
-    outcome.warnings = report.warnings;
-    outcome.output = json ? CabJson(report) : CabText(report);
-    return Told(outcome, out, err);
-}
-
 int CmdShow(const std::vector<std::string>& args, std::string* out, std::string* err) {
-    bool json = false;
-    auto take = [&](const std::string&, const std::string&, std::string*) { return json = true; };
+    ShowOptions o;
+    auto take = [&o](const std::string&, const std::string&, std::string*) { return o.json = true; };
     Arguments a;
     std::string why;
     if (!ReadArguments(args, {{"--json", nullptr, false, true}}, false, take, &a, &why)) return UsageError(err, "show", why);
@@ -312,17 +296,8 @@ int CmdShow(const std::vector<std::string>& args, std::string* out, std::string*
         return kExitOk;
     }
     if (a.positional.size() != 1) return UsageError(err, "show", a.positional.empty() ? "no executable given" : "give one executable");
-    if (LooksLikeCabinet(a.positional[0])) return ShowCabinet(a.positional[0], json, out, err);
-    ShowReport report;
-    Outcome outcome;
-    int code = kExitOk;
-    if (!MakeShowReport(a.positional[0], &report, &why, &code)) {
-        outcome.Fail(code, why);
-        return Told(outcome, out, err);
-    }
-    outcome.warnings = report.warnings;
-    outcome.output = json ? ShowJson(report) : ShowText(report);
-    return Told(outcome, out, err);
+    o.file = a.positional[0];
+    return Told(RunShow(o), out, err);
 }
 
 // Takes one option of preview's into its options; false with the reason.
@@ -390,9 +365,9 @@ bool TakeExplainOption(ExplainOptions* o, bool* hasLine, const std::string& name
 
 int CmdExplain(const std::vector<std::string>& args, std::string* out, std::string* err) {
     ExplainOptions o;
-    bool json = false, hasLine = false;
+    bool hasLine = false;
     auto take = [&](const std::string& name, const std::string& value, std::string* why) {
-        json = json || name == "--json";
+        o.json = o.json || name == "--json";
         return TakeExplainOption(&o, &hasLine, name, value, why);
     };
     const std::vector<OptionSpec> options = {{"--json", nullptr, false, true},
@@ -416,12 +391,7 @@ int CmdExplain(const std::vector<std::string>& args, std::string* out, std::stri
         if (!utf8) return UsageError(err, "explain", "the arguments are not UTF-8 text");
     }
     o.file = a.positional[0];
-    Explanation x;
-    Outcome outcome;
-    int code = kExitOk;
-    if (!Explain(o, &x, &why, &code)) outcome.Fail(code, why);
-    else outcome.output = json ? ExplainJson(x) : ExplainText(x);
-    return Told(outcome, out, err);
+    return Told(RunExplain(o), out, err);
 }
 
 // One row per command: its name, its help, and what runs it. A command

@@ -96,12 +96,12 @@ void ShowIconAndMark(ShowReport* r) {
 
 }  // namespace
 
-bool MakeShowReport(const std::string& path, ShowReport* r, std::string* error, int* exitCode) {
+bool MakeShowReport(const std::string& path, ShowReport* r, Outcome* outcome) {
     *r = ShowReport();
     r->file = path;
     PeImage image;
     ResourceList res;
-    if (!ReadLauncherFile(path, &image, &res, error, exitCode)) return false;
+    if (!ReadLauncherFile(path, &image, &res, outcome)) return false;
     FillShowReport(path, image, std::move(res), r);
     return true;
 }

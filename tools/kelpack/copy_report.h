@@ -9,6 +9,7 @@
 
 #include "copy_contents.h"
 #include "launcher_view.h"
+#include "outcome.h"
 #include "pe.h"
 #include "shown_text.h"
 
@@ -62,8 +63,8 @@ struct ShowReport {
 // What a copy's mark for high-resolution screens means on a device, one line for people.
 std::string HiResText(const HiResMark& mark);
 
-// Reads `path` into `report`; false with the reason (and `exitCode`).
-bool MakeShowReport(const std::string& path, ShowReport* report, std::string* error, int* exitCode);
+// Reads `path` into `report`; false with the reason failed into `outcome`.
+bool MakeShowReport(const std::string& path, ShowReport* report, Outcome* outcome);
 
 // The report of an image already read, named `path` in the report and its
 // warnings (a launcher copy inside a cabinet, say).

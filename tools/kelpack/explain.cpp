@@ -151,13 +151,13 @@ void ExplainSplash(const ExplainOptions& o, const ResourceList& res, Explanation
 
 }  // namespace
 
-bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* exitCode) {
+bool Explain(const ExplainOptions& o, Explanation* x, Outcome* outcome) {
     *x = Explanation();
     x->file = o.file;
     x->userLine = o.userLine;
     PeImage image;
     ResourceList res;
-    if (!ReadLauncherFile(o.file, &image, &res, error, exitCode)) return false;
+    if (!ReadLauncherFile(o.file, &image, &res, outcome)) return false;
     x->format = image.pe32plus ? "PE32+" : "PE32";
     x->machine = MachineName(image.machine);
 
@@ -343,6 +343,13 @@ std::string ExplainJson(const Explanation& x) {
     const char* ends = x.relay ? (x.relayHasCommand ? "relay_or_engine" : "engine") : "handoff_or_engine";
     j += "  \"ends\": " + JsonString(ends) + "\n}\n";
     return j;
+}
+
+Outcome RunExplain(const ExplainOptions& o) {
+    Outcome r;
+    Explanation x;
+    if (Explain(o, &x, &r)) r.output = o.json ? ExplainJson(x) : ExplainText(x);
+    return r;
 }
 
 }  // namespace kelpack

@@ -12,6 +12,7 @@
 
 #include "copy_contents.h"
 #include "launcher_view.h"
+#include "outcome.h"
 #include "filetype/registration.h"
 
 namespace kelpack {
@@ -24,6 +25,7 @@ struct ExplainOptions {
     std::int32_t screenHeight = 320;
     bool hasInstalledAs = false;      // false: \Windows\ and the file's name
     std::u16string installedAs;       // where the launcher runs from on the device
+    bool json = false;                // one JSON object instead of text
 };
 
 // The launcher's start-up for that command line, in its order.
@@ -62,8 +64,8 @@ struct Explanation {
     SplashOutcome secondEdition;        // on such a device, for a copy not marked: the splash it is told of, doubled
 };
 
-// Reads the file and works the start-up out; false with the reason and exit code.
-bool Explain(const ExplainOptions& options, Explanation* explanation, std::string* error, int* exitCode);
+// Reads the file and works the start-up out; false with the reason failed into `outcome`.
+bool Explain(const ExplainOptions& options, Explanation* explanation, Outcome* outcome);
 
 // The explanation for people, one numbered step per start-up step.
 std::string ExplainText(const Explanation& explanation);
@@ -73,5 +75,8 @@ std::string ExplainJson(const Explanation& explanation);
 
 // Wide text for people: printable ASCII as it is, other characters as \uXXXX.
 std::string WidePrintable(const std::u16string& s);
+
+// Works the start-up out; the outcome's output is the explanation, as text or JSON.
+Outcome RunExplain(const ExplainOptions& options);
 
 }  // namespace kelpack

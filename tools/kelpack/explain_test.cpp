@@ -56,9 +56,8 @@ protected:
         o.screenWidth = w;
         o.screenHeight = h;
         Explanation x;
-        std::string error;
-        int code = 0;
-        EXPECT_TRUE(kelpack::Explain(o, &x, &error, &code)) << error;
+        Outcome r;
+        EXPECT_TRUE(kelpack::Explain(o, &x, &r)) << r.errors.front();
         return x;
     }
     int Cli(const std::vector<std::string>& args) {
@@ -267,9 +266,8 @@ TEST_F(Explain, EnginePathAndPortAreTheLaunchersOwnRules) {
     o.hasInstalledAs = true;
     o.installedAs = u"\\" + std::u16string(32768, u'a') + u".exe";
     Explanation x;
-    std::string error;
-    int code = 0;
-    ASSERT_TRUE(kelpack::Explain(o, &x, &error, &code)) << error;
+    Outcome r;
+    ASSERT_TRUE(kelpack::Explain(o, &x, &r)) << r.errors.front();
     EXPECT_FALSE(x.registeredEngineTaken);
     EXPECT_NE(ExplainText(x).find("which is too long for the launcher to take"), std::string::npos);
     EXPECT_NE(ExplainJson(x).find("\"loads_after_registration\": null"), std::string::npos);

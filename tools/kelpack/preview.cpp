@@ -205,12 +205,7 @@ Outcome RunPreview(const PreviewOptions& o) {
     Outcome r;
     PeImage image;
     ResourceList res;
-    std::string why;
-    int code = kExitOk;
-    if (!ReadLauncherFile(o.file, &image, &res, &why, &code)) {
-        r.Fail(code, why);
-        return r;
-    }
+    if (!ReadLauncherFile(o.file, &image, &res, &r)) return r;
     std::vector<PlannedPreview> planned;
     bool packed = false;
     splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
