@@ -12,6 +12,7 @@
 
 #include "copy_contents.h"
 #include "launcher_view.h"
+#include "options.h"
 #include "outcome.h"
 #include "filetype/registration.h"
 
@@ -20,6 +21,7 @@ namespace kelpack {
 // What to explain.
 struct ExplainOptions {
     std::string file;                 // the launcher copy
+    bool hasUserLine = false;         // given with --command-line
     std::u16string userLine;          // the command line the shell would pass
     std::int32_t screenWidth = 240;   // the device's screen
     std::int32_t screenHeight = 320;
@@ -75,6 +77,9 @@ std::string ExplainJson(const Explanation& explanation);
 
 // Wide text for people: printable ASCII as it is, other characters as \uXXXX.
 std::string WidePrintable(const std::u16string& s);
+
+// explain's spec: its help, and how its arguments are read into its options.
+const CommandSpec<ExplainOptions>& ExplainSpec();
 
 // Works the start-up out; the outcome's output is the explanation, as text or JSON.
 Outcome RunExplain(const ExplainOptions& options);

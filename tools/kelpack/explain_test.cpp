@@ -294,6 +294,8 @@ TEST_F(Explain, CommandLineOptionsAndErrors) {
 
     EXPECT_EQ(Cli({"explain", file, "--command-line", "x", "--", "y"}), 1);
     EXPECT_NE(err_.find("not both"), std::string::npos);
+    EXPECT_EQ(Cli({"explain", file, "--installed-as", "\\A.exe", "--installed-as", "\\B.exe"}), 1);
+    EXPECT_NE(err_.find("--installed-as is given twice"), std::string::npos) << err_;
     EXPECT_EQ(Cli({"explain", file, "--screen", "240"}), 1);
     EXPECT_EQ(Cli({"explain", file, "--screen", "0x320"}), 1);
     EXPECT_EQ(Cli({"explain", file, "--frob"}), 1);

@@ -7,6 +7,7 @@
 #include "fileio.h"
 #include "image_limits.h"
 #include "outcome.h"
+#include "wording.h"
 #include "text/text.h"
 
 namespace kelpack {
@@ -161,6 +162,12 @@ std::vector<std::string> UnreachableSplashEntries(const splash::SplashConfig* co
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (!chosen[i] && config->values[entries[i]] != nullptr) never.push_back(config->values[entries[i]]);
     return never;
+}
+
+std::string CommonScreensText() {
+    std::vector<std::string> screens;
+    for (const ScreenSize& s : kCommonScreens) screens.push_back(SizeText(s.width, s.height));
+    return Listed(screens);
 }
 
 }  // namespace kelpack

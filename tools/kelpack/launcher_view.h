@@ -93,6 +93,9 @@ struct ScreenSize {
 // The screens of the devices the launcher meets most, portrait and landscape.
 constexpr ScreenSize kCommonScreens[] = {{240, 320}, {320, 240}, {480, 640}, {640, 480}, {800, 480}};
 
+// Those screens as the help of show and preview lists them: "240x320, 320x240 and 480x640".
+std::string CommonScreensText();
+
 // The screen a high-resolution Pocket PC (Windows Mobile 2003 Second
 // Edition, CE 4.21 on) tells a copy not marked ready for high resolution it
 // has, doubling every pixel: 240x320, or 320x240 in landscape (240x240 on a

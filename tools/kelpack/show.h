@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "options.h"
 #include "outcome.h"
 
 namespace kelpack {
@@ -13,6 +14,9 @@ struct ShowOptions {
     std::string file;   // a launcher copy, or a cabinet (told by its first bytes)
     bool json = false;  // one JSON object instead of text
 };
+
+// show's spec: its help, and how its arguments are read into its options.
+const CommandSpec<ShowOptions>& ShowSpec();
 
 // Reads the file; the outcome's output is its report, its warnings what a
 // device or the launcher will not take.
