@@ -324,43 +324,100 @@ bool MakeCab(const CabOptions& o, const Output& output, Outcome* r) {
 
 }  // namespace
 
-bool ParseCabArguments(const std::vector<std::string>& args, CabOptions* o, bool* help, std::string* why) {
-    const std::vector<OptionSpec> options = {{"--output", "-o", true, false},   {"--name", nullptr, true, false},
-                                             {"--provider", nullptr, true, false}, {"--shortcut", nullptr, true, false},
-                                             {"--engine", nullptr, true, false},   {"--register-filetype", nullptr, false, false},
-                                             {"--runtime", nullptr, false, false}, {"--compress", nullptr, false, false}};
-    bool shortcutGiven = false, registerFileType = false;
-    auto take = [&](const std::string& name, const std::string& value, std::string* reason) {
-        shortcutGiven = shortcutGiven || name == "--shortcut";
-        if (name == "--output") o->output = value;
-        else if (name == "--runtime") o->runtime = true;
-        else if (name == "--compress") o->compress = true;
-        else if (name == "--name") o->hasName = true, o->name = value;
-        else if (name == "--provider") o->hasProvider = true, o->provider = value;
-        else if (name == "--engine") o->engine = value;
-        else if (name == "--register-filetype") registerFileType = true;
-        else if (value == "programs" || value == "games" || value == "none")
-            o->shortcut = value == "programs" ? ShortcutFolder::kPrograms : value == "games" ? ShortcutFolder::kGames : ShortcutFolder::kNone;
-        else *reason = "--shortcut \"" + value + "\": give programs, games or none";
-        if (name == "--engine" && value.empty()) *reason = "--engine needs a file";
-        return reason->empty();
-    };
-    Arguments a;
-    if (!ReadArguments(args, options, false, take, &a, why)) return false;
-    *help = a.help;
-    if (a.help) return true;
+namespace {
+
+bool SetShortcut(CabOptions* o, const std::string& value, std::string* why) {
+    o->hasShortcut = true;
+    if (value == "programs" || value == "games" || value == "none")
+        o->shortcut = value == "programs" ? ShortcutFolder::kPrograms : value == "games" ? ShortcutFolder::kGames : ShortcutFolder::kNone;
+    else *why = "--shortcut \"" + value + "\": give programs, games or none";
+    return why->empty();
+}
+
+bool SetEngine(CabOptions* o, const std::string& value, std::string* why) {
+    o->engine = value;
+    if (value.empty()) *why = "--engine needs a file";
+    return why->empty();
+}
+
+bool CheckCabOptions(CabOptions* o, std::string* why) {
     const std::string kel = ContractName(kel::kFileExtension);
-    if (a.positional.size() != 1) *why = a.positional.empty() ? "no launcher copy given" : "more than one launcher copy given";
-    else if (o->output.empty()) *why = "no output given (-o OUTPUT)";
+    if (o->output.empty()) *why = "no output given (-o OUTPUT)";
     else if (o->runtime && o->engine.empty()) *why = "--runtime needs --engine: the runtime installs the engine the applications share";
-    else if (registerFileType && !o->runtime)
+    else if (o->registerFileType && !o->runtime)
         *why = "--register-filetype: an application's cabinet does not register the " + kel +
                " file type, since the device removes it with the application and so takes it from every other; the "
                "runtime cabinet owns it (kelpack cab --runtime kel.exe --engine " + ContractName(kel::kEngineLibraryName) + ")";
-    if (o->runtime && !shortcutGiven) o->shortcut = ShortcutFolder::kNone;
-    if (!why->empty()) return false;
-    o->copy = a.positional[0];
-    return true;
+    if (o->runtime && !o->hasShortcut) o->shortcut = ShortcutFolder::kNone;
+    return why->empty();
+}
+
+}  // namespace
+
+const CommandSpec<CabOptions>& CabSpec() {
+    static const CommandSpec<CabOptions> spec = [] {
+        const std::string engine = ContractName(kel::kEngineLibraryName);
+        const std::string kel = ContractName(kel::kFileExtension);
+        CommandSpec<CabOptions> c;
+        c.name = "cab";
+        c.usage = {"kelpack cab COPY -o OUTPUT [options]", "kelpack cab --runtime KEL.EXE --engine DLL -o OUTPUT [options]"};
+        c.summary = "an installation cabinet for the device";
+        c.about = "Writes OUTPUT, an installation cabinet (.cab) that a Windows CE 4.20 or later\n"
+                  "device on ARM installs, lists under Remove Programs and removes again. COPY is a\n"
+                  "launcher copy made by kelpack pack from the device's kel.exe; it is installed\n"
+                  "in \\Program Files\\NAME under its own file name, which must end in .exe.\n"
+                  "With --runtime, the cabinet is the runtime the applications share: the device's\n"
+                  "kel.exe as built, installed as \\Windows\\Kel.exe beside the engine, which\n"
+                  "registers the " + kel + " file type for it; removing it removes the registration.\n"
+                  "An application's cabinet never registers the file type, so that removing one\n"
+                  "application leaves it to the others. Input files are never changed, and OUTPUT\n"
+                  "is written whole or not at all.\n";
+        c.column = 29;
+        c.options = {
+            {{"--output", "-o", "FILE", false}, "the cabinet to write (required)", Sets<&CabOptions::output>},
+            {{"--name", nullptr, "NAME", false},
+             "the application's name on the device and its folder\n"
+             "(default: COPY's splash title, else its file name\n"
+             "without .exe; the runtime's: " + std::string(kRuntimeName) + "); printable\n"
+             "ASCII, at most 40 characters, none of \\ / : * ? \" < > | & %",
+             SetsGiven<&CabOptions::hasName, &CabOptions::name>},
+            {{"--provider", nullptr, "TEXT", false},
+             "who makes it; the device lists \"PROVIDER NAME\"\n"
+             "(default: COPY's file name without .exe; the\n"
+             "runtime's: " + std::string(kRuntimeProvider) + "); printable ASCII, at most 30\n"
+             "characters, none of \\ / : * ? \" < > | &",
+             SetsGiven<&CabOptions::hasProvider, &CabOptions::provider>},
+            {{"--shortcut", nullptr, "programs|games|none", false},
+             "a Start menu shortcut to COPY in Programs (default;\n"
+             "none for the runtime) or Games, or none",
+             SetShortcut},
+            {{"--engine", nullptr, "DLL", false},
+             "also installs the engine, an ARM DLL that exports\n"
+             "KelMainW, as \\Windows\\" + engine + ", shared with the other\n"
+             "applications that install it and never put over\n"
+             "a newer one (required with --runtime)",
+             SetEngine},
+            // Only to say why an application's cabinet never registers the file type.
+            {{"--register-filetype", nullptr, nullptr, false}, "", Sets<&CabOptions::registerFileType>},
+            {{"--runtime", nullptr, nullptr, false}, "makes the runtime's cabinet (above)", Sets<&CabOptions::runtime>},
+            {{"--compress", nullptr, nullptr, false},
+             "compresses the cabinet with MSZIP, which the device's\n"
+             "installer inflates (default: stored, as most are)",
+             Sets<&CabOptions::compress>},
+        };
+        c.epilogue = "Each file carries its last change as its date (the installer never puts a file\n"
+                     "over a newer one), no later than SOURCE_DATE_EPOCH when that is set.\n"
+                     "\n"
+                     "Examples:\n"
+                     "  kelpack cab Game.exe -o Game.cab --provider \"Example Software\" --compress\n"
+                     "  kelpack cab --runtime kel.exe --engine " + engine + " -o KelRuntime.cab --compress\n";
+        c.file = &CabOptions::copy;
+        c.noFile = "no launcher copy given";
+        c.moreFiles = "more than one launcher copy given";
+        c.check = CheckCabOptions;
+        return c;
+    }();
+    return spec;
 }
 
 Outcome RunCab(const CabOptions& o) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "installer.h"
+#include "options.h"
 #include "outcome.h"
 
 namespace kelpack {
@@ -20,16 +21,16 @@ struct CabOptions {
     std::string name;
     bool hasProvider = false;       // false: the copy's file name without .exe
     std::string provider;
+    bool hasShortcut = false;       // false: Programs, none for the runtime
     ShortcutFolder shortcut = ShortcutFolder::kPrograms;
     std::string engine;             // empty: no engine in the cabinet
     bool runtime = false;           // the runtime: COPY is kel.exe as built, the handler of .kel files
     bool compress = false;          // MSZIP, else stored
+    bool registerFileType = false;  // asked for, which only the runtime does (and always)
 };
 
-// Reads cab's arguments (after "cab") into `options`; false with the reason
-// for a usage error. `help` is set, and nothing else read, when -h or
-// --help comes first.
-bool ParseCabArguments(const std::vector<std::string>& args, CabOptions* options, bool* help, std::string* why);
+// cab's spec: its help, and how its arguments are read into its options.
+const CommandSpec<CabOptions>& CabSpec();
 
 // Reads and checks the copy and the engine, and writes the cabinet; nothing
 // is written unless every check passed. The outcome's notes say which

@@ -134,14 +134,14 @@ bool LooksLikeCabinet(const std::string& path) {
     return ReadFileChunks(path, 0, 4, take, &why) && head == "MSCF";
 }
 
-bool MakeCabReport(const std::string& path, CabReport* r, std::string* error, int* exitCode) {
+bool MakeCabReport(const std::string& path, CabReport* r, Outcome* outcome) {
     *r = CabReport();
     r->file = path;
     std::vector<std::uint8_t> bytes;
     std::string why;
     switch (ReadWithin(path, kMaxPeBytes, &r->size, &bytes, &why)) {
         case ReadStatus::kRead: break;
-        case ReadStatus::kUnreadable: *error = path + ": cannot read: " + why, *exitCode = kExitRead; return false;
+        case ReadStatus::kUnreadable: outcome->Fail(kExitRead, path + ": cannot read: " + why); return false;
         case ReadStatus::kTooLarge: why = "it is " + MibText(r->size) + ", more than the 4 GiB a cabinet can span"; break;
     }
     Cabinet cab;
@@ -153,15 +153,14 @@ bool MakeCabReport(const std::string& path, CabReport* r, std::string* error, in
         else why = cab.files[data].name + ": " + why;
     }
     if (!why.empty()) {
-        *error = path + ": not an installation cabinet kelpack reads: " + why;
-        *exitCode = kExitBadImage;
+        outcome->Fail(kExitBadImage, path + ": not an installation cabinet kelpack reads: " + why);
         return false;
     }
     std::vector<std::string> problems = InstallProblems(cab, data, r->install);
     if (!problems.empty()) {
-        *error = path + ": not an installable cabinet: ";
-        for (std::size_t i = 0; i < problems.size(); ++i) *error += (i ? "; " : "") + problems[i];
-        *exitCode = kExitBadImage;
+        std::string error = path + ": not an installable cabinet: ";
+        for (std::size_t i = 0; i < problems.size(); ++i) error += (i ? "; " : "") + problems[i];
+        outcome->Fail(kExitBadImage, error);
         return false;
     }
     r->blocks = cab.blocks;

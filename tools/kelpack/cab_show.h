@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "install_data.h"
-#include "show.h"
+#include "outcome.h"
+#include "copy_report.h"
 
 namespace kelpack {
 
@@ -49,12 +50,12 @@ struct CabReport {
 // True when the file starts as a cabinet does ("MSCF").
 bool LooksLikeCabinet(const std::string& path);
 
-// Reads the cabinet at `path`; false with the reason, naming the file, and
-// the exit code (kExitRead: unreadable; kExitBadImage: no cabinet kelpack
-// reads, no installation data in it, or data the cabinet does not match:
-// a file it installs missing, a member it does not name, an entry naming a
-// folder, file or key it does not have).
-bool MakeCabReport(const std::string& path, CabReport* report, std::string* error, int* exitCode);
+// Reads the cabinet at `path`; false, with the reason naming the file
+// failed into `outcome` (kExitRead: unreadable; kExitBadImage: no cabinet
+// kelpack reads, no installation data in it, or data the cabinet does not
+// match: a file it installs missing, a member it does not name, an entry
+// naming a folder, file or key it does not have).
+bool MakeCabReport(const std::string& path, CabReport* report, Outcome* outcome);
 
 // What a file's flags tell the installer, in words: "shared, never over a newer file".
 std::string CeFileFlagsText(std::uint32_t flags);

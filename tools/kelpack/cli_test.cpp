@@ -17,7 +17,7 @@
 #include "fileio.h"
 #include "image.h"
 #include "pe.h"
-#include "show.h"
+#include "shown_text.h"
 #include "text/utf8_strings.h"
 
 #include "bmp_builder.h"
@@ -344,7 +344,8 @@ TEST_F(Kelpack, MessagesSayWhatIsWrongAndWhatToDo) {
                                       "for the palette), 246 bytes"},
         {{"--title", "a\tb"}, 4, "--title: the title has a tab at byte 2"},
         {{"--command-line", "x", "--background", "#336699"}, 0, "out.exe: 1 resource "},
-        {{}, 0, "warning: nothing to pack"},
+        {{}, 0, "warning: nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap, --icon or "
+                "--hi-res-aware is given"},
         {{"--splash", "@s240.bmp", "--fit"}, 0, "warning: --fit: no splash entry is given a size"},
         {{"--icon", "@pngs.ico"}, 0, "pngs.ico: icon image 2 (256x256, 32-bit) is PNG-compressed, which the device's shell cannot draw"},
         {{"--icon", "@x.webp"}, 4, "x.webp: it is neither an icon file nor a picture kelpack reads: it is a WebP image"},

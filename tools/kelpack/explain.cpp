@@ -10,9 +10,9 @@
 #include "contract/kel.h"
 #include "launcher/plan.h"
 #include "copy_contents.h"
+#include "copy_report.h"
 #include "fileio.h"
 #include "pe.h"
-#include "show.h"
 #include "wording.h"
 #include "text/text.h"
 #include "text/utf8_strings.h"
@@ -151,13 +151,13 @@ void ExplainSplash(const ExplainOptions& o, const ResourceList& res, Explanation
 
 }  // namespace
 
-bool Explain(const ExplainOptions& o, Explanation* x, std::string* error, int* exitCode) {
+bool Explain(const ExplainOptions& o, Explanation* x, Outcome* outcome) {
     *x = Explanation();
     x->file = o.file;
     x->userLine = o.userLine;
     PeImage image;
     ResourceList res;
-    if (!ReadLauncherFile(o.file, &image, &res, error, exitCode)) return false;
+    if (!ReadLauncherFile(o.file, &image, &res, outcome)) return false;
     x->format = image.pe32plus ? "PE32+" : "PE32";
     x->machine = MachineName(image.machine);
 
@@ -343,6 +343,99 @@ std::string ExplainJson(const Explanation& x) {
     const char* ends = x.relay ? (x.relayHasCommand ? "relay_or_engine" : "engine") : "handoff_or_engine";
     j += "  \"ends\": " + JsonString(ends) + "\n}\n";
     return j;
+}
+
+namespace {
+
+bool SetScreen(ExplainOptions* o, const std::string& value, std::string* why) {
+    std::uint32_t w = 0, h = 0;
+    if (!ParseSize(value, &w, &h)) {
+        *why = "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to 65535";
+        return false;
+    }
+    o->screenWidth = static_cast<std::int32_t>(w);
+    o->screenHeight = static_cast<std::int32_t>(h);
+    return true;
+}
+
+// The launcher takes wide text; what is given must be UTF-8 to become it.
+bool TakeWide(const std::string& value, std::u16string* wide, const std::string& notUtf8, std::string* why) {
+    bool utf8 = true;
+    *wide = text::Utf8ToWide(value, &utf8);
+    if (!utf8) *why = notUtf8;
+    return utf8;
+}
+
+bool SetUserLine(ExplainOptions* o, const std::string& value, std::string* why) {
+    o->hasUserLine = true;
+    return TakeWide(value, &o->userLine, "--command-line is not UTF-8 text", why);
+}
+
+bool SetInstalledAs(ExplainOptions* o, const std::string& value, std::string* why) {
+    o->hasInstalledAs = true;
+    return TakeWide(value, &o->installedAs, "--installed-as is not UTF-8 text", why);
+}
+
+// The arguments after "--", joined as the shell joins them.
+bool TakeUserArguments(ExplainOptions* o, const std::vector<std::string>& args, std::string* why) {
+    if (o->hasUserLine) {
+        *why = "give the user's command line with --command-line or after --, not both";
+        return false;
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < args.size(); ++i) joined += (i ? " " : "") + args[i];
+    return TakeWide(joined, &o->userLine, "the arguments are not UTF-8 text", why);
+}
+
+}  // namespace
+
+const CommandSpec<ExplainOptions>& ExplainSpec() {
+    static const CommandSpec<ExplainOptions> spec = [] {
+        CommandSpec<ExplainOptions> c;
+        c.name = "explain";
+        c.usage = {"kelpack explain EXE [options] [-- ARGS...]"};
+        c.synopsis = "kelpack explain EXE [options] -- ARGS...";
+        c.summary = "what it does when started with ARGS";
+        c.about = "Tells, in the launcher's start-up order, what the launcher copy EXE does when\n"
+                  "it is started with the user's command line ARGS (joined by single spaces):\n"
+                  "the merged command line, whether it registers the " + ContractName(kel::kFileExtension) + " file type, the target\n"
+                  "name and the window class it looks for, whether it relays a command and the\n"
+                  "bytes it sends, the splash it shows, and where it looks for the engine. It\n"
+                  "stops where the launcher stops. Nothing is run; the launcher's own code\n"
+                  "works it out from the resources in EXE.\n";
+        c.column = 24;
+        c.options = {
+            {{"--command-line", nullptr, "TEXT", false},
+             "the user's command line exactly, spaces included\n"
+             "(instead of -- ARGS...); without either it is empty",
+             SetUserLine},
+            {{"--screen", nullptr, "WxH", false}, "the device's screen (default 240x320)", SetScreen},
+            {{"--installed-as", nullptr, "PATH", false},
+             "where the launcher lies on the device, for the engine\n"
+             "path a registration writes (default \\Windows\\ and\n"
+             "the file's name)",
+             SetInstalledAs},
+            {{"--json", nullptr, nullptr, true}, "one JSON object instead of text, for scripts", Sets<&ExplainOptions::json>},
+        };
+        c.epilogue = "Examples:\n"
+                     "  kelpack explain Game.exe -- doc.kel\n"
+                     "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
+                     "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
+        c.file = &ExplainOptions::file;
+        c.noFile = "no executable given";
+        c.moreFiles = "give one executable";
+        c.rest = "ARGS...";
+        c.takeRest = TakeUserArguments;
+        return c;
+    }();
+    return spec;
+}
+
+Outcome RunExplain(const ExplainOptions& o) {
+    Outcome r;
+    Explanation x;
+    if (Explain(o, &x, &r)) r.output = o.json ? ExplainJson(x) : ExplainText(x);
+    return r;
 }
 
 }  // namespace kelpack

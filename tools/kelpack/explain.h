@@ -12,6 +12,8 @@
 
 #include "copy_contents.h"
 #include "launcher_view.h"
+#include "options.h"
+#include "outcome.h"
 #include "filetype/registration.h"
 
 namespace kelpack {
@@ -19,11 +21,13 @@ namespace kelpack {
 // What to explain.
 struct ExplainOptions {
     std::string file;                 // the launcher copy
+    bool hasUserLine = false;         // given with --command-line
     std::u16string userLine;          // the command line the shell would pass
     std::int32_t screenWidth = 240;   // the device's screen
     std::int32_t screenHeight = 320;
     bool hasInstalledAs = false;      // false: \Windows\ and the file's name
     std::u16string installedAs;       // where the launcher runs from on the device
+    bool json = false;                // one JSON object instead of text
 };
 
 // The launcher's start-up for that command line, in its order.
@@ -62,8 +66,8 @@ struct Explanation {
     SplashOutcome secondEdition;        // on such a device, for a copy not marked: the splash it is told of, doubled
 };
 
-// Reads the file and works the start-up out; false with the reason and exit code.
-bool Explain(const ExplainOptions& options, Explanation* explanation, std::string* error, int* exitCode);
+// Reads the file and works the start-up out; false with the reason failed into `outcome`.
+bool Explain(const ExplainOptions& options, Explanation* explanation, Outcome* outcome);
 
 // The explanation for people, one numbered step per start-up step.
 std::string ExplainText(const Explanation& explanation);
@@ -73,5 +77,11 @@ std::string ExplainJson(const Explanation& explanation);
 
 // Wide text for people: printable ASCII as it is, other characters as \uXXXX.
 std::string WidePrintable(const std::u16string& s);
+
+// explain's spec: its help, and how its arguments are read into its options.
+const CommandSpec<ExplainOptions>& ExplainSpec();
+
+// Works the start-up out; the outcome's output is the explanation, as text or JSON.
+Outcome RunExplain(const ExplainOptions& options);
 
 }  // namespace kelpack

@@ -13,7 +13,6 @@
 #include "copy_contents.h"
 #include "fileio.h"
 #include "pe_write.h"
-#include "show.h"
 
 #include "bmp_builder.h"
 #include "image_in_memory.h"
@@ -57,9 +56,8 @@ protected:
         o.screenWidth = w;
         o.screenHeight = h;
         Explanation x;
-        std::string error;
-        int code = 0;
-        EXPECT_TRUE(kelpack::Explain(o, &x, &error, &code)) << error;
+        Outcome r;
+        EXPECT_TRUE(kelpack::Explain(o, &x, &r)) << r.errors.front();
         return x;
     }
     int Cli(const std::vector<std::string>& args) {
@@ -268,9 +266,8 @@ TEST_F(Explain, EnginePathAndPortAreTheLaunchersOwnRules) {
     o.hasInstalledAs = true;
     o.installedAs = u"\\" + std::u16string(32768, u'a') + u".exe";
     Explanation x;
-    std::string error;
-    int code = 0;
-    ASSERT_TRUE(kelpack::Explain(o, &x, &error, &code)) << error;
+    Outcome r;
+    ASSERT_TRUE(kelpack::Explain(o, &x, &r)) << r.errors.front();
     EXPECT_FALSE(x.registeredEngineTaken);
     EXPECT_NE(ExplainText(x).find("which is too long for the launcher to take"), std::string::npos);
     EXPECT_NE(ExplainJson(x).find("\"loads_after_registration\": null"), std::string::npos);
@@ -297,6 +294,8 @@ TEST_F(Explain, CommandLineOptionsAndErrors) {
 
     EXPECT_EQ(Cli({"explain", file, "--command-line", "x", "--", "y"}), 1);
     EXPECT_NE(err_.find("not both"), std::string::npos);
+    EXPECT_EQ(Cli({"explain", file, "--installed-as", "\\A.exe", "--installed-as", "\\B.exe"}), 1);
+    EXPECT_NE(err_.find("--installed-as is given twice"), std::string::npos) << err_;
     EXPECT_EQ(Cli({"explain", file, "--screen", "240"}), 1);
     EXPECT_EQ(Cli({"explain", file, "--screen", "0x320"}), 1);
     EXPECT_EQ(Cli({"explain", file, "--frob"}), 1);

@@ -7,6 +7,7 @@
 #include "fileio.h"
 #include "image_limits.h"
 #include "outcome.h"
+#include "wording.h"
 #include "text/text.h"
 
 namespace kelpack {
@@ -34,24 +35,23 @@ LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage*
     return LauncherRead::kRead;
 }
 
-bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode) {
+bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, Outcome* outcome) {
     std::uint64_t size = 0;
     std::string why;
     switch (ReadLauncher(path, kMaxPeBytes, image, res, &size, &why)) {
         case LauncherRead::kRead:
             return true;
         case LauncherRead::kUnreadable:
-            *error = path + ": cannot read: " + why;
-            *exitCode = kExitRead;
+            outcome->Fail(kExitRead, path + ": cannot read: " + why);
             return false;
         case LauncherRead::kTooLarge:
-            *error = path + ": not a PE image kelpack reads: it is " + MibText(size) + ", more than the 4 GiB a PE image can span";
-            break;
+            outcome->Fail(kExitBadImage, path + ": not a PE image kelpack reads: it is " + MibText(size) +
+                                             ", more than the 4 GiB a PE image can span");
+            return false;
         case LauncherRead::kNotUsable:
-            *error = path + ": " + why;
-            break;
+            outcome->Fail(kExitBadImage, path + ": " + why);
+            return false;
     }
-    *exitCode = kExitBadImage;
     return false;
 }
 
@@ -167,6 +167,12 @@ std::vector<std::string> UnreachableSplashEntries(const splash::SplashConfig* co
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (!chosen[i] && config->values[entries[i]] != nullptr) never.push_back(config->values[entries[i]]);
     return never;
+}
+
+std::string CommonScreensText() {
+    std::vector<std::string> screens;
+    for (const ScreenSize& s : kCommonScreens) screens.push_back(SizeText(s.width, s.height));
+    return Listed(screens);
 }
 
 }  // namespace kelpack

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bitmap_check.h"
+#include "outcome.h"
 #include "pe.h"
 #include "resources.h"
 #include "splash/config.h"
@@ -32,11 +33,11 @@ enum class LauncherRead {
 LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage* image, ResourceList* res,
                           std::uint64_t* size, std::string* why);
 
-// ReadLauncher for a file to look at (show, explain, preview): false with
-// the reason, naming the file, and the exit code (kExitRead: unreadable;
+// ReadLauncher for a file to look at (show, explain, preview): false, with
+// the reason naming the file failed into `outcome` (kExitRead: unreadable;
 // kExitBadImage: larger than a PE image spans, or not a usable PE image or
 // resource tree).
-bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, std::string* error, int* exitCode);
+bool ReadLauncherFile(const std::string& path, PeImage* image, ResourceList* res, Outcome* outcome);
 
 // The id the platform's lookup sees for a name the launcher asks for as byte
 // text: each byte widened on its own, as the launcher widens it; "#" and
@@ -92,6 +93,9 @@ struct ScreenSize {
 
 // The screens of the devices the launcher meets most, portrait and landscape.
 constexpr ScreenSize kCommonScreens[] = {{240, 320}, {320, 240}, {480, 640}, {640, 480}, {800, 480}};
+
+// Those screens as the help of show and preview lists them: "240x320, 320x240 and 480x640".
+std::string CommonScreensText();
 
 // The screen a high-resolution Pocket PC (Windows Mobile 2003 Second
 // Edition, CE 4.21 on) tells a copy not marked ready for high resolution it

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <set>
 
 namespace kelpack {
@@ -22,7 +23,7 @@ const OptionSpec* Lookup(const std::vector<OptionSpec>& options, const std::stri
         *inlineValue = eq != std::string::npos;
         *value = *inlineValue ? arg.substr(eq + 1) : std::string();
         // A flag takes no value.
-        return *inlineValue && !o.takesValue ? nullptr : &o;
+        return *inlineValue && o.value == nullptr ? nullptr : &o;
     }
     return nullptr;
 }
@@ -56,7 +57,7 @@ bool ReadArguments(const std::vector<std::string>& args, const std::vector<Optio
             out->positional.push_back(a);
             continue;
         }
-        if (o->takesValue && !inlineValue) {
+        if (o->value != nullptr && !inlineValue) {
             if (i + 1 >= args.size()) {
                 *why = std::string(o->name) + " needs a value";
                 return false;
@@ -70,6 +71,27 @@ bool ReadArguments(const std::vector<std::string>& args, const std::vector<Optio
         if (!handler(o->name, value, why)) return false;
     }
     return true;
+}
+
+std::string OptionHead(const OptionSpec& o) {
+    std::string head = o.shortName != nullptr ? std::string(o.shortName) + ", " + o.name : o.name;
+    return o.value != nullptr ? head + " " + o.value : head;
+}
+
+std::string HeadedLines(const std::vector<std::pair<std::string, std::string>>& rows, std::size_t column) {
+    const std::string indent(column, ' ');
+    std::string text;
+    for (const auto& row : rows) {
+        std::string line = "  " + row.first;
+        // At least two spaces between a head and its text.
+        line += line.size() + 2 > column ? "\n" + indent : std::string(column - line.size(), ' ');
+        for (std::size_t at = 0, end = 0; at < row.second.size(); at = end + 1) {
+            end = std::min(row.second.find('\n', at), row.second.size());
+            line += (at == 0 ? "" : "\n" + indent) + row.second.substr(at, end - at);
+        }
+        text += line + "\n";
+    }
+    return text;
 }
 
 bool ParseSize(const std::string& s, std::uint32_t* w, std::uint32_t* h) {

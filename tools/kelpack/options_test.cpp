@@ -10,9 +10,9 @@ namespace kelpack {
 namespace {
 
 TEST(ReadArguments, MeansTheSameForEveryCommand) {
-    const std::vector<OptionSpec> options = {{"--flag", nullptr, false, true},
-                                             {"--output", "-o", true, false},
-                                             {"--many", nullptr, true, true}};
+    const std::vector<OptionSpec> options = {{"--flag", nullptr, nullptr, true},
+                                             {"--output", "-o", "FILE", false},
+                                             {"--many", nullptr, "N", true}};
     struct Case {
         std::vector<std::string> args;
         bool takesRest;
@@ -59,6 +59,14 @@ TEST(ReadArguments, MeansTheSameForEveryCommand) {
             EXPECT_EQ(rest, c.rest);
         }
     }
+}
+
+TEST(HeadedLines, PutTheTextAtTheColumnOrUnderALongHead) {
+    EXPECT_EQ(HeadedLines({{"--json", "one object"}, {"-o, --output-dir DIR", "the folder\nto write to"}}, 17),
+              "  --json         one object\n"
+              "  -o, --output-dir DIR\n"
+              "                 the folder\n"
+              "                 to write to\n");
 }
 
 TEST(Outcome, KeepsTheWorstExitCodeAndTellsItOnce) {

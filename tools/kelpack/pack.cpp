@@ -604,9 +604,12 @@ void WarnIdleOptions(PackPlan* p) {
     const PackOptions& o = p->o;
     const bool anything = !o.appFile.empty() || o.hasCommandLine || !o.splashes.empty() || o.hasTitle ||
                           !o.configFile.empty() || !o.bitmaps.empty() || !o.iconFile.empty() || o.hiResAware;
+    std::vector<std::string> packing;
+    for (const Option<PackOptions>& option : PackSpec().options)
+        if (option.packs) packing.push_back(option.name);
     if (!anything)
-        p->result.Warn("nothing to pack: no --app, --command-line, --splash, --title, --config, --bitmap, --icon or "
-                       "--hi-res-aware is given, so the output is a copy of the launcher with the resources it has");
+        p->result.Warn("nothing to pack: no " + Listed(packing, "or") +
+                       " is given, so the output is a copy of the launcher with the resources it has");
     const bool sized = !o.configFile.empty() || !o.bitmaps.empty() ||
                        std::any_of(o.splashes.begin(), o.splashes.end(), [](const SplashOption& s) { return s.hasSize; });
     if (o.fit && !sized)

@@ -1,6 +1,6 @@
-// What `kelpack pack` is asked to do, read from its arguments with the
-// rules that tie its options together, all in one place: RunPack takes
-// options that hold them.
+// What `kelpack pack` is asked to do, and its spec (options.h): its help,
+// and how its arguments are read, with the rules that tie its options
+// together, all in one place. RunPack takes options that hold them.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image.h"
+#include "options.h"
 
 namespace kelpack {
 
@@ -48,10 +49,8 @@ struct PackOptions {
     bool hiResAware = false;    // mark the copy ready for high-resolution screens
 };
 
-// Reads pack's arguments (after "pack") into `options`; false with the
-// reason for a usage error. `help` is set, and nothing else read, when
-// -h or --help comes first.
-bool ParsePackArguments(const std::vector<std::string>& args, PackOptions* options, bool* help, std::string* why);
+// pack's spec: its help, and how its arguments are read into its options.
+const CommandSpec<PackOptions>& PackSpec();
 
 // The rules between options (an output is given, --config excludes --splash
 // and --title); empty when the options hold them.

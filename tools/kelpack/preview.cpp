@@ -7,10 +7,10 @@
 
 #include "contract/kel.h"
 #include "copy_contents.h"
+#include "copy_report.h"
 #include "fileio.h"
 #include "outcome.h"
 #include "output.h"
-#include "show.h"
 #include "wording.h"
 
 namespace kelpack {
@@ -201,16 +201,70 @@ bool WritePreviews(const PreviewOptions& o, const std::vector<PlannedPreview>& p
 
 }  // namespace
 
+namespace {
+
+bool AddScreen(PreviewOptions* o, const std::string& value, std::string* why) {
+    std::uint32_t w = 0, h = 0;
+    if (!ParseSize(value, &w, &h) || w > static_cast<std::uint32_t>(kMaxPreviewSide) ||
+        h > static_cast<std::uint32_t>(kMaxPreviewSide)) {
+        *why = "--screen \"" + value + "\": give WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxPreviewSide);
+        return false;
+    }
+    ScreenSize screen{static_cast<std::int32_t>(w), static_cast<std::int32_t>(h)};
+    for (const ScreenSize& s : o->screens)
+        if (s.width == screen.width && s.height == screen.height) {
+            *why = "--screen " + value + " is given twice";
+            return false;
+        }
+    o->screens.push_back(screen);
+    return true;
+}
+
+bool SetDir(PreviewOptions* o, const std::string& value, std::string* why) {
+    o->dir = value;
+    if (value.empty()) *why = "--output-dir needs a folder";
+    return !value.empty();
+}
+
+}  // namespace
+
+const CommandSpec<PreviewOptions>& PreviewSpec() {
+    static const CommandSpec<PreviewOptions> spec = [] {
+        CommandSpec<PreviewOptions> c;
+        c.name = "preview";
+        c.usage = {"kelpack preview EXE [--screen WxH]... [-o DIR]"};
+        c.summary = "draw its splash on each screen, one PNG each";
+        c.about = "Draws what a device's screen shows while the launcher copy EXE starts its\n"
+                  "engine: the splash bitmap the launcher chooses for that screen, in its\n"
+                  "borderless window centred on the screen and cut off where it is larger.\n"
+                  "Around the window the screen is grey (" + std::to_string(kPreviewBackground >> 16) + ", " +
+                  std::to_string((kPreviewBackground >> 8) & 0xFF) + ", " + std::to_string(kPreviewBackground & 0xFF) +
+                  "); with no splash,\n"
+                  "the picture is the bare screen. One PNG file per screen,\n"
+                  "DIR/preview-WxH.png; a run writes all of them or none.\n";
+        c.column = 17;
+        c.options = {
+            {{"--screen", nullptr, "WxH", true},
+             "a screen to draw, each side 1 to " + std::to_string(kMaxPreviewSide) + "; repeatable (default:\n" +
+                 CommonScreensText() + ")",
+             AddScreen},
+            {{"--output-dir", "-o", "DIR", false}, "the folder to write to (default: the current one)", SetDir},
+        };
+        c.epilogue = "Example:\n"
+                     "  kelpack preview Game.exe --screen 240x320 --screen 480x640 -o previews\n";
+        c.file = &PreviewOptions::file;
+        c.noFile = "no executable given";
+        c.moreFiles = "give one executable";
+        return c;
+    }();
+    return spec;
+}
+
 Outcome RunPreview(const PreviewOptions& o) {
     Outcome r;
     PeImage image;
     ResourceList res;
-    std::string why;
-    int code = kExitOk;
-    if (!ReadLauncherFile(o.file, &image, &res, &why, &code)) {
-        r.Fail(code, why);
-        return r;
-    }
+    if (!ReadLauncherFile(o.file, &image, &res, &r)) return r;
     std::vector<PlannedPreview> planned;
     bool packed = false;
     splash::SplashConfig* config = LauncherSplashConfig(res, &packed);

@@ -12,6 +12,7 @@
 
 #include "image.h"
 #include "launcher_view.h"
+#include "options.h"
 #include "outcome.h"
 #include "resources.h"
 #include "splash/config.h"
@@ -67,6 +68,9 @@ struct PreviewOptions {
     std::vector<ScreenSize> screens;  // empty: kCommonScreens, as `show` lists them
     std::string dir;                  // empty: the current directory
 };
+
+// preview's spec: its help, and how its arguments are read into its options.
+const CommandSpec<PreviewOptions>& PreviewSpec();
 
 // Draws every screen, then writes the files, all of them or none: a failed
 // write leaves every older file of those names as it was. The outcome's

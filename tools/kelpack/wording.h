@@ -22,11 +22,11 @@ inline const char* ArticleFor(std::uint64_t n) {
     return digits[0] == '8' || n == 11 || n == 18 ? "an" : "a";
 }
 
-// "a", "a and b", "a, b and c".
-inline std::string Listed(const std::vector<std::string>& items) {
+// "a", "a and b", "a, b and c"; "a, b or c" with `last` "or".
+inline std::string Listed(const std::vector<std::string>& items, const std::string& last = "and") {
     std::string text;
     for (std::size_t i = 0; i < items.size(); ++i)
-        text += std::string(i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+        text += (i == 0 ? "" : i + 1 == items.size() ? " " + last + " " : ", ") + items[i];
     return text;
 }
 
