@@ -15,7 +15,7 @@
 #include "byteio.h"
 #include "copy_contents.h"
 #include "fileio.h"
-#include "image.h"
+#include "picture.h"
 #include "pe.h"
 #include "shown_text.h"
 #include "text/utf8_strings.h"
@@ -444,9 +444,9 @@ TEST_F(Kelpack, ATopDownBitmapIsTurnedBottomUpWithTheSamePixels) {
     EXPECT_NE(err_.find("top.bmp: 10x10, written as 24-bit (its 100 colours would take 200 bytes more at 8 bits, for the palette), 374 bytes"),
               std::string::npos) << err_;
     Picture source, packed;
-    ImageSource kind;
+    PictureSource kind;
     std::string why;
-    ASSERT_TRUE(DecodeImage(top, kDefaultBackground, &source, &kind, &why)) << why;
+    ASSERT_TRUE(DecodePicture(top, kDefaultBackground, &source, &kind, &why)) << why;
     ResourceList list = ResourcesOf("out.exe");
     ASSERT_TRUE(LauncherPixels(FindResource(list, SplashType(), ResNameUpper("top.bmp"))->data, &packed, &why)) << why;
     EXPECT_EQ(packed.rgb, source.rgb);

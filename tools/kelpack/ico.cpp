@@ -7,7 +7,7 @@
 #include <stb_image_resize.h>
 
 #include "byteio.h"
-#include "image.h"
+#include "picture.h"
 #include "wording.h"
 
 namespace kelpack {
@@ -239,10 +239,10 @@ bool LoadIcon(const std::vector<std::uint8_t>& bytes, std::vector<IconImage>* im
         return true;
     }
     Picture picture;
-    ImageSource source;
+    PictureSource source;
     std::vector<std::uint8_t> alpha;
     std::string why;
-    if (!DecodeImage(bytes, Rgb{}, &picture, &source, &why, kMaxImagePixels, &alpha)) {
+    if (!DecodePicture(bytes, Rgb{}, &picture, &source, &why, kMaxPicturePixels, &alpha)) {
         *error = "it is neither an icon file nor a picture kelpack reads: " + why;
         return false;
     }

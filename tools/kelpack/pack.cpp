@@ -9,7 +9,7 @@
 #include "fileio.h"
 #include "ico.h"
 #include "image_limits.h"
-#include "image.h"
+#include "picture.h"
 #include "launcher_view.h"
 #include "output.h"
 #include "pe_write.h"
@@ -36,7 +36,7 @@ struct SplashPicture {
     std::string option;  // the option that packs it, as messages name it (--splash 240x320:a.png)
     std::vector<std::uint8_t> original;
     Picture picture;
-    ImageSource source;
+    PictureSource source;
 };
 
 // The bitmap written for a picture, and the note that tells what it became. A
@@ -179,7 +179,7 @@ void Unread(PackPlan* p, const Input& in, ReadStatus status, std::uint64_t size,
         p->Unreadable(in.path, why);
     } else if (in.kind == InputKind::kPicture) {
         p->Reject(in.path, "it is " + std::to_string(size) + " bytes, more than any picture of at most " +
-                               std::to_string(kMaxImagePixels) + " pixels, the most kelpack decodes, takes");
+                               std::to_string(kMaxPicturePixels) + " pixels, the most kelpack decodes, takes");
     } else {
         p->Reject(in.what, p->o.allowLarge ? "it is " + MibText(size) + ", more than the 4 GiB a PE image can hold"
                                            : "it is " + MibText(size) + " alone, so " + ImageSizeRefusal(size));
@@ -262,7 +262,7 @@ bool LoadPicture(PackPlan* p, const std::string& file, SplashPicture* out) {
     std::uint64_t size = 0;
     if (!ReadInput(p, {InputKind::kPicture, file, file, kMaxPictureFileBytes}, &size, &out->original)) return false;
     std::string why;
-    if (!DecodeImage(out->original, p->o.background, &out->picture, &out->source, &why)) {
+    if (!DecodePicture(out->original, p->o.background, &out->picture, &out->source, &why)) {
         p->Reject(file, "cannot be packed as a splash picture: " + why);
         return false;
     }

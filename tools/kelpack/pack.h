@@ -6,16 +6,16 @@
 
 #include <cstdint>
 
-#include "image.h"
+#include "picture.h"
 #include "outcome.h"
 #include "pack_options.h"
 
 namespace kelpack {
 
 // The largest picture file kelpack reads: the most pixels it decodes
-// (kMaxImagePixels) at 8 bytes each, 16-bit RGBA stored plainly, and room
+// (kMaxPicturePixels) at 8 bytes each, 16-bit RGBA stored plainly, and room
 // for the headers. Larger files are refused before they are read.
-constexpr std::uint64_t kMaxPictureFileBytes = kMaxImagePixels * 8 + (std::uint64_t{1} << 20);
+constexpr std::uint64_t kMaxPictureFileBytes = kMaxPicturePixels * 8 + (std::uint64_t{1} << 20);
 
 // Reads, checks, and writes the output; nothing is written unless every
 // check passed. The outcome's output is the one line that says what was

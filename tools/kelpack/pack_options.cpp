@@ -183,7 +183,7 @@ const CommandSpec<PackOptions>& PackSpec() {
              Sets<&PackOptions::allowLarge>},
         };
         c.epilogue = "Splash pictures may be PNG, JPEG, GIF (the first frame) or BMP files of any\n"
-                     "kind, at most 65535 pixels a side and " + std::to_string(kMaxImagePixels >> 20) + " Mi pixels in all. Each\n"
+                     "kind, at most 65535 pixels a side and " + std::to_string(kMaxPicturePixels >> 20) + " Mi pixels in all. Each\n"
                      "is written as the bitmap the launcher shows (bottom-up, uncompressed) in\n"
                      "the smallest file that holds it exactly: 1, 4 or 8 bits with a palette\n"
                      "when it has at most 2, 16 or 256 colours and the palette does not outweigh\n"

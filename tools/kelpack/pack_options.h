@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
+#include "picture.h"
 #include "options.h"
 
 namespace kelpack {

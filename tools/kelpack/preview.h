@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
+#include "picture.h"
 #include "launcher_view.h"
 #include "options.h"
 #include "outcome.h"

@@ -1,12 +1,10 @@
-#include "image.h"
+#include "picture.h"
 
 #include <stb_image.h>
 #include <stb_image_resize.h>
 
 #include <algorithm>
 #include <climits>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "bitmap_check.h"
 #include "byteio.h"
@@ -18,7 +16,6 @@ namespace {
 constexpr std::int64_t kMaxSide = 65535;
 constexpr std::uint32_t kFileHeaderBytes = 14;
 constexpr std::uint32_t kInfoHeaderBytes = 40;
-constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots per inch, as paint programs write
 constexpr std::uint32_t kRle8 = 1;
 constexpr std::uint32_t kRle4 = 2;
 // What a cut-off file is told apart by, whatever its format.
@@ -80,10 +77,6 @@ Rgb PixelOf(const std::uint8_t* row, std::uint16_t bits, const std::vector<Rgb>&
 // One uncompressed row in file order into picture row y.
 void ReadRow(const std::uint8_t* row, std::uint16_t bits, const std::vector<Rgb>& palette, Picture* p, std::int32_t y) {
     for (std::int32_t x = 0; x < p->width; ++x) Put(p, x, y, PixelOf(row, bits, palette, x));
-}
-
-std::uint64_t Stride(std::uint16_t bits, std::int64_t width) {
-    return (static_cast<std::uint64_t>(bits) * static_cast<std::uint64_t>(width) + 31) / 32 * 4;
 }
 
 // What a BMP file's headers say, read with every field bounds-checked.
@@ -222,7 +215,7 @@ bool DecodeBmp(const std::vector<std::uint8_t>& b, const BmpHeader& h, Rgb backg
     }
     std::vector<Rgb> palette = ReadPalette(b, h);
     if (rle) return DecodeRle(b, h, palette, p, error);
-    std::uint64_t stride = Stride(h.bitCount, h.width);
+    std::uint64_t stride = BmpRowBytes(h.bitCount, h.width);
     std::uint64_t need = stride * static_cast<std::uint64_t>(h.height);
     if (!InBounds(b.size(), h.pixelOffset, need)) {
         *error = std::string(kEndsEarly) + ": it holds " + std::to_string(b.size() > h.pixelOffset ? b.size() - h.pixelOffset : 0) +
@@ -477,7 +470,7 @@ stbi_uc* LoadJpegWithoutEnd(const std::vector<std::uint8_t>& b, int* w, int* h) 
 // Takes stb's RGBA pixels into the picture sized for them: laid over the
 // background, or with `alpha` set, the opacity kept apart and the colours
 // as they are.
-void TakeRgba(const stbi_uc* rgba, Rgb background, Picture* p, ImageSource* source, std::vector<std::uint8_t>* alpha) {
+void TakeRgba(const stbi_uc* rgba, Rgb background, Picture* p, PictureSource* source, std::vector<std::uint8_t>* alpha) {
     const std::size_t pixels = p->rgb.size() / 3;
     if (alpha) alpha->resize(pixels);
     for (std::size_t i = 0; i < pixels; ++i) {
@@ -493,7 +486,7 @@ void TakeRgba(const stbi_uc* rgba, Rgb background, Picture* p, ImageSource* sour
 
 // PNG, JPEG, GIF and the BMP kinds of 16 and 32 bits, through stb.
 bool DecodeWithStb(const std::vector<std::uint8_t>& b, const std::string& format, Rgb background, Picture* p,
-                   ImageSource* source, std::string* error, std::uint64_t maxPixels, std::vector<std::uint8_t>* alpha) {
+                   PictureSource* source, std::string* error, std::uint64_t maxPixels, std::vector<std::uint8_t>* alpha) {
     OtherFormat other{};
     if (format.empty() && RecogniseOther(b, &other)) {
         *error = std::string("it is ") + other.name + ": kelpack reads PNG, JPEG, GIF and BMP; convert it first, e.g. with "
@@ -638,7 +631,7 @@ Rgb LauncherBitmap::Pixel(std::int32_t x, std::int32_t y) const {
 bool LauncherPixels(const std::vector<std::uint8_t>& b, Picture* p, std::string* error) {
     LauncherBitmap bitmap;
     if (!ReadLauncherBitmap(b, &bitmap, error)) return false;
-    if (!SizePicture(p, bitmap.layout.width, bitmap.layout.height, kMaxImagePixels, Rgb{}, error)) return false;
+    if (!SizePicture(p, bitmap.layout.width, bitmap.layout.height, kMaxPicturePixels, Rgb{}, error)) return false;
     for (std::int32_t y = 0; y < p->height; ++y)
         for (std::int32_t x = 0; x < p->width; ++x) Put(p, x, y, bitmap.Pixel(x, y));
     return true;
@@ -646,7 +639,7 @@ bool LauncherPixels(const std::vector<std::uint8_t>& b, Picture* p, std::string*
 
 namespace {
 
-bool DecodeBmpFile(const std::vector<std::uint8_t>& b, Rgb background, Picture* p, ImageSource* source, std::string* error,
+bool DecodeBmpFile(const std::vector<std::uint8_t>& b, Rgb background, Picture* p, PictureSource* source, std::string* error,
                    std::uint64_t maxPixels, std::vector<std::uint8_t>* alpha) {
     BmpInfo info;
     std::string why;
@@ -666,7 +659,7 @@ bool DecodeBmpFile(const std::vector<std::uint8_t>& b, Rgb background, Picture* 
     if (rle || plain) return DecodeBmp(b, h, background, p, error, maxPixels);
     if (h.bitCount == 16 || h.bitCount == 32) {
         // stb reads zeros past the end of a short file; refuse one here.
-        std::uint64_t need = Stride(h.bitCount, h.width) * static_cast<std::uint64_t>(h.height);
+        std::uint64_t need = BmpRowBytes(h.bitCount, h.width) * static_cast<std::uint64_t>(h.height);
         if (h.width >= 1 && h.width <= kMaxSide && !InBounds(b.size(), h.pixelOffset, need)) {
             *error = std::string(kEndsEarly) + ": it holds fewer bytes of pixels than its " + std::to_string(h.height) + " rows need (" +
                      std::to_string(need) + ")";
@@ -681,10 +674,10 @@ bool DecodeBmpFile(const std::vector<std::uint8_t>& b, Rgb background, Picture* 
 
 }  // namespace
 
-bool DecodeImage(const std::vector<std::uint8_t>& b, Rgb background, Picture* p, ImageSource* source, std::string* error,
+bool DecodePicture(const std::vector<std::uint8_t>& b, Rgb background, Picture* p, PictureSource* source, std::string* error,
                  std::uint64_t maxPixels, std::vector<std::uint8_t>* alpha) {
     *p = Picture();
-    *source = ImageSource();
+    *source = PictureSource();
     if (alpha) alpha->clear();
     source->format = Format(b);
     if (source->format != "BMP") return DecodeWithStb(b, source->format, background, p, source, error, maxPixels, alpha);
@@ -749,109 +742,11 @@ void Orient(Picture* p, std::uint16_t orientation) {
     *p = std::move(out);
 }
 
-std::uint32_t CountColours(const Picture& p, std::uint32_t limit) {
-    std::unordered_set<std::uint32_t> seen;
-    for (std::size_t i = 0; i + 2 < p.rgb.size() && seen.size() <= limit; i += 3)
-        seen.insert(static_cast<std::uint32_t>(p.rgb[i]) << 16 | static_cast<std::uint32_t>(p.rgb[i + 1]) << 8 | p.rgb[i + 2]);
-    return static_cast<std::uint32_t>(seen.size());
-}
-
-void FitSize(std::int32_t w, std::int32_t h, std::uint32_t boxW, std::uint32_t boxH, std::int32_t* fitW, std::int32_t* fitH) {
-    *fitW = w;
-    *fitH = h;
-    if (boxW == 0 || boxH == 0 || (static_cast<std::uint32_t>(w) <= boxW && static_cast<std::uint32_t>(h) <= boxH)) return;
-    std::uint64_t W = static_cast<std::uint64_t>(w), H = static_cast<std::uint64_t>(h);
-    // The side that meets the box takes its length; the other rounds to nearest.
-    if (W * boxH >= H * boxW) {
-        *fitW = static_cast<std::int32_t>(boxW);
-        *fitH = static_cast<std::int32_t>(std::max<std::uint64_t>(1, (2 * H * boxW + W) / (2 * W)));
-    } else {
-        *fitH = static_cast<std::int32_t>(boxH);
-        *fitW = static_cast<std::int32_t>(std::max<std::uint64_t>(1, (2 * W * boxH + H) / (2 * H)));
-    }
-}
-
 bool ScalePicture(const Picture& in, std::int32_t width, std::int32_t height, Picture* out) {
     std::string unused;
     if (!SizePicture(out, width, height, UINT64_MAX, Rgb{}, &unused)) return false;
     return stbir_resize_uint8_srgb_edgemode(in.rgb.data(), in.width, in.height, 0, out->rgb.data(), width, height, 0, 3,
                                             STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP) == 1;
-}
-
-std::uint64_t Bmp24Bytes(std::int32_t width, std::int32_t height) {
-    return kFileHeaderBytes + kInfoHeaderBytes + Stride(24, width) * static_cast<std::uint64_t>(height);
-}
-
-EncodedBmp EncodeBmp(const Picture& p) {
-    const std::size_t pixels = p.rgb.size() / 3;
-    auto at = [&](std::size_t i) {
-        return (static_cast<std::uint32_t>(p.rgb[3 * i]) << 16) | (static_cast<std::uint32_t>(p.rgb[3 * i + 1]) << 8) |
-               p.rgb[3 * i + 2];
-    };
-    // The distinct colours, counted until there are too many for a palette.
-    std::unordered_map<std::uint32_t, std::uint32_t> index;
-    std::vector<std::uint32_t> colours;
-    for (std::size_t i = 0; i < pixels && colours.size() <= kMaxPaletteColours; ++i) {
-        std::uint32_t c = at(i);
-        if (index.emplace(c, 0).second) colours.push_back(c);
-    }
-    EncodedBmp out;
-    out.distinct = static_cast<std::uint32_t>(colours.size());
-    out.paletteBits = colours.size() <= 2 ? 1 : colours.size() <= 16 ? 4 : colours.size() <= kMaxPaletteColours ? 8 : 0;
-    std::uint16_t bits = 24;
-    if (out.paletteBits != 0) {
-        // The palette costs four bytes a colour; a tiny picture of many
-        // colours is smaller without one.
-        out.paletteFileBytes = kFileHeaderBytes + kInfoHeaderBytes + 4 * colours.size() +
-                               Stride(out.paletteBits, p.width) * static_cast<std::uint64_t>(p.height);
-        if (out.paletteFileBytes <= Bmp24Bytes(p.width, p.height)) bits = out.paletteBits;
-    }
-    if (bits == 24) colours.clear();
-    std::sort(colours.begin(), colours.end());
-    for (std::uint32_t i = 0; i < colours.size(); ++i) index[colours[i]] = i;
-
-    const std::uint64_t stride = Stride(bits, p.width);
-    const std::uint32_t offset = kFileHeaderBytes + kInfoHeaderBytes + 4 * static_cast<std::uint32_t>(colours.size());
-    const std::uint64_t imageBytes = stride * static_cast<std::uint64_t>(p.height);
-    std::vector<std::uint8_t>& b = out.bytes;
-    b.reserve(offset + static_cast<std::size_t>(imageBytes));
-    b.push_back('B');
-    b.push_back('M');
-    AppendU32(&b, static_cast<std::uint32_t>(offset + imageBytes));
-    AppendU32(&b, 0);
-    AppendU32(&b, offset);
-    AppendU32(&b, kInfoHeaderBytes);
-    AppendU32(&b, static_cast<std::uint32_t>(p.width));
-    AppendU32(&b, static_cast<std::uint32_t>(p.height));
-    AppendU16(&b, 1);
-    AppendU16(&b, bits);
-    AppendU32(&b, 0);
-    AppendU32(&b, static_cast<std::uint32_t>(imageBytes));
-    AppendU32(&b, kPixelsPerMetre);
-    AppendU32(&b, kPixelsPerMetre);
-    AppendU32(&b, static_cast<std::uint32_t>(colours.size()));
-    AppendU32(&b, 0);
-    for (std::uint32_t c : colours) AppendU32(&b, c);  // blue, green, red, 0: the colour's own bytes, low first
-    // Rows bottom-up, each padded to a multiple of four bytes.
-    for (std::int32_t y = p.height - 1; y >= 0; --y) {
-        std::size_t start = b.size();
-        b.resize(start + static_cast<std::size_t>(stride), 0);
-        std::uint8_t* row = b.data() + start;
-        for (std::int32_t x = 0; x < p.width; ++x) {
-            std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) + static_cast<std::size_t>(x);
-            if (bits == 24) {
-                row[3 * x] = p.rgb[3 * i + 2];
-                row[3 * x + 1] = p.rgb[3 * i + 1];
-                row[3 * x + 2] = p.rgb[3 * i];
-            } else {
-                std::size_t bit = static_cast<std::size_t>(x) * bits;
-                row[bit / 8] = static_cast<std::uint8_t>(row[bit / 8] | (index[at(i)] << (8 - bits - bit % 8)));
-            }
-        }
-    }
-    out.bitCount = bits;
-    out.colours = static_cast<std::uint32_t>(colours.size());
-    return out;
 }
 
 }  // namespace kelpack

@@ -1,4 +1,4 @@
-#include "image.h"
+#include "picture.h"
 
 #include <gtest/gtest.h>
 
@@ -90,20 +90,20 @@ std::vector<std::uint8_t> PaletteBytes(const std::vector<Rgb>& colours, bool qua
     return b;
 }
 
-Picture Decoded(const std::vector<std::uint8_t>& bytes, Rgb background = kGrey, ImageSource* source = nullptr) {
+Picture Decoded(const std::vector<std::uint8_t>& bytes, Rgb background = kGrey, PictureSource* source = nullptr) {
     Picture p;
-    ImageSource s;
+    PictureSource s;
     std::string error;
-    EXPECT_TRUE(DecodeImage(bytes, background, &p, &s, &error)) << error;
+    EXPECT_TRUE(DecodePicture(bytes, background, &p, &s, &error)) << error;
     if (source) *source = s;
     return p;
 }
 
-std::string Refusal(const std::vector<std::uint8_t>& bytes, std::uint64_t maxPixels = kMaxImagePixels) {
+std::string Refusal(const std::vector<std::uint8_t>& bytes, std::uint64_t maxPixels = kMaxPicturePixels) {
     Picture p;
-    ImageSource s;
+    PictureSource s;
     std::string error;
-    EXPECT_FALSE(DecodeImage(bytes, kGrey, &p, &s, &error, maxPixels));
+    EXPECT_FALSE(DecodePicture(bytes, kGrey, &p, &s, &error, maxPixels));
     return error;
 }
 
@@ -137,12 +137,12 @@ TEST(EncodeBmp, TheLauncherDecodesTheSamePixelsAtTheSmallestExactDepth) {
     EXPECT_EQ(Bmp24Bytes(29, 9), 54u + 88u * 9u);
 }
 
-TEST(DecodeImage, TransparencyIsLaidOverTheBackgroundRoundedToNearest) {
+TEST(DecodePicture, TransparencyIsLaidOverTheBackgroundRoundedToNearest) {
     struct Case { std::uint8_t c, a, background, want; };
     for (Case c : {Case{1, 128, 0, 1}, Case{200, 64, 0, 50}, Case{0, 127, 255, 128}, Case{255, 0, 7, 7},
                    Case{90, 255, 3, 90}, Case{254, 1, 0, 1}, Case{100, 128, 200, 150}}) {
         std::vector<std::uint8_t> png = Png(1, 1, 4, {c.c, c.c, c.c, c.a});
-        ImageSource s;
+        PictureSource s;
         Picture p = Decoded(png, Rgb{c.background, c.background, c.background}, &s);
         ASSERT_EQ(p.rgb.size(), 3u);
         EXPECT_EQ(p.rgb[0], c.want) << int(c.c) << " at " << int(c.a) << " over " << int(c.background);
@@ -151,7 +151,7 @@ TEST(DecodeImage, TransparencyIsLaidOverTheBackgroundRoundedToNearest) {
     }
 }
 
-TEST(DecodeImage, ReadsEachFormatAndKindOfBmp) {
+TEST(DecodePicture, ReadsEachFormatAndKindOfBmp) {
     const Rgb k0{10, 20, 30}, k1{200, 100, 50}, k2{1, 2, 3};
     const std::vector<std::uint8_t> gif = kGif;
     // Top-down, 32 bits (blue, green, red, unused), rows top first.
@@ -184,16 +184,16 @@ TEST(DecodeImage, ReadsEachFormatAndKindOfBmp) {
         {"V5 header 8-bit", Bmp(124, 1, 2, 8, 0, PaletteBytes({k0, k1}), {0, 0, 0, 0, 1, 0, 0, 0}), Make(1, 2, {k1, k0}), "BMP"},
     };
     for (const Case& c : cases) {
-        ImageSource s;
+        PictureSource s;
         ExpectSame(Decoded(c.bytes, kGrey, &s), c.want, c.what);
         EXPECT_EQ(s.format, c.format) << c.what;
         EXPECT_FALSE(s.launcherBmp) << c.what;
     }
 }
 
-TEST(DecodeImage, JpegComesBackCloseToItsSource) {
+TEST(DecodePicture, JpegComesBackCloseToItsSource) {
     const std::vector<std::uint8_t> jpeg = SolidJpeg();
-    ImageSource s;
+    PictureSource s;
     Picture p = Decoded(jpeg, kGrey, &s);
     EXPECT_EQ(s.format, "JPEG");
     ASSERT_EQ(p.rgb.size(), 16u * 16u * 3u);
@@ -201,16 +201,16 @@ TEST(DecodeImage, JpegComesBackCloseToItsSource) {
     for (std::size_t i = 0; i < p.rgb.size(); ++i) EXPECT_NEAR(p.rgb[i], source[i % 3], 3) << i;
 }
 
-TEST(DecodeImage, ALauncherBmpIsWhatTheLauncherShows) {
+TEST(DecodePicture, ALauncherBmpIsWhatTheLauncherShows) {
     // 8 bits with a palette of 2 entries: indices past it show black, as on the device.
     std::vector<std::uint8_t> b = Bmp(40, 3, 1, 8, 0, PaletteBytes({kRed, kBlue}), {0, 1, 200, 0});
-    ImageSource s;
+    PictureSource s;
     ExpectSame(Decoded(b, kGrey, &s), Make(3, 1, {kRed, kBlue, Rgb{}}), "launcher BMP");
     EXPECT_TRUE(s.launcherBmp);
     EXPECT_EQ(s.bitCount, 8);
 }
 
-TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
+TEST(DecodePicture, RefusesWhatItCannotReadAndSaysWhy) {
     std::vector<std::uint8_t> png = Png(100, 100, 3, std::vector<std::uint8_t>(30000, 7));
     std::vector<std::uint8_t> cutPng(png.begin(), png.begin() + 60);
     std::vector<std::uint8_t> noIend(png.begin(), png.end() - 12);
@@ -223,54 +223,54 @@ TEST(DecodeImage, RefusesWhatItCannotReadAndSaysWhy) {
     const std::vector<std::uint8_t> pal = PaletteBytes({kRed, kBlue});
     struct Case { const char* what; std::vector<std::uint8_t> bytes; std::uint64_t maxPixels; const char* says; };
     std::vector<Case> cases = {
-        {"text", {'h', 'e', 'l', 'l', 'o'}, kMaxImagePixels, "it is not an image kelpack reads (PNG, JPEG, GIF or BMP)"},
-        {"cut PNG", cutPng, kMaxImagePixels, "the file ends early, inside its IDAT chunk"},
-        {"PNG without IEND", noIend, kMaxImagePixels, "the file ends early, after its IDAT chunk, before the IEND chunk"},
-        {"PNG 70000 wide", widePng, kMaxImagePixels, "its size 70000x1 is out of range; width and height must be 1 to 65535"},
-        {"cut GIF", std::vector<std::uint8_t>(kGif.begin(), kGif.end() - 8), kMaxImagePixels, "the file ends early, before the end of its first frame"},
-        {"cut JPEG header", std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 100), kMaxImagePixels,
+        {"text", {'h', 'e', 'l', 'l', 'o'}, kMaxPicturePixels, "it is not an image kelpack reads (PNG, JPEG, GIF or BMP)"},
+        {"cut PNG", cutPng, kMaxPicturePixels, "the file ends early, inside its IDAT chunk"},
+        {"PNG without IEND", noIend, kMaxPicturePixels, "the file ends early, after its IDAT chunk, before the IEND chunk"},
+        {"PNG 70000 wide", widePng, kMaxPicturePixels, "its size 70000x1 is out of range; width and height must be 1 to 65535"},
+        {"cut GIF", std::vector<std::uint8_t>(kGif.begin(), kGif.end() - 8), kMaxPicturePixels, "the file ends early, before the end of its first frame"},
+        {"cut JPEG header", std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 100), kMaxPicturePixels,
          "the file ends early, before its image data"},
-        {"cut JPEG scan", std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 6), kMaxImagePixels,
+        {"cut JPEG scan", std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 6), kMaxPicturePixels,
          "the file ends early, inside its image data"},
-        {"WebP", Text("RIFF\x1a\0\0\0WEBPVP8L"s), kMaxImagePixels,
+        {"WebP", Text("RIFF\x1a\0\0\0WEBPVP8L"s), kMaxPicturePixels,
          "it is a WebP image: kelpack reads PNG, JPEG, GIF and BMP; convert it first, e.g. with ImageMagick: convert in.webp out.png"},
-        {"TIFF, Intel order", Text("II*\0\x08\0\0\0"s), kMaxImagePixels, "it is a TIFF image: kelpack reads"},
-        {"TIFF, Motorola order", Text("MM\0*\0\0\0\x08"s), kMaxImagePixels, "convert in.tif out.png"},
-        {"SVG", Text("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), kMaxImagePixels,
+        {"TIFF, Intel order", Text("II*\0\x08\0\0\0"s), kMaxPicturePixels, "it is a TIFF image: kelpack reads"},
+        {"TIFF, Motorola order", Text("MM\0*\0\0\0\x08"s), kMaxPicturePixels, "convert in.tif out.png"},
+        {"SVG", Text("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), kMaxPicturePixels,
          "it is an SVG drawing: kelpack reads"},
-        {"HEIC", Text("\0\0\0\x18" "ftypheic"s), kMaxImagePixels, "it is a HEIF image"},
-        {"RIFF that is no WebP", Text("RIFF\x1a\0\0\0WAVEfmt "s), kMaxImagePixels, "it is not an image kelpack reads"},
-        {"XML that is no SVG", Text("<html><body/></html>"), kMaxImagePixels, "it is not an image kelpack reads"},
+        {"HEIC", Text("\0\0\0\x18" "ftypheic"s), kMaxPicturePixels, "it is a HEIF image"},
+        {"RIFF that is no WebP", Text("RIFF\x1a\0\0\0WAVEfmt "s), kMaxPicturePixels, "it is not an image kelpack reads"},
+        {"XML that is no SVG", Text("<html><body/></html>"), kMaxPicturePixels, "it is not an image kelpack reads"},
         {"many pixels", png, 9999, "it is 100x100 (10000 pixels), more than the 9999 kelpack decodes"},
-        {"huge BMP", huge, kMaxImagePixels, "more than the 67108864 kelpack decodes"},
-        {"RLE without end", Bmp(40, 2, 1, 8, 1, pal, {2, 1, 0, 0}), kMaxImagePixels, "ends at byte 66, before its end-of-bitmap mark"},
-        {"RLE run too long", Bmp(40, 2, 1, 8, 1, pal, {3, 1, 0, 1}), kMaxImagePixels, "draws outside the picture (at column 3, row 1"},
-        {"RLE jump outside", Bmp(40, 2, 1, 8, 1, pal, {0, 2, 1, 5, 0, 1}), kMaxImagePixels, "jumps outside the picture"},
-        {"RLE literal cut", Bmp(40, 4, 1, 8, 1, pal, {0, 4, 1, 1}), kMaxImagePixels, "before its end-of-bitmap mark"},
-        {"short 16-bit", Bmp(40, 4, 4, 16, 0, {}, std::vector<std::uint8_t>(20)), kMaxImagePixels, "fewer bytes of pixels than its 4 rows need (32)"},
-        {"short top-down", Bmp(40, 4, -4, 24, 0, {}, std::vector<std::uint8_t>(20)), kMaxImagePixels, "holds 20 bytes of pixels, fewer than its 4 rows of 12 bytes need (48)"},
-        {"2 bits", Bmp(40, 4, 4, 2, 0, pal, std::vector<std::uint8_t>(16)), kMaxImagePixels, "2 bits per pixel and compression 0, a kind kelpack does not read"},
-        {"odd header", Bmp(20, 4, 4, 8, 0, {}, {}), kMaxImagePixels, "information header is 20 bytes"},
+        {"huge BMP", huge, kMaxPicturePixels, "more than the 67108864 kelpack decodes"},
+        {"RLE without end", Bmp(40, 2, 1, 8, 1, pal, {2, 1, 0, 0}), kMaxPicturePixels, "ends at byte 66, before its end-of-bitmap mark"},
+        {"RLE run too long", Bmp(40, 2, 1, 8, 1, pal, {3, 1, 0, 1}), kMaxPicturePixels, "draws outside the picture (at column 3, row 1"},
+        {"RLE jump outside", Bmp(40, 2, 1, 8, 1, pal, {0, 2, 1, 5, 0, 1}), kMaxPicturePixels, "jumps outside the picture"},
+        {"RLE literal cut", Bmp(40, 4, 1, 8, 1, pal, {0, 4, 1, 1}), kMaxPicturePixels, "before its end-of-bitmap mark"},
+        {"short 16-bit", Bmp(40, 4, 4, 16, 0, {}, std::vector<std::uint8_t>(20)), kMaxPicturePixels, "fewer bytes of pixels than its 4 rows need (32)"},
+        {"short top-down", Bmp(40, 4, -4, 24, 0, {}, std::vector<std::uint8_t>(20)), kMaxPicturePixels, "holds 20 bytes of pixels, fewer than its 4 rows of 12 bytes need (48)"},
+        {"2 bits", Bmp(40, 4, 4, 2, 0, pal, std::vector<std::uint8_t>(16)), kMaxPicturePixels, "2 bits per pixel and compression 0, a kind kelpack does not read"},
+        {"odd header", Bmp(20, 4, 4, 8, 0, {}, {}), kMaxPicturePixels, "information header is 20 bytes"},
         {"JPEG table of 304 codes", {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x13, 0x00, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19, 19},
-         kMaxImagePixels, "a Huffman table has more than 256 codes"},
-        {"JPEG scan without tables", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}, kMaxImagePixels,
+         kMaxPicturePixels, "a Huffman table has more than 256 codes"},
+        {"JPEG scan without tables", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}, kMaxPicturePixels,
          "a scan uses a Huffman table it never defines"},
-        {"zero width", Bmp(40, 0, -4, 8, 0, pal, {}), kMaxImagePixels, "size 0x4 is out of range"},
+        {"zero width", Bmp(40, 0, -4, 8, 0, pal, {}), kMaxPicturePixels, "size 0x4 is out of range"},
     };
     for (const Case& c : cases) EXPECT_NE(Refusal(c.bytes, c.maxPixels).find(c.says), std::string::npos) << c.what << ": " << Refusal(c.bytes, c.maxPixels);
 }
 
-TEST(DecodeImage, AJpegMissingOnlyItsEndMarkerIsReadWhole) {
+TEST(DecodePicture, AJpegMissingOnlyItsEndMarkerIsReadWhole) {
     const std::vector<std::uint8_t> whole = SolidJpeg();
     const std::vector<std::uint8_t> unended(whole.begin(), whole.end() - 2);  // no FF D9
-    ImageSource s, t;
+    PictureSource s, t;
     Picture p = Decoded(unended, kGrey, &s);
     ExpectSame(p, Decoded(whole, kGrey, &t), "without its end marker");
     EXPECT_TRUE(s.endMarkerMissing);
     EXPECT_FALSE(t.endMarkerMissing);
 }
 
-TEST(DecodeImage, TurnsAJpegAsItsExifOrientationSays) {
+TEST(DecodePicture, TurnsAJpegAsItsExifOrientationSays) {
     // The corners of the stored 24x16 picture (red, blue / black, yellow)
     // where they stand once it is upright; 5 to 8 stand 16x24.
     enum Corner { kR, kB, kK, kY };
@@ -281,7 +281,7 @@ TEST(DecodeImage, TurnsAJpegAsItsExifOrientationSays) {
                    Case{7, 16, 24, kY, kB, kK, kR}, Case{8, 16, 24, kB, kY, kR, kK}}) {
         for (bool big : {false, true}) {
             std::string what = "orientation " + std::to_string(c.orientation) + (big ? ", big-endian" : "");
-            ImageSource s;
+            PictureSource s;
             Picture p = Decoded(WithOrientation(CornersJpeg(), c.orientation, big), kGrey, &s);
             EXPECT_EQ(s.orientation, c.orientation) << what;
             ASSERT_EQ(p.width, c.w) << what;

@@ -1,4 +1,4 @@
-// Splash pictures on their way into a launcher copy: any common image file
+// Splash pictures on their way into a launcher copy: any common picture file
 // decoded to the pixels a screen shows, scaled down to fit a splash entry,
 // and written back as the small BMP subset the launcher takes, at the
 // smallest depth that holds every pixel exactly. Bytes in, bytes out; the
@@ -15,7 +15,7 @@ namespace kelpack {
 
 // The most pixels one image may have (64 Mi, e.g. 8192x8192). Checked against
 // the header before any pixel is decoded, so that no file exhausts memory.
-constexpr std::uint64_t kMaxImagePixels = std::uint64_t{64} << 20;
+constexpr std::uint64_t kMaxPicturePixels = std::uint64_t{64} << 20;
 
 // A colour as the screen shows it.
 struct Rgb {
@@ -36,7 +36,7 @@ struct Picture {
 };
 
 // What a decoded file was.
-struct ImageSource {
+struct PictureSource {
     std::string format;            // "PNG", "JPEG", "GIF" or "BMP"
     bool launcherBmp = false;      // a BMP the launcher already shows whole, as it is
     std::uint16_t bitCount = 0;    // its depth, for a launcher BMP
@@ -72,8 +72,8 @@ std::string ColourText(Rgb colour);
 // format is named, and a cut-off one is said to end early. With `alpha`, each
 // pixel's opacity (0 to 255) is given there and its colour is left as it is,
 // not laid over `background` (pixels a run-length BMP skips still take it).
-bool DecodeImage(const std::vector<std::uint8_t>& bytes, Rgb background, Picture* picture, ImageSource* source,
-                 std::string* error, std::uint64_t maxPixels = kMaxImagePixels, std::vector<std::uint8_t>* alpha = nullptr);
+bool DecodePicture(const std::vector<std::uint8_t>& bytes, Rgb background, Picture* picture, PictureSource* source,
+                 std::string* error, std::uint64_t maxPixels = kMaxPicturePixels, std::vector<std::uint8_t>* alpha = nullptr);
 
 // The orientation (1 to 8; 1 when it gives none or cannot be read) an APP1
 // segment's payload ("Exif", two NULs, then a TIFF header) records for its
@@ -103,7 +103,7 @@ struct LauncherBitmap {
 bool ReadLauncherBitmap(const std::vector<std::uint8_t>& bytes, LauncherBitmap* bitmap, std::string* error);
 
 // Every pixel the launcher shows for a bitmap it decodes, for bitmaps of at
-// most kMaxImagePixels; false with the reason.
+// most kMaxPicturePixels; false with the reason.
 bool LauncherPixels(const std::vector<std::uint8_t>& bytes, Picture* picture, std::string* error);
 
 // The size a picture of width x height takes to fit within box: unchanged when
@@ -119,6 +119,9 @@ bool ScalePicture(const Picture& in, std::int32_t width, std::int32_t height, Pi
 // 2, 16 or 256, unless 24 bits, which need no palette, take fewer bytes (a
 // tiny picture of many colours); else 24.
 EncodedBmp EncodeBmp(const Picture& picture);
+
+// The bytes of one BMP row of `width` pixels at `bits` a pixel: whole 32-bit words.
+std::uint64_t BmpRowBytes(std::uint16_t bits, std::int64_t width);
 
 // Bytes of the 24-bit file of that size, to tell what a smaller depth saved.
 std::uint64_t Bmp24Bytes(std::int32_t width, std::int32_t height);

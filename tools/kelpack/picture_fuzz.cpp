@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "kelpack/ico.h"
-#include "kelpack/image.h"
+#include "kelpack/picture.h"
 #include "kelpack/preview.h"
 
 namespace {
@@ -28,7 +28,7 @@ void Check(bool condition) {
 }
 
 // Pictures above this are refused in this harness, as kelpack refuses those
-// above kMaxImagePixels: the refusal is fuzzed too, and each run stays fast.
+// above kMaxPicturePixels: the refusal is fuzzed too, and each run stays fast.
 constexpr std::uint64_t kMaxFuzzPixels = std::uint64_t{1} << 20;
 // The most pixels a picture made into icons here has: the icons are scaled
 // from it at three sizes, which takes time with its size.
@@ -67,9 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The background varies with the input, so that blending is fuzzed too.
     Rgb background{size > 0 ? data[size - 1] : std::uint8_t{0}, 0x80, size > 1 ? data[size / 2] : std::uint8_t{0xFF}};
     Picture picture;
-    ImageSource source;
+    PictureSource source;
     std::string error;
-    if (!DecodeImage(bytes, background, &picture, &source, &error, kMaxFuzzPixels)) {
+    if (!DecodePicture(bytes, background, &picture, &source, &error, kMaxFuzzPixels)) {
         Check(!error.empty());
         return 0;
     }
