@@ -59,7 +59,7 @@ int MemberNumber(const std::string& name) {
 void PlaceFiles(const Cabinet& cab, std::size_t dataIndex, CabReport* r) {
     for (std::size_t i = 0; i < cab.files.size(); ++i) {
         if (i == dataIndex) continue;
-        const CabEntry& e = cab.files[i];
+        const CabMember& e = cab.files[i];
         ShownCabFile f;
         f.member = e.name;
         f.size = e.size;

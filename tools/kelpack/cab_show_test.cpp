@@ -93,7 +93,7 @@ TEST_F(CabShow, ACabinetWhoseDataAndMembersDisagreeIsNotInstallable) {
     std::string error;
     ASSERT_TRUE(ReadCabinet(Get("Game.cab"), &cab, &error)) << error;
     std::vector<CabFile> members;
-    for (const CabEntry& e : cab.files) {
+    for (const CabMember& e : cab.files) {
         CabFile f;
         f.name = e.name;
         f.data = CabFileData(cab, e);

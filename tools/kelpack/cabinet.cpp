@@ -248,7 +248,7 @@ bool ReadFileEntries(const Source& src, const Layout& l, Cabinet* cab, std::stri
     for (std::uint32_t i = 0; i < l.fileCount; ++i) {
         std::string what = "file entry " + std::to_string(i + 1);
         if (!src.Get(at, kFileBytes, &b)) return Fail(error, what + " lies past the cabinet's end");
-        CabEntry e;
+        CabMember e;
         e.size = GetU32(b, 0);
         e.offset = GetU32(b, 4);
         e.folder = GetU16(b, 8);
@@ -474,7 +474,7 @@ bool ReadCabinet(const std::vector<std::uint8_t>& bytes, Cabinet* cab, std::stri
     return true;
 }
 
-std::vector<std::uint8_t> CabFileData(const Cabinet& cab, const CabEntry& e) {
+std::vector<std::uint8_t> CabFileData(const Cabinet& cab, const CabMember& e) {
     const std::vector<std::uint8_t>& folder = cab.folders[e.folder];
     return std::vector<std::uint8_t>(folder.begin() + e.offset, folder.begin() + e.offset + e.size);
 }

@@ -67,7 +67,7 @@ struct CabFile {
 std::uint64_t CabFileSize(const CabFile& file);
 
 // A file as a cabinet lists it; its bytes lie in the folder's data.
-struct CabEntry {
+struct CabMember {
     std::string name;
     std::uint32_t size = 0;
     std::uint16_t folder = 0;        // index into Cabinet::folders
@@ -81,7 +81,7 @@ struct CabEntry {
 // joined them, each folder's data.
 struct Cabinet {
     std::uint16_t setId = 0;
-    std::vector<CabEntry> files;
+    std::vector<CabMember> files;
     std::vector<std::vector<std::uint8_t>> folders;
     std::vector<std::uint64_t> folderBytes;  // each folder's data (uncompressed), joined or not
     std::vector<std::uint16_t> compression;  // each folder's method (kCab...)
@@ -124,7 +124,7 @@ bool ReadCabinet(const std::vector<std::uint8_t>& bytes, Cabinet* cabinet, std::
 
 // The bytes of one file of a cabinet read back by ReadCabinet over bytes
 // held (it checked they lie in its folder).
-std::vector<std::uint8_t> CabFileData(const Cabinet& cabinet, const CabEntry& entry);
+std::vector<std::uint8_t> CabFileData(const Cabinet& cabinet, const CabMember& entry);
 
 // "stored" or "MSZIP" (or "Quantum", "LZX", "compression type N").
 std::string CabCompressionName(std::uint16_t type);

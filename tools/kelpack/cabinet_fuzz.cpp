@@ -68,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Entries may share their folder's bytes; copied out, many of them
     // could take more memory than the fuzzer allows.
     std::uint64_t total = 0;
-    for (const CabEntry& e : cab.files) total += e.size;
+    for (const CabMember& e : cab.files) total += e.size;
     if (total > (std::uint64_t{64} << 20)) return 0;
     std::vector<CabFile> files;
-    for (const CabEntry& e : cab.files) {
+    for (const CabMember& e : cab.files) {
         CabFile f;
         f.name = e.name;
         f.data = CabFileData(cab, e);

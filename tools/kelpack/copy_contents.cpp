@@ -57,19 +57,19 @@ std::vector<ConfigEntry> SplitConfig(const std::string& text) {
     return out;
 }
 
-SplashEntry ParseSplashValue(const std::string& value) {
+SplashValue ParseSplashValue(const std::string& value) {
     // The value ends at a NUL, as the launcher's copy of the text does.
     splash::SplashEntry parsed = splash::ParseSplashEntry(value.c_str());
-    SplashEntry e;
+    SplashValue e;
     e.width = static_cast<std::uint32_t>(parsed.width);   // never negative: no sign is read
     e.height = static_cast<std::uint32_t>(parsed.height);
     e.name = parsed.name;
     return e;
 }
 
-std::string BuildConfig(const std::vector<SplashEntry>& entries, const std::string* title) {
+std::string BuildConfig(const std::vector<SplashValue>& entries, const std::string* title) {
     std::string t;
-    for (const SplashEntry& e : entries) {
+    for (const SplashValue& e : entries) {
         if (!t.empty()) t += '|';
         t += std::string(splash::kSplashKey) + "=" + std::to_string(e.width) + "x" + std::to_string(e.height) + ";" + e.name;
     }

@@ -48,8 +48,9 @@ struct ConfigEntry {
     std::string value;
 };
 
-// A "SplashScreen" entry's value, "WxH;NAME".
-struct SplashEntry {
+// A "SplashScreen" entry's value, "WxH;NAME", taken apart and held (the
+// launcher's own view of it, splash::SplashEntry, points into the text).
+struct SplashValue {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::string name;  // the bitmap's resource name
@@ -60,11 +61,11 @@ struct SplashEntry {
 std::vector<ConfigEntry> SplitConfig(const std::string& text);
 
 // A "SplashScreen" value, "WxH;NAME", as the launcher's parser reads it.
-SplashEntry ParseSplashValue(const std::string& value);
+SplashValue ParseSplashValue(const std::string& value);
 
 // Builds "SplashScreen=WxH;NAME|...|SplashScreenTitle=TITLE"; the title entry
 // is left out when `title` is null.
-std::string BuildConfig(const std::vector<SplashEntry>& entries, const std::string* title);
+std::string BuildConfig(const std::vector<SplashValue>& entries, const std::string* title);
 
 // Checks a splash bitmap name for use in the configuration and as a
 // resource name; false with the reason.

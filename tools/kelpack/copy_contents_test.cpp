@@ -34,7 +34,7 @@ TEST(ConfigText, SplashValuesAreReadAsTheLauncherReadsThem) {
     for (Case c : {Case{"150x150;Splash.bmp", 150, 150, "Splash.bmp"}, Case{"150xx200;;A", 150, 200, "A"},
                    Case{"Splash.bmp", 0, 0, "Splash.bmp"}, Case{"150;A", 150, 0, "A"}, Case{" 150x150;A", 0, 0, " 150x150;A"},
                    Case{"99999999999x1;B", 2147483647u, 1, "B"}, Case{"1x2;", 1, 2, ""}}) {
-        SplashEntry e = ParseSplashValue(c.v);
+        SplashValue e = ParseSplashValue(c.v);
         EXPECT_EQ(e.width, c.w) << c.v;
         EXPECT_EQ(e.height, c.h) << c.v;
         EXPECT_EQ(e.name, c.name) << c.v;
@@ -47,7 +47,7 @@ TEST(ConfigText, BuildsWhatItReadsBack) {
     EXPECT_EQ(text, "SplashScreen=240x320;s.bmp|SplashScreen=480x640;BIG.bmp|SplashScreenTitle=My Game");
     auto e = SplitConfig(text);
     ASSERT_EQ(e.size(), 3u);
-    SplashEntry s = ParseSplashValue(e[1].value);
+    SplashValue s = ParseSplashValue(e[1].value);
     EXPECT_EQ(s.width, 480u);
     EXPECT_EQ(s.name, "BIG.bmp");
     EXPECT_EQ(BuildConfig({}, &title), "SplashScreenTitle=My Game");

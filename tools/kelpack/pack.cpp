@@ -350,8 +350,8 @@ void ConfigFromFile(PackPlan* p) {
 
 // The entries in an order that gives each common screen the largest one
 // that fits it; a note says so when that is not the order given.
-std::vector<SplashEntry> OrderedEntries(PackPlan* p, const std::vector<SplashEntry>& given) {
-    std::vector<SplashEntry> entries;
+std::vector<SplashValue> OrderedEntries(PackPlan* p, const std::vector<SplashValue>& given) {
+    std::vector<SplashValue> entries;
     for (std::size_t i : SplashEntryOrder(given)) entries.push_back(given[i]);
     bool same = true;
     for (std::size_t i = 0; i < given.size(); ++i) same = same && entries[i].name == given[i].name;
@@ -367,11 +367,11 @@ std::vector<SplashEntry> OrderedEntries(PackPlan* p, const std::vector<SplashEnt
 
 // --splash: one entry for each picture, and --title.
 void ConfigFromSplashes(PackPlan* p) {
-    std::vector<SplashEntry> entries;
+    std::vector<SplashValue> entries;
     for (const SplashOption& s : p->o.splashes) {
         if (!AddPicture(p, s.name, s.file, SplashOptionText(s))) continue;
         const Picture& picture = p->pictures.back().picture;
-        SplashEntry e;
+        SplashValue e;
         e.width = s.hasSize ? s.width : static_cast<std::uint32_t>(picture.width);
         e.height = s.hasSize ? s.height : static_cast<std::uint32_t>(picture.height);
         e.name = s.name;
@@ -430,7 +430,7 @@ void FitBox(const std::string& config, const std::string& name, std::uint32_t* b
     *boxW = *boxH = 0;
     for (const ConfigEntry& e : SplitConfig(config)) {
         if (e.key != splash::kSplashKey || !e.hasValue) continue;
-        SplashEntry entry = ParseSplashValue(e.value);
+        SplashValue entry = ParseSplashValue(e.value);
         if (!ResIdMatches(ResNameUpper(entry.name), ResNameUpper(name)) || entry.width == 0 || entry.height == 0) continue;
         *boxW = *boxW == 0 ? entry.width : std::min(*boxW, entry.width);
         *boxH = *boxH == 0 ? entry.height : std::min(*boxH, entry.height);
@@ -513,7 +513,7 @@ struct EntryJudgement {
 // One "SplashScreen" entry: its bitmap is packed and shown, at the size it
 // is offered for. Sizes are judged where this run chose them, in an entry
 // it wrote or a bitmap it packed.
-void CheckEntryBitmap(PackPlan* p, const EntryJudgement& j, const SplashEntry& s) {
+void CheckEntryBitmap(PackPlan* p, const EntryJudgement& j, const SplashValue& s) {
     const Resource* r = FindLauncherResource(p->res, SplashType(), s.name);
     if (r == nullptr) {
         std::string msg = "names the splash bitmap \"" + s.name + "\", which is not packed (give it with --bitmap " + s.name + "=FILE)";

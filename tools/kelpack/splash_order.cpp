@@ -13,15 +13,15 @@ const std::vector<ScreenSize> kOrderScreens = {{240, 320}, {320, 240}, {240, 240
 
 namespace {
 
-std::uint64_t Pixels(const SplashEntry& e) { return std::uint64_t{e.width} * e.height; }
+std::uint64_t Pixels(const SplashValue& e) { return std::uint64_t{e.width} * e.height; }
 
-bool Fits(const SplashEntry& e, const ScreenSize& s) {
+bool Fits(const SplashValue& e, const ScreenSize& s) {
     return e.width <= static_cast<std::uint32_t>(s.width) && e.height <= static_cast<std::uint32_t>(s.height);
 }
 
 // The "SplashScreen" entries of a configuration text, in its order.
-std::vector<SplashEntry> SplashEntries(const std::string& configText) {
-    std::vector<SplashEntry> entries;
+std::vector<SplashValue> SplashEntries(const std::string& configText) {
+    std::vector<SplashValue> entries;
     for (const ConfigEntry& e : SplitConfig(configText))
         if (e.key == splash::kSplashKey) entries.push_back(ParseSplashValue(e.hasValue ? e.value : std::string()));
     return entries;
@@ -29,19 +29,19 @@ std::vector<SplashEntry> SplashEntries(const std::string& configText) {
 
 // Whether the launcher shows, on every screen that some entry fits, an
 // entry of the most pixels among those that fit.
-bool ServesEveryScreen(const std::vector<SplashEntry>& entries, const std::string& configText) {
+bool ServesEveryScreen(const std::vector<SplashValue>& entries, const std::string& configText) {
     std::vector<int> chosen = ChosenEntries(configText, kOrderScreens);
     for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
         std::uint64_t best = 0;
         bool any = false;
-        for (const SplashEntry& e : entries)
+        for (const SplashValue& e : entries)
             if (Fits(e, kOrderScreens[s])) {
                 best = any ? std::max(best, Pixels(e)) : Pixels(e);
                 any = true;
             }
         if (!any) continue;
         if (chosen[s] < 0) return false;
-        const SplashEntry& shown = entries[static_cast<std::size_t>(chosen[s])];
+        const SplashValue& shown = entries[static_cast<std::size_t>(chosen[s])];
         if (!Fits(shown, kOrderScreens[s]) || Pixels(shown) != best) return false;
     }
     return true;
@@ -71,21 +71,21 @@ std::vector<int> ChosenEntries(const std::string& configText, const std::vector<
     return chosen;
 }
 
-std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashEntry>& entries) {
+std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashValue>& entries) {
     std::vector<std::size_t> order(entries.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     if (ServesEveryScreen(entries, BuildConfig(entries, nullptr))) return order;
     // By pixels, then width, then height: an entry of no pixels (0 wide or
     // high) must still come before one that fits fewer screens.
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const SplashEntry &x = entries[a], &y = entries[b];
+        const SplashValue &x = entries[a], &y = entries[b];
         return Pixels(x) != Pixels(y) ? Pixels(x) < Pixels(y) : x.width != y.width ? x.width < y.width : x.height < y.height;
     });
     return order;
 }
 
 std::vector<OversizedChoice> OversizedChoices(const std::string& configText, const std::vector<bool>& packed) {
-    std::vector<SplashEntry> entries = SplashEntries(configText);
+    std::vector<SplashValue> entries = SplashEntries(configText);
     std::vector<int> chosen = ChosenEntries(configText, kOrderScreens);
     std::vector<OversizedChoice> found;
     for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {

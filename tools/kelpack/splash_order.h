@@ -28,7 +28,7 @@ std::vector<int> ChosenEntries(const std::string& configText, const std::vector<
 // that fits it, else smallest first (by pixels, then width, then height;
 // ties as given), which does so on every screen: an entry is then replaced
 // by every later one that fits and is larger.
-std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashEntry>& entries);
+std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashValue>& entries);
 
 // A screen on which the launcher shows an entry larger than the screen
 // while another entry, whose bitmap is packed, fits it.

@@ -19,7 +19,7 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-bool Fits(const SplashEntry& e, const ScreenSize& s) {
+bool Fits(const SplashValue& e, const ScreenSize& s) {
     return e.width <= static_cast<std::uint32_t>(s.width) && e.height <= static_cast<std::uint32_t>(s.height);
 }
 
@@ -28,7 +28,7 @@ bool Fits(const SplashEntry& e, const ScreenSize& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096) return 0;  // the order is judged on every screen for each entry: keep runs quick
     std::string text(reinterpret_cast<const char*>(data), size);
-    std::vector<SplashEntry> entries;
+    std::vector<SplashValue> entries;
     std::vector<bool> packed;
     for (const ConfigEntry& e : SplitConfig(text)) {
         if (e.key != "SplashScreen") continue;
@@ -46,28 +46,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Entries written in the order chosen give each screen an entry of the
     // most pixels among those that fit it. Names are the launcher's own, so
     // that each written entry is read back as it was.
-    std::vector<SplashEntry> plain;
+    std::vector<SplashValue> plain;
     for (std::size_t i = 0; i < entries.size() && i < 64; ++i) {
-        SplashEntry e = entries[i];
+        SplashValue e = entries[i];
         e.name = "e" + std::to_string(i);
         plain.push_back(e);
     }
     std::vector<std::size_t> order = SplashEntryOrder(plain);
     Check(order.size() == plain.size());
-    std::vector<SplashEntry> written;
+    std::vector<SplashValue> written;
     for (std::size_t i : order) written.push_back(plain.at(i));
     std::vector<int> shown = ChosenEntries(BuildConfig(written, nullptr), kOrderScreens);
     for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
         std::uint64_t best = 0;
         bool any = false;
-        for (const SplashEntry& e : written)
+        for (const SplashValue& e : written)
             if (Fits(e, kOrderScreens[s])) {
                 best = std::max<std::uint64_t>(best, std::uint64_t{e.width} * e.height);
                 any = true;
             }
         if (!any) continue;
         Check(shown[s] >= 0);
-        const SplashEntry& e = written[static_cast<std::size_t>(shown[s])];
+        const SplashValue& e = written[static_cast<std::size_t>(shown[s])];
         Check(Fits(e, kOrderScreens[s]) && std::uint64_t{e.width} * e.height == best);
     }
     return 0;

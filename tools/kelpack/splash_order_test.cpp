@@ -9,8 +9,8 @@
 namespace kelpack {
 namespace {
 
-std::vector<SplashEntry> Entries(const std::vector<std::string>& values) {
-    std::vector<SplashEntry> entries;
+std::vector<SplashValue> Entries(const std::vector<std::string>& values) {
+    std::vector<SplashValue> entries;
     for (const std::string& v : values) entries.push_back(ParseSplashValue(v));
     return entries;
 }
@@ -36,22 +36,22 @@ TEST(SplashEntryOrder, KeepsAnOrderThatServesEveryScreenElseSmallestFirst) {
         {{}, {}},
     };
     for (const Case& c : cases) {
-        std::vector<SplashEntry> entries = Entries(c.entries);
+        std::vector<SplashValue> entries = Entries(c.entries);
         std::vector<std::size_t> order = SplashEntryOrder(entries);
         EXPECT_EQ(order, c.order) << c.entries.size() << " entries, first " << (c.entries.empty() ? "" : c.entries[0]);
         // The order written serves every screen, by the launcher's own choice.
-        std::vector<SplashEntry> written;
+        std::vector<SplashValue> written;
         for (std::size_t i : order) written.push_back(entries[i]);
         std::vector<int> chosen = ChosenEntries(BuildConfig(written, nullptr), kOrderScreens);
         for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
             std::uint64_t best = 0;
-            for (const SplashEntry& e : written)
+            for (const SplashValue& e : written)
                 if (e.width <= static_cast<std::uint32_t>(kOrderScreens[s].width) &&
                     e.height <= static_cast<std::uint32_t>(kOrderScreens[s].height))
                     best = std::max<std::uint64_t>(best, std::uint64_t{e.width} * e.height);
             if (best == 0) continue;
             ASSERT_GE(chosen[s], 0);
-            const SplashEntry& shown = written[static_cast<std::size_t>(chosen[s])];
+            const SplashValue& shown = written[static_cast<std::size_t>(chosen[s])];
             EXPECT_EQ(std::uint64_t{shown.width} * shown.height, best) << "screen " << s;
         }
     }
