@@ -1,4 +1,4 @@
-// A launcher copy written into one buffer: what the tests compare and read
+// A launcher copy laid out in one buffer: what the tests compare and read
 // back, where kelpack itself streams the planned image into its output file.
 #pragma once
 
@@ -11,7 +11,7 @@
 namespace kelpack {
 
 // PlanResources, FinishChecksum and EmitImage into `out`.
-inline bool WriteResources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
+inline bool LayOutResources(const PeImage& image, const ResourceList& list, std::vector<std::uint8_t>* out,
                            RsrcPlacement* placement, std::vector<std::string>* warnings, std::string* error) {
     PlannedImage plan;
     if (!PlanResources(image, list, &plan, placement, warnings, error) || !FinishChecksum(&plan, error)) return false;

@@ -113,7 +113,7 @@ TEST_F(CabShow, ACabinetWhoseDataAndMembersDisagreeIsNotInstallable) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::uint8_t> bytes;
-        ASSERT_TRUE(WriteCabinet(c.files, 0, &bytes, &error)) << error;
+        ASSERT_TRUE(LayOutCabinet(c.files, 0, &bytes, &error)) << error;
         Put("bad.cab", bytes);
         EXPECT_EQ(Run({"show", "@bad.cab"}), 3);
         EXPECT_NE(err_.find(Path("bad.cab") + ": not an installable cabinet: " + c.reason), std::string::npos) << err_;
@@ -129,7 +129,7 @@ TEST_F(CabShow, CabinetsItCannotReadAreRefusedWithTheReason) {
     CabFile plain;
     plain.name = "readme.txt";
     plain.data = {'h', 'i'};
-    ASSERT_TRUE(WriteCabinet({plain}, 0, &noData, &error)) << error;
+    ASSERT_TRUE(LayOutCabinet({plain}, 0, &noData, &error)) << error;
     struct Case {
         const char* what;
         std::vector<std::uint8_t> bytes;

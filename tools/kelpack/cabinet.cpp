@@ -427,8 +427,8 @@ bool WriteCabinet(const std::vector<CabFile>& files, std::uint16_t setId, CabCom
     return true;
 }
 
-bool WriteCabinet(const std::vector<CabFile>& files, std::uint16_t setId, std::vector<std::uint8_t>* out,
-                  std::string* error, CabCompression compression) {
+bool LayOutCabinet(const std::vector<CabFile>& files, std::uint16_t setId, std::vector<std::uint8_t>* out,
+                   std::string* error, CabCompression compression) {
     out->clear();
     ByteSink sink = [out](const std::uint8_t* data, std::size_t n) { return out->insert(out->end(), data, data + n), true; };
     BytePatcher patch = [out](std::uint64_t at, const std::uint8_t* data, std::size_t n) {

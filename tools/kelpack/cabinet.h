@@ -100,9 +100,9 @@ struct Cabinet {
 bool WriteCabinet(const std::vector<CabFile>& files, std::uint16_t setId, CabCompression compression, const ByteSink& sink,
                   const BytePatcher& patch, std::uint64_t* written, std::string* error);
 
-// The same into memory.
-bool WriteCabinet(const std::vector<CabFile>& files, std::uint16_t setId, std::vector<std::uint8_t>* out,
-                  std::string* error, CabCompression compression = kCabStored);
+// The same cabinet laid out in memory.
+bool LayOutCabinet(const std::vector<CabFile>& files, std::uint16_t setId, std::vector<std::uint8_t>* out,
+                   std::string* error, CabCompression compression = kCabStored);
 
 // Fetches `size` bytes of a cabinet at `offset`; false when they are not there.
 using CabFetch = std::function<bool(std::uint64_t offset, std::size_t size, std::uint8_t* out)>;

@@ -33,7 +33,7 @@ void InstallData(const std::vector<std::uint8_t>& bytes) {
     }
     for (const CeRegValue& v : in.values) Check(v.data.size() <= bytes.size());
     std::vector<std::uint8_t> again;
-    if (!WriteInstallData(in, &again, &error)) {
+    if (!LayOutInstallData(in, &again, &error)) {
         Check(!error.empty());
         return;
     }
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Written again, stored and compressed, it reads back the same.
     for (CabCompression compression : {kCabStored, kCabMszip}) {
         std::vector<std::uint8_t> again;
-        if (!WriteCabinet(files, cab.setId, &again, &error, compression)) {
+        if (!LayOutCabinet(files, cab.setId, &again, &error, compression)) {
             Check(!error.empty());
             return 0;
         }

@@ -78,7 +78,7 @@ TEST(Cabinet, WhatIsWrittenReadsBackInOrderWithItsBlocks) {
         std::vector<CabFile> files = SampleFiles();
         std::vector<std::uint8_t> bytes;
         std::string error;
-        ASSERT_TRUE(WriteCabinet(files, 0x4B45, &bytes, &error, compression)) << error;
+        ASSERT_TRUE(LayOutCabinet(files, 0x4B45, &bytes, &error, compression)) << error;
         Cabinet cab;
         ASSERT_TRUE(ReadCabinet(bytes, &cab, &error)) << error;
         EXPECT_EQ(cab.setId, 0x4B45);
@@ -127,7 +127,7 @@ TEST(Cabinet, TheReaderRefusesMszipBlocksThatMisstateTheirData) {
     f.data = Pattern(1000, 1);
     std::vector<std::uint8_t> good;
     std::string error;
-    ASSERT_TRUE(WriteCabinet({f}, 0, &good, &error, kCabMszip)) << error;
+    ASSERT_TRUE(LayOutCabinet({f}, 0, &good, &error, kCabMszip)) << error;
     const std::size_t block = good[36] | good[37] << 8 | good[38] << 16;
     // The same cabinet with its one block's data replaced, the checksum left out.
     auto withBlock = [&](const std::vector<std::uint8_t>& data, std::uint16_t plain) {
@@ -171,18 +171,18 @@ TEST(Cabinet, TheWriterRefusesWhatTheFormatCannotHold) {
     for (const std::string& name : {std::string(), std::string(256, 'a'), std::string("a\0b", 3)}) {
         CabFile f;
         f.name = name;
-        EXPECT_FALSE(WriteCabinet({f}, 0, &bytes, &error)) << name.size();
+        EXPECT_FALSE(LayOutCabinet({f}, 0, &bytes, &error)) << name.size();
         EXPECT_NE(error.find("cannot be a name"), std::string::npos) << error;
     }
     CabFile f;
     f.name = std::string(255, 'a');
-    EXPECT_TRUE(WriteCabinet({f}, 0, &bytes, &error)) << error;
+    EXPECT_TRUE(LayOutCabinet({f}, 0, &bytes, &error)) << error;
 }
 
 TEST(Cabinet, TheReaderRefusesDamageWithTheReason) {
     std::vector<std::uint8_t> good;
     std::string error;
-    ASSERT_TRUE(WriteCabinet(SampleFiles(), 0, &good, &error)) << error;
+    ASSERT_TRUE(LayOutCabinet(SampleFiles(), 0, &good, &error)) << error;
     const std::size_t firstBlock = good[36] | good[37] << 8 | good[38] << 16;
     struct Case {
         const char* what;
@@ -266,7 +266,7 @@ TEST(Cabinet, CabextractTestsListsAndExtractsWhatIsWritten) {
         std::vector<CabFile> files = SampleFiles();
         std::vector<std::uint8_t> bytes;
         std::string error;
-        ASSERT_TRUE(WriteCabinet(files, 7, &bytes, &error, compression)) << error;
+        ASSERT_TRUE(LayOutCabinet(files, 7, &bytes, &error, compression)) << error;
         const std::string cab = (dir / "t.cab").string();
         std::ofstream(cab, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 

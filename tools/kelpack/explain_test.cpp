@@ -39,7 +39,7 @@ protected:
         std::vector<std::uint8_t> out;
         RsrcPlacement placement;
         std::vector<std::string> warnings;
-        EXPECT_TRUE(WriteResources(image, res, &out, &placement, &warnings, &error)) << error;
+        EXPECT_TRUE(LayOutResources(image, res, &out, &placement, &warnings, &error)) << error;
         std::string path = (dir_ / "Game.exe").string();
         EXPECT_TRUE(WriteFileAtomic(path, out, "", &error)) << error;
         return path;

@@ -144,7 +144,7 @@ TEST_F(HiRes, PackMarksTheCopyAndShowTellsIt) {
     RsrcPlacement placement;
     std::vector<std::string> warnings;
     std::string error;
-    ASSERT_TRUE(WriteResources(image, res, &out, &placement, &warnings, &error)) << error;
+    ASSERT_TRUE(LayOutResources(image, res, &out, &placement, &warnings, &error)) << error;
     Put("odd.exe", out);
     ASSERT_EQ(Run({"show", "--json", Path("odd.exe")}), 0) << err_;
     EXPECT_NE(err_.find("warning: " + Path("odd.exe") + ": its CEUX HI_RES_AWARE resource holds 4 bytes: 01 00 00 00, not the "

@@ -262,7 +262,7 @@ std::string CeMemberName(const std::string& name, std::uint16_t id) {
     return std::string(8 - stem.size(), '0') + stem + "." + std::string(3 - number.size(), '0') + number;
 }
 
-bool WriteInstallData(const CeInstall& in, std::vector<std::uint8_t>* out, std::string* error) {
+bool LayOutInstallData(const CeInstall& in, std::vector<std::uint8_t>* out, std::string* error) {
     Sections s;
     if (!LayOutSections(in, &s, error)) return false;
     for (const std::string* t : {&in.appName, &in.provider})

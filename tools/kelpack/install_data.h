@@ -104,7 +104,7 @@ std::string CeMemberName(const std::string& name, std::uint16_t id);
 // Lays the installation data out; false with the reason when a text or a
 // count does not fit the format (16-bit lengths, offsets and counts, no NUL
 // inside a text) or a record names an id no record has.
-bool WriteInstallData(const CeInstall& install, std::vector<std::uint8_t>* out, std::string* error);
+bool LayOutInstallData(const CeInstall& install, std::vector<std::uint8_t>* out, std::string* error);
 
 // Reads installation data back, checking every offset, length and id it
 // follows; false with the reason otherwise.

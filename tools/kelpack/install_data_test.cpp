@@ -82,14 +82,14 @@ std::uint16_t U16(const std::vector<std::uint8_t>& b, std::size_t at) { return s
 TEST(InstallData, ARecordReadsBackAsWritten) {
     std::vector<std::uint8_t> bytes;
     std::string error;
-    ASSERT_TRUE(WriteInstallData(Sample(), &bytes, &error)) << error;
+    ASSERT_TRUE(LayOutInstallData(Sample(), &bytes, &error)) << error;
     CeInstall back;
     ASSERT_TRUE(ReadInstallData(bytes, &back, &error)) << error;
     ExpectSame(Sample(), back);
 
     CeInstall bare;  // no sections at all, no unsupported list
     bare.appName = "A";
-    ASSERT_TRUE(WriteInstallData(bare, &bytes, &error)) << error;
+    ASSERT_TRUE(LayOutInstallData(bare, &bytes, &error)) << error;
     ASSERT_TRUE(ReadInstallData(bytes, &back, &error)) << error;
     ExpectSame(bare, back);
     EXPECT_EQ(U16(bytes, 92), 0);
@@ -99,7 +99,7 @@ TEST(InstallData, ARecordReadsBackAsWritten) {
 TEST(InstallData, TheHeaderSaysWhereEverythingIs) {
     std::vector<std::uint8_t> b;
     std::string error;
-    ASSERT_TRUE(WriteInstallData(Sample(), &b, &error)) << error;
+    ASSERT_TRUE(LayOutInstallData(Sample(), &b, &error)) << error;
     EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "MSCE");
     EXPECT_EQ(U32(b, 8), b.size());
     EXPECT_EQ(U32(b, 16), 1u);
@@ -152,7 +152,7 @@ TEST(InstallData, TheWriterRefusesWhatTheFormatCannotHold) {
         c.change(in);
         std::vector<std::uint8_t> bytes;
         std::string error;
-        EXPECT_FALSE(WriteInstallData(in, &bytes, &error));
+        EXPECT_FALSE(LayOutInstallData(in, &bytes, &error));
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     }
 }
@@ -160,7 +160,7 @@ TEST(InstallData, TheWriterRefusesWhatTheFormatCannotHold) {
 TEST(InstallData, TheReaderRefusesDamageWithTheReason) {
     std::vector<std::uint8_t> good;
     std::string error;
-    ASSERT_TRUE(WriteInstallData(Sample(), &good, &error)) << error;
+    ASSERT_TRUE(LayOutInstallData(Sample(), &good, &error)) << error;
     const std::size_t dirs = U32(good, 64);
     struct Case {
         const char* what;

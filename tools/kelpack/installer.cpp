@@ -187,7 +187,7 @@ bool BuildInstall(const InstallRequest& r, CeInstall* in, std::vector<CabFile>* 
     if (!CheckPaths(*in, error)) return false;
 
     std::vector<std::uint8_t> data;
-    if (!WriteInstallData(*in, &data, error)) return false;
+    if (!LayOutInstallData(*in, &data, error)) return false;
     files->clear();
     MemberSource installData;
     installData.data = std::move(data);

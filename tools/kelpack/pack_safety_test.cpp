@@ -201,8 +201,8 @@ TEST_F(PackSafety, APackageFromItsFileIsWrittenAsOneHeldAndAChangedFileIsCaught)
     std::vector<std::uint8_t> fromMemory, fromFile;
     RsrcPlacement placement;
     std::vector<std::string> warnings;
-    ASSERT_TRUE(WriteResources(image, held, &fromMemory, &placement, &warnings, &error)) << error;
-    ASSERT_TRUE(WriteResources(image, kept, &fromFile, &placement, &warnings, &error)) << error;
+    ASSERT_TRUE(LayOutResources(image, held, &fromMemory, &placement, &warnings, &error)) << error;
+    ASSERT_TRUE(LayOutResources(image, kept, &fromFile, &placement, &warnings, &error)) << error;
     EXPECT_EQ(fromFile, fromMemory);
     EXPECT_TRUE(CheckWrittenImage(fromFile, kept, &error)) << error;
 

@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::uint8_t> out;
     RsrcPlacement placement = RsrcPlacement::kNone;
     std::vector<std::string> warnings;
-    if (!WriteResources(image, list, &out, &placement, &warnings, &error)) {
+    if (!LayOutResources(image, list, &out, &placement, &warnings, &error)) {
         Check(!error.empty());
         return 0;
     }

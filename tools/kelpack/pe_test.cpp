@@ -269,7 +269,7 @@ TEST(PeReader, CorruptedBytesGiveAnAnswerNeverACrash) {
         std::vector<std::uint8_t> out;
         RsrcPlacement placement;
         std::vector<std::string> warnings;
-        if (WriteResources(img, list, &out, &placement, &warnings, &error)) {
+        if (LayOutResources(img, list, &out, &placement, &warnings, &error)) {
             PeImage again;
             ResourceList back;
             ASSERT_TRUE(ParsePe(out, &again, &error)) << error;

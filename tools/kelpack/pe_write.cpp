@@ -40,7 +40,7 @@ void AppendDirHeader(std::vector<std::uint8_t>* b, const std::vector<ResId>& key
 
 std::uint32_t SpanOf(const PeSection& s) { return s.virtualSize != 0 ? s.virtualSize : s.rawSize; }
 
-void WriteSectionHeader(std::vector<std::uint8_t>* b, std::size_t at, const PeSection& s) {
+void PutSectionHeader(std::vector<std::uint8_t>* b, std::size_t at, const PeSection& s) {
     for (int k = 0; k < 8; ++k) (*b)[at + k] = k < static_cast<int>(s.name.size()) ? static_cast<std::uint8_t>(s.name[k]) : 0;
     PutU32(b, at + 8, s.virtualSize);
     PutU32(b, at + 12, s.virtualAddress);
@@ -416,7 +416,7 @@ bool RewriteHeaders(Rewrite* r, const ResourceList& list, std::uint64_t* imageEn
         return false;
     }
     std::vector<std::uint8_t>& head = r->head;
-    for (std::size_t i = 0; i < r->sections.size(); ++i) WriteSectionHeader(&head, image.sectionTableOffset + 40 * i, r->sections[i]);
+    for (std::size_t i = 0; i < r->sections.size(); ++i) PutSectionHeader(&head, image.sectionTableOffset + 40 * i, r->sections[i]);
     if (r->dropSignature) {
         PutU32(&head, image.dirOffset + 8 * kDirSecurity, 0);
         PutU32(&head, image.dirOffset + 8 * kDirSecurity + 4, 0);

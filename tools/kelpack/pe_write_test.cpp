@@ -75,7 +75,7 @@ Written Write(const std::vector<std::uint8_t>& input, const ResourceList& list) 
     Written w;
     PeImage image = Parsed(input);
     std::string error;
-    EXPECT_TRUE(WriteResources(image, list, &w.bytes, &w.placement, &w.warnings, &error)) << error;
+    EXPECT_TRUE(LayOutResources(image, list, &w.bytes, &w.placement, &w.warnings, &error)) << error;
     return w;
 }
 
@@ -372,7 +372,7 @@ TEST(PeWriter, TheImageStaysInsideTheAddressSpace) {
         RsrcPlacement placement;
         std::vector<std::string> warnings;
         std::string error;
-        bool written = WriteResources(Parsed(input), list, &out, &placement, &warnings, &error);
+        bool written = LayOutResources(Parsed(input), list, &out, &placement, &warnings, &error);
         EXPECT_EQ(written, c.fits) << error;
         if (!c.fits) {
             EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
@@ -393,7 +393,7 @@ TEST(PeWriter, RefusesWhenTheHeadersHaveNoRoomForASection) {
     RsrcPlacement placement;
     std::vector<std::string> warnings;
     std::string error;
-    EXPECT_FALSE(WriteResources(image, MixedResources(), &out, &placement, &warnings, &error));
+    EXPECT_FALSE(LayOutResources(image, MixedResources(), &out, &placement, &warnings, &error));
     EXPECT_NE(error.find("no free room"), std::string::npos) << error;
 }
 
