@@ -68,8 +68,9 @@ for kel in "${launchers[@]}"; do
 import json, sys
 r = json.load(open(sys.argv[1]))
 got = [(s['screen_width'], s['screen_height'], s['bitmap'], s['decodes']) for s in r['screens']]
-want = [(240, 320, 's240.bmp', True), (320, 240, 's240.bmp', True), (480, 640, 's480.bmp', True),
-        (640, 480, 's240.bmp', True), (800, 480, 's240.bmp', True)]
+want = [(240, 320, 's240.bmp', True), (320, 240, 's240.bmp', True), (240, 240, 's240.bmp', True),
+        (480, 640, 's480.bmp', True), (640, 480, 's240.bmp', True), (480, 480, 's240.bmp', True),
+        (800, 480, 's240.bmp', True)]
 assert got == want, got
 assert r['command_line'] == 'app.Main' and r['title'] == 'Game', r
 PYEOF

@@ -202,7 +202,7 @@ TEST_F(Explain, SplashChoiceFollowsTheScreenAndTheBitmapsThatDecode) {
     EXPECT_NE(x.splash.problem.find("compressed"), std::string::npos);
     EXPECT_EQ(Run(file, u"doc.kel", 320, 240).splash.name, "Splash.bmp");
 
-    // show lists all five screens, each with the launcher's choice and verdict.
+    // show lists all seven common screens, each with the launcher's choice and verdict.
     ASSERT_EQ(Cli({"show", file}), 0) << err_;
     for (const char* want : {"240x320  \"Splash.bmp\" (entry 150x150): decodes, 150x150 24-bit",
                              "320x240  \"Splash.bmp\" (entry 150x150): decodes",

@@ -12,6 +12,9 @@
 
 namespace kelpack {
 
+const std::vector<ScreenSize> kCommonScreens = {{240, 320}, {320, 240}, {240, 240}, {480, 640},
+                                                {640, 480}, {480, 480}, {800, 480}};
+
 LauncherRead ReadLauncher(const std::string& path, std::uint64_t limit, PeImage* image, ResourceList* res,
                           std::uint64_t* size, std::string* why) {
     switch (ReadWithin(path, limit, size, nullptr, why)) {

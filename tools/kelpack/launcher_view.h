@@ -91,8 +91,11 @@ struct ScreenSize {
     std::int32_t height;
 };
 
-// The screens of the devices the launcher meets most, portrait and landscape.
-constexpr ScreenSize kCommonScreens[] = {{240, 320}, {320, 240}, {480, 640}, {640, 480}, {800, 480}};
+// The screens of the devices the launcher meets most: the handhelds' own,
+// portrait, landscape and square at both resolutions, and the wide one.
+// `show` and `preview` look at each, and `pack` orders splash entries for
+// them all.
+extern const std::vector<ScreenSize> kCommonScreens;
 
 // Those screens as the help of show and preview lists them: "240x320, 320x240 and 480x640".
 std::string CommonScreensText();

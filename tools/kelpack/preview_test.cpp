@@ -167,7 +167,7 @@ TEST_F(PreviewCommand, WritesOnePictureForEachScreenAndSaysWhatItShows) {
     // Without --screen: the screens show lists; the plain launcher shows none of its default bitmaps.
     ASSERT_EQ(Run({"preview", Path("kel.exe"), "--output-dir", Path("out") + "/"}), 0) << err_;
     std::vector<std::string> written = Written();
-    EXPECT_EQ(written.size(), 9u);  // 200x100, the five common screens, and the three doubled by a high-resolution device
+    EXPECT_EQ(written.size(), 12u);  // 200x100, the seven common screens, and the four doubled by a high-resolution device
     for (const ScreenSize& screen : kCommonScreens)
         EXPECT_NE(std::find(written.begin(), written.end(), PreviewFileName(screen.width, screen.height)), written.end());
     EXPECT_NE(out_.find("no bitmap the configuration offers is packed, so the screen size is not asked; the bare screen"), std::string::npos) << out_;
@@ -243,7 +243,7 @@ TEST_F(PreviewCommand, HelpNamesTheCommand) {
     ASSERT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out_.find("kelpack preview EXE [--screen WxH]... [-o DIR]"), std::string::npos);
     ASSERT_EQ(Run({"help", "preview"}), 0);
-    EXPECT_NE(out_.find("240x320, 320x240, 480x640, 640x480 and 800x480"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("240x320, 320x240, 240x240, 480x640, 640x480, 480x480 and 800x480"), std::string::npos) << out_;
 }
 
 }  // namespace

@@ -9,8 +9,6 @@
 
 namespace kelpack {
 
-const std::vector<ScreenSize> kOrderScreens = {{240, 320}, {320, 240}, {240, 240}, {480, 640}, {640, 480}, {480, 480}};
-
 namespace {
 
 std::uint64_t Pixels(const SplashValue& e) { return std::uint64_t{e.width} * e.height; }
@@ -30,19 +28,19 @@ std::vector<SplashValue> SplashEntries(const std::string& configText) {
 // Whether the launcher shows, on every screen that some entry fits, an
 // entry of the most pixels among those that fit.
 bool ServesEveryScreen(const std::vector<SplashValue>& entries, const std::string& configText) {
-    std::vector<int> chosen = ChosenEntries(configText, kOrderScreens);
-    for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
+    std::vector<int> chosen = ChosenEntries(configText, kCommonScreens);
+    for (std::size_t s = 0; s < kCommonScreens.size(); ++s) {
         std::uint64_t best = 0;
         bool any = false;
         for (const SplashValue& e : entries)
-            if (Fits(e, kOrderScreens[s])) {
+            if (Fits(e, kCommonScreens[s])) {
                 best = any ? std::max(best, Pixels(e)) : Pixels(e);
                 any = true;
             }
         if (!any) continue;
         if (chosen[s] < 0) return false;
         const SplashValue& shown = entries[static_cast<std::size_t>(chosen[s])];
-        if (!Fits(shown, kOrderScreens[s]) || Pixels(shown) != best) return false;
+        if (!Fits(shown, kCommonScreens[s]) || Pixels(shown) != best) return false;
     }
     return true;
 }
@@ -86,10 +84,10 @@ std::vector<std::size_t> SplashEntryOrder(const std::vector<SplashValue>& entrie
 
 std::vector<OversizedChoice> OversizedChoices(const std::string& configText, const std::vector<bool>& packed) {
     std::vector<SplashValue> entries = SplashEntries(configText);
-    std::vector<int> chosen = ChosenEntries(configText, kOrderScreens);
+    std::vector<int> chosen = ChosenEntries(configText, kCommonScreens);
     std::vector<OversizedChoice> found;
-    for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
-        const ScreenSize& screen = kOrderScreens[s];
+    for (std::size_t s = 0; s < kCommonScreens.size(); ++s) {
+        const ScreenSize& screen = kCommonScreens[s];
         if (chosen[s] < 0 || Fits(entries[static_cast<std::size_t>(chosen[s])], screen)) continue;
         int best = -1;
         for (std::size_t i = 0; i < entries.size() && i < packed.size(); ++i)

@@ -15,16 +15,12 @@
 
 namespace kelpack {
 
-// The screens splash entries are ordered for: the handhelds' own, portrait,
-// landscape and square, at both resolutions.
-extern const std::vector<ScreenSize> kOrderScreens;
-
 // For each screen, the index among the configuration's "SplashScreen"
 // entries of the one the launcher shows; -1 when it shows none.
 std::vector<int> ChosenEntries(const std::string& configText, const std::vector<ScreenSize>& screens);
 
 // The order to write entries in, as indexes into `entries`: as given when
-// that already gives each of kOrderScreens the largest entry (in pixels)
+// that already gives each of kCommonScreens the largest entry (in pixels)
 // that fits it, else smallest first (by pixels, then width, then height;
 // ties as given), which does so on every screen: an entry is then replaced
 // by every later one that fits and is larger.
@@ -38,7 +34,7 @@ struct OversizedChoice {
     std::size_t fits;   // the largest packed entry that fits
 };
 
-// Those screens among kOrderScreens for a configuration text; `packed`
+// Those screens among kCommonScreens for a configuration text; `packed`
 // tells, for each "SplashScreen" entry, whether its bitmap is packed.
 std::vector<OversizedChoice> OversizedChoices(const std::string& configText, const std::vector<bool>& packed);
 

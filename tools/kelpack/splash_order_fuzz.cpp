@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         entries.push_back(ParseSplashValue(e.hasValue ? e.value : std::string()));
         packed.push_back(e.hasValue && (e.value.size() & 1) != 0);
     }
-    std::vector<int> chosen = ChosenEntries(text, kOrderScreens);
-    Check(chosen.size() == kOrderScreens.size());
+    std::vector<int> chosen = ChosenEntries(text, kCommonScreens);
+    Check(chosen.size() == kCommonScreens.size());
     for (int c : chosen) Check(c >= -1 && c < static_cast<int>(entries.size()));
     for (const OversizedChoice& o : OversizedChoices(text, packed)) {
         Check(o.shown < entries.size() && o.fits < entries.size() && packed[o.fits]);
@@ -56,19 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(order.size() == plain.size());
     std::vector<SplashValue> written;
     for (std::size_t i : order) written.push_back(plain.at(i));
-    std::vector<int> shown = ChosenEntries(BuildConfig(written, nullptr), kOrderScreens);
-    for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
+    std::vector<int> shown = ChosenEntries(BuildConfig(written, nullptr), kCommonScreens);
+    for (std::size_t s = 0; s < kCommonScreens.size(); ++s) {
         std::uint64_t best = 0;
         bool any = false;
         for (const SplashValue& e : written)
-            if (Fits(e, kOrderScreens[s])) {
+            if (Fits(e, kCommonScreens[s])) {
                 best = std::max<std::uint64_t>(best, std::uint64_t{e.width} * e.height);
                 any = true;
             }
         if (!any) continue;
         Check(shown[s] >= 0);
         const SplashValue& e = written[static_cast<std::size_t>(shown[s])];
-        Check(Fits(e, kOrderScreens[s]) && std::uint64_t{e.width} * e.height == best);
+        Check(Fits(e, kCommonScreens[s]) && std::uint64_t{e.width} * e.height == best);
     }
     return 0;
 }

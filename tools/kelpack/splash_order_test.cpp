@@ -42,12 +42,12 @@ TEST(SplashEntryOrder, KeepsAnOrderThatServesEveryScreenElseSmallestFirst) {
         // The order written serves every screen, by the launcher's own choice.
         std::vector<SplashValue> written;
         for (std::size_t i : order) written.push_back(entries[i]);
-        std::vector<int> chosen = ChosenEntries(BuildConfig(written, nullptr), kOrderScreens);
-        for (std::size_t s = 0; s < kOrderScreens.size(); ++s) {
+        std::vector<int> chosen = ChosenEntries(BuildConfig(written, nullptr), kCommonScreens);
+        for (std::size_t s = 0; s < kCommonScreens.size(); ++s) {
             std::uint64_t best = 0;
             for (const SplashValue& e : written)
-                if (e.width <= static_cast<std::uint32_t>(kOrderScreens[s].width) &&
-                    e.height <= static_cast<std::uint32_t>(kOrderScreens[s].height))
+                if (e.width <= static_cast<std::uint32_t>(kCommonScreens[s].width) &&
+                    e.height <= static_cast<std::uint32_t>(kCommonScreens[s].height))
                     best = std::max<std::uint64_t>(best, std::uint64_t{e.width} * e.height);
             if (best == 0) continue;
             ASSERT_GE(chosen[s], 0);
@@ -58,7 +58,7 @@ TEST(SplashEntryOrder, KeepsAnOrderThatServesEveryScreenElseSmallestFirst) {
 }
 
 TEST(ChosenEntries, AreTheLaunchersChoiceOnEachScreen) {
-    EXPECT_EQ(ChosenEntries(splash::kDefaultSplashConfig, kOrderScreens), (std::vector<int>{0, 0, 0, 1, 1, 1}));
+    EXPECT_EQ(ChosenEntries(splash::kDefaultSplashConfig, kCommonScreens), (std::vector<int>{0, 0, 0, 1, 1, 1, 1}));
     EXPECT_EQ(ChosenEntries("SplashScreenTitle=T|SplashScreen=400x400;L|SplashScreen=150x150;S", {{240, 320}, {400, 400}}),
               (std::vector<int>{0, 0}));
     EXPECT_EQ(ChosenEntries("SplashScreenTitle=no entries", {{240, 320}}), (std::vector<int>{-1}));
@@ -83,7 +83,7 @@ TEST(OversizedChoices, NameTheScreensAnEarlierLargerEntryShadowsAPackedFittingOn
         {"SplashScreen=240x320;p|SplashScreen=320x240;l", {true, true}, {}},
         // Of the packed ones that fit, the largest is named.
         {"SplashScreen=480x640;big|SplashScreen=100x100;tiny|SplashScreen=240x320;mid", {true, true, true},
-         {"240x320: 0 -> 2", "320x240: 0 -> 1", "240x240: 0 -> 1", "640x480: 0 -> 2", "480x480: 0 -> 2"}},
+         {"240x320: 0 -> 2", "320x240: 0 -> 1", "240x240: 0 -> 1", "640x480: 0 -> 2", "480x480: 0 -> 2", "800x480: 0 -> 2"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> found;
