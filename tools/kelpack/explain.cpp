@@ -153,11 +153,11 @@ void ExplainSplash(const ExplainOptions& o, const ResourceList& res, Explanation
 
 bool Explain(const ExplainOptions& o, Explanation* x, Outcome* outcome) {
     *x = Explanation();
-    x->file = o.file;
+    x->file = o.copy;
     x->userLine = o.userLine;
     PeImage image;
     ResourceList res;
-    if (!ReadLauncherFile(o.file, &image, &res, outcome)) return false;
+    if (!ReadLauncherFile(o.copy, &image, &res, outcome)) return false;
     x->format = image.pe32plus ? "PE32+" : "PE32";
     x->machine = MachineName(image.machine);
 
@@ -172,7 +172,7 @@ bool Explain(const ExplainOptions& o, Explanation* x, Outcome* outcome) {
     x->merged = plan.commandLine;
     x->registration = plan.registration;
     // Where a registration would point the file type's engine path.
-    x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.file));
+    x->installedAs = o.hasInstalledAs ? o.installedAs : u"\\Windows\\" + WidenUtf8(BaseName(o.copy));
     ExplainRegistration(x);
     x->scanned = plan.scanned;
     if (plan.scanned) ExplainScan(plan, x);
@@ -393,16 +393,16 @@ const CommandSpec<ExplainOptions>& ExplainSpec() {
     static const CommandSpec<ExplainOptions> spec = [] {
         CommandSpec<ExplainOptions> c;
         c.name = "explain";
-        c.usage = {"kelpack explain EXE [options] [-- ARGS...]"};
-        c.synopsis = "kelpack explain EXE [options] -- ARGS...";
+        c.usage = {"kelpack explain COPY [options] [-- ARGS...]"};
+        c.synopsis = "kelpack explain COPY [options] -- ARGS...";
         c.summary = "what it does when started with ARGS";
-        c.about = "Tells, in the launcher's start-up order, what the launcher copy EXE does when\n"
+        c.about = "Tells, in the launcher's start-up order, what the launcher copy COPY does when\n"
                   "it is started with the user's command line ARGS (joined by single spaces):\n"
                   "the merged command line, whether it registers the " + ContractName(kel::kFileExtension) + " file type, the target\n"
                   "name and the window class it looks for, whether it relays a command and the\n"
                   "bytes it sends, the splash it shows, and where it looks for the engine. It\n"
                   "stops where the launcher stops. Nothing is run; the launcher's own code\n"
-                  "works it out from the resources in EXE.\n";
+                  "works it out from the resources in COPY.\n";
         c.column = 24;
         c.options = {
             {{"--command-line", nullptr, "TEXT", false},
@@ -421,7 +421,7 @@ const CommandSpec<ExplainOptions>& ExplainSpec() {
                      "  kelpack explain Game.exe -- doc.kel\n"
                      "  kelpack explain Game.exe -- -+ -acommand '\"go home\"' --\n"
                      "  kelpack explain Game.exe --screen 480x640 --command-line ''\n";
-        c.file = &ExplainOptions::file;
+        c.file = &ExplainOptions::copy;
         c.noFile = "no executable given";
         c.moreFiles = "give one executable";
         c.rest = "ARGS...";

@@ -20,7 +20,7 @@ namespace kelpack {
 
 // What to explain.
 struct ExplainOptions {
-    std::string file;                 // the launcher copy
+    std::string copy;                 // the launcher copy
     bool hasUserLine = false;         // given with --command-line
     std::u16string userLine;          // the command line the shell would pass
     std::int32_t screenWidth = 240;   // the device's screen

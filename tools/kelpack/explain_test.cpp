@@ -51,7 +51,7 @@ protected:
     }
     Explanation Run(const std::string& file, const std::u16string& user, std::int32_t w = 240, std::int32_t h = 320) {
         ExplainOptions o;
-        o.file = file;
+        o.copy = file;
         o.userLine = user;
         o.screenWidth = w;
         o.screenHeight = h;
@@ -261,7 +261,7 @@ TEST_F(Explain, EnginePathAndPortAreTheLaunchersOwnRules) {
               std::string::npos) << out_;
     // A path longer than the platform's is no value the launcher takes.
     ExplainOptions o;
-    o.file = plain;
+    o.copy = plain;
     o.userLine = u"x";
     o.hasInstalledAs = true;
     o.installedAs = u"\\" + std::u16string(32768, u'a') + u".exe";

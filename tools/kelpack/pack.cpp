@@ -105,7 +105,7 @@ struct Input {
 // Every file the options name, in the order they are checked against the
 // output. `ceiling` is the most the written image may take.
 std::vector<Input> PackInputs(const PackOptions& o, std::uint64_t ceiling) {
-    std::vector<Input> in = {{InputKind::kLauncher, o.input, "the launcher " + o.input, ceiling}};
+    std::vector<Input> in = {{InputKind::kLauncher, o.launcher, "the launcher " + o.launcher, ceiling}};
     if (!o.appFile.empty()) in.push_back({InputKind::kPackage, o.appFile, "--app " + o.appFile, ceiling});
     if (!o.iconFile.empty()) in.push_back({InputKind::kIcon, o.iconFile, "--icon " + o.iconFile, ceiling});
     if (!o.configFile.empty()) in.push_back({InputKind::kConfig, o.configFile, "--config " + o.configFile, ceiling});
@@ -496,7 +496,7 @@ void DropUnusedBitmaps(PackPlan* p) {
             continue;
         }
         p->result.notes.push_back(ResIdText(r.name, false) + ": no entry of the configuration names this splash bitmap of " +
-                                  p->o.input + " any more; dropped, " + std::to_string(LeafSize(r)) +
+                                  p->o.launcher + " any more; dropped, " + std::to_string(LeafSize(r)) +
                                   " bytes saved (--keep-unused keeps it)");
     }
     p->res = std::move(kept);
@@ -630,10 +630,10 @@ bool LayOut(PackPlan* p) {
     std::vector<std::string> layoutWarnings;
     std::string why;
     if (!PlanResources(p->image, p->res, &p->planned, &p->placement, &layoutWarnings, &why)) {
-        p->result.Fail(kExitBadImage, o.input + ": " + why);
+        p->result.Fail(kExitBadImage, o.launcher + ": " + why);
         return false;
     }
-    for (const std::string& w : layoutWarnings) p->result.Warn("the launcher " + o.input + ": " + w);
+    for (const std::string& w : layoutWarnings) p->result.Warn("the launcher " + o.launcher + ": " + w);
     if (p->planned.sizeOfImage > kDeviceSlotBytes && !o.allowLarge) {
         p->result.Fail(kExitRejected, o.output + ": " + ImageSizeRefusal(p->planned.sizeOfImage));
         return false;
@@ -659,10 +659,10 @@ void WriteCopy(PackPlan* p) {
     };
     auto content = [p](const ByteSink& sink, std::string* error) { return EmitImage(p->planned, sink, error); };
     std::string why;
-    switch (p->output.Write(content, p->o.input, readsBack, &why)) {
+    switch (p->output.Write(content, p->o.launcher, readsBack, &why)) {
         case WriteOutcome::kWritten: break;
         case WriteOutcome::kRefused:
-            p->result.Fail(kExitBadImage, p->o.input + ": the packed copy does not read back as written: " + why);
+            p->result.Fail(kExitBadImage, p->o.launcher + ": the packed copy does not read back as written: " + why);
             return;
         case WriteOutcome::kFailed: p->result.Fail(kExitWrite, p->o.output + ": " + why); return;
     }

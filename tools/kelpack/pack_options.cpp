@@ -195,7 +195,7 @@ const CommandSpec<PackOptions>& PackSpec() {
                      "  kelpack pack kel.exe -o Game.exe --app game.kel --command-line game.Main \\\n"
                      "      --splash 240x320:splash-small.png --splash 480x640:splash-big.jpg --fit \\\n"
                      "      --title \"Game\" --icon game.ico\n";
-        c.file = &PackOptions::input;
+        c.file = &PackOptions::launcher;
         c.noFile = "no launcher executable given";
         c.moreFiles = "more than one launcher executable given";
         c.check = CheckPackOptions;

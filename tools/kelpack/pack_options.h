@@ -30,7 +30,7 @@ struct BitmapOption {
 
 // Everything `pack` was asked to do.
 struct PackOptions {
-    std::string input;
+    std::string launcher;  // the launcher, or a copy of it, that pack reads
     std::string output;
     std::string appFile;        // empty: keep what the launcher has
     bool hasCommandLine = false;

@@ -174,7 +174,7 @@ bool WritePreviews(const PreviewOptions& o, const std::vector<PlannedPreview>& p
     std::vector<Output> outputs;
     for (const PlannedPreview& file : planned) {
         outputs.emplace_back(file.path, file.path);
-        outputs.back().Admit(o.file, o.file, r);
+        outputs.back().Admit(o.copy, o.copy, r);
     }
     if (!r->Ok()) return false;
     // The folder is made (with its parents) only once every picture is drawn.
@@ -232,9 +232,9 @@ const CommandSpec<PreviewOptions>& PreviewSpec() {
     static const CommandSpec<PreviewOptions> spec = [] {
         CommandSpec<PreviewOptions> c;
         c.name = "preview";
-        c.usage = {"kelpack preview EXE [--screen WxH]... [-o DIR]"};
+        c.usage = {"kelpack preview COPY [--screen WxH]... [-o DIR]"};
         c.summary = "draw its splash on each screen, one PNG each";
-        c.about = "Draws what a device's screen shows while the launcher copy EXE starts its\n"
+        c.about = "Draws what a device's screen shows while the launcher copy COPY starts its\n"
                   "engine: the splash bitmap the launcher chooses for that screen, in its\n"
                   "borderless window centred on the screen and cut off where it is larger.\n"
                   "Around the window the screen is grey (" + std::to_string(kPreviewBackground >> 16) + ", " +
@@ -252,7 +252,7 @@ const CommandSpec<PreviewOptions>& PreviewSpec() {
         };
         c.epilogue = "Example:\n"
                      "  kelpack preview Game.exe --screen 240x320 --screen 480x640 -o previews\n";
-        c.file = &PreviewOptions::file;
+        c.file = &PreviewOptions::copy;
         c.noFile = "no executable given";
         c.moreFiles = "give one executable";
         return c;
@@ -264,7 +264,7 @@ Outcome RunPreview(const PreviewOptions& o) {
     Outcome r;
     PeImage image;
     ResourceList res;
-    if (!ReadLauncherFile(o.file, &image, &res, &r)) return r;
+    if (!ReadLauncherFile(o.copy, &image, &res, &r)) return r;
     std::vector<PlannedPreview> planned;
     bool packed = false;
     splash::SplashConfig* config = LauncherSplashConfig(res, &packed);
@@ -274,7 +274,7 @@ Outcome RunPreview(const PreviewOptions& o) {
         r.nothingWritten = r.exitCode == kExitWrite;
         return r;
     }
-    r.output = "Splash previews of " + o.file + " (" +
+    r.output = "Splash previews of " + o.copy + " (" +
                (packed ? "its " + ContractName(kel::kConfigResourceName) + " configuration"
                        : "no configuration packed; the launcher's default") +
                "), the screen around the window grey:\n";

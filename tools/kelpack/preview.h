@@ -64,7 +64,7 @@ Picture DoublePixels(const Picture& picture);
 
 // What `kelpack preview` is asked for.
 struct PreviewOptions {
-    std::string file;                 // the launcher copy
+    std::string copy;                 // the launcher copy
     std::vector<ScreenSize> screens;  // empty: kCommonScreens, as `show` lists them
     std::string dir;                  // empty: the current directory
 };

@@ -241,7 +241,7 @@ TEST_F(PreviewCommand, AFailedWriteLeavesEveryOlderPictureAsItWas) {
 
 TEST_F(PreviewCommand, HelpNamesTheCommand) {
     ASSERT_EQ(Run({"--help"}), 0);
-    EXPECT_NE(out_.find("kelpack preview EXE [--screen WxH]... [-o DIR]"), std::string::npos);
+    EXPECT_NE(out_.find("kelpack preview COPY [--screen WxH]... [-o DIR]"), std::string::npos);
     ASSERT_EQ(Run({"help", "preview"}), 0);
     EXPECT_NE(out_.find("240x320, 320x240, 240x240, 480x640, 640x480, 480x480 and 800x480"), std::string::npos) << out_;
 }
