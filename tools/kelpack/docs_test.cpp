@@ -1,6 +1,6 @@
-// The manual page and the README list each command's options as its spec
+// The manual page and the README list each command's options as its CommandSpec
 // (options.h) has them, headed as its help heads them: an option added,
-// renamed or dropped in the spec fails here until both say the same.
+// renamed or dropped in a CommandSpec fails here until both say the same.
 #include "cli.h"
 
 #include <algorithm>
